@@ -1,0 +1,70 @@
+// The program's settings: process-wide globals with their initial values,
+// the paths derived from the executable's location, and config.ini.
+//
+// Thread use: every setting is written by the main thread before the first
+// worker thread exists (the command line, then the scan's start-up) and is
+// read-only from then on, so no lock guards them.
+#ifndef MIBSCAN_DRIVER_SETTINGS_H_
+#define MIBSCAN_DRIVER_SETTINGS_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Directory that holds the executable, without a trailing "/". The initial
+// value is replaced before anything uses it.
+extern std::string g_strBaseDir;
+// "<g_strBaseDir>/log".
+extern std::string g_strLogDir;
+// File name of the live log inside g_strLogDir; never changed.
+extern std::string g_strLogFile;
+// Community of every SNMP session (config.ini "Community").
+extern std::string g_strCommunity;
+// OID of the single-OID command-line form, exactly as typed; empty otherwise.
+extern std::string g_strStartOid;
+// Time-out of every SNMP request in milliseconds (config.ini "Timeout").
+extern int32_t g_nTimeout;
+// Re-sends of an unanswered SNMP request (config.ini "Retry").
+extern int32_t g_nRetry;
+// UDP port of every agent (config.ini "Port").
+extern int32_t g_nPort;
+// True exactly when config.ini "Log" is 1.
+extern bool g_bLog;
+// False after the one-argument command-line form: walks then start at the
+// enterprises node instead of the system group.
+extern bool g_bSystemMib;
+// True when the scan has exactly one target: log lines are then written by
+// the thread that logs them.
+extern bool g_bLogDirect;
+
+// config.ini: section, keys and their defaults.
+constexpr char c_szConfigSection[] = "Config";
+constexpr char c_szKeyTimeout[] = "Timeout";
+constexpr char c_szKeyRetry[] = "Retry";
+constexpr char c_szKeyLog[] = "Log";
+constexpr char c_szKeyCommunity[] = "Community";
+constexpr char c_szKeyPort[] = "Port";
+constexpr int32_t c_nDefaultTimeout = 500;
+constexpr int32_t c_nDefaultRetry = 3;
+constexpr int32_t c_nDefaultLog = 0;
+constexpr char c_szDefaultCommunity[] = "qzvtrk";
+constexpr int32_t c_nDefaultPort = 161;
+// Longest community kept, in bytes; a longer one is cut.
+constexpr size_t c_nMaxCommunity = 1023;
+
+// Stores in *pstrBaseDir the executable path cut before its last "/" (a
+// multibyte-aware search). False, with *pstrBaseDir unchanged, when the
+// path holds no "/".
+[[nodiscard]] bool SplitBaseDir(std::string_view strExePath, std::string* pstrBaseDir);
+
+// "<strBaseDir>/log" and "<strBaseDir>/config.ini".
+[[nodiscard]] std::string MakeLogDirPath(const std::string& strBaseDir);
+[[nodiscard]] std::string MakeConfigPath(const std::string& strBaseDir);
+
+// Reads section "Config" of the INI file at strIniPath into g_nTimeout,
+// g_nRetry, g_bLog, g_strCommunity and g_nPort. A missing file, section or
+// key gives the default. Ranges are not checked, except that a "Port"
+// outside 1..65535 gives 161. Cannot fail.
+void ReadSettings(const std::string& strIniPath);
+
+#endif  // MIBSCAN_DRIVER_SETTINGS_H_

@@ -1,0 +1,104 @@
+#include "driver/Settings.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/TestSupport.h"
+
+namespace {
+
+// Puts the config.ini settings back to values no test expects, so a test
+// that forgets to read them fails.
+class SettingsTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_nTimeout = -7;
+    g_nRetry = -7;
+    g_nPort = -7;
+    g_bLog = true;
+    g_strCommunity = "stale";
+  }
+  void Read(const std::string& strIni) { ReadSettings(m_dir.WriteFile("config.ini", strIni)); }
+  void ExpectDefaults() {
+    EXPECT_EQ(g_nTimeout, 500);
+    EXPECT_EQ(g_nRetry, 3);
+    EXPECT_FALSE(g_bLog);
+    EXPECT_EQ(g_strCommunity, "qzvtrk");
+    EXPECT_EQ(g_nPort, 161);
+  }
+  CTempDir m_dir;
+};
+
+TEST_F(SettingsTest, InitialValues) {
+  EXPECT_EQ(g_strLogFile, "log.txt");
+  EXPECT_EQ(g_strStartOid, "");
+  EXPECT_TRUE(g_bSystemMib);
+  EXPECT_FALSE(g_bLogDirect);
+}
+
+TEST_F(SettingsTest, NoConfigFileGivesEveryDefault) {
+  ReadSettings(MakeConfigPath(m_dir.Path().string()));
+  ExpectDefaults();
+}
+
+TEST_F(SettingsTest, KeysInAnotherSectionAreIgnored) {
+  Read("[Settings]\nTimeout=1\nRetry=1\nLog=1\nCommunity=x\nPort=1161\n");
+  ExpectDefaults();
+}
+
+TEST_F(SettingsTest, EveryKeyIsRead) {
+  Read("; comment\n[Config]\nTimeout=2000\nRetry=0\nLog=1\nCommunity=public\nPort=1161\n");
+  EXPECT_EQ(g_nTimeout, 2000);
+  EXPECT_EQ(g_nRetry, 0);
+  EXPECT_TRUE(g_bLog);
+  EXPECT_EQ(g_strCommunity, "public");
+  EXPECT_EQ(g_nPort, 1161);
+}
+
+TEST_F(SettingsTest, LogIsOnOnlyForOne) {
+  for (const char* szLog : {"0", "2", "-1", "yes", "01"}) {
+    Read(std::string("[Config]\nLog=") + szLog + "\n");
+    EXPECT_EQ(g_bLog, std::string(szLog) == "01") << szLog;
+  }
+}
+
+TEST_F(SettingsTest, EmptyCommunityIsKeptEmpty) {
+  Read("[Config]\nCommunity=\n");
+  EXPECT_EQ(g_strCommunity, "");
+}
+
+TEST_F(SettingsTest, LongCommunityIsCutTo1023Characters) {
+  const std::string strCommunity(1500, 'k');
+  Read("[Config]\nCommunity=" + strCommunity + "\n");
+  EXPECT_EQ(g_strCommunity, strCommunity.substr(0, 1023));
+  Read("[Config]\nCommunity=" + strCommunity.substr(0, 1023) + "\n");
+  EXPECT_EQ(g_strCommunity.size(), 1023u);
+}
+
+TEST_F(SettingsTest, NumbersAreReadButNotRangeChecked) {
+  Read("[Config]\nTimeout=fast\nRetry=-5\n");
+  EXPECT_EQ(g_nTimeout, 0);
+  EXPECT_EQ(g_nRetry, -5);
+}
+
+TEST_F(SettingsTest, PortOutOfRangeGivesTheSnmpPort) {
+  for (const char* szPort : {"0", "-1", "65536", "x"}) {
+    Read(std::string("[Config]\nPort=") + szPort + "\n");
+    EXPECT_EQ(g_nPort, 161) << szPort;
+  }
+  Read("[Config]\nPort=65535\n");
+  EXPECT_EQ(g_nPort, 65535);
+}
+
+TEST(SettingsPathTest, BaseDirIsThePathBeforeTheLastSlash) {
+  std::string strBaseDir = "unchanged";
+  EXPECT_FALSE(SplitBaseDir("mibscan", &strBaseDir));
+  EXPECT_EQ(strBaseDir, "unchanged");
+  ASSERT_TRUE(SplitBaseDir("/opt/mib scan/mibscan", &strBaseDir));
+  EXPECT_EQ(strBaseDir, "/opt/mib scan");
+  ASSERT_TRUE(SplitBaseDir("/mibscan", &strBaseDir));
+  EXPECT_EQ(strBaseDir, "");
+  EXPECT_EQ(MakeLogDirPath("/opt/m"), "/opt/m/log");
+  EXPECT_EQ(MakeConfigPath("/opt/m"), "/opt/m/config.ini");
+}
+
+}  // namespace

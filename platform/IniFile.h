@@ -1,0 +1,55 @@
+// Read-only access to an INI file, with the outcomes of the Windows profile
+// functions the program was written against.
+//
+// Section and key names compare without regard to case. A missing file,
+// section or key gives the caller's default. When a key appears twice in a
+// section the first one counts. Values have their surrounding blanks removed
+// and, when they are wrapped in a matching pair of double or single quotes,
+// the quotes too. Lines have no length limit. Nothing is ever written back.
+#ifndef MIBSCAN_PLATFORM_INIFILE_H_
+#define MIBSCAN_PLATFORM_INIFILE_H_
+
+#include <cstddef>
+#include <memory>
+#include <string>
+#include <string_view>
+
+// The parser behind the class; only IniFile.cpp sees it.
+struct SIniParser;
+
+class CIniFile {
+ public:
+  CIniFile();
+  ~CIniFile();
+  CIniFile(const CIniFile&) = delete;
+  CIniFile& operator=(const CIniFile&) = delete;
+
+  // Reads the file at strPath. False when it cannot be read or parsed; the
+  // object then answers every lookup with the default.
+  [[nodiscard]] bool Load(const std::string& strPath);
+
+  // The integer value of the key, read as ParseProfileInt does; nDefault
+  // when the key is missing or its value is empty.
+  [[nodiscard]] int GetInt(const char* szSection, const char* szKey, int nDefault) const;
+
+  // The text of the key, or strDefault when the key is missing. A present
+  // but empty key gives the empty string. The result is cut to at most
+  // nMaxBytes bytes, on a character boundary.
+  [[nodiscard]] std::string GetString(const char* szSection, const char* szKey,
+                                      const std::string& strDefault, size_t nMaxBytes) const;
+
+ private:
+  // The value as stored (first occurrence), or nullptr when missing.
+  const char* Find(const char* szSection, const char* szKey) const;
+
+  std::unique_ptr<SIniParser> m_pParser;
+};
+
+// An integer read the way GetPrivateProfileIntA reads one: after optional
+// leading blanks, an optional sign and the decimal digits that follow;
+// reading stops at the first other character, so "12abc" is 12 and "abc" is
+// 0. Digits past the range of 32 bits wrap around, as on Windows. An empty
+// text gives nDefault.
+[[nodiscard]] int ParseProfileInt(std::string_view strValue, int nDefault);
+
+#endif  // MIBSCAN_PLATFORM_INIFILE_H_

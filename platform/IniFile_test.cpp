@@ -1,0 +1,93 @@
+#include "platform/IniFile.h"
+
+#include <gtest/gtest.h>
+
+#include "tests/TestSupport.h"
+
+namespace {
+
+TEST(ParseProfileIntTest, ReadsLikeTheWindowsProfileFunctions) {
+  struct {
+    const char* szText;
+    int nExpected;
+    const char* szReason;
+  } const rows[] = {
+      {"500", 500, "plain decimal"},
+      {"", 7, "empty value gives the default"},
+      {"abc", 0, "no digits is zero, not the default"},
+      {"12abc", 12, "reading stops at the first non-digit"},
+      {"-250", -250, "negative numbers are taken as they are"},
+      {"+3", 3, "a plus sign is allowed"},
+      {"  42", 42, "leading blanks are skipped"},
+      {"0x10", 0, "no hexadecimal: reading stops at the x"},
+      {"1.5", 1, "no fractions"},
+      {"-", 0, "a sign alone is zero"},
+      {"4294967297", 1, "past 32 bits the value wraps"},
+      {"2147483648", -2147483647 - 1, "wraps into the negative range"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.szReason);
+    EXPECT_EQ(ParseProfileInt(row.szText, 7), row.nExpected) << '"' << row.szText << '"';
+  }
+}
+
+TEST(CIniFileTest, MissingFileGivesEveryDefault) {
+  CTempDir dir;
+  CIniFile ini;
+  EXPECT_FALSE(ini.Load((dir.Path() / "absent.ini").string()));
+  EXPECT_EQ(ini.GetInt("Config", "Timeout", 500), 500);
+  EXPECT_EQ(ini.GetString("Config", "Community", "def", 1023), "def");
+}
+
+TEST(CIniFileTest, NamesCompareWithoutRegardToCase) {
+  CTempDir dir;
+  CIniFile ini;
+  ASSERT_TRUE(ini.Load(dir.WriteFile("a.ini", "[CONFIG]\ntimeOUT = 900\n")));
+  EXPECT_EQ(ini.GetInt("Config", "Timeout", 500), 900);
+}
+
+TEST(CIniFileTest, KeysOfAnotherSectionAreNotSeen) {
+  CTempDir dir;
+  CIniFile ini;
+  ASSERT_TRUE(ini.Load(dir.WriteFile("a.ini", "[Other]\nTimeout=900\nCommunity=x\n")));
+  EXPECT_EQ(ini.GetInt("Config", "Timeout", 500), 500);
+  EXPECT_EQ(ini.GetString("Config", "Community", "def", 1023), "def");
+}
+
+TEST(CIniFileTest, EmptyStringValueIsNotTheDefault) {
+  CTempDir dir;
+  CIniFile ini;
+  ASSERT_TRUE(ini.Load(dir.WriteFile("a.ini", "[Config]\nCommunity=\nRetry=\n")));
+  EXPECT_EQ(ini.GetString("Config", "Community", "def", 1023), "");
+  EXPECT_EQ(ini.GetInt("Config", "Retry", 3), 3);  // as GetPrivateProfileInt does
+}
+
+TEST(CIniFileTest, ValuesLoseBlanksAndOnePairOfQuotes) {
+  CTempDir dir;
+  CIniFile ini;
+  ASSERT_TRUE(ini.Load(dir.WriteFile(
+      "a.ini", "[Config]\nA =  two words  \nB=\"quoted \"\nC='x'\nD=\"half\nE=a;b\n")));
+  EXPECT_EQ(ini.GetString("Config", "A", "", 1023), "two words");
+  EXPECT_EQ(ini.GetString("Config", "B", "", 1023), "quoted ");
+  EXPECT_EQ(ini.GetString("Config", "C", "", 1023), "x");
+  EXPECT_EQ(ini.GetString("Config", "D", "", 1023), "\"half");
+  EXPECT_EQ(ini.GetString("Config", "E", "", 1023), "a;b");  // no comment mid-line
+}
+
+TEST(CIniFileTest, FirstOfTwoEqualKeysCounts) {
+  CTempDir dir;
+  CIniFile ini;
+  ASSERT_TRUE(ini.Load(dir.WriteFile("a.ini", "[Config]\nRetry=1\nretry=2\n")));
+  EXPECT_EQ(ini.GetInt("Config", "Retry", 3), 1);
+}
+
+TEST(CIniFileTest, LongValueIsReadWholeThenCut) {
+  CTempDir dir;
+  CIniFile ini;
+  const std::string strLong(1500, 'c');
+  ASSERT_TRUE(ini.Load(dir.WriteFile("a.ini", "[Config]\r\nCommunity=" + strLong + "\r\n")));
+  EXPECT_EQ(ini.GetString("Config", "Community", "", 1023), strLong.substr(0, 1023));
+  EXPECT_EQ(ini.GetString("Config", "Community", "", 2000), strLong);
+}
+
+}  // namespace

@@ -1,0 +1,39 @@
+#include "tests/TestSupport.h"
+
+#include <stdlib.h>
+
+#include <clocale>
+#include <fstream>
+#include <stdexcept>
+
+CTempDir::CTempDir() {
+  std::string strTemplate = (std::filesystem::temp_directory_path() / "mibscan-test-XXXXXX").string();
+  if (mkdtemp(strTemplate.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
+  m_path = strTemplate;
+}
+
+CTempDir::~CTempDir() {
+  std::error_code ec;
+  std::filesystem::remove_all(m_path, ec);
+}
+
+std::string CTempDir::WriteFile(const std::string& strName, const std::string& strText) const {
+  const std::filesystem::path path = m_path / strName;
+  std::ofstream out(path, std::ios::binary);
+  out << strText;
+  return path.string();
+}
+
+CScopedLocale::CScopedLocale(const char* szName) {
+  m_strPrevious = setlocale(LC_ALL, nullptr);
+#ifdef MIBSCAN_TEST_LOCPATH
+  // glibc reads LOCPATH at every setlocale() call; the previous locale is
+  // restored by name, and "C" and "C.UTF-8" are built in, so keeping
+  // LOCPATH set only for this call is enough.
+  setenv("LOCPATH", MIBSCAN_TEST_LOCPATH, 1);
+#endif
+  m_bActive = setlocale(LC_ALL, szName) != nullptr;
+  unsetenv("LOCPATH");
+}
+
+CScopedLocale::~CScopedLocale() { setlocale(LC_ALL, m_strPrevious.c_str()); }

@@ -1,0 +1,42 @@
+// Helpers shared by the tests: a scratch directory and a scoped locale.
+#ifndef MIBSCAN_TESTS_TESTSUPPORT_H_
+#define MIBSCAN_TESTS_TESTSUPPORT_H_
+
+#include <filesystem>
+#include <string>
+
+// A fresh directory under the system's temporary directory, removed with
+// everything in it when the object goes.
+class CTempDir {
+ public:
+  CTempDir();
+  ~CTempDir();
+  CTempDir(const CTempDir&) = delete;
+  CTempDir& operator=(const CTempDir&) = delete;
+
+  const std::filesystem::path& Path() const { return m_path; }
+  // Writes strText to the file strName inside the directory; returns its path.
+  std::string WriteFile(const std::string& strName, const std::string& strText) const;
+
+ private:
+  std::filesystem::path m_path;
+};
+
+// Switches LC_ALL to a locale for the life of the object and restores the
+// previous one after. Tests built with the project find the Shift_JIS test
+// locale "ja_JP.SJIS" in the build tree; IsActive() tells whether it loaded.
+class CScopedLocale {
+ public:
+  explicit CScopedLocale(const char* szName);
+  ~CScopedLocale();
+  CScopedLocale(const CScopedLocale&) = delete;
+  CScopedLocale& operator=(const CScopedLocale&) = delete;
+
+  bool IsActive() const { return m_bActive; }
+
+ private:
+  std::string m_strPrevious;
+  bool m_bActive = false;
+};
+
+#endif  // MIBSCAN_TESTS_TESTSUPPORT_H_

@@ -1,6 +1,10 @@
 #include "platform/MbString.h"
 
+#include <cctype>
+#include <climits>
+#include <cstdint>
 #include <cwchar>
+#include <cwctype>
 
 namespace {
 
@@ -9,6 +13,24 @@ bool IsWhiteSpace(char ch) {
 }
 
 char AsciiLower(char ch) { return (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch - 'A' + 'a') : ch; }
+
+// The upper-case code of the character of nLen bytes at str[nPos]: its
+// bytes, after case mapping, read as one big-endian unsigned number.
+uint64_t UpperCharCode(std::string_view str, size_t nPos, size_t nLen) {
+  if (nLen == 1) return static_cast<unsigned char>(std::toupper(static_cast<unsigned char>(str[nPos])));
+  char szBytes[MB_LEN_MAX];
+  std::string_view chBytes = str.substr(nPos, nLen);
+  std::mbstate_t state{};
+  wchar_t wc = 0;
+  if (std::mbrtowc(&wc, chBytes.data(), chBytes.size(), &state) == nLen) {
+    std::mbstate_t outState{};
+    const size_t nOut = std::wcrtomb(szBytes, static_cast<wchar_t>(std::towupper(wc)), &outState);
+    if (nOut != static_cast<size_t>(-1)) chBytes = std::string_view(szBytes, nOut);
+  }
+  uint64_t uCode = 0;
+  for (char ch : chBytes.substr(0, 8)) uCode = (uCode << 8) | static_cast<unsigned char>(ch);
+  return uCode;
+}
 
 }  // namespace
 
@@ -63,6 +85,22 @@ std::string MbTruncate(std::string_view str, size_t nMaxBytes) {
     nEnd = nPos;
   }
   return std::string(str.substr(0, nEnd));
+}
+
+int CompareNoCaseMb(std::string_view a, std::string_view b) {
+  size_t nA = 0;
+  size_t nB = 0;
+  while (nA < a.size() && nB < b.size()) {
+    const size_t nLenA = MbCharLen(a, nA);
+    const size_t nLenB = MbCharLen(b, nB);
+    const uint64_t uA = UpperCharCode(a, nA, nLenA);
+    const uint64_t uB = UpperCharCode(b, nB, nLenB);
+    if (uA != uB) return uA < uB ? -1 : 1;
+    nA += nLenA;
+    nB += nLenB;
+  }
+  if (nA < a.size()) return 1;
+  return nB < b.size() ? -1 : 0;
 }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {

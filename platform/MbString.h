@@ -36,6 +36,13 @@
 // character boundary: a cut never leaves half a character behind.
 [[nodiscard]] std::string MbTruncate(std::string_view str, size_t nMaxBytes);
 
+// Three-way comparison that ignores case, character by character: each
+// character is mapped to upper case (towupper for a multibyte character,
+// toupper for a single byte, both in the current locale) and compared as an
+// unsigned code made of its bytes; a string that is a prefix of the other
+// sorts first. Negative, zero or positive, as strcmp.
+[[nodiscard]] int CompareNoCaseMb(std::string_view a, std::string_view b);
+
 // Whole-string comparison that ignores the case of the ASCII letters.
 [[nodiscard]] bool EqualsNoCase(std::string_view a, std::string_view b);
 

@@ -1,0 +1,77 @@
+#include "log/LogFile.h"
+
+#include <filesystem>
+#include <system_error>
+#include <utility>
+
+#include "driver/Settings.h"
+#include "platform/FileOps.h"
+#include "platform/MbString.h"
+
+std::string MakeLogFilePath(const std::string& strLogDir, const std::string& strLogFile) {
+  return strLogDir + "/" + strLogFile;
+}
+
+std::string MakeRotatedLogPath(const std::string& strLogDir, const struct tm& tmLocal,
+                               const std::string& strLogFile) {
+  char szStamp[128] = "";
+  if (std::strftime(szStamp, sizeof szStamp, "%Y%m%d_%H%M%S", &tmLocal) == 0) szStamp[0] = '\0';
+  return strLogDir + "/" + szStamp + "_" + strLogFile;
+}
+
+int WriteLogLines(const std::vector<std::string>& arrLines) {
+  const std::string strPath = MakeLogFilePath(g_strLogDir, g_strLogFile);
+  // One write per batch: the batch lands whole in one file, never split
+  // by a rotation.
+  std::string strBatch;
+  for (const std::string& strLine : arrLines) strBatch += strLine;
+  uint64_t uLength = 0;
+  (void)AppendToFile(strPath, strBatch, &uLength);  // failures lose the batch, by policy
+  if (uLength <= c_uRotateBytes) return 0;
+
+  const time_t tmNow = std::time(nullptr);
+  struct tm tmLocal {};
+  localtime_r(&tmNow, &tmLocal);
+  // Never replace an existing rotated file: when the name is taken, the live
+  // file keeps growing until a later rotation finds a free name.
+  (void)MoveFileNoReplace(strPath, MakeRotatedLogPath(g_strLogDir, tmLocal, g_strLogFile));
+  PruneOldLogs();
+  return 0;
+}
+
+void PruneOldLogs() {
+  namespace fs = std::filesystem;
+  const std::string strSuffix = "_" + g_strLogFile;
+  CSortStringArray arrNames;
+  std::error_code ec;
+  for (fs::directory_iterator it(g_strLogDir, ec), end; !ec && it != end; it.increment(ec)) {
+    const std::string strName = it->path().filename().string();
+    std::error_code ecType;
+    if (strName.size() < strSuffix.size() ||
+        strName.compare(strName.size() - strSuffix.size(), strSuffix.size(), strSuffix) != 0 ||
+        it->is_directory(ecType))
+      continue;
+    arrNames.push_back(strName);
+  }
+  if (arrNames.size() <= c_nKeptLogs) return;
+  const size_t nExcess = arrNames.size() - c_nKeptLogs;
+  arrNames.Sort();
+  for (size_t i = 0; i < nExcess; ++i) {
+    std::error_code ecRemove;
+    fs::remove(MakeLogFilePath(g_strLogDir, arrNames[i]), ecRemove);  // counted again next time
+  }
+}
+
+void CSortStringArray::Sort() {
+  if (size() < 2) return;
+  bool bSwapped = true;
+  while (bSwapped) {
+    bSwapped = false;
+    for (size_t i = 0; i + 1 < size(); ++i) {
+      if (CompareNoCaseMb((*this)[i], (*this)[i + 1]) > 0) {
+        std::swap((*this)[i], (*this)[i + 1]);
+        bSwapped = true;
+      }
+    }
+  }
+}

@@ -1,0 +1,83 @@
+#include "log/LogQueue.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "driver/Settings.h"
+#include "log/LogFile.h"
+
+CLogQueue g_LogQueue;
+CNamedMutex* const g_pLogMutex = new CNamedMutex(c_szLogMutexName);
+
+void CLogQueue::PushBack(CLogEntry entry) {
+  m_entries.push_back(std::move(entry));
+  m_nCount.fetch_add(1, std::memory_order_release);
+}
+
+CLogEntry CLogQueue::PopFront() {
+  CLogEntry entry = std::move(m_entries.front());
+  m_entries.pop_front();
+  m_nCount.fetch_sub(1, std::memory_order_release);
+  return entry;
+}
+
+namespace {
+
+// printf formatting into a string of exactly the needed length.
+std::string FormatV(const char* szFormat, va_list args) {
+  va_list measure;
+  va_copy(measure, args);
+  const int nLen = std::vsnprintf(nullptr, 0, szFormat, measure);
+  va_end(measure);
+  if (nLen <= 0) return std::string();  // nothing to say, or an encoding error
+  std::string strText(static_cast<size_t>(nLen), '\0');
+  std::vsnprintf(strText.data(), strText.size() + 1, szFormat, args);
+  return strText;
+}
+
+}  // namespace
+
+int WriteLog(const char* szFormat, ...) {
+  if (!g_bLog) return 0;
+  va_list args;
+  va_start(args, szFormat);
+  WriteLogV(szFormat, args);
+  va_end(args);
+  return 0;
+}
+
+int WriteLogV(const char* szFormat, va_list args) {
+  CLogEntry entry;
+  entry.strText = FormatV(szFormat, args);
+  entry.tmTime = static_cast<int64_t>(std::time(nullptr));
+  if (g_bLogDirect) {
+    WriteLogLines({FormatLogLine(entry)});
+    return 0;
+  }
+  // A failed wait drops this one entry; the caller is never held up by it.
+  if (!g_pLogMutex->Lock()) return 0;
+  g_LogQueue.PushBack(std::move(entry));
+  g_pLogMutex->Unlock();
+  return 0;
+}
+
+std::string FormatLogLine(const CLogEntry& entry) {
+  // localtime_r: several threads format times at once in direct mode.
+  const time_t tmTime = static_cast<time_t>(entry.tmTime);
+  struct tm tmLocal {};
+  char szTime[128] = "";
+  if (localtime_r(&tmTime, &tmLocal) == nullptr ||
+      std::strftime(szTime, sizeof szTime, "%Y/%m/%d %H:%M:%S", &tmLocal) == 0)
+    szTime[0] = '\0';
+  std::string strLine = szTime;
+  strLine += entry.nCode > -1 ? "|" + std::to_string(entry.nCode) + "|" : std::string("|-|");
+  strLine += entry.strText;
+  strLine += '\n';
+  return strLine;
+}
+
+int DrainLogQueue(std::vector<std::string>* parrLines) {
+  for (size_t n = 0; n < c_nDrainBatch && g_LogQueue.Size() > 0; ++n)
+    parrLines->push_back(FormatLogLine(g_LogQueue.PopFront()));
+  return 0;
+}

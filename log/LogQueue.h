@@ -1,0 +1,71 @@
+// The logging call, its queue and the layout of a log line.
+//
+// WriteLog() is the one logging call. While g_bLog is false it does
+// nothing. In queued mode (the default) it appends an entry to g_LogQueue
+// under g_pLogMutex, and the logger thread (LogThread.h) later drains the
+// queue in batches into the log file. In direct mode (g_bLogDirect, set when
+// exactly one target is scanned) the calling thread writes its line to the
+// log file at once, without the queue and without a lock.
+//
+// A line is "<local time %Y/%m/%d %H:%M:%S>|<code or ->|<text>\n"; the text
+// is written unchanged, "|" and line breaks included.
+#ifndef MIBSCAN_LOG_LOGQUEUE_H_
+#define MIBSCAN_LOG_LOGQUEUE_H_
+
+#include <atomic>
+#include <cstdarg>
+#include <cstdint>
+#include <deque>
+#include <string>
+#include <vector>
+
+#include "platform/NamedMutex.h"
+
+// One pending message.
+struct CLogEntry {
+  int32_t nCode = -1;   // -1: no code ("-" in the line); WriteLog always stores -1
+  std::string strText;  // the caller's message after printf formatting
+  int64_t tmTime = 0;   // moment of the WriteLog call, seconds since the epoch
+};
+
+// First-in, first-out queue of entries. Every member except IsEmpty()
+// REQUIRES: the caller holds g_pLogMutex, or is the only thread left that
+// touches the queue. IsEmpty() may be called without the lock: it reads an
+// atomic count, a hint that the caller confirms under the lock.
+class CLogQueue {
+ public:
+  void PushBack(CLogEntry entry);
+  // REQUIRES: not empty.
+  CLogEntry PopFront();
+  size_t Size() const { return m_entries.size(); }
+  bool IsEmpty() const { return m_nCount.load(std::memory_order_acquire) == 0; }
+
+ private:
+  std::deque<CLogEntry> m_entries;
+  std::atomic<size_t> m_nCount{0};
+};
+
+// Lines taken by one drain, at most.
+constexpr size_t c_nDrainBatch = 200;
+// Name of the lock shared by every running instance of the program.
+constexpr char c_szLogMutexName[] = "mibscan-log";
+
+extern CLogQueue g_LogQueue;
+// Created before main() runs and never deleted.
+extern CNamedMutex* const g_pLogMutex;
+
+// printf-style logging call; the message is never cut. Always 0. Does
+// nothing (the arguments are not even formatted) while g_bLog is false.
+int WriteLog(const char* szFormat, ...) __attribute__((format(printf, 1, 2)));
+// The work of one WriteLog call with its argument list. Always 0.
+int WriteLogV(const char* szFormat, va_list args) __attribute__((format(printf, 1, 0)));
+
+// The entry's line, "\n" included, with its time in the local time zone.
+std::string FormatLogLine(const CLogEntry& entry);
+
+// Takes up to c_nDrainBatch entries from the front of g_LogQueue and
+// appends their lines, oldest first, after what *parrLines holds. Always 0.
+// REQUIRES: as CLogQueue.
+int DrainLogQueue(std::vector<std::string>* parrLines);
+
+#endif  // MIBSCAN_LOG_LOGQUEUE_H_

@@ -1,0 +1,21 @@
+// File operations with the outcomes the log writer relies on.
+#ifndef MIBSCAN_PLATFORM_FILEOPS_H_
+#define MIBSCAN_PLATFORM_FILEOPS_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+// Renames strFrom to strTo, failing (false, errno set) when strTo already
+// exists: an existing file is never replaced.
+[[nodiscard]] bool MoveFileNoReplace(const std::string& strFrom, const std::string& strTo);
+
+// Opens strPath for appending (created if missing, kept otherwise), writes
+// strData at its end and stores the file's length afterwards in *puLength.
+// False when the file cannot be opened or written; a failed write (disk
+// full) may leave part of strData in the file, and *puLength is still set
+// whenever the opened file could be measured.
+[[nodiscard]] bool AppendToFile(const std::string& strPath, std::string_view strData,
+                                uint64_t* puLength);
+
+#endif  // MIBSCAN_PLATFORM_FILEOPS_H_

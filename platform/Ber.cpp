@@ -1,0 +1,306 @@
+#include "platform/Ber.h"
+
+#include <limits>
+
+namespace {
+
+// A datagram is below 64 KiB; four length bytes cover far more than that,
+// and refusing more keeps the length arithmetic inside size_t.
+constexpr size_t c_nMaxLengthBytes = 4;
+
+// Bounds-checked cursor over untrusted bytes. Every read either takes a
+// whole element or leaves the cursor where it was.
+class CBerReader {
+ public:
+  explicit CBerReader(std::string_view bytes) : m_bytes(bytes) {}
+
+  bool IsEmpty() const { return m_bytes.empty(); }
+
+  // Reads one tag-length-contents element.
+  [[nodiscard]] bool ReadElement(uint8_t* pTag, std::string_view* pContents) {
+    std::string_view rest = m_bytes;
+    if (rest.size() < 2) return false;
+    const uint8_t tag = static_cast<uint8_t>(rest[0]);
+    // X.690 8.1.2.4: the high-tag-number form; SNMP uses none.
+    if ((tag & 0x1F) == 0x1F) return false;
+    const uint8_t first = static_cast<uint8_t>(rest[1]);
+    rest.remove_prefix(2);
+    size_t nLength = first;
+    if (first & 0x80) {
+      // X.690 8.1.3.5: long form. 0x80 alone is the indefinite form
+      // (8.1.3.6), which SNMP does not allow.
+      const size_t nBytes = first & 0x7F;
+      if (nBytes == 0 || nBytes > c_nMaxLengthBytes || nBytes > rest.size()) return false;
+      nLength = 0;
+      for (size_t i = 0; i < nBytes; ++i) nLength = (nLength << 8) | static_cast<uint8_t>(rest[i]);
+      rest.remove_prefix(nBytes);
+    }
+    if (nLength > rest.size()) return false;
+    *pTag = tag;
+    *pContents = rest.substr(0, nLength);
+    m_bytes = rest.substr(nLength);
+    return true;
+  }
+
+  // Reads one element that must carry the tag expected.
+  [[nodiscard]] bool ReadExpected(uint8_t expected, std::string_view* pContents) {
+    CBerReader copy = *this;
+    uint8_t tag = 0;
+    if (!copy.ReadElement(&tag, pContents) || tag != expected) return false;
+    *this = copy;
+    return true;
+  }
+
+ private:
+  std::string_view m_bytes;
+};
+
+// X.690 8.3: a two's complement integer of one or more bytes.
+[[nodiscard]] bool ParseInt32(std::string_view contents, int32_t* pnValue) {
+  if (contents.empty() || contents.size() > 4) return false;
+  int64_t nValue = static_cast<int8_t>(contents[0]);
+  for (size_t i = 1; i < contents.size(); ++i)
+    nValue = nValue * 256 + static_cast<uint8_t>(contents[i]);
+  *pnValue = static_cast<int32_t>(nValue);
+  return true;
+}
+
+// An unsigned SNMP number of at most nMaxBytes value bytes, plus the 0x00
+// that precedes a first byte with its high bit set. A number sent without
+// that 0x00 is still read as unsigned, as agents commonly send Counter32.
+[[nodiscard]] bool ParseUnsigned(std::string_view contents, size_t nMaxBytes, uint64_t* puValue) {
+  if (contents.empty()) return false;
+  if (contents.size() == nMaxBytes + 1) {
+    if (contents[0] != 0) return false;
+    contents.remove_prefix(1);
+  }
+  if (contents.size() > nMaxBytes) return false;
+  uint64_t uValue = 0;
+  for (char ch : contents) uValue = (uValue << 8) | static_cast<uint8_t>(ch);
+  *puValue = uValue;
+  return true;
+}
+
+// X.690 8.19: base-128 sub-identifiers, the first two arcs joined as 40X+Y.
+[[nodiscard]] bool ParseOid(std::string_view contents, AsnObjectIdentifier* pOid) {
+  if (contents.empty()) return false;
+  pOid->ids.clear();
+  size_t nPos = 0;
+  bool bFirst = true;
+  while (nPos < contents.size()) {
+    // 8.19.2: the first byte of a sub-identifier is never 0x80.
+    if (static_cast<uint8_t>(contents[nPos]) == 0x80) return false;
+    uint64_t uValue = 0;
+    uint8_t byte = 0;
+    do {
+      if (nPos >= contents.size()) return false;  // last byte still had bit 8 set
+      byte = static_cast<uint8_t>(contents[nPos++]);
+      uValue = (uValue << 7) | (byte & 0x7F);
+      if (uValue > std::numeric_limits<uint32_t>::max()) return false;
+    } while (byte & 0x80);
+    if (bFirst) {
+      const uint32_t uFirst = uValue < 40 ? 0 : (uValue < 80 ? 1 : 2);
+      pOid->ids.push_back(uFirst);
+      pOid->ids.push_back(static_cast<uint32_t>(uValue - 40u * uFirst));
+      bFirst = false;
+    } else {
+      pOid->ids.push_back(static_cast<uint32_t>(uValue));
+    }
+  }
+  return true;
+}
+
+[[nodiscard]] bool ParseValue(uint8_t tag, std::string_view contents, AsnAny* pValue) {
+  *pValue = AsnAny{};
+  pValue->asnType = tag;
+  uint64_t uValue = 0;
+  switch (tag) {
+    case ASN_INTEGER:
+      return ParseInt32(contents, &pValue->nNumber);
+    case ASN_COUNTER32:
+    case ASN_GAUGE32:
+    case ASN_TIMETICKS:
+    case ASN_UINTEGER32:
+      if (!ParseUnsigned(contents, 4, &uValue)) return false;
+      pValue->uUnsigned = static_cast<uint32_t>(uValue);
+      return true;
+    case ASN_COUNTER64:
+      return ParseUnsigned(contents, 8, &pValue->uCounter64);
+    case ASN_OBJECTIDENTIFIER:
+      return ParseOid(contents, &pValue->oid);
+    case ASN_NULL:
+      return contents.empty();  // X.690 8.8.2
+    default:
+      pValue->strBytes.assign(contents);  // strings, addresses, Opaque, exceptions
+      return true;
+  }
+}
+
+[[nodiscard]] bool ParseVarBinds(std::string_view contents, SnmpVarBindList* pBindings) {
+  pBindings->clear();
+  CBerReader list(contents);
+  while (!list.IsEmpty()) {
+    std::string_view bindingBytes;
+    if (!list.ReadExpected(ASN_SEQUENCE, &bindingBytes)) return false;
+    CBerReader binding(bindingBytes);
+    std::string_view nameBytes;
+    std::string_view valueBytes;
+    uint8_t valueTag = 0;
+    SnmpVarBind varBind;
+    if (!binding.ReadExpected(ASN_OBJECTIDENTIFIER, &nameBytes) ||
+        !ParseOid(nameBytes, &varBind.name) || !binding.ReadElement(&valueTag, &valueBytes) ||
+        !ParseValue(valueTag, valueBytes, &varBind.value) || !binding.IsEmpty())
+      return false;
+    pBindings->push_back(std::move(varBind));
+  }
+  return true;
+}
+
+void AppendLength(std::string* pstrOut, size_t nLength) {
+  if (nLength < 0x80) {
+    pstrOut->push_back(static_cast<char>(nLength));
+    return;
+  }
+  char bytes[sizeof(size_t)];
+  size_t nBytes = 0;
+  for (; nLength != 0; nLength >>= 8) bytes[nBytes++] = static_cast<char>(nLength & 0xFF);
+  pstrOut->push_back(static_cast<char>(0x80 | nBytes));
+  while (nBytes > 0) pstrOut->push_back(bytes[--nBytes]);
+}
+
+void AppendTlv(std::string* pstrOut, uint8_t tag, std::string_view contents) {
+  pstrOut->push_back(static_cast<char>(tag));
+  AppendLength(pstrOut, contents.size());
+  pstrOut->append(contents);
+}
+
+// The shortest two's complement form (X.690 8.3.2).
+std::string EncodeSigned(int64_t nValue) {
+  std::string strBytes;
+  do {
+    strBytes.insert(strBytes.begin(), static_cast<char>(nValue & 0xFF));
+    nValue >>= 8;  // arithmetic shift: the sign is kept
+  } while (!((nValue == 0 && !(strBytes[0] & 0x80)) || (nValue == -1 && (strBytes[0] & 0x80))));
+  return strBytes;
+}
+
+// Unsigned numbers: the shortest form, with a 0x00 in front of a first byte
+// whose high bit is set, so the number does not read as negative.
+std::string EncodeUnsigned(uint64_t uValue) {
+  std::string strBytes;
+  do {
+    strBytes.insert(strBytes.begin(), static_cast<char>(uValue & 0xFF));
+    uValue >>= 8;
+  } while (uValue != 0);
+  if (strBytes[0] & 0x80) strBytes.insert(strBytes.begin(), '\0');
+  return strBytes;
+}
+
+void AppendBase128(std::string* pstrOut, uint64_t uValue) {
+  char bytes[10];
+  size_t nBytes = 0;
+  do {
+    bytes[nBytes] = static_cast<char>((uValue & 0x7F) | (nBytes == 0 ? 0 : 0x80));
+    ++nBytes;
+    uValue >>= 7;
+  } while (uValue != 0);
+  while (nBytes > 0) pstrOut->push_back(bytes[--nBytes]);
+}
+
+[[nodiscard]] bool EncodeOid(const AsnObjectIdentifier& oid, std::string* pstrContents) {
+  const auto& ids = oid.ids;
+  if (ids.size() < 2 || ids[0] > 2 || (ids[0] < 2 && ids[1] >= 40)) return false;
+  AppendBase128(pstrContents, 40ull * ids[0] + ids[1]);
+  for (size_t i = 2; i < ids.size(); ++i) AppendBase128(pstrContents, ids[i]);
+  return true;
+}
+
+[[nodiscard]] bool EncodeValue(const AsnAny& value, std::string* pstrOut) {
+  std::string strContents;
+  switch (value.asnType) {
+    case ASN_INTEGER:
+      strContents = EncodeSigned(value.nNumber);
+      break;
+    case ASN_COUNTER32:
+    case ASN_GAUGE32:
+    case ASN_TIMETICKS:
+    case ASN_UINTEGER32:
+      strContents = EncodeUnsigned(value.uUnsigned);
+      break;
+    case ASN_COUNTER64:
+      strContents = EncodeUnsigned(value.uCounter64);
+      break;
+    case ASN_OBJECTIDENTIFIER:
+      if (!EncodeOid(value.oid, &strContents)) return false;
+      break;
+    case ASN_NULL:
+      break;
+    default:
+      if ((value.asnType & 0x1F) == 0x1F) return false;  // not a single-byte tag
+      strContents = value.strBytes;
+      break;
+  }
+  AppendTlv(pstrOut, value.asnType, strContents);
+  return true;
+}
+
+}  // namespace
+
+bool EncodeSnmpMessage(const CSnmpMessage& message, std::string* pstrOut) {
+  std::string strBindings;
+  for (const SnmpVarBind& varBind : message.bindings) {
+    std::string strName;
+    std::string strBinding;
+    if (!EncodeOid(varBind.name, &strName)) return false;
+    AppendTlv(&strBinding, ASN_OBJECTIDENTIFIER, strName);
+    if (!EncodeValue(varBind.value, &strBinding)) return false;
+    AppendTlv(&strBindings, ASN_SEQUENCE, strBinding);
+  }
+  std::string strPdu;
+  AppendTlv(&strPdu, ASN_INTEGER, EncodeSigned(message.nRequestId));
+  AppendTlv(&strPdu, ASN_INTEGER, EncodeSigned(message.nErrorStatus));
+  AppendTlv(&strPdu, ASN_INTEGER, EncodeSigned(message.nErrorIndex));
+  AppendTlv(&strPdu, ASN_SEQUENCE, strBindings);
+  std::string strMessage;
+  AppendTlv(&strMessage, ASN_INTEGER, EncodeSigned(message.nVersion));
+  AppendTlv(&strMessage, ASN_OCTETSTRING, message.strCommunity);
+  AppendTlv(&strMessage, message.pduType, strPdu);
+  AppendTlv(pstrOut, ASN_SEQUENCE, strMessage);
+  return true;
+}
+
+bool DecodeSnmpMessage(std::string_view datagram, CSnmpMessage* pMessage) {
+  CBerReader top(datagram);
+  std::string_view messageBytes;
+  if (!top.ReadExpected(ASN_SEQUENCE, &messageBytes) || !top.IsEmpty()) return false;
+
+  CBerReader message(messageBytes);
+  std::string_view versionBytes;
+  std::string_view communityBytes;
+  std::string_view pduBytes;
+  uint8_t pduType = 0;
+  if (!message.ReadExpected(ASN_INTEGER, &versionBytes) ||
+      !ParseInt32(versionBytes, &pMessage->nVersion) ||
+      !message.ReadExpected(ASN_OCTETSTRING, &communityBytes) ||
+      !message.ReadElement(&pduType, &pduBytes) || !message.IsEmpty())
+    return false;
+  if (pduType != SNMP_PDU_GET && pduType != SNMP_PDU_GETNEXT && pduType != SNMP_PDU_RESPONSE &&
+      pduType != SNMP_PDU_SET)
+    return false;
+  pMessage->strCommunity.assign(communityBytes);
+  pMessage->pduType = pduType;
+
+  CBerReader pdu(pduBytes);
+  std::string_view requestIdBytes;
+  std::string_view statusBytes;
+  std::string_view indexBytes;
+  std::string_view bindingsBytes;
+  return pdu.ReadExpected(ASN_INTEGER, &requestIdBytes) &&
+         ParseInt32(requestIdBytes, &pMessage->nRequestId) &&
+         pdu.ReadExpected(ASN_INTEGER, &statusBytes) &&
+         ParseInt32(statusBytes, &pMessage->nErrorStatus) &&
+         pdu.ReadExpected(ASN_INTEGER, &indexBytes) &&
+         ParseInt32(indexBytes, &pMessage->nErrorIndex) &&
+         pdu.ReadExpected(ASN_SEQUENCE, &bindingsBytes) && pdu.IsEmpty() &&
+         ParseVarBinds(bindingsBytes, &pMessage->bindings);
+}

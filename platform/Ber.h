@@ -1,0 +1,103 @@
+// BER encoding and decoding of SNMPv1 messages (RFC 1157, X.690).
+//
+// The decoder reads untrusted datagrams: every length is checked against
+// the bytes left in its enclosing element before anything is read, no read
+// passes the end of the datagram, integers too long for their type are
+// refused, and trailing bytes inside or after the message make it invalid.
+// Only definite lengths are accepted (X.690 8.1.3; SNMP forbids the
+// indefinite form).
+#ifndef MIBSCAN_PLATFORM_BER_H_
+#define MIBSCAN_PLATFORM_BER_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+// ASN.1 and SNMP type tags.
+constexpr uint8_t ASN_INTEGER = 0x02;
+constexpr uint8_t ASN_BITS = 0x03;
+constexpr uint8_t ASN_OCTETSTRING = 0x04;
+constexpr uint8_t ASN_NULL = 0x05;
+constexpr uint8_t ASN_OBJECTIDENTIFIER = 0x06;
+constexpr uint8_t ASN_SEQUENCE = 0x30;
+constexpr uint8_t ASN_IPADDRESS = 0x40;
+constexpr uint8_t ASN_COUNTER32 = 0x41;
+constexpr uint8_t ASN_GAUGE32 = 0x42;
+constexpr uint8_t ASN_TIMETICKS = 0x43;
+constexpr uint8_t ASN_OPAQUE = 0x44;
+constexpr uint8_t ASN_COUNTER64 = 0x46;
+constexpr uint8_t ASN_UINTEGER32 = 0x47;
+constexpr uint8_t SNMP_EXCEPTION_NOSUCHOBJECT = 0x80;
+constexpr uint8_t SNMP_EXCEPTION_NOSUCHINSTANCE = 0x81;
+constexpr uint8_t SNMP_EXCEPTION_ENDOFMIBVIEW = 0x82;
+constexpr uint8_t SNMP_PDU_GET = 0xA0;
+constexpr uint8_t SNMP_PDU_GETNEXT = 0xA1;
+constexpr uint8_t SNMP_PDU_RESPONSE = 0xA2;
+constexpr uint8_t SNMP_PDU_SET = 0xA3;
+
+// SNMPv1 error-status values (RFC 1157 4.1.1).
+constexpr int32_t SNMP_ERRORSTATUS_NOERROR = 0;
+constexpr int32_t SNMP_ERRORSTATUS_TOOBIG = 1;
+constexpr int32_t SNMP_ERRORSTATUS_NOSUCHNAME = 2;
+constexpr int32_t SNMP_ERRORSTATUS_BADVALUE = 3;
+constexpr int32_t SNMP_ERRORSTATUS_READONLY = 4;
+constexpr int32_t SNMP_ERRORSTATUS_GENERR = 5;
+
+// An object identifier: its sub-identifiers, each 0 to 4294967295.
+struct AsnObjectIdentifier {
+  std::vector<uint32_t> ids;
+  bool operator==(const AsnObjectIdentifier&) const = default;
+};
+
+// A value: the type tag as received and the field that tag uses.
+//   ASN_INTEGER                                    nNumber
+//   ASN_COUNTER32, ASN_GAUGE32, ASN_TIMETICKS,
+//   ASN_UINTEGER32                                 uUnsigned
+//   ASN_COUNTER64                                  uCounter64
+//   ASN_OBJECTIDENTIFIER                           oid
+//   every other tag (strings, addresses, Opaque,
+//   NULL, exceptions, unknown tags)                strBytes: the contents as sent
+struct AsnAny {
+  uint8_t asnType = ASN_NULL;
+  int32_t nNumber = 0;
+  uint32_t uUnsigned = 0;
+  uint64_t uCounter64 = 0;
+  AsnObjectIdentifier oid;
+  std::string strBytes;
+  bool operator==(const AsnAny&) const = default;
+};
+
+struct SnmpVarBind {
+  AsnObjectIdentifier name;
+  AsnAny value;
+  bool operator==(const SnmpVarBind&) const = default;
+};
+
+using SnmpVarBindList = std::vector<SnmpVarBind>;
+
+// One SNMPv1 message: version, community and a GetRequest, GetNextRequest,
+// GetResponse or SetRequest PDU.
+struct CSnmpMessage {
+  int32_t nVersion = 0;  // 0 is SNMPv1
+  std::string strCommunity;
+  uint8_t pduType = SNMP_PDU_GET;
+  int32_t nRequestId = 0;
+  int32_t nErrorStatus = 0;
+  int32_t nErrorIndex = 0;
+  SnmpVarBindList bindings;
+  bool operator==(const CSnmpMessage&) const = default;
+};
+
+// Appends the BER encoding of message to *pstrOut. False, with *pstrOut
+// unchanged, when a value cannot be encoded (an object identifier with
+// fewer than two sub-identifiers, a first one above 2, or a second one
+// above 39 under a first of 0 or 1).
+[[nodiscard]] bool EncodeSnmpMessage(const CSnmpMessage& message, std::string* pstrOut);
+
+// Decodes one whole datagram into *pMessage. False when the bytes are not
+// exactly one well-formed message of the four PDU types above; *pMessage is
+// then unspecified.
+[[nodiscard]] bool DecodeSnmpMessage(std::string_view datagram, CSnmpMessage* pMessage);
+
+#endif  // MIBSCAN_PLATFORM_BER_H_

@@ -1,0 +1,34 @@
+// Per-thread failure codes of the SNMP manager, read the way the program
+// reads GetLastError() and WSAGetLastError(). Each manager call sets both
+// before it returns: 0 when nothing failed.
+//
+//   GetLastError()
+//     0   SNMP_MGR_OK                   nothing failed
+//     40  SNMP_MGMTAPI_TIMEOUT          no answer after every try
+//     41  SNMP_MGMTAPI_SELECT_FDERRORS  waiting for or receiving an answer failed
+//     47  SNMP_MGMTAPI_INVALID_SESSION  no session
+//     48  SNMP_MGMTAPI_INVALID_BUFFER   the request cannot be encoded
+//     50  SNMP_MGR_ERROR_RESOLVE        the agent's name or address does not resolve
+//     51  SNMP_MGR_ERROR_SOCKET         no UDP socket could be made
+//   WSAGetLastError()
+//     the errno of the last socket call that failed in the last manager
+//     call, or 0
+#ifndef MIBSCAN_PLATFORM_LASTERROR_H_
+#define MIBSCAN_PLATFORM_LASTERROR_H_
+
+#include <cstdint>
+
+constexpr uint32_t SNMP_MGR_OK = 0;
+constexpr uint32_t SNMP_MGMTAPI_TIMEOUT = 40;
+constexpr uint32_t SNMP_MGMTAPI_SELECT_FDERRORS = 41;
+constexpr uint32_t SNMP_MGMTAPI_INVALID_SESSION = 47;
+constexpr uint32_t SNMP_MGMTAPI_INVALID_BUFFER = 48;
+constexpr uint32_t SNMP_MGR_ERROR_RESOLVE = 50;
+constexpr uint32_t SNMP_MGR_ERROR_SOCKET = 51;
+
+[[nodiscard]] uint32_t GetLastError();
+void SetLastError(uint32_t uError);
+[[nodiscard]] int WSAGetLastError();
+void WSASetLastError(int nError);
+
+#endif  // MIBSCAN_PLATFORM_LASTERROR_H_

@@ -1,0 +1,51 @@
+// The SNMPv1 manager: a session with one agent over UDP, and requests of
+// one kind (GET or GET-NEXT) with a list of bindings.
+//
+// Tries: each request is sent once and re-sent nRetries times, each try
+// waiting nTimeoutMs milliseconds for the answer, so an agent that never
+// answers costs (1 + nRetries) x nTimeoutMs. A time-out of 0 or less is
+// taken as c_nDefaultTimeoutMs; a retry count below 0 as 0 (one try).
+//
+// Answers: every request has a fresh request-id, kept by its re-sends, so a
+// late answer to an earlier try of the same request is taken. Only a
+// GetResponse from the agent's address and port, with version 0 (SNMPv1),
+// the session's community and the request's id is taken. Every other
+// datagram (an answer to an earlier request, other senders, malformed
+// bytes) is dropped and the wait goes on until the time-out.
+//
+// Thread use: a session belongs to one thread at a time; sessions share
+// nothing, so each thread may run its own. Every call sets the thread's
+// GetLastError() and WSAGetLastError() codes (LastError.h).
+#ifndef MIBSCAN_PLATFORM_SNMPSESSION_H_
+#define MIBSCAN_PLATFORM_SNMPSESSION_H_
+
+#include <cstdint>
+
+#include "platform/Ber.h"
+
+constexpr int c_nDefaultTimeoutMs = 500;
+constexpr int c_nSnmpPort = 161;
+
+class CSnmpSession;
+using LPSNMP_MGR_SESSION = CSnmpSession*;
+
+// Opens a session with the agent szAgent (a host name or a dotted IPv4
+// address) on UDP port nPort. Null on failure (SNMP_MGR_ERROR_RESOLVE,
+// SNMP_MGR_ERROR_SOCKET). The caller closes it with SnmpMgrClose.
+[[nodiscard]] LPSNMP_MGR_SESSION SnmpMgrOpen(const char* szAgent, const char* szCommunity,
+                                             int nTimeoutMs, int nRetries, int nPort = c_nSnmpPort);
+
+// Sends a request of type requestType (SNMP_PDU_GET or SNMP_PDU_GETNEXT)
+// for the bindings of *pBindings and waits for the answer. True when an
+// answer came: *pBindings then holds the answer's bindings and
+// *pnErrorStatus, *pnErrorIndex its error fields. False when none came
+// (SNMP_MGMTAPI_TIMEOUT) or the request failed otherwise; *pBindings is
+// then unchanged.
+[[nodiscard]] bool SnmpMgrRequest(LPSNMP_MGR_SESSION pSession, uint8_t requestType,
+                                  SnmpVarBindList* pBindings, int32_t* pnErrorStatus,
+                                  int32_t* pnErrorIndex);
+
+// Closes the session and frees it. False for a null session.
+bool SnmpMgrClose(LPSNMP_MGR_SESSION pSession);
+
+#endif  // MIBSCAN_PLATFORM_SNMPSESSION_H_

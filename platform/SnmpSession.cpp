@@ -22,6 +22,21 @@ constexpr size_t c_nMaxDatagram = 65535;
 
 using CClock = std::chrono::steady_clock;
 
+// RFC 6761 6.4: names in the "invalid" domain never resolve, and resolver
+// libraries should say so at once instead of asking a name server.
+bool IsInvalidDomain(std::string_view strName) {
+  if (!strName.empty() && strName.back() == '.') strName.remove_suffix(1);
+  constexpr std::string_view c_strInvalid = "invalid";
+  if (strName.size() < c_strInvalid.size()) return false;
+  const std::string_view strLast = strName.substr(strName.size() - c_strInvalid.size());
+  if (strName.size() > c_strInvalid.size() && strName[strName.size() - c_strInvalid.size() - 1] != '.')
+    return false;
+  for (size_t i = 0; i < strLast.size(); ++i) {
+    if ((strLast[i] | 0x20) != c_strInvalid[i]) return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 class CSnmpSession {
@@ -138,7 +153,8 @@ LPSNMP_MGR_SESSION SnmpMgrOpen(const char* szAgent, const char* szCommunity, int
   hints.ai_family = AF_INET;
   hints.ai_socktype = SOCK_DGRAM;
   addrinfo* pResult = nullptr;
-  const int nGai = getaddrinfo(szAgent, nullptr, &hints, &pResult);
+  const int nGai = IsInvalidDomain(szAgent) ? EAI_NONAME
+                                            : getaddrinfo(szAgent, nullptr, &hints, &pResult);
   if (nGai != 0 || pResult == nullptr) {
     if (nGai == EAI_SYSTEM) WSASetLastError(errno);
     SetLastError(SNMP_MGR_ERROR_RESOLVE);

@@ -30,7 +30,8 @@ class CSnmpSession;
 using LPSNMP_MGR_SESSION = CSnmpSession*;
 
 // Opens a session with the agent szAgent (a host name or a dotted IPv4
-// address) on UDP port nPort. Null on failure (SNMP_MGR_ERROR_RESOLVE,
+// address) on UDP port nPort. Names in the "invalid" domain fail at once,
+// without a name server being asked (RFC 6761). Null on failure (SNMP_MGR_ERROR_RESOLVE,
 // SNMP_MGR_ERROR_SOCKET). The caller closes it with SnmpMgrClose.
 [[nodiscard]] LPSNMP_MGR_SESSION SnmpMgrOpen(const char* szAgent, const char* szCommunity,
                                              int nTimeoutMs, int nRetries, int nPort = c_nSnmpPort);

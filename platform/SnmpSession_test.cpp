@@ -1,0 +1,186 @@
+#include "platform/SnmpSession.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+
+#include "platform/LastError.h"
+#include "platform/SnmpOid.h"
+#include "tests/TestAgent.h"
+
+namespace {
+
+using CClock = std::chrono::steady_clock;
+
+constexpr char c_szRecords[] =
+    "1.3.6.1.2.1.1.1.0|4|BEFSX41\n"
+    "1.3.6.1.2.1.1.2.0|6|1.3.6.1.4.1.3955.1.1\n"
+    "1.3.6.1.2.1.1.3.0|67|638239\n"
+    "1.3.6.1.2.1.1.5.0|4|isp-gw\n"
+    "1.3.6.1.2.1.2.2.1.6.1|4x|001a2b3c4d5e\n";
+
+class SnmpSessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string strErr;
+    ASSERT_TRUE(m_agent.LoadSnmprec(c_szRecords, &strErr)) << strErr;
+  }
+  void Start(const CTestAgent::CMisbehaviour& misbehaviour = {}) {
+    m_agent.SetMisbehaviour(misbehaviour);
+    ASSERT_TRUE(m_agent.Start());
+  }
+  LPSNMP_MGR_SESSION Open(int nTimeoutMs, int nRetries, const char* szCommunity = "qzvtrk") {
+    return SnmpMgrOpen("127.0.0.1", szCommunity, nTimeoutMs, nRetries, m_agent.Port());
+  }
+  static SnmpVarBindList Binding(const char* szOid) {
+    SnmpVarBindList bindings(1);
+    EXPECT_TRUE(SnmpMgrStrToOid(szOid, &bindings[0].name));
+    return bindings;
+  }
+  CTestAgent m_agent;
+};
+
+TEST_F(SnmpSessionTest, GetThenGetNextWalksInOrderAndEndsWithNoSuchName) {
+  Start();
+  LPSNMP_MGR_SESSION pSession = Open(1000, 1);
+  ASSERT_NE(pSession, nullptr);
+  SnmpVarBindList bindings = Binding("system.sysDescr.0");
+  int32_t nStatus = -1;
+  int32_t nIndex = -1;
+  ASSERT_TRUE(SnmpMgrRequest(pSession, SNMP_PDU_GET, &bindings, &nStatus, &nIndex));
+  EXPECT_EQ(GetLastError(), SNMP_MGR_OK);
+  EXPECT_EQ(nStatus, 0);
+  ASSERT_EQ(bindings.size(), 1u);
+  EXPECT_EQ(bindings[0].value.strBytes, "BEFSX41");
+  std::vector<std::string> arrSeen;
+  while (SnmpMgrRequest(pSession, SNMP_PDU_GETNEXT, &bindings, &nStatus, &nIndex) && nStatus == 0)
+    arrSeen.push_back(OidToText(bindings[0].name));
+  EXPECT_EQ(arrSeen, (std::vector<std::string>{"1.3.6.1.2.1.1.2.0", "1.3.6.1.2.1.1.3.0",
+                                                "1.3.6.1.2.1.1.5.0", "1.3.6.1.2.1.2.2.1.6.1"}));
+  EXPECT_EQ(nStatus, SNMP_ERRORSTATUS_NOSUCHNAME);
+  EXPECT_EQ(nIndex, 1);
+  EXPECT_EQ(OidToText(bindings[0].name), "1.3.6.1.2.1.2.2.1.6.1");  // the request's binding
+  EXPECT_TRUE(SnmpMgrClose(pSession));
+}
+
+TEST_F(SnmpSessionTest, SilentAgentGetsOnePlusRetrySendsOfTheTimeout) {
+  Start({.nSilentAfter = 0});
+  LPSNMP_MGR_SESSION pSession = Open(60, 2);
+  SnmpVarBindList bindings = Binding("system.sysDescr.0");
+  const SnmpVarBindList before = bindings;
+  int32_t nStatus = 0;
+  int32_t nIndex = 0;
+  const auto start = CClock::now();
+  EXPECT_FALSE(SnmpMgrRequest(pSession, SNMP_PDU_GET, &bindings, &nStatus, &nIndex));
+  EXPECT_GE(CClock::now() - start, std::chrono::milliseconds(3 * 60));
+  EXPECT_EQ(GetLastError(), SNMP_MGMTAPI_TIMEOUT);
+  EXPECT_EQ(bindings, before);
+  EXPECT_EQ(m_agent.RequestCount(), 3);
+  SnmpMgrClose(pSession);
+}
+
+TEST_F(SnmpSessionTest, RetryCountOfZeroOrLessSendsOnce) {
+  Start({.nSilentAfter = 0});
+  for (int nRetries : {0, -1, -2147483647 - 1}) {
+    LPSNMP_MGR_SESSION pSession = Open(20, nRetries);
+    SnmpVarBindList bindings = Binding("system.sysDescr.0");
+    int32_t nStatus = 0;
+    int32_t nIndex = 0;
+    const int nBefore = m_agent.RequestCount();
+    EXPECT_FALSE(SnmpMgrRequest(pSession, SNMP_PDU_GET, &bindings, &nStatus, &nIndex));
+    EXPECT_EQ(m_agent.RequestCount() - nBefore, 1) << nRetries;
+    SnmpMgrClose(pSession);
+  }
+}
+
+TEST_F(SnmpSessionTest, TimeoutOfZeroOrLessWaitsTheDefault) {
+  Start({.nSilentAfter = 0});
+  for (int nTimeout : {0, -5}) {
+    LPSNMP_MGR_SESSION pSession = Open(nTimeout, 0);
+    SnmpVarBindList bindings = Binding("system.sysDescr.0");
+    int32_t nStatus = 0;
+    int32_t nIndex = 0;
+    const auto start = CClock::now();
+    EXPECT_FALSE(SnmpMgrRequest(pSession, SNMP_PDU_GET, &bindings, &nStatus, &nIndex));
+    EXPECT_GE(CClock::now() - start, std::chrono::milliseconds(c_nDefaultTimeoutMs));
+    SnmpMgrClose(pSession);
+  }
+}
+
+TEST_F(SnmpSessionTest, StrayDatagramsAreDroppedAndTheAnswerStillTaken) {
+  Start({.bGarbageFirst = true,
+         .bWrongIdFirst = true,
+         .bWrongCommunityFirst = true,
+         .bOtherPortFirst = true});
+  LPSNMP_MGR_SESSION pSession = Open(2000, 0);
+  SnmpVarBindList bindings = Binding("system.sysName.0");
+  int32_t nStatus = -1;
+  int32_t nIndex = -1;
+  ASSERT_TRUE(SnmpMgrRequest(pSession, SNMP_PDU_GET, &bindings, &nStatus, &nIndex));
+  EXPECT_EQ(bindings[0].value.strBytes, "isp-gw");
+  EXPECT_EQ(m_agent.RequestCount(), 1);
+  SnmpMgrClose(pSession);
+}
+
+TEST_F(SnmpSessionTest, WrongCommunityGetsNoAnswer) {
+  Start();
+  LPSNMP_MGR_SESSION pSession = Open(30, 0, "public");
+  SnmpVarBindList bindings = Binding("system.sysName.0");
+  int32_t nStatus = 0;
+  int32_t nIndex = 0;
+  EXPECT_FALSE(SnmpMgrRequest(pSession, SNMP_PDU_GET, &bindings, &nStatus, &nIndex));
+  EXPECT_EQ(GetLastError(), SNMP_MGMTAPI_TIMEOUT);
+  SnmpMgrClose(pSession);
+}
+
+// An agent slower than the time-out: its answer to the first try arrives
+// while a re-send is waiting, and is taken. The late answers to the
+// re-sends then reach the next request, which must not take them.
+TEST_F(SnmpSessionTest, LateAnswerToAnEarlierTryIsTakenAndOldAnswersAreNot) {
+  Start({.nDelayMs = 150});
+  LPSNMP_MGR_SESSION pSession = Open(100, 3);
+  SnmpVarBindList bindings = Binding("system.sysDescr.0");
+  int32_t nStatus = -1;
+  int32_t nIndex = -1;
+  ASSERT_TRUE(SnmpMgrRequest(pSession, SNMP_PDU_GET, &bindings, &nStatus, &nIndex));
+  EXPECT_EQ(bindings[0].value.strBytes, "BEFSX41");
+  EXPECT_GE(m_agent.RequestCount(), 2);
+  ASSERT_TRUE(SnmpMgrRequest(pSession, SNMP_PDU_GETNEXT, &bindings, &nStatus, &nIndex));
+  EXPECT_EQ(OidToText(bindings[0].name), "1.3.6.1.2.1.1.2.0");
+  ASSERT_TRUE(SnmpMgrRequest(pSession, SNMP_PDU_GETNEXT, &bindings, &nStatus, &nIndex));
+  EXPECT_EQ(OidToText(bindings[0].name), "1.3.6.1.2.1.1.3.0");
+  SnmpMgrClose(pSession);
+}
+
+TEST_F(SnmpSessionTest, ErrorStatusComesBackWithTheAnswer) {
+  Start({.nErrorAtRequest = 2, .nErrorStatus = SNMP_ERRORSTATUS_GENERR});
+  LPSNMP_MGR_SESSION pSession = Open(1000, 0);
+  SnmpVarBindList bindings = Binding("system.sysDescr.0");
+  int32_t nStatus = -1;
+  int32_t nIndex = -1;
+  ASSERT_TRUE(SnmpMgrRequest(pSession, SNMP_PDU_GET, &bindings, &nStatus, &nIndex));
+  EXPECT_EQ(nStatus, 0);
+  ASSERT_TRUE(SnmpMgrRequest(pSession, SNMP_PDU_GETNEXT, &bindings, &nStatus, &nIndex));
+  EXPECT_EQ(nStatus, SNMP_ERRORSTATUS_GENERR);
+  EXPECT_EQ(nIndex, 1);
+  SnmpMgrClose(pSession);
+}
+
+TEST(SnmpMgrOpenTest, UnresolvableHostFails) {
+  EXPECT_EQ(SnmpMgrOpen("no-such-agent.invalid", "qzvtrk", 100, 0), nullptr);
+  EXPECT_EQ(GetLastError(), SNMP_MGR_ERROR_RESOLVE);
+  EXPECT_EQ(SnmpMgrOpen("Agent.INVALID.", "qzvtrk", 100, 0), nullptr);
+  EXPECT_EQ(SnmpMgrOpen("", "qzvtrk", 100, 0), nullptr);
+  EXPECT_EQ(GetLastError(), SNMP_MGR_ERROR_RESOLVE);
+}
+
+TEST(SnmpMgrRequestTest, NullSessionFails) {
+  SnmpVarBindList bindings;
+  int32_t nStatus = 0;
+  int32_t nIndex = 0;
+  EXPECT_FALSE(SnmpMgrRequest(nullptr, SNMP_PDU_GET, &bindings, &nStatus, &nIndex));
+  EXPECT_EQ(GetLastError(), SNMP_MGMTAPI_INVALID_SESSION);
+  EXPECT_FALSE(SnmpMgrClose(nullptr));
+}
+
+}  // namespace

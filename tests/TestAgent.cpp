@@ -1,0 +1,308 @@
+#include "tests/TestAgent.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include "platform/SnmpOid.h"
+
+namespace {
+
+using CClock = std::chrono::steady_clock;
+
+int BindUdp(const std::string& strAddress, uint16_t uPort, uint16_t* puBound) {
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(uPort);
+  if (inet_pton(AF_INET, strAddress.c_str(), &addr.sin_addr) != 1) return -1;
+  const int nFd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  if (nFd < 0) return -1;
+  socklen_t nLen = sizeof addr;
+  if (bind(nFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+      getsockname(nFd, reinterpret_cast<sockaddr*>(&addr), &nLen) != 0) {
+    close(nFd);
+    return -1;
+  }
+  *puBound = ntohs(addr.sin_port);
+  return nFd;
+}
+
+bool ParseHex(std::string_view strHex, std::string* pstrBytes) {
+  if (strHex.size() % 2 != 0) return false;
+  pstrBytes->clear();
+  for (size_t i = 0; i < strHex.size(); i += 2) {
+    char* pEnd = nullptr;
+    const std::string strByte(strHex.substr(i, 2));
+    const long nByte = std::strtol(strByte.c_str(), &pEnd, 16);
+    if (*pEnd != '\0') return false;
+    pstrBytes->push_back(static_cast<char>(nByte));
+  }
+  return true;
+}
+
+bool ParseUnsigned(const std::string& strText, uint64_t uMax, uint64_t* puValue) {
+  if (strText.empty() || strText[0] == '-') return false;
+  char* pEnd = nullptr;
+  errno = 0;
+  const unsigned long long uValue = std::strtoull(strText.c_str(), &pEnd, 10);
+  if (*pEnd != '\0' || errno != 0 || uValue > uMax) return false;
+  *puValue = uValue;
+  return true;
+}
+
+// One snmprec value of the given tag.
+bool ParseSnmprecValue(int nTag, bool bHex, const std::string& strText, AsnAny* pValue) {
+  *pValue = AsnAny{};
+  pValue->asnType = static_cast<uint8_t>(nTag);
+  std::string strBytes = strText;
+  if (bHex && !ParseHex(strText, &strBytes)) return false;
+  uint64_t uValue = 0;
+  switch (nTag) {
+    case ASN_INTEGER: {
+      char* pEnd = nullptr;
+      const long long nValue = std::strtoll(strText.c_str(), &pEnd, 10);
+      if (strText.empty() || *pEnd != '\0' || nValue < INT32_MIN || nValue > INT32_MAX) return false;
+      pValue->nNumber = static_cast<int32_t>(nValue);
+      return true;
+    }
+    case ASN_COUNTER32:
+    case ASN_GAUGE32:
+    case ASN_TIMETICKS:
+    case ASN_UINTEGER32:
+      if (!ParseUnsigned(strText, UINT32_MAX, &uValue)) return false;
+      pValue->uUnsigned = static_cast<uint32_t>(uValue);
+      return true;
+    case ASN_COUNTER64:
+      return ParseUnsigned(strText, UINT64_MAX, &pValue->uCounter64);
+    case ASN_OBJECTIDENTIFIER:
+      return SnmpMgrStrToOid("." + strText, &pValue->oid);
+    case ASN_IPADDRESS:
+      if (!bHex) {
+        in_addr addr{};
+        if (inet_pton(AF_INET, strText.c_str(), &addr) != 1) return false;
+        strBytes.assign(reinterpret_cast<const char*>(&addr), 4);
+      }
+      pValue->strBytes = strBytes;
+      return true;
+    case ASN_NULL:
+      return true;
+    default:
+      pValue->strBytes = strBytes;
+      return true;
+  }
+}
+
+}  // namespace
+
+struct CTestAgent::COutgoing {
+  CClock::time_point due;
+  int nFd;
+  sockaddr_in to;
+  std::string strBytes;
+};
+
+CTestAgent::CTestAgent() = default;
+
+CTestAgent::~CTestAgent() { Stop(); }
+
+void CTestAgent::Add(const AsnObjectIdentifier& oid, const AsnAny& value) {
+  m_records[oid.ids] = value;
+}
+
+bool CTestAgent::LoadSnmprec(std::string_view text, std::string* pstrErr) {
+  std::istringstream lines{std::string(text)};
+  int nLine = 0;
+  for (std::string strLine; std::getline(lines, strLine);) {
+    ++nLine;
+    if (!strLine.empty() && strLine.back() == '\r') strLine.pop_back();
+    if (strLine.empty() || strLine[0] == '#') continue;
+    const size_t nBar1 = strLine.find('|');
+    const size_t nBar2 = nBar1 == std::string::npos ? nBar1 : strLine.find('|', nBar1 + 1);
+    AsnObjectIdentifier oid;
+    std::string strTag = nBar2 == std::string::npos ? "" : strLine.substr(nBar1 + 1, nBar2 - nBar1 - 1);
+    const bool bHex = !strTag.empty() && strTag.back() == 'x';
+    if (bHex) strTag.pop_back();
+    uint64_t uTag = 0;
+    AsnAny value;
+    if (nBar2 == std::string::npos || !SnmpMgrStrToOid("." + strLine.substr(0, nBar1), &oid) ||
+        !ParseUnsigned(strTag, 255, &uTag) ||
+        !ParseSnmprecValue(static_cast<int>(uTag), bHex, strLine.substr(nBar2 + 1), &value)) {
+      *pstrErr = "line " + std::to_string(nLine) + ": " + strLine;
+      return false;
+    }
+    Add(oid, value);
+  }
+  return true;
+}
+
+bool CTestAgent::LoadSnmprecFile(const std::string& strPath, std::string* pstrErr) {
+  std::ifstream in(strPath, std::ios::binary);
+  if (!in) {
+    *pstrErr = "cannot read " + strPath;
+    return false;
+  }
+  std::ostringstream text;
+  text << in.rdbuf();
+  return LoadSnmprec(text.str(), pstrErr);
+}
+
+bool CTestAgent::Start(const std::vector<std::string>& arrAddresses, uint16_t uPort) {
+  Stop();
+  m_uPort = uPort;
+  for (const std::string& strAddress : arrAddresses) {
+    uint16_t uBound = 0;
+    uint16_t uOther = 0;
+    const int nFd = BindUdp(strAddress, m_uPort, &uBound);
+    const int nOtherFd = BindUdp(strAddress, 0, &uOther);
+    if (nFd >= 0) m_arrFds.push_back(nFd);
+    if (nOtherFd >= 0) m_arrOtherFds.push_back(nOtherFd);
+    if (nFd < 0 || nOtherFd < 0) {
+      Stop();
+      return false;
+    }
+    m_uPort = uBound;  // the first address fixes the port of the others
+  }
+  m_nStopFd = eventfd(0, EFD_CLOEXEC);
+  if (m_nStopFd < 0) {
+    Stop();
+    return false;
+  }
+  m_nRequests = 0;
+  m_thread = std::thread([this] { Serve(); });
+  return true;
+}
+
+void CTestAgent::Stop() {
+  if (m_thread.joinable()) {
+    const uint64_t uOne = 1;
+    (void)!write(m_nStopFd, &uOne, sizeof uOne);
+    m_thread.join();
+  }
+  for (int nFd : m_arrFds) close(nFd);
+  for (int nFd : m_arrOtherFds) close(nFd);
+  if (m_nStopFd >= 0) close(m_nStopFd);
+  m_arrFds.clear();
+  m_arrOtherFds.clear();
+  m_nStopFd = -1;
+}
+
+void CTestAgent::Serve() {
+  std::vector<pollfd> arrPoll;
+  for (int nFd : m_arrFds) arrPoll.push_back({nFd, POLLIN, 0});
+  arrPoll.push_back({m_nStopFd, POLLIN, 0});
+  std::vector<COutgoing> arrPending;  // delayed answers, in the order queued
+  std::vector<char> buffer(65535);
+  while (true) {
+    int nWaitMs = -1;
+    if (!arrPending.empty()) {
+      const auto due = std::min_element(arrPending.begin(), arrPending.end(),
+                                        [](const auto& a, const auto& b) { return a.due < b.due; })->due;
+      nWaitMs = static_cast<int>(std::max<int64_t>(
+          0, std::chrono::ceil<std::chrono::milliseconds>(due - CClock::now()).count()));
+    }
+    if (poll(arrPoll.data(), arrPoll.size(), nWaitMs) < 0 && errno != EINTR) return;
+    if (arrPoll.back().revents & POLLIN) return;
+    for (size_t i = 0; i + 1 < arrPoll.size(); ++i) {
+      if (!(arrPoll[i].revents & POLLIN)) continue;
+      sockaddr_in from{};
+      socklen_t nFromLen = sizeof from;
+      const ssize_t nLen = recvfrom(arrPoll[i].fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
+                                    reinterpret_cast<sockaddr*>(&from), &nFromLen);
+      if (nLen < 0) continue;
+      m_nRequests.fetch_add(1);
+      bool bFromOtherPort = false;
+      const auto arrAnswers = Answer(std::string_view(buffer.data(), static_cast<size_t>(nLen)),
+                                     &bFromOtherPort);
+      const auto due = CClock::now() + std::chrono::milliseconds(m_misbehaviour.nDelayMs);
+      // The copy from the other port, when asked for, goes out first.
+      if (bFromOtherPort && !arrAnswers.empty())
+        arrPending.push_back({due, m_arrOtherFds[i], from, arrAnswers.back()});
+      for (const std::string& strAnswer : arrAnswers)
+        arrPending.push_back({due, arrPoll[i].fd, from, strAnswer});
+    }
+    const auto now = CClock::now();
+    for (auto it = arrPending.begin(); it != arrPending.end();) {
+      if (it->due > now) {
+        ++it;
+        continue;
+      }
+      (void)sendto(it->nFd, it->strBytes.data(), it->strBytes.size(), 0,
+                   reinterpret_cast<const sockaddr*>(&it->to), sizeof it->to);
+      it = arrPending.erase(it);
+    }
+  }
+}
+
+std::vector<std::string> CTestAgent::Answer(std::string_view request, bool* pbFromOtherPort) {
+  const int nRequest = m_nRequests.load();
+  CSnmpMessage message;
+  if (!DecodeSnmpMessage(request, &message) || message.nVersion != 0 ||
+      message.strCommunity != m_strCommunity ||
+      (message.pduType != SNMP_PDU_GET && message.pduType != SNMP_PDU_GETNEXT))
+    return {};
+  if (m_misbehaviour.nSilentAfter >= 0 && nRequest > m_misbehaviour.nSilentAfter) return {};
+  if (nRequest == m_misbehaviour.nErrorAtRequest) {
+    message.nErrorStatus = m_misbehaviour.nErrorStatus;
+    message.nErrorIndex = 1;
+  } else {
+    Respond(&message);
+  }
+  message.pduType = SNMP_PDU_RESPONSE;
+  std::vector<std::string> arrOut;
+  std::string strAnswer;
+  if (!EncodeSnmpMessage(message, &strAnswer)) return {};
+  if (m_misbehaviour.bGarbageFirst) arrOut.push_back(strAnswer.substr(0, strAnswer.size() / 2));
+  if (m_misbehaviour.bWrongIdFirst) {
+    CSnmpMessage other = message;
+    other.nRequestId ^= 0x5A5A;
+    (void)EncodeSnmpMessage(other, &arrOut.emplace_back());
+  }
+  if (m_misbehaviour.bWrongCommunityFirst) {
+    CSnmpMessage other = message;
+    other.strCommunity += "x";
+    (void)EncodeSnmpMessage(other, &arrOut.emplace_back());
+  }
+  *pbFromOtherPort = m_misbehaviour.bOtherPortFirst;
+  arrOut.push_back(strAnswer);
+  return arrOut;
+}
+
+void CTestAgent::Respond(CSnmpMessage* pMessage) const {
+  const SnmpVarBindList request = pMessage->bindings;
+  for (size_t i = 0; i < pMessage->bindings.size(); ++i) {
+    SnmpVarBind& varBind = pMessage->bindings[i];
+    auto it = m_records.end();
+    if (pMessage->pduType == SNMP_PDU_GET) {
+      it = m_records.find(varBind.name.ids);
+    } else if (m_misbehaviour.bRepeatOid) {
+      it = m_records.lower_bound(varBind.name.ids);
+      if (it != m_records.end()) {
+        varBind.value = it->second;  // the requested name comes back unchanged
+        continue;
+      }
+    } else if (m_misbehaviour.bGoBackwards && !m_records.empty() &&
+               m_records.begin()->first < varBind.name.ids) {
+      it = m_records.begin();
+    } else {
+      it = m_records.upper_bound(varBind.name.ids);
+    }
+    if (it == m_records.end()) {
+      // SNMPv1 (RFC 1157 4.1.2/4.1.3): noSuchName, the request's bindings.
+      pMessage->nErrorStatus = SNMP_ERRORSTATUS_NOSUCHNAME;
+      pMessage->nErrorIndex = static_cast<int32_t>(i + 1);
+      pMessage->bindings = request;
+      return;
+    }
+    varBind.name.ids = it->first;
+    varBind.value = it->second;
+  }
+}

@@ -1,0 +1,85 @@
+// An SNMPv1 agent for tests and benchmarks, serving loopback addresses.
+//
+// It serves OID/value records (added one by one or loaded from snmpsim's
+// ".snmprec" text: "OID|TAG|VALUE" lines, numeric tags, an "x" after the
+// tag for a hexadecimal value) and answers GET and GET-NEXT as an SNMPv1
+// agent does: an unknown name or a GET-NEXT past the last record gives
+// noSuchName (error status 2) with the index of the binding and the
+// request's bindings. Datagrams with another version or community, other
+// PDUs and malformed bytes get no answer.
+//
+// It can be told to misbehave (CMisbehaviour), and it counts the requests
+// it received. One thread serves every address given to Start(); Stop()
+// (or the destructor) ends it.
+#ifndef MIBSCAN_TESTS_TESTAGENT_H_
+#define MIBSCAN_TESTS_TESTAGENT_H_
+
+#include <atomic>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "platform/Ber.h"
+
+class CTestAgent {
+ public:
+  struct CMisbehaviour {
+    int nSilentAfter = -1;        // answer only the first N requests; -1: every one
+    int nErrorAtRequest = 0;      // answer request K (from 1) with nErrorStatus; 0: none
+    int32_t nErrorStatus = SNMP_ERRORSTATUS_GENERR;
+    bool bRepeatOid = false;      // answer a GET-NEXT with the requested OID again
+    bool bGoBackwards = false;    // answer a GET-NEXT with the first OID served
+    bool bGarbageFirst = false;   // send malformed bytes before every answer
+    bool bWrongIdFirst = false;   // send the answer with another request-id first
+    bool bWrongCommunityFirst = false;  // ... with another community first
+    bool bOtherPortFirst = false;       // ... from another port first
+    int nDelayMs = 0;             // send every answer this much later
+  };
+
+  CTestAgent();
+  ~CTestAgent();
+  CTestAgent(const CTestAgent&) = delete;
+  CTestAgent& operator=(const CTestAgent&) = delete;
+
+  // Adds (or replaces) one record. Not while serving.
+  void Add(const AsnObjectIdentifier& oid, const AsnAny& value);
+  // Adds the records of .snmprec text. False, with *pstrErr naming the
+  // line, when a line cannot be read; the lines before it are kept.
+  bool LoadSnmprec(std::string_view text, std::string* pstrErr);
+  bool LoadSnmprecFile(const std::string& strPath, std::string* pstrErr);
+  size_t RecordCount() const { return m_records.size(); }
+
+  void SetCommunity(std::string strCommunity) { m_strCommunity = std::move(strCommunity); }
+  void SetMisbehaviour(const CMisbehaviour& misbehaviour) { m_misbehaviour = misbehaviour; }
+
+  // Serves every address in arrAddresses (loopback, 127.0.0.0/8) on one
+  // UDP port: uPort, or when 0 one the system picks. False when a socket
+  // cannot be bound.
+  bool Start(const std::vector<std::string>& arrAddresses = {"127.0.0.1"}, uint16_t uPort = 0);
+  void Stop();
+  uint16_t Port() const { return m_uPort; }
+  // Datagrams received so far, whatever became of them.
+  int RequestCount() const { return m_nRequests.load(); }
+
+ private:
+  struct COutgoing;
+  void Serve();
+  // The datagrams to send for one request, in order (empty: no answer).
+  std::vector<std::string> Answer(std::string_view request, bool* pbFromOtherPort);
+  void Respond(CSnmpMessage* pMessage) const;
+
+  std::map<std::vector<uint32_t>, AsnAny> m_records;  // in OID order
+  std::string m_strCommunity = "qzvtrk";
+  CMisbehaviour m_misbehaviour;
+  std::vector<int> m_arrFds;   // one per address
+  std::vector<int> m_arrOtherFds;  // a second port per address, for bOtherPortFirst
+  int m_nStopFd = -1;
+  uint16_t m_uPort = 0;
+  std::atomic<int> m_nRequests{0};
+  std::thread m_thread;
+};
+
+#endif  // MIBSCAN_TESTS_TESTAGENT_H_

@@ -87,9 +87,13 @@ bool ParseSnmprecValue(int nTag, bool bHex, const std::string& strText, AsnAny* 
       return SnmpMgrStrToOid("." + strText, &pValue->oid);
     case ASN_IPADDRESS:
       if (!bHex) {
+        // Dotted quad, or (as snmpsim records printable addresses) the four
+        // bytes themselves.
         in_addr addr{};
-        if (inet_pton(AF_INET, strText.c_str(), &addr) != 1) return false;
-        strBytes.assign(reinterpret_cast<const char*>(&addr), 4);
+        if (inet_pton(AF_INET, strText.c_str(), &addr) == 1)
+          strBytes.assign(reinterpret_cast<const char*>(&addr), 4);
+        else if (strText.size() != 4)
+          return false;
       }
       pValue->strBytes = strBytes;
       return true;

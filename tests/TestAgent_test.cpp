@@ -1,0 +1,108 @@
+#include "tests/TestAgent.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+
+#include "platform/SnmpOid.h"
+#include "platform/SnmpSession.h"
+
+namespace {
+
+AsnAny GetValue(uint16_t uPort, const char* szAddress, const char* szOid, int32_t* pnStatus) {
+  LPSNMP_MGR_SESSION pSession = SnmpMgrOpen(szAddress, "qzvtrk", 1000, 1, uPort);
+  SnmpVarBindList bindings(1);
+  EXPECT_TRUE(SnmpMgrStrToOid(szOid, &bindings[0].name));
+  int32_t nIndex = 0;
+  *pnStatus = -1;
+  EXPECT_TRUE(SnmpMgrRequest(pSession, SNMP_PDU_GET, &bindings, pnStatus, &nIndex));
+  SnmpMgrClose(pSession);
+  return bindings.empty() ? AsnAny{} : bindings[0].value;
+}
+
+TEST(CTestAgentTest, ReadsSnmprecValues) {
+  CTestAgent agent;
+  std::string strErr;
+  ASSERT_TRUE(agent.LoadSnmprec(
+      "# comment\r\n"
+      "1.3.6.1.2.1.1.1.0|4|a|b\r\n"
+      "1.3.6.1.2.1.1.2.0|6|1.3.6.1.4.1.8072\n"
+      "1.3.6.1.2.1.2.2.1.6.2|4x|001a2b\n"
+      "1.3.6.1.2.1.4.20.1.1.1|64|10.0.0.1\n"
+      "1.3.6.1.2.1.4.20.1.1.2|64|J}M}\n"
+      "1.3.6.1.2.1.31.1.1.1.6.1|70|18446744073709551615\n"
+      "1.3.6.1.2.1.1.7.0|2|-72\n",
+      &strErr)) << strErr;
+  EXPECT_EQ(agent.RecordCount(), 7u);
+  ASSERT_TRUE(agent.Start());
+  int32_t nStatus = 0;
+  EXPECT_EQ(GetValue(agent.Port(), "127.0.0.1", ".1.3.6.1.2.1.1.1.0", &nStatus).strBytes, "a|b");
+  EXPECT_EQ(OidToText(GetValue(agent.Port(), "127.0.0.1", ".1.3.6.1.2.1.1.2.0", &nStatus).oid),
+            "1.3.6.1.4.1.8072");
+  EXPECT_EQ(GetValue(agent.Port(), "127.0.0.1", ".1.3.6.1.2.1.2.2.1.6.2", &nStatus).strBytes,
+            std::string("\x00\x1a\x2b", 3));
+  EXPECT_EQ(GetValue(agent.Port(), "127.0.0.1", ".1.3.6.1.2.1.4.20.1.1.1", &nStatus).strBytes,
+            std::string("\x0a\x00\x00\x01", 4));
+  EXPECT_EQ(GetValue(agent.Port(), "127.0.0.1", ".1.3.6.1.2.1.4.20.1.1.2", &nStatus).strBytes, "J}M}");
+  EXPECT_EQ(GetValue(agent.Port(), "127.0.0.1", ".1.3.6.1.2.1.31.1.1.1.6.1", &nStatus).uCounter64,
+            ~0ull);
+  EXPECT_EQ(GetValue(agent.Port(), "127.0.0.1", ".1.3.6.1.2.1.1.7.0", &nStatus).nNumber, -72);
+  GetValue(agent.Port(), "127.0.0.1", ".1.3.6.1.2.1.1.9.0", &nStatus);
+  EXPECT_EQ(nStatus, SNMP_ERRORSTATUS_NOSUCHNAME);
+}
+
+TEST(CTestAgentTest, RefusesBadSnmprecLines) {
+  for (const char* szLine : {"1.3.6|4", "x.3|4|v", "1.3|4z|v", "1.3|2|12x", "1.3|65|-1",
+                             "1.3|4x|abc", "1.3|64|1.2.3"}) {
+    CTestAgent agent;
+    std::string strErr;
+    EXPECT_FALSE(agent.LoadSnmprec(szLine, &strErr)) << szLine;
+    EXPECT_NE(strErr.find("line 1"), std::string::npos);
+  }
+}
+
+TEST(CTestAgentTest, ServesSeveralLoopbackAddressesOnOnePort) {
+  CTestAgent agent;
+  std::string strErr;
+  ASSERT_TRUE(agent.LoadSnmprec("1.3.6.1.2.1.1.5.0|4|many\n", &strErr));
+  ASSERT_TRUE(agent.Start({"127.0.0.2", "127.0.0.3"}));
+  for (const char* szAddress : {"127.0.0.2", "127.0.0.3"}) {
+    int32_t nStatus = -1;
+    EXPECT_EQ(GetValue(agent.Port(), szAddress, "system.sysName.0", &nStatus).strBytes, "many");
+  }
+  EXPECT_EQ(agent.RequestCount(), 2);
+}
+
+// A recorded device from Debian's snmpsim package, walked whole in OID order.
+TEST(CTestAgentTest, WalksARecordedDevice) {
+  const char* szFile = "/usr/share/doc/snmpsim/examples/data/recorded/linux-full-walk.snmprec.gz";
+  if (!std::filesystem::exists(szFile)) GTEST_SKIP() << "snmpsim is not installed";
+  FILE* pPipe = popen((std::string("gzip -dc ") + szFile).c_str(), "r");
+  ASSERT_NE(pPipe, nullptr);
+  std::string strText;
+  char buffer[65536];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pPipe)) > 0;) strText.append(buffer, n);
+  pclose(pPipe);
+  CTestAgent agent;
+  std::string strErr;
+  ASSERT_TRUE(agent.LoadSnmprec(strText, &strErr)) << strErr;
+  ASSERT_TRUE(agent.Start());
+  LPSNMP_MGR_SESSION pSession = SnmpMgrOpen("127.0.0.1", "qzvtrk", 1000, 1, agent.Port());
+  SnmpVarBindList bindings(1);
+  ASSERT_TRUE(SnmpMgrStrToOid(".1.3", &bindings[0].name));
+  int32_t nStatus = 0;
+  int32_t nIndex = 0;
+  size_t nSeen = 0;
+  std::vector<uint32_t> previous;
+  while (SnmpMgrRequest(pSession, SNMP_PDU_GETNEXT, &bindings, &nStatus, &nIndex) && nStatus == 0) {
+    ASSERT_LT(previous, bindings[0].name.ids);
+    previous = bindings[0].name.ids;
+    ++nSeen;
+  }
+  SnmpMgrClose(pSession);
+  EXPECT_EQ(nStatus, SNMP_ERRORSTATUS_NOSUCHNAME);
+  EXPECT_EQ(nSeen, agent.RecordCount());
+}
+
+}  // namespace

@@ -153,7 +153,7 @@ TEST_F(SnmpSessionTest, LateAnswerToAnEarlierTryIsTakenAndOldAnswersAreNot) {
 }
 
 TEST_F(SnmpSessionTest, ErrorStatusComesBackWithTheAnswer) {
-  Start({.nErrorAtRequest = 2, .nErrorStatus = SNMP_ERRORSTATUS_GENERR});
+  Start({.setErrorRequests = {2}, .nErrorStatus = SNMP_ERRORSTATUS_GENERR});
   LPSNMP_MGR_SESSION pSession = Open(1000, 0);
   SnmpVarBindList bindings = Binding("system.sysDescr.0");
   int32_t nStatus = -1;

@@ -3,12 +3,17 @@
 // what net-snmp's own snmpwalk reads from the same agent.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <string>
 #include <vector>
 
+#include <map>
+
+#include "driver/Settings.h"
+#include "mib/MIB.h"
 #include "platform/LastError.h"
 #include "platform/SnmpOid.h"
 #include "platform/SnmpSession.h"
@@ -40,6 +45,42 @@ class RealAgentTest : public ::testing::Test {
     }
     pclose(pPipe);
     return arrOids;
+  }
+
+  // OID (no leading dot) -> value as snmpwalk shows it, for the types that
+  // mibscan shows the same way: strings, OIDs, integers, counters, gauges,
+  // addresses and (with -Ot) time ticks as raw numbers.
+  std::map<std::string, std::string> SnmpwalkValues() const {
+    const std::string strCommand = "SNMP_PERSISTENT_DIR=" + m_strDir + "/persist SNMPCONFPATH=" +
+                                   m_strDir + " snmpwalk -v1 -c qzvtrk -On -Oe -Ot -OU -m '' " +
+                                   "127.0.0.1:" + std::to_string(m_nPort) + " .1.3 2>/dev/null";
+    std::map<std::string, std::string> mapValues;
+    FILE* pPipe = popen(strCommand.c_str(), "r");
+    if (pPipe == nullptr) return mapValues;
+    char szLine[4096];
+    while (std::fgets(szLine, sizeof szLine, pPipe) != nullptr) {
+      std::string strLine = szLine;
+      if (!strLine.empty() && strLine.back() == '\n') strLine.pop_back();
+      const size_t nEq = strLine.find(" = ");
+      if (strLine.empty() || strLine[0] != '.' || nEq == std::string::npos) continue;
+      const std::string strOid = strLine.substr(1, nEq - 1);
+      std::string strValue = strLine.substr(nEq + 3);
+      const size_t nColon = strValue.find(": ");
+      const std::string strType = nColon == std::string::npos ? "" : strValue.substr(0, nColon);
+      if (nColon != std::string::npos) strValue = strValue.substr(nColon + 2);
+      if (strType == "STRING" || (strType.empty() && strValue.starts_with('"'))) {
+        if (strValue.size() >= 2 && strValue.front() == '"' && strValue.back() == '"')
+          strValue = strValue.substr(1, strValue.size() - 2);
+      } else if (strType == "OID") {
+        strValue = strValue.substr(1);
+      } else if (!(strType.empty() || strType == "INTEGER" || strType == "Counter32" ||
+                   strType == "Gauge32" || strType == "IpAddress")) {
+        continue;  // Hex-STRING and the like: shown differently
+      }
+      mapValues[strOid] = strValue;
+    }
+    pclose(pPipe);
+    return mapValues;
   }
 
   std::string m_strDir;
@@ -82,6 +123,45 @@ TEST_F(RealAgentTest, GetNextChainVisitsWhatSnmpwalkLists) {
   EXPECT_EQ(nStatus, SNMP_ERRORSTATUS_NOSUCHNAME);
   EXPECT_EQ(nIndex, 1);
   EXPECT_TRUE(SnmpMgrClose(pSession));
+}
+
+// CMIB::Walk from system.sysDescr.0 stores exactly the OIDs snmpwalk lists
+// from there on, with the same values wherever the value stood still while
+// both ran (counters of the snmp group move with every request).
+TEST_F(RealAgentTest, WalkStoresWhatSnmpwalkShows) {
+  const std::vector<std::string> arrAll = SnmpwalkOids();
+  const auto itStart = std::find(arrAll.begin(), arrAll.end(), "1.3.6.1.2.1.1.1.0");
+  ASSERT_NE(itStart, arrAll.end());
+  std::vector<std::string> arrExpected(itStart, arrAll.end());
+  std::sort(arrExpected.begin(), arrExpected.end());
+
+  g_strCommunity = "qzvtrk";
+  g_nTimeout = 2000;
+  g_nRetry = 1;
+  g_nPort = m_nPort;
+  const auto mapBefore = SnmpwalkValues();
+  CMIB mib("127.0.0.1");
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(mib.Walk("system.sysDescr.0", true), 0);
+  ::testing::internal::GetCapturedStdout();
+  const auto mapAfter = SnmpwalkValues();
+  g_nPort = c_nDefaultPort;
+
+  std::vector<std::string> arrStored;
+  mib.m_mapResults.ForEach([&](const std::string& strKey, const std::string&) { arrStored.push_back(strKey); });
+  std::sort(arrStored.begin(), arrStored.end());
+  EXPECT_EQ(arrStored, arrExpected);
+
+  size_t nCompared = 0;
+  for (const auto& [strOid, strValue] : mapBefore) {
+    const auto itAfter = mapAfter.find(strOid);
+    if (itAfter == mapAfter.end() || itAfter->second != strValue) continue;  // moved meanwhile
+    std::string strOurs;
+    if (!mib.m_mapResults.Lookup(strOid, &strOurs)) continue;  // before sysDescr.0
+    EXPECT_EQ(strOurs, strValue) << strOid;
+    ++nCompared;
+  }
+  EXPECT_GT(nCompared, 50u);
 }
 
 }  // namespace

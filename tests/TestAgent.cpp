@@ -254,7 +254,7 @@ std::vector<std::string> CTestAgent::Answer(std::string_view request, bool* pbFr
       (message.pduType != SNMP_PDU_GET && message.pduType != SNMP_PDU_GETNEXT))
     return {};
   if (m_misbehaviour.nSilentAfter >= 0 && nRequest > m_misbehaviour.nSilentAfter) return {};
-  if (nRequest == m_misbehaviour.nErrorAtRequest) {
+  if (m_misbehaviour.setErrorRequests.count(nRequest) > 0) {
     message.nErrorStatus = m_misbehaviour.nErrorStatus;
     message.nErrorIndex = 1;
   } else {

@@ -17,6 +17,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -28,7 +29,7 @@ class CTestAgent {
  public:
   struct CMisbehaviour {
     int nSilentAfter = -1;        // answer only the first N requests; -1: every one
-    int nErrorAtRequest = 0;      // answer request K (from 1) with nErrorStatus; 0: none
+    std::set<int> setErrorRequests{};  // answer these requests (from 1) with nErrorStatus
     int32_t nErrorStatus = SNMP_ERRORSTATUS_GENERR;
     bool bRepeatOid = false;      // answer a GET-NEXT with the requested OID again
     bool bGoBackwards = false;    // answer a GET-NEXT with the first OID served

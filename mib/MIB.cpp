@@ -1,0 +1,195 @@
+#include "mib/MIB.h"
+
+#include <algorithm>
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <exception>
+
+#include "driver/Settings.h"
+#include "log/LogQueue.h"
+#include "platform/Base64.h"
+#include "platform/LastError.h"
+#include "platform/SnmpOid.h"
+#include "platform/SnmpSession.h"
+
+namespace {
+
+// True when the answer to a GET-NEXT for requested names an OID after it.
+// An agent that answers with the same OID or an earlier one would keep the
+// walk going for ever; such answers count with the errors.
+bool Advances(const AsnObjectIdentifier& requested, const SnmpVarBindList& answer) {
+  return !answer.empty() && requested.ids < answer.front().name.ids;
+}
+
+std::string Format(const char* szFormat, ...) __attribute__((format(printf, 1, 2)));
+std::string Format(const char* szFormat, ...) {
+  char szText[64];
+  va_list args;
+  va_start(args, szFormat);
+  const int nLen = std::vsnprintf(szText, sizeof szText, szFormat, args);
+  va_end(args);
+  return nLen > 0 ? std::string(szText, static_cast<size_t>(nLen)) : std::string();
+}
+
+// Two lowercase hex digits per byte, ":" between bytes.
+std::string HexBytes(std::string_view bytes) {
+  std::string strText;
+  for (size_t i = 0; i < bytes.size(); ++i) {
+    if (i > 0) strText += ':';
+    strText += Format("%02x", static_cast<unsigned>(static_cast<uint8_t>(bytes[i])));
+  }
+  return strText;
+}
+
+bool IsTextByte(uint8_t byte) { return byte >= 0x20 || byte == 0x0A || byte == 0x0D || byte == 0x00; }
+
+// An OCTET STRING as text: Base64 when a byte is not text; otherwise the
+// bytes up to the first NUL, provided that NUL is missing or last.
+std::string OctetStringText(std::string_view bytes) {
+  if (bytes.empty()) return std::string();
+  for (char ch : bytes) {
+    if (!IsTextByte(static_cast<uint8_t>(ch))) return Base64Lines(bytes);
+  }
+  const size_t nTextLen = std::min(bytes.find('\0'), bytes.size());
+  if (nTextLen != bytes.size() && nTextLen + 1 != bytes.size()) return "invalid length";
+  return std::string(bytes.substr(0, std::min(nTextLen, c_nMaxTextValue)));
+}
+
+bool IsByteString(uint8_t asnType) {
+  return asnType == ASN_OCTETSTRING || asnType == ASN_BITS || asnType == ASN_IPADDRESS ||
+         asnType == ASN_OPAQUE;
+}
+
+}  // namespace
+
+std::string CMIB::RenderValue(const std::string& strOid, const AsnAny& value) {
+  uint8_t renderTag = value.asnType;
+  // Physical addresses are bytes, not text. Only a byte string can be shown
+  // so; any other value under the prefix keeps its own form.
+  if (strOid.starts_with(c_szPhysAddressPrefix) && IsByteString(value.asnType)) renderTag = ASN_BITS;
+  const char* szTarget = m_strTarget.c_str();
+  switch (renderTag) {
+    case ASN_INTEGER:
+      return Format("%d", value.nNumber);
+    case ASN_BITS:
+      WriteLog("%s|length=%d", szTarget, static_cast<int>(value.strBytes.size()));
+      return HexBytes(value.strBytes);
+    case ASN_OCTETSTRING:
+      WriteLog("%s|length=%d", szTarget, static_cast<int>(value.strBytes.size()));
+      return OctetStringText(value.strBytes);
+    case ASN_OBJECTIDENTIFIER: {
+      WriteLog("%s|length=%d", szTarget, static_cast<int>(value.oid.ids.size()));
+      std::string strText;
+      for (size_t i = 0; i < value.oid.ids.size(); ++i) {
+        if (i > 0) strText += '.';
+        strText += Format("%d", static_cast<int32_t>(value.oid.ids[i]));  // signed, as shown before
+      }
+      return strText;
+    }
+    case ASN_IPADDRESS: {
+      WriteLog("%s|length=%d", szTarget, static_cast<int>(value.strBytes.size()));
+      if (value.strBytes.size() != 4) return std::string();
+      const auto* pBytes = reinterpret_cast<const uint8_t*>(value.strBytes.data());
+      return Format("%d.%d.%d.%d", pBytes[0], pBytes[1], pBytes[2], pBytes[3]);
+    }
+    case ASN_COUNTER32:
+    case ASN_GAUGE32:
+    case ASN_TIMETICKS:
+    case ASN_UINTEGER32:
+      return Format("%u", value.uUnsigned);
+    case ASN_COUNTER64:
+      return Format("%" PRIu64, value.uCounter64);
+    default:
+      return Format("Type.%d", static_cast<int>(renderTag));
+  }
+}
+
+int CMIB::Walk(const char* pszStartOid, bool bContinue) {
+  const char* szTarget = m_strTarget.c_str();
+  WriteLog("%s|scan start: %s", szTarget, pszStartOid);
+  std::printf("target[%s]start:%s\n", szTarget, pszStartOid);
+  const int nTimeout = g_nTimeout;
+  const int nRetry = g_nRetry;
+  uint8_t requestType = SNMP_PDU_GET;
+  int nErrorCount = 0;
+  int nOutcome = 1;
+  int32_t nErrorStatus = 0;
+  int32_t nErrorIndex = 0;
+
+  WriteLog("%s|SnmpMgrStrToOid", szTarget);
+  AsnObjectIdentifier startOid;
+  if (!SnmpMgrStrToOid(pszStartOid, &startOid)) return 1;
+  std::string strAgent;
+  std::string strCommunity;
+  SnmpVarBindList bindings;
+  try {
+    WriteLog("%s|SnmpUtilMemAlloc", szTarget);
+    strAgent = m_strTarget;
+    WriteLog("%s|SnmpUtilMemAlloc", szTarget);
+    strCommunity = g_strCommunity;
+    WriteLog("%s|SnmpUtilMemReAlloc", szTarget);
+    bindings.resize(1);
+    bindings[0].name = std::move(startOid);  // the value goes as NULL
+  } catch (const std::bad_alloc&) {
+    return 1;  // everything acquired so far is released by its owner
+  }
+
+  WriteLog("%s|SnmpMgrOpen", szTarget);
+  LPSNMP_MGR_SESSION pSession =
+      SnmpMgrOpen(strAgent.c_str(), strCommunity.c_str(), nTimeout, nRetry, g_nPort);
+  if (pSession == nullptr) {
+    WriteLog("%s|error:%d", szTarget, static_cast<int>(GetLastError()));
+    return 1;
+  }
+
+  std::string strPreviousOid;
+  WriteLog("%s|SnmpMgrRequest", szTarget);
+  bool bLeftOrdinarily = true;
+  try {
+    while (true) {
+      const AsnObjectIdentifier requested = bindings.empty() ? AsnObjectIdentifier{} : bindings[0].name;
+      if (!SnmpMgrRequest(pSession, requestType, &bindings, &nErrorStatus, &nErrorIndex)) break;
+      if (nErrorStatus > 0) {
+        if (++nErrorCount > c_nMaxWalkErrors) break;
+      } else {
+        for (const SnmpVarBind& varBind : bindings) {
+          try {
+            const std::string strOid = OidToText(varBind.name);
+            if (strOid == strPreviousOid) break;
+            strPreviousOid = strOid;
+            WriteLog("%s|%s,%d", szTarget, strOid.c_str(), static_cast<int>(varBind.value.asnType));
+            std::string strValue = RenderValue(strOid, varBind.value);
+            m_mapResults[strOid] = std::move(strValue);
+            nOutcome = 0;
+          } catch (const std::exception&) {
+            WriteLog("%s|catch1:%d", szTarget, static_cast<int>(GetLastError()));
+          }
+        }
+        if (requestType == SNMP_PDU_GETNEXT && !Advances(requested, bindings) &&
+            ++nErrorCount > c_nMaxWalkErrors)
+          break;
+      }
+      if (!bContinue) break;
+      requestType = SNMP_PDU_GETNEXT;
+    }
+  } catch (const std::exception&) {
+    WriteLog("%s|catch2:%d", szTarget, static_cast<int>(GetLastError()));
+    bLeftOrdinarily = false;
+  }
+  if (bLeftOrdinarily) WriteLog("%s|%d,%d", szTarget, nErrorStatus, nErrorIndex);
+
+  const int nLastError = static_cast<int>(GetLastError());
+  WriteLog("%s|GetLastError:%d", szTarget, nLastError);
+  std::printf("target[%s]wsaerror:%d\n", szTarget, WSAGetLastError());
+  std::printf("target[%s]error:%d\n", szTarget, nLastError);
+  WriteLog("%s|SnmpUtilVarBindListFree", szTarget);
+  bindings.clear();
+  WriteLog("%s|SnmpUtilMemFree", szTarget);
+  strAgent.clear();
+  strCommunity.clear();
+  WriteLog("%s|SnmpMgrClose", szTarget);
+  if (!SnmpMgrClose(pSession)) return 1;
+  WriteLog("%s|scan end", szTarget);
+  return nOutcome;
+}

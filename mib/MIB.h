@@ -1,0 +1,50 @@
+// One target: its address text, the worker thread that serves it, and the
+// results of its walks, one entry per OID.
+//
+// The driver creates a CMIB per target, hands it to the target's worker
+// thread and destroys it after joining that thread; while the worker runs,
+// the object is the worker's alone, so it has no lock.
+#ifndef MIBSCAN_MIB_MIB_H_
+#define MIBSCAN_MIB_MIB_H_
+
+#include <string>
+
+#include "platform/Ber.h"
+#include "platform/MapStringToString.h"
+#include "platform/Thread.h"
+
+// Most error answers (and answers that do not advance) a walk tolerates;
+// the next one ends it.
+constexpr int c_nMaxWalkErrors = 10;
+// Text octet strings longer than this are cut.
+constexpr size_t c_nMaxTextValue = 256;
+// OIDs under this prefix are physical addresses, shown as hexadecimal
+// bytes whatever their type.
+constexpr char c_szPhysAddressPrefix[] = "1.3.6.1.2.1.4.22.1.2.";
+
+class CMIB {
+ public:
+  explicit CMIB(const std::string& strTarget) : m_strTarget(strTarget) {}
+  CMIB(const CMIB&) = delete;
+  CMIB& operator=(const CMIB&) = delete;
+
+  // One SNMP walk of the target: a GET of pszStartOid and, with bContinue,
+  // GET-NEXT requests from there, each for the OID received last, until
+  // the agent stops answering or more than c_nMaxWalkErrors answers were
+  // errors or failed to advance. Every binding received is stored in
+  // m_mapResults under its OID text (dotted decimal, no leading dot) as the
+  // text RenderValue makes. Traces each step with WriteLog and prints the
+  // start, wsaerror and error lines. 0 when at least one entry was stored
+  // and the session closed; 1 otherwise. Entries stored before a failure
+  // stay. May be called more than once; entries accumulate.
+  int Walk(const char* pszStartOid, bool bContinue);
+
+  // The text of a received value (strOid is its binding's OID text).
+  std::string RenderValue(const std::string& strOid, const AsnAny& value);
+
+  CThread* m_pThread = nullptr;      // owned by the driver
+  const std::string m_strTarget;     // as the command line gave it
+  CMapStringToString m_mapResults;   // OID text -> value text
+};
+
+#endif  // MIBSCAN_MIB_MIB_H_

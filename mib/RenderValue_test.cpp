@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include "log/LogFixture_test.h"
+#include "mib/MIB.h"
+
+namespace {
+
+AsnAny Value(uint8_t tag) {
+  AsnAny value;
+  value.asnType = tag;
+  return value;
+}
+AsnAny Int(int32_t n) {
+  AsnAny value = Value(ASN_INTEGER);
+  value.nNumber = n;
+  return value;
+}
+AsnAny Unsigned(uint8_t tag, uint32_t u) {
+  AsnAny value = Value(tag);
+  value.uUnsigned = u;
+  return value;
+}
+AsnAny Counter64(uint64_t u) {
+  AsnAny value = Value(ASN_COUNTER64);
+  value.uCounter64 = u;
+  return value;
+}
+AsnAny Bytes(uint8_t tag, std::string strBytes) {
+  AsnAny value = Value(tag);
+  value.strBytes = std::move(strBytes);
+  return value;
+}
+AsnAny Oid(std::vector<uint32_t> ids) {
+  AsnAny value = Value(ASN_OBJECTIDENTIFIER);
+  value.oid.ids = std::move(ids);
+  return value;
+}
+
+class RenderValueTest : public LogFixture {
+ protected:
+  void SetUp() override {
+    LogFixture::SetUp();
+    g_bLogDirect = true;
+  }
+  std::string Render(const AsnAny& value, const std::string& strOid = "1.3.6.1.2.1.1.1.0") {
+    return m_mib.RenderValue(strOid, value);
+  }
+  CMIB m_mib{"agent1"};
+};
+
+TEST_F(RenderValueTest, RendersEveryTypeOfTheTable) {
+  struct {
+    AsnAny value;
+    std::string strExpected;
+    const char* szReason;
+  } const rows[] = {
+      {Int(-5), "-5", "INTEGER negative"},
+      {Int(2147483647), "2147483647", "INTEGER max"},
+      {Int(-2147483647 - 1), "-2147483648", "INTEGER min"},
+      {Unsigned(ASN_COUNTER32, 4294967295u), "4294967295", "Counter32 max"},
+      {Unsigned(ASN_GAUGE32, 4294967295u), "4294967295", "Gauge32 max"},
+      {Unsigned(ASN_TIMETICKS, 4294967295u), "4294967295", "TimeTicks raw"},
+      {Unsigned(ASN_UINTEGER32, 4294967295u), "4294967295", "UInteger32 max"},
+      {Counter64(~0ull), "18446744073709551615", "Counter64, all 20 digits"},
+      {Oid({1, 3, 6, 1, 4, 1, 4294967295u}), "1.3.6.1.4.1.-1", "OID shown signed"},
+      {Oid({}), "", "OID without sub-identifiers"},
+      {Bytes(ASN_IPADDRESS, std::string("\xC0\xA8\x00\x01", 4)), "192.168.0.1", "IpAddress"},
+      {Bytes(ASN_IPADDRESS, std::string("\xC0\xA8\x00", 3)), "", "IpAddress of 3 bytes"},
+      {Bytes(ASN_IPADDRESS, std::string("\xC0\xA8\x00\x01\x02", 5)), "", "IpAddress of 5 bytes"},
+      {Bytes(ASN_BITS, std::string("\x00\x1A\x2B\x3C\x4D\x5E", 6)), "00:1a:2b:3c:4d:5e", "BITS"},
+      {Bytes(ASN_BITS, ""), "", "BITS empty"},
+      {Value(ASN_NULL), "Type.5", "NULL"},
+      {Bytes(ASN_OPAQUE, "\x9f\x78"), "Type.68", "Opaque"},
+      {Value(SNMP_EXCEPTION_NOSUCHOBJECT), "Type.128", "noSuchObject"},
+      {Value(SNMP_EXCEPTION_NOSUCHINSTANCE), "Type.129", "noSuchInstance"},
+      {Value(SNMP_EXCEPTION_ENDOFMIBVIEW), "Type.130", "endOfMibView"},
+      {Value(0x48), "Type.72", "unknown tag"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.szReason);
+    EXPECT_EQ(Render(row.value), row.strExpected);
+  }
+}
+
+TEST_F(RenderValueTest, OctetStringsAsTextBase64OrInvalidLength) {
+  struct {
+    std::string strBytes;
+    std::string strExpected;
+    const char* szReason;
+  } const rows[] = {
+      {"public", "public", "plain text"},
+      {std::string("public\0", 7), "public", "one NUL at the end"},
+      {std::string("ab\0cd", 5), "invalid length", "NUL before the last byte"},
+      {std::string("\0\0", 2), "invalid length", "two NULs only"},
+      {std::string("\0", 1), "", "a single NUL"},
+      {"", "", "no bytes"},
+      {"line\r\nnext", "line\r\nnext", "CR and LF are text"},
+      {"caf\xE9 \xFF", "caf\xE9 \xFF", "bytes 0x80 to 0xFF stay text"},
+      {"a\tb", "YQli\r\n", "a TAB forces Base64"},
+      {"ab\x1F", "YWIf\r\n", "0x1F forces Base64"},
+      {std::string(300, 'x'), std::string(256, 'x'), "text cut to 256"},
+      {std::string(256, 'y'), std::string(256, 'y'), "256 kept whole"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.szReason);
+    EXPECT_EQ(Render(Bytes(ASN_OCTETSTRING, row.strBytes)), row.strExpected);
+  }
+  const std::string strBase64 = Render(Bytes(ASN_OCTETSTRING, std::string(300, '\x01')));
+  EXPECT_EQ(strBase64.size(), 400u + 7 * 2) << "300 binary bytes: 400 characters in 7 CR LF lines";
+}
+
+TEST_F(RenderValueTest, PhysicalAddressesAreHexWhateverTheirType) {
+  const AsnAny letters = Bytes(ASN_OCTETSTRING, "abcdef");
+  EXPECT_EQ(Render(letters, "1.3.6.1.2.1.4.22.1.2.1.10.0.0.1"), "61:62:63:64:65:66");
+  EXPECT_EQ(Render(letters, "1.3.6.1.2.1.4.22.1.2"), "abcdef") << "the prefix needs its dot";
+  EXPECT_EQ(Render(letters, "1.3.6.1.2.1.4.22.1.21.1"), "abcdef") << "21 is another column";
+  EXPECT_EQ(Render(letters, "9.1.3.6.1.2.1.4.22.1.2.1"), "abcdef") << "must match at the start";
+  // Not a byte string: rendered by its own tag.
+  EXPECT_EQ(Render(Int(7), "1.3.6.1.2.1.4.22.1.2.1.10.0.0.1"), "7");
+}
+
+TEST_F(RenderValueTest, LogsTheLengthOfStringsAddressesAndIdentifiers) {
+  (void)Render(Bytes(ASN_OCTETSTRING, "public"));
+  (void)Render(Bytes(ASN_OCTETSTRING, "abcdef"), "1.3.6.1.2.1.4.22.1.2.1.1");
+  (void)Render(Oid({1, 3, 6}));
+  (void)Render(Bytes(ASN_IPADDRESS, "\x01\x02\x03"));
+  (void)Render(Int(1));
+  (void)Render(Unsigned(ASN_COUNTER32, 1));
+  (void)Render(Value(ASN_NULL));
+  std::vector<std::string> arrTexts;
+  for (const auto& strLine : ReadLines(LivePath())) arrTexts.push_back(TextOf(strLine));
+  EXPECT_EQ(arrTexts, (std::vector<std::string>{"agent1|length=6", "agent1|length=6",
+                                                 "agent1|length=3", "agent1|length=3"}));
+}
+
+}  // namespace

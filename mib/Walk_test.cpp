@@ -1,0 +1,201 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "log/LogFixture_test.h"
+#include "mib/MIB.h"
+#include "platform/LastError.h"
+#include "tests/TestAgent.h"
+
+namespace {
+
+using ::testing::Contains;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::Not;
+
+constexpr char c_szRecords[] =
+    "1.3.6.1.2.1.1.1.0|4|test device\n"
+    "1.3.6.1.2.1.1.2.0|6|1.3.6.1.4.1.8072.3.2.10\n"
+    "1.3.6.1.2.1.1.3.0|67|233425120\n"
+    "1.3.6.1.2.1.1.5.0|4|tt\n"
+    "1.3.6.1.2.1.2.1.0|2|2\n";
+
+// Walks against the test agent on loopback, in direct log mode so every
+// log line is in the file when the walk returns.
+class WalkTest : public LogFixture {
+ protected:
+  void SetUp() override {
+    LogFixture::SetUp();
+    g_bLogDirect = true;
+    g_strCommunity = "qzvtrk";
+    g_nTimeout = 100;
+    g_nRetry = 0;
+  }
+  void TearDown() override {
+    g_nPort = c_nDefaultPort;
+    LogFixture::TearDown();
+  }
+  void StartAgent(const std::string& strRecords = c_szRecords,
+                  const CTestAgent::CMisbehaviour& misbehaviour = {}) {
+    std::string strErr;
+    ASSERT_TRUE(m_agent.LoadSnmprec(strRecords, &strErr)) << strErr;
+    m_agent.SetMisbehaviour(misbehaviour);
+    ASSERT_TRUE(m_agent.Start());
+    g_nPort = m_agent.Port();
+  }
+  // Runs one walk and keeps what it printed.
+  int Walk(const char* szStartOid, bool bContinue) {
+    ::testing::internal::CaptureStdout();
+    const int nResult = m_mib.Walk(szStartOid, bContinue);
+    std::fflush(stdout);
+    m_strConsole = ::testing::internal::GetCapturedStdout();
+    return nResult;
+  }
+  // The log texts, without their time and code fields.
+  std::vector<std::string> LogTexts() const {
+    std::vector<std::string> arrTexts;
+    for (const auto& strLine : ReadLines(LivePath())) arrTexts.push_back(TextOf(strLine));
+    return arrTexts;
+  }
+  std::vector<std::string> Keys() const {
+    std::vector<std::string> arrKeys;
+    m_mib.m_mapResults.ForEach([&](const std::string& strKey, const std::string&) { arrKeys.push_back(strKey); });
+    std::sort(arrKeys.begin(), arrKeys.end());
+    return arrKeys;
+  }
+  CTestAgent m_agent;
+  CMIB m_mib{"127.0.0.1"};
+  std::string m_strConsole;
+};
+
+TEST_F(WalkTest, SingleGetStoresOneEntryAndLogsEveryStep) {
+  StartAgent();
+  EXPECT_EQ(Walk("system.sysUpTime.0", false), 0);
+  EXPECT_EQ(m_agent.RequestCount(), 1);
+  EXPECT_THAT(Keys(), ElementsAre("1.3.6.1.2.1.1.3.0"));
+  std::string strValue;
+  ASSERT_TRUE(m_mib.m_mapResults.Lookup("1.3.6.1.2.1.1.3.0", &strValue));
+  EXPECT_EQ(strValue, "233425120");
+  EXPECT_THAT(LogTexts(),
+              ElementsAre("127.0.0.1|scan start: system.sysUpTime.0", "127.0.0.1|SnmpMgrStrToOid",
+                          "127.0.0.1|SnmpUtilMemAlloc", "127.0.0.1|SnmpUtilMemAlloc",
+                          "127.0.0.1|SnmpUtilMemReAlloc", "127.0.0.1|SnmpMgrOpen",
+                          "127.0.0.1|SnmpMgrRequest", "127.0.0.1|1.3.6.1.2.1.1.3.0,67",
+                          "127.0.0.1|0,0", "127.0.0.1|GetLastError:0",
+                          "127.0.0.1|SnmpUtilVarBindListFree", "127.0.0.1|SnmpUtilMemFree",
+                          "127.0.0.1|SnmpMgrClose", "127.0.0.1|scan end"));
+  EXPECT_EQ(m_strConsole,
+            "target[127.0.0.1]start:system.sysUpTime.0\n"
+            "target[127.0.0.1]wsaerror:0\n"
+            "target[127.0.0.1]error:0\n");
+}
+
+TEST_F(WalkTest, SingleGetOfANonInstanceStoresNothing) {
+  StartAgent();
+  EXPECT_EQ(Walk("system", false), 1);
+  EXPECT_EQ(m_agent.RequestCount(), 1);
+  EXPECT_TRUE(m_mib.m_mapResults.IsEmpty());
+  EXPECT_THAT(LogTexts(), Contains("127.0.0.1|2,1"));
+}
+
+TEST_F(WalkTest, ContinuingWalkReadsEverythingFromTheStart) {
+  StartAgent();
+  EXPECT_EQ(Walk("system.sysDescr.0", true), 0);
+  EXPECT_THAT(Keys(), ElementsAre("1.3.6.1.2.1.1.1.0", "1.3.6.1.2.1.1.2.0", "1.3.6.1.2.1.1.3.0",
+                                  "1.3.6.1.2.1.1.5.0", "1.3.6.1.2.1.2.1.0"));
+  // Five answers, then eleven noSuchName answers past the end.
+  EXPECT_EQ(m_agent.RequestCount(), 5 + 11);
+  std::string strValue;
+  ASSERT_TRUE(m_mib.m_mapResults.Lookup("1.3.6.1.2.1.1.2.0", &strValue));
+  EXPECT_EQ(strValue, "1.3.6.1.4.1.8072.3.2.10");
+}
+
+TEST_F(WalkTest, WalkOfAnEmptyTreeEndsAfterElevenErrors) {
+  StartAgent();
+  EXPECT_EQ(Walk(".1.3.6.1.4.1", true), 1);
+  EXPECT_EQ(m_agent.RequestCount(), 11);
+  EXPECT_TRUE(m_mib.m_mapResults.IsEmpty());
+  EXPECT_THAT(LogTexts(), Contains("127.0.0.1|2,1"));
+}
+
+TEST_F(WalkTest, SilenceInMidWalkKeepsWhatWasRead) {
+  StartAgent(c_szRecords, {.nSilentAfter = 3});
+  EXPECT_EQ(Walk("system.sysDescr.0", true), 0);
+  EXPECT_THAT(Keys(), ElementsAre("1.3.6.1.2.1.1.1.0", "1.3.6.1.2.1.1.2.0", "1.3.6.1.2.1.1.3.0"));
+  EXPECT_EQ(m_strConsole,
+            "target[127.0.0.1]start:system.sysDescr.0\n"
+            "target[127.0.0.1]wsaerror:0\n"
+            "target[127.0.0.1]error:40\n");
+  EXPECT_THAT(LogTexts(), Contains("127.0.0.1|GetLastError:40"));
+}
+
+TEST_F(WalkTest, EleventhErrorEndsTheWalkWhereverItComes) {
+  std::string strRecords;
+  for (int i = 1; i <= 40; ++i) strRecords += "1.3.6.1.2.1.2.2.1.1." + std::to_string(i) + "|2|" + std::to_string(i) + "\n";
+  // Errors at every second request from the second on: the eleventh is request 22.
+  CTestAgent::CMisbehaviour misbehaviour;
+  for (int n = 2; n <= 40; n += 2) misbehaviour.setErrorRequests.insert(n);
+  StartAgent(strRecords, misbehaviour);
+  EXPECT_EQ(Walk("interfaces.ifTable.ifEntry.ifIndex.1", true), 0);
+  EXPECT_EQ(m_agent.RequestCount(), 22);
+  EXPECT_EQ(m_mib.m_mapResults.GetCount(), 11u);
+  EXPECT_THAT(LogTexts(), Contains("127.0.0.1|5,1"));
+}
+
+TEST_F(WalkTest, RepeatedOidAddsNothingAndStillEnds) {
+  StartAgent(c_szRecords, {.bRepeatOid = true});
+  EXPECT_EQ(Walk("system.sysDescr.0", true), 0);
+  EXPECT_THAT(Keys(), ElementsAre("1.3.6.1.2.1.1.1.0"));
+  EXPECT_EQ(m_agent.RequestCount(), 1 + 11);
+  const auto arrTexts = LogTexts();
+  EXPECT_EQ(std::count(arrTexts.begin(), arrTexts.end(), "127.0.0.1|1.3.6.1.2.1.1.1.0,4"), 1);
+}
+
+TEST_F(WalkTest, AgentGoingBackwardsEnds) {
+  StartAgent(c_szRecords, {.bGoBackwards = true});
+  Walk("system.sysDescr.0", true);
+  EXPECT_LE(m_agent.RequestCount(), 40);
+  EXPECT_EQ(m_mib.m_mapResults.GetCount(), 2u);
+}
+
+TEST_F(WalkTest, UnresolvableTargetLogsTheErrorAndPrintsOnlyTheStart) {
+  CMIB mib("agent.invalid");
+  ::testing::internal::CaptureStdout();
+  EXPECT_EQ(mib.Walk("system.sysDescr.0", true), 1);
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "target[agent.invalid]start:system.sysDescr.0\n");
+  EXPECT_EQ(LogTexts().back(), "agent.invalid|error:50");
+}
+
+TEST_F(WalkTest, UnknownStartNameEndsAfterTheConversion) {
+  StartAgent();
+  EXPECT_EQ(Walk("system.noSuchObject.0", true), 1);
+  EXPECT_EQ(m_agent.RequestCount(), 0);
+  EXPECT_THAT(LogTexts(), ElementsAre("127.0.0.1|scan start: system.noSuchObject.0",
+                                      "127.0.0.1|SnmpMgrStrToOid"));
+}
+
+TEST_F(WalkTest, LoggingOffStillPrintsTheConsoleLines) {
+  g_bLog = false;
+  StartAgent();
+  EXPECT_EQ(Walk("system.sysName.0", false), 0);
+  EXPECT_FALSE(std::filesystem::exists(LivePath()));
+  EXPECT_THAT(m_strConsole, HasSubstr("target[127.0.0.1]error:0\n"));
+}
+
+TEST_F(WalkTest, SecondWalkAddsAndReplaces) {
+  StartAgent();
+  m_mib.m_mapResults["1.3.6.1.2.1.1.5.0"] = "old";
+  m_mib.m_mapResults["1.3.6.1.2.1.9.9.0"] = "kept";
+  EXPECT_EQ(Walk("system.sysName.0", false), 0);
+  EXPECT_EQ(Walk("system.sysUpTime.0", false), 0);
+  std::string strValue;
+  ASSERT_TRUE(m_mib.m_mapResults.Lookup("1.3.6.1.2.1.1.5.0", &strValue));
+  EXPECT_EQ(strValue, "tt");
+  ASSERT_TRUE(m_mib.m_mapResults.Lookup("1.3.6.1.2.1.9.9.0", &strValue));
+  EXPECT_EQ(strValue, "kept");
+  EXPECT_EQ(m_mib.m_mapResults.GetCount(), 3u);
+}
+
+}  // namespace

@@ -15,7 +15,8 @@ using ::testing::IsEmpty;
 // settings' initial values.
 class CommandLineTest : public ::testing::Test {
  protected:
-  void SetUp() override {
+  void SetUp() override { TearDown(); }
+  void TearDown() override {
     g_bSystemMib = true;
     g_strStartOid.clear();
   }

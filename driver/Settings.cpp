@@ -11,6 +11,7 @@ std::string g_strStartOid;
 int32_t g_nTimeout = c_nDefaultTimeout;
 int32_t g_nRetry = c_nDefaultRetry;
 int32_t g_nPort = c_nDefaultPort;
+std::string g_strCharset;
 bool g_bLog = false;
 bool g_bSystemMib = true;
 bool g_bLogDirect = false;
@@ -37,4 +38,5 @@ void ReadSettings(const std::string& strIniPath) {
       ini.GetString(c_szConfigSection, c_szKeyCommunity, c_szDefaultCommunity, c_nMaxCommunity);
   const int32_t nPort = ini.GetInt(c_szConfigSection, c_szKeyPort, c_nDefaultPort);
   g_nPort = (nPort >= 1 && nPort <= 65535) ? nPort : c_nDefaultPort;
+  g_strCharset = ini.GetString(c_szConfigSection, c_szKeyCharset, "", c_nMaxCommunity);
 }

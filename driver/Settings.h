@@ -28,6 +28,9 @@ extern int32_t g_nTimeout;
 extern int32_t g_nRetry;
 // UDP port of every agent (config.ini "Port").
 extern int32_t g_nPort;
+// Code set of the agents' text, for the result files (config.ini "Charset");
+// empty: the locale's.
+extern std::string g_strCharset;
 // True exactly when config.ini "Log" is 1.
 extern bool g_bLog;
 // False after the one-argument command-line form: walks then start at the
@@ -44,6 +47,7 @@ constexpr char c_szKeyRetry[] = "Retry";
 constexpr char c_szKeyLog[] = "Log";
 constexpr char c_szKeyCommunity[] = "Community";
 constexpr char c_szKeyPort[] = "Port";
+constexpr char c_szKeyCharset[] = "Charset";
 constexpr int32_t c_nDefaultTimeout = 500;
 constexpr int32_t c_nDefaultRetry = 3;
 constexpr int32_t c_nDefaultLog = 0;
@@ -62,7 +66,7 @@ constexpr size_t c_nMaxCommunity = 1023;
 [[nodiscard]] std::string MakeConfigPath(const std::string& strBaseDir);
 
 // Reads section "Config" of the INI file at strIniPath into g_nTimeout,
-// g_nRetry, g_bLog, g_strCommunity and g_nPort. A missing file, section or
+// g_nRetry, g_bLog, g_strCommunity, g_nPort and g_strCharset. A missing file, section or
 // key gives the default. Ranges are not checked, except that a "Port"
 // outside 1..65535 gives 161. Cannot fail.
 void ReadSettings(const std::string& strIniPath);

@@ -16,6 +16,7 @@ class SettingsTest : public ::testing::Test {
     g_nPort = -7;
     g_bLog = true;
     g_strCommunity = "stale";
+    g_strCharset = "stale";
   }
   void Read(const std::string& strIni) { ReadSettings(m_dir.WriteFile("config.ini", strIni)); }
   void ExpectDefaults() {
@@ -24,6 +25,7 @@ class SettingsTest : public ::testing::Test {
     EXPECT_FALSE(g_bLog);
     EXPECT_EQ(g_strCommunity, "qzvtrk");
     EXPECT_EQ(g_nPort, 161);
+    EXPECT_EQ(g_strCharset, "");
   }
   CTempDir m_dir;
 };
@@ -46,12 +48,14 @@ TEST_F(SettingsTest, KeysInAnotherSectionAreIgnored) {
 }
 
 TEST_F(SettingsTest, EveryKeyIsRead) {
-  Read("; comment\n[Config]\nTimeout=2000\nRetry=0\nLog=1\nCommunity=public\nPort=1161\n");
+  Read("; comment\n[Config]\nTimeout=2000\nRetry=0\nLog=1\nCommunity=public\nPort=1161\n"
+       "Charset=SHIFT_JIS\n");
   EXPECT_EQ(g_nTimeout, 2000);
   EXPECT_EQ(g_nRetry, 0);
   EXPECT_TRUE(g_bLog);
   EXPECT_EQ(g_strCommunity, "public");
   EXPECT_EQ(g_nPort, 1161);
+  EXPECT_EQ(g_strCharset, "SHIFT_JIS");
 }
 
 TEST_F(SettingsTest, LogIsOnOnlyForOne) {

@@ -12,6 +12,7 @@
 #include "platform/LastError.h"
 #include "platform/SnmpOid.h"
 #include "platform/SnmpSession.h"
+#include "result/ResultFile.h"
 
 namespace {
 
@@ -192,4 +193,8 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
   if (!SnmpMgrClose(pSession)) return 1;
   WriteLog("%s|scan end", szTarget);
   return nOutcome;
+}
+
+bool CMIB::SaveXml(const std::string& /*strTarget*/) {
+  return WriteResultFile(m_strTarget, m_mapResults);
 }

@@ -42,6 +42,11 @@ class CMIB {
   // The text of a received value (strOid is its binding's OID text).
   std::string RenderValue(const std::string& strOid, const AsnAny& value);
 
+  // Writes m_mapResults to the target's XML result file and prints the
+  // "output" line (ResultFile.h). The file is named from m_strTarget; the
+  // worker passes that same text. True when the file was written.
+  bool SaveXml(const std::string& strTarget);
+
   CThread* m_pThread = nullptr;      // owned by the driver
   const std::string m_strTarget;     // as the command line gave it
   CMapStringToString m_mapResults;   // OID text -> value text

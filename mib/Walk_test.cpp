@@ -5,6 +5,7 @@
 
 #include "log/LogFixture_test.h"
 #include "mib/MIB.h"
+#include "result/XmlDoc.h"
 #include "platform/LastError.h"
 #include "tests/TestAgent.h"
 
@@ -196,6 +197,25 @@ TEST_F(WalkTest, SecondWalkAddsAndReplaces) {
   ASSERT_TRUE(m_mib.m_mapResults.Lookup("1.3.6.1.2.1.9.9.0", &strValue));
   EXPECT_EQ(strValue, "kept");
   EXPECT_EQ(m_mib.m_mapResults.GetCount(), 3u);
+}
+
+TEST_F(WalkTest, SaveXmlWritesTheWalkedEntries) {
+  StartAgent();
+  g_strBaseDir = m_dir.Path().string();
+  EXPECT_EQ(Walk("system.sysDescr.0", true), 0);
+  ::testing::internal::CaptureStdout();
+  EXPECT_TRUE(m_mib.SaveXml(m_mib.m_strTarget));
+  const std::string strPath = g_strBaseDir + "/127.0.0.1.xml";
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "output: " + strPath + "\n");
+  pugi::xml_document doc;
+  ASSERT_TRUE(doc.load_file(strPath.c_str()));
+  std::vector<std::string> arrOids;
+  for (pugi::xml_node record : doc.child("RESULTS").children("RESULT"))
+    arrOids.push_back(record.child_value("OID"));
+  std::vector<std::string> arrMapOrder;
+  m_mib.m_mapResults.ForEach([&](const std::string& strKey, const std::string&) { arrMapOrder.push_back(strKey); });
+  EXPECT_EQ(arrOids, arrMapOrder);
+  EXPECT_EQ(arrOids.size(), 5u);
 }
 
 }  // namespace

@@ -1,0 +1,56 @@
+#include "result/ResultFile.h"
+
+#include <cstdio>
+#include <new>
+
+#include "driver/Settings.h"
+#include "platform/MbString.h"
+#include "platform/Utf8Converter.h"
+#include "result/XmlDoc.h"
+
+bool IsFileNamePart(std::string_view text) {
+  constexpr std::string_view c_strForbidden = "\\/:*?\"<>|";
+  for (size_t nPos = 0; nPos < text.size();) {
+    const size_t nLen = MbCharLen(text, nPos);
+    const auto byte = static_cast<unsigned char>(text[nPos]);
+    if (nLen == 1 && (byte < 0x20 || byte == 0x7F || c_strForbidden.find(text[nPos]) != std::string_view::npos))
+      return false;
+    nPos += nLen;
+  }
+  return true;
+}
+
+bool MakeResultPath(const std::string& strBaseDir, const std::string& strTarget,
+                    const std::string& strStartOid, std::string* pstrPath) {
+  if (!IsFileNamePart(strTarget) || !IsFileNamePart(strStartOid)) return false;
+  const std::string strSuffix = strStartOid.empty() ? std::string() : "_[" + strStartOid + "]";
+  *pstrPath = strBaseDir + "/" + strTarget + strSuffix + ".xml";
+  return true;
+}
+
+bool WriteResultFile(const std::string& strTarget, const CMapStringToString& mapResults) {
+  std::string strPath;
+  if (!MakeResultPath(g_strBaseDir, strTarget, g_strStartOid, &strPath)) {
+    std::printf("output error\n");
+    return false;
+  }
+  try {
+    CXmlDoc doc;
+    (void)doc.LoadXml(c_szResultTemplate);  // a fixed text; a failure shows at the first element
+    CUtf8Converter converter(g_strCharset);
+    mapResults.ForEach([&](const std::string& strKey, const std::string& strValue) {
+      CXmlElement result = doc.AddRootElement("RESULT", "");
+      doc.AddElement(result, "OID", converter.ToUtf8(strKey));
+      doc.AddElement(result, "VALUE", converter.ToUtf8(strValue));
+    });
+    if (doc.Save(strPath)) {
+      std::printf("output: %s\n", strPath.c_str());
+      return true;
+    }
+  } catch (const CXmlError&) {
+    // A document that cannot be built is reported like a failed save.
+  } catch (const std::bad_alloc&) {
+  }
+  std::printf("output error\n");
+  return false;
+}

@@ -1,0 +1,35 @@
+// The result file of one target: every entry of its result map as a
+// RESULT element (an empty text, then OID and VALUE) under the RESULTS
+// root, in the map's own iteration order, saved as indented UTF-8 to
+// "<g_strBaseDir>/<target><suffix>.xml", where the suffix is
+// "_[<g_strStartOid>]" when a start OID was given and empty otherwise.
+#ifndef MIBSCAN_RESULT_RESULTFILE_H_
+#define MIBSCAN_RESULT_RESULTFILE_H_
+
+#include <string>
+#include <string_view>
+
+#include "platform/MapStringToString.h"
+
+// Every result document starts from this text.
+constexpr char c_szResultTemplate[] = "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<RESULTS/>";
+
+// True when text can stand in a file name: it holds none of the
+// characters \ / : * ? " < > | and no control character (multibyte-aware:
+// a trail byte never counts). Such a character would put the file outside
+// the base directory or make a name the operator did not ask for.
+[[nodiscard]] bool IsFileNamePart(std::string_view text);
+
+// The result file's path in *pstrPath; false, with *pstrPath unchanged,
+// when the target or the start OID cannot stand in a file name.
+[[nodiscard]] bool MakeResultPath(const std::string& strBaseDir, const std::string& strTarget,
+                                  const std::string& strStartOid, std::string* pstrPath);
+
+// Writes the result file of strTarget from mapResults, with keys and
+// values read in the code set g_strCharset (the locale's when empty), and
+// prints "output: <path>\n" or, when no file was written (a name that
+// cannot be a file, a document that could not be built, a failed save),
+// "output error\n". True when the file was written.
+bool WriteResultFile(const std::string& strTarget, const CMapStringToString& mapResults);
+
+#endif  // MIBSCAN_RESULT_RESULTFILE_H_

@@ -1,0 +1,177 @@
+#include "result/ResultFile.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "driver/Settings.h"
+#include "result/XmlDoc.h"
+#include "tests/TestSupport.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using ::testing::ElementsAre;
+
+class ResultFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_strBase = (m_dir.Path() / "scan").string();
+    fs::create_directory(m_strBase);
+    g_strBaseDir = m_strBase;
+    g_strStartOid.clear();
+    g_strCharset.clear();
+  }
+  void TearDown() override {
+    g_strStartOid.clear();
+    g_strCharset.clear();
+  }
+  bool Write(const std::string& strTarget) {
+    ::testing::internal::CaptureStdout();
+    const bool bWritten = WriteResultFile(strTarget, m_map);
+    std::fflush(stdout);
+    m_strConsole = ::testing::internal::GetCapturedStdout();
+    return bWritten;
+  }
+  // (OID, VALUE) of every RESULT, in file order, read back with pugixml;
+  // the file also passes libxml2's xmllint.
+  std::vector<std::pair<std::string, std::string>> ReadBack(const std::string& strPath) {
+    std::vector<std::pair<std::string, std::string>> arrRecords;
+    pugi::xml_document doc;
+    const pugi::xml_parse_result result = doc.load_file(strPath.c_str());
+    EXPECT_TRUE(result) << result.description();
+    EXPECT_EQ(std::distance(doc.children().begin(), doc.children().end()), 1);
+    for (pugi::xml_node record : doc.child("RESULTS").children()) {
+      EXPECT_STREQ(record.name(), "RESULT");
+      arrRecords.emplace_back(record.child_value("OID"), record.child_value("VALUE"));
+    }
+    EXPECT_EQ(std::system(("xmllint --noout '" + strPath + "'").c_str()), 0) << strPath;
+    return arrRecords;
+  }
+  std::string ReadAll(const std::string& strPath) {
+    std::ifstream in(strPath, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+  }
+
+  CTempDir m_dir;
+  std::string m_strBase;
+  CMapStringToString m_map;
+  std::string m_strConsole;
+};
+
+TEST_F(ResultFileTest, EmptyStoreGivesAnEmptyRoot) {
+  ASSERT_TRUE(Write("10.1.2.3"));
+  const std::string strPath = m_strBase + "/10.1.2.3.xml";
+  EXPECT_EQ(m_strConsole, "output: " + strPath + "\n");
+  EXPECT_EQ(ReadAll(strPath), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<RESULTS />\n");
+  EXPECT_TRUE(ReadBack(strPath).empty());
+}
+
+TEST_F(ResultFileTest, FileNamesCarryTheStartOid) {
+  std::string strPath;
+  ASSERT_TRUE(MakeResultPath("/scan", "10.1.2.3", "", &strPath));
+  EXPECT_EQ(strPath, "/scan/10.1.2.3.xml");
+  ASSERT_TRUE(MakeResultPath("/scan", "10.1.2.3", "1.3.6.1.2.1.2", &strPath));
+  EXPECT_EQ(strPath, "/scan/10.1.2.3_[1.3.6.1.2.1.2].xml");
+  ASSERT_TRUE(MakeResultPath("/scan", "10.1.2.3", "system.sysName.0", &strPath));
+  EXPECT_EQ(strPath, "/scan/10.1.2.3_[system.sysName.0].xml");
+  ASSERT_TRUE(MakeResultPath("/scan", "", "", &strPath));
+  EXPECT_EQ(strPath, "/scan/.xml");
+  ASSERT_TRUE(MakeResultPath("/scan", "", "1.3", &strPath));
+  EXPECT_EQ(strPath, "/scan/_[1.3].xml");
+  ASSERT_TRUE(MakeResultPath("/scan", "..", "", &strPath));
+  EXPECT_EQ(strPath, "/scan/...xml") << "a name, not a way out";
+
+  g_strStartOid = "system.sysName.0";
+  ASSERT_TRUE(Write("10.1.2.3"));
+  EXPECT_TRUE(fs::exists(m_strBase + "/10.1.2.3_[system.sysName.0].xml"));
+}
+
+TEST_F(ResultFileTest, NamesThatCannotBeFilesWriteNothing) {
+  m_map["1.3.6.1.2.1.1.5.0"] = "x";
+  for (const char* szTarget : {"../evil", "a/b", "a*b", "a?b", "a\\b", "a:b", "a|b", "a\"b",
+                               "a<b", "a>b", "a\nb", "a\tb"}) {
+    EXPECT_FALSE(Write(szTarget)) << szTarget;
+    EXPECT_EQ(m_strConsole, "output error\n");
+  }
+  for (const char* szOid : {"*", "?", "../../x", "1/3"}) {
+    g_strStartOid = szOid;
+    EXPECT_FALSE(Write("10.1.2.3")) << szOid;
+    EXPECT_EQ(m_strConsole, "output error\n");
+  }
+  EXPECT_TRUE(fs::is_empty(m_strBase));
+  EXPECT_EQ(std::distance(fs::directory_iterator(m_dir.Path()), fs::directory_iterator()), 1);
+}
+
+TEST_F(ResultFileTest, RecordsFollowTheMapOrderOncePerKey) {
+  m_map["1.3.6.1.2.1.1.1.0"] = "descr";
+  m_map["1.3.6.1.2.1.1.3.0"] = "first";
+  m_map["1.3.6.1.2.1.1.5.0"] = "name";
+  m_map["1.3.6.1.2.1.1.3.0"] = "last";  // stored again by a second walk
+  ASSERT_TRUE(Write("h"));
+  // Buckets: 1.3.0 in 4, 1.1.0 in 11, 1.5.0 in 16.
+  EXPECT_THAT(ReadBack(m_strBase + "/h.xml"),
+              ElementsAre(std::pair<std::string, std::string>("1.3.6.1.2.1.1.3.0", "last"),
+                          std::pair<std::string, std::string>("1.3.6.1.2.1.1.1.0", "descr"),
+                          std::pair<std::string, std::string>("1.3.6.1.2.1.1.5.0", "name")));
+}
+
+TEST_F(ResultFileTest, ValuesReadBackUnchanged) {
+  m_map["1.1"] = "a<b>&c";
+  m_map["1.2"] = "QUJD\r\nREVG\r\n";  // Base64 lines
+  m_map["1.3"] = "";
+  ASSERT_TRUE(Write("h"));
+  const auto arrRecords = ReadBack(m_strBase + "/h.xml");
+  std::map<std::string, std::string> mapBack(arrRecords.begin(), arrRecords.end());
+  EXPECT_EQ(mapBack["1.1"], "a<b>&c");
+  EXPECT_EQ(mapBack["1.2"], "QUJD\nREVG\n") << "CR LF reads back as LF";
+  EXPECT_EQ(mapBack["1.3"], "");
+}
+
+TEST_F(ResultFileTest, ExistingFileIsReplaced) {
+  std::ofstream(m_strBase + "/h.xml") << std::string(5000, 'x');
+  m_map["1.1"] = "v";
+  ASSERT_TRUE(Write("h"));
+  EXPECT_EQ(ReadBack(m_strBase + "/h.xml").size(), 1u);
+  EXPECT_LT(fs::file_size(m_strBase + "/h.xml"), 200u);
+}
+
+TEST_F(ResultFileTest, MissingBaseDirectoryIsAnOutputError) {
+  g_strBaseDir = m_strBase + "/absent";
+  EXPECT_FALSE(Write("h"));
+  EXPECT_EQ(m_strConsole, "output error\n");
+  EXPECT_FALSE(fs::exists(g_strBaseDir));
+}
+
+TEST_F(ResultFileTest, LatinOneBytesArriveAsUtf8) {
+  CScopedLocale locale("en_US.ISO-8859-1");
+  if (!locale.IsActive()) GTEST_SKIP() << "en_US.ISO-8859-1 test locale not built";
+  m_map["1.1"] = "caf\xE9";
+  ASSERT_TRUE(Write("h"));
+  EXPECT_NE(ReadAll(m_strBase + "/h.xml").find("caf\xC3\xA9"), std::string::npos);
+}
+
+TEST_F(ResultFileTest, InvalidUtf8ArrivesAsReplacementCharacter) {
+  CScopedLocale locale("C.UTF-8");
+  ASSERT_TRUE(locale.IsActive());
+  m_map["1.1"] = "bad\xFF\xFE";
+  ASSERT_TRUE(Write("h"));
+  EXPECT_EQ(ReadBack(m_strBase + "/h.xml")[0].second, "bad\xEF\xBF\xBD\xEF\xBF\xBD");
+}
+
+TEST_F(ResultFileTest, CharsetSettingReadsShiftJis) {
+  CScopedLocale locale("C.UTF-8");
+  ASSERT_TRUE(locale.IsActive());
+  g_strCharset = "SHIFT_JIS";
+  m_map["1.1"] = "\x93\xFA\x96\x7B";
+  ASSERT_TRUE(Write("h"));
+  EXPECT_EQ(ReadBack(m_strBase + "/h.xml")[0].second, "\xE6\x97\xA5\xE6\x9C\xAC");
+}
+
+}  // namespace

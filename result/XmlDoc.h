@@ -1,0 +1,68 @@
+// A small XML document: made from a text, given elements that each carry a
+// text, and saved to a file as indented UTF-8.
+//
+// Errors: a document operation that fails (no document, no parent, no
+// memory) throws CXmlError with a code. LoadXml and Save never throw; they
+// answer false.
+//
+// Thread use: a document belongs to one thread.
+#ifndef MIBSCAN_RESULT_XMLDOC_H_
+#define MIBSCAN_RESULT_XMLDOC_H_
+
+#include <pugixml.hpp>
+
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+// Codes of CXmlError.
+constexpr int XML_E_POINTER = 1;      // no document, root element or parent
+constexpr int XML_E_OUTOFMEMORY = 2;  // a node could not be made
+
+class CXmlError : public std::runtime_error {
+ public:
+  explicit CXmlError(int nCode);
+  int Code() const { return m_nCode; }
+
+ private:
+  int m_nCode;
+};
+
+using CXmlElement = pugi::xml_node;
+
+class CXmlDoc {
+ public:
+  CXmlDoc() = default;
+  CXmlDoc(const CXmlDoc&) = delete;
+  CXmlDoc& operator=(const CXmlDoc&) = delete;
+
+  // Replaces the document by one parsed from strXml (UTF-8; a document
+  // type declaration is allowed; nothing is validated and no entity of a
+  // DTD is expanded). False when the text does not parse: a document is
+  // then still held, without a root element.
+  [[nodiscard]] bool LoadXml(std::string_view strXml);
+
+  // A new element strName (every "&" of it made "-") with the one text
+  // child strText (UTF-8, possibly empty), appended as the last child of
+  // the root element. Throws CXmlError.
+  CXmlElement AddRootElement(std::string_view strName, std::string_view strText);
+  // The same, appended as the last child of parent. Throws CXmlError.
+  CXmlElement AddElement(CXmlElement parent, std::string_view strName, std::string_view strText);
+
+  // Writes the document to strPath: a declaration of version "1.0" and
+  // encoding "UTF-8", then the document indented by tabs, as UTF-8, with
+  // "<", "&" and ">" of texts escaped. A carriage return in a text is
+  // written as it is, so a parser reads "\r\n" back as "\n" (XML 1.0
+  // section 2.11). The file is created if missing; an existing one is
+  // replaced, but only once this writer holds an exclusive lock on it: a
+  // second writer of the same file fails and leaves the first's alone.
+  // False when nothing could be written (no document, no such directory,
+  // the file locked) or a write failed (what was written stays).
+  [[nodiscard]] bool Save(const std::string& strPath) const;
+
+ private:
+  std::unique_ptr<pugi::xml_document> m_pDoc;
+};
+
+#endif  // MIBSCAN_RESULT_XMLDOC_H_

@@ -1,0 +1,111 @@
+#include "result/XmlDoc.h"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "tests/TestSupport.h"
+
+namespace {
+
+std::string ReadAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+TEST(CXmlDocTest, ElementsGetTheirNameAndOneTextChild) {
+  CXmlDoc doc;
+  ASSERT_TRUE(doc.LoadXml("<ROOT/>"));
+  CXmlElement parent = doc.AddRootElement("A&B&C", "");
+  EXPECT_STREQ(parent.name(), "A-B-C");
+  ASSERT_EQ(std::distance(parent.children().begin(), parent.children().end()), 1);
+  EXPECT_EQ(parent.first_child().type(), pugi::node_pcdata);
+  EXPECT_STREQ(parent.first_child().value(), "");
+  CXmlElement child = doc.AddElement(parent, "OID", "1.3.6");
+  EXPECT_EQ(child.parent(), parent);
+  EXPECT_STREQ(child.child_value(), "1.3.6");
+  EXPECT_EQ(parent.last_child(), child);
+}
+
+TEST(CXmlDocTest, OperationsWithoutADocumentThrow) {
+  CXmlDoc doc;
+  try {
+    doc.AddRootElement("RESULT", "");
+    FAIL() << "no exception";
+  } catch (const CXmlError& error) {
+    EXPECT_EQ(error.Code(), XML_E_POINTER);
+  }
+  EXPECT_THROW(doc.AddElement(CXmlElement(), "OID", "x"), CXmlError);
+  EXPECT_FALSE(doc.LoadXml("<unclosed"));
+  EXPECT_THROW(doc.AddRootElement("RESULT", ""), CXmlError) << "held, but without a root";
+  ASSERT_TRUE(doc.LoadXml("<R/>"));
+  EXPECT_THROW(doc.AddElement(CXmlElement(), "OID", "x"), CXmlError) << "no parent";
+}
+
+TEST(CXmlDocTest, LoadsADocumentTypeWithoutExpandingIt) {
+  CXmlDoc doc;
+  EXPECT_TRUE(doc.LoadXml("<!DOCTYPE R [<!ENTITY big \"expanded\">]><R>&big;</R>"));
+  CTempDir dir;
+  const auto path = dir.Path() / "d.xml";
+  ASSERT_TRUE(doc.Save(path.string()));
+  EXPECT_EQ(ReadAll(path).find("expanded</R>"), std::string::npos);
+}
+
+TEST(CXmlDocTest, SavesDeclarationIndentedUtf8AndEscapes) {
+  CXmlDoc doc;
+  ASSERT_TRUE(doc.LoadXml("<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<RESULTS/>"));
+  doc.AddElement(doc.AddRootElement("RESULT", ""), "VALUE", "a<b&c>d \xC3\xA9");
+  CTempDir dir;
+  const auto path = dir.Path() / "r.xml";
+  ASSERT_TRUE(doc.Save(path.string()));
+  const std::string strText = ReadAll(path);
+  EXPECT_EQ(strText.rfind("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<RESULTS>\n\t<RESULT>", 0), 0u)
+      << strText;
+  EXPECT_NE(strText.find("a&lt;b&amp;c&gt;d \xC3\xA9"), std::string::npos);
+  pugi::xml_document back;
+  ASSERT_TRUE(back.load_file(path.c_str()));
+  EXPECT_STREQ(back.child("RESULTS").child("RESULT").child_value("VALUE"), "a<b&c>d \xC3\xA9");
+}
+
+TEST(CXmlDocTest, SaveReplacesAnExistingFile) {
+  CTempDir dir;
+  const std::string strPath = dir.WriteFile("r.xml", std::string(10000, 'x'));
+  CXmlDoc doc;
+  ASSERT_TRUE(doc.LoadXml("<R/>"));
+  ASSERT_TRUE(doc.Save(strPath));
+  EXPECT_EQ(ReadAll(strPath), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<R />\n");
+}
+
+TEST(CXmlDocTest, SecondWriterIsRefusedAndDamagesNothing) {
+  CTempDir dir;
+  const std::string strPath = dir.WriteFile("r.xml", "first writer's text");
+  const int nFd = open(strPath.c_str(), O_WRONLY);
+  ASSERT_GE(nFd, 0);
+  ASSERT_EQ(flock(nFd, LOCK_EX), 0);
+  CXmlDoc doc;
+  ASSERT_TRUE(doc.LoadXml("<R/>"));
+  EXPECT_FALSE(doc.Save(strPath));
+  EXPECT_EQ(ReadAll(strPath), "first writer's text");
+  close(nFd);
+  EXPECT_TRUE(doc.Save(strPath));
+}
+
+TEST(CXmlDocTest, SaveIntoAMissingDirectoryCreatesNothing) {
+  CTempDir dir;
+  CXmlDoc doc;
+  ASSERT_TRUE(doc.LoadXml("<R/>"));
+  EXPECT_FALSE(doc.Save((dir.Path() / "absent" / "r.xml").string()));
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "absent"));
+  CXmlDoc empty;
+  EXPECT_FALSE(empty.Save((dir.Path() / "r.xml").string())) << "no document";
+  EXPECT_FALSE(std::filesystem::exists(dir.Path() / "r.xml"));
+}
+
+}  // namespace

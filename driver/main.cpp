@@ -1,15 +1,62 @@
 // mibscan: reads the SNMP MIB of each target and writes one XML file each.
+#include <iconv.h>
+#include <langinfo.h>
+#include <sys/resource.h>
+
 #include <clocale>
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "driver/CommandLine.h"
+#include "driver/Scan.h"
+#include "platform/ModulePath.h"
+
+namespace {
+
+// The start-up messages (the source and the program's output are UTF-8).
+constexpr char c_szNoModule[] = "致命的なエラー: GetModuleHandle が失敗しました\n";
+constexpr char c_szNoFramework[] = "致命的なエラー: MFC の初期化が失敗しました\n";
+
+// The runtime set-up the program needs: the user's locale (narrow text is
+// in its code set; an unknown locale leaves the plain C locale, which
+// works) and a converter from that code set to UTF-8 for the result files.
+bool InitialiseRuntime() {
+  if (setlocale(LC_ALL, "") == nullptr) setlocale(LC_ALL, "C");
+  const iconv_t cd = iconv_open("UTF-8", nl_langinfo(CODESET));
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  iconv_close(cd);
+  return true;
+}
+
+// One socket per target is open at once: allow as many descriptors as
+// the system lets this process have.
+void RaiseDescriptorLimit() {
+  rlimit limit{};
+  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
+    limit.rlim_cur = limit.rlim_max;
+    (void)setrlimit(RLIMIT_NOFILE, &limit);
+  }
+}
+
+}  // namespace
 
 int main(int argc, char* argv[]) {
-  // Narrow text (arguments, config.ini, agent strings) is in the code set
-  // of the user's locale; every multibyte-aware search relies on it.
-  setlocale(LC_ALL, "");
+  // Workers print whole lines; line buffering sends each one at once, also
+  // into a pipe, so a calling script sees progress as it happens.
+  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  std::string strExePath;
+  if (!GetExecutablePath(&strExePath)) {
+    std::fputs(c_szNoModule, stdout);
+    return 1;
+  }
+  if (!InitialiseRuntime()) {
+    std::fputs(c_szNoFramework, stdout);
+    return 1;
+  }
+  RaiseDescriptorLimit();
   std::vector<std::string> arrTargets;
   ParseCommandLine(argc, argv, &arrTargets);
+  (void)RunScan(arrTargets);
   return 0;
 }

@@ -1,87 +1,123 @@
-// The SNMP manager against a real agent: Debian's snmpd, started by the
-// CTest fixture (snmpd-agent) with a private configuration, compared with
-// what net-snmp's own snmpwalk reads from the same agent.
+// The SNMP manager, the walk and the whole program against a real agent:
+// Debian's snmpd, started by the CTest fixture (snmpd-agent) with a private
+// configuration, compared with what net-snmp's own snmpwalk reads from the
+// same agent.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <map>
 #include <string>
 #include <vector>
-
-#include <map>
 
 #include "driver/Settings.h"
 #include "mib/MIB.h"
 #include "platform/LastError.h"
 #include "platform/SnmpOid.h"
 #include "platform/SnmpSession.h"
+#include "tests/ProgramFixture_test.h"
 
 namespace {
+
+// Where the fixture's snmpd listens; false (and the test skipped or
+// failed) when it is not there.
+bool FindSnmpd(std::string* pstrDir, int* pnPort) {
+  const char* szDir = std::getenv("MIBSCAN_SNMPD_DIR");
+  if (szDir == nullptr) return false;
+  *pstrDir = szDir;
+  std::ifstream portFile(*pstrDir + "/port");
+  return static_cast<bool>(portFile >> *pnPort);
+}
+
+// Runs snmpwalk of .1.3 with extra output options; its lines.
+std::vector<std::string> Snmpwalk(const std::string& strDir, int nPort, const std::string& strOptions) {
+  const std::string strCommand = "SNMP_PERSISTENT_DIR=" + strDir + "/persist SNMPCONFPATH=" + strDir +
+                                 " snmpwalk -v1 -c qzvtrk -On -m '' -t 2 -r 1 " + strOptions +
+                                 " 127.0.0.1:" + std::to_string(nPort) + " .1.3 2>/dev/null";
+  std::vector<std::string> arrLines;
+  FILE* pPipe = popen(strCommand.c_str(), "r");
+  if (pPipe == nullptr) return arrLines;
+  char szLine[4096];
+  while (std::fgets(szLine, sizeof szLine, pPipe) != nullptr) {
+    std::string strLine = szLine;
+    if (!strLine.empty() && strLine.back() == '\n') strLine.pop_back();
+    if (strLine.size() > 1 && strLine[0] == '.') arrLines.push_back(strLine);
+  }
+  pclose(pPipe);
+  return arrLines;
+}
+
+// The OIDs that "snmpwalk -v1 -On" lists from .1.3, without the dot.
+std::vector<std::string> SnmpwalkOids(const std::string& strDir, int nPort) {
+  std::vector<std::string> arrOids;
+  for (const std::string& strLine : Snmpwalk(strDir, nPort, "")) arrOids.push_back(strLine.substr(1, strLine.find(' ') - 1));
+  return arrOids;
+}
+
+// OID (no leading dot) -> value as snmpwalk shows it, for the types that
+// mibscan shows the same way: strings, OIDs, integers, counters, gauges,
+// addresses and (with -Ot) time ticks as raw numbers.
+std::map<std::string, std::string> SnmpwalkValues(const std::string& strDir, int nPort) {
+  std::map<std::string, std::string> mapValues;
+  for (const std::string& strLine : Snmpwalk(strDir, nPort, "-Oe -Ot -OU")) {
+    const size_t nEq = strLine.find(" = ");
+    if (nEq == std::string::npos) continue;
+    const std::string strOid = strLine.substr(1, nEq - 1);
+    std::string strValue = strLine.substr(nEq + 3);
+    const size_t nColon = strValue.find(": ");
+    const std::string strType = nColon == std::string::npos ? "" : strValue.substr(0, nColon);
+    if (nColon != std::string::npos) strValue = strValue.substr(nColon + 2);
+    if (strType == "STRING" || (strType.empty() && strValue.starts_with('"'))) {
+      if (strValue.size() >= 2 && strValue.front() == '"' && strValue.back() == '"')
+        strValue = strValue.substr(1, strValue.size() - 2);
+    } else if (strType == "OID") {
+      strValue = strValue.substr(1);
+    } else if (!(strType.empty() || strType == "INTEGER" || strType == "Counter32" ||
+                 strType == "Gauge32" || strType == "IpAddress")) {
+      continue;  // Hex-STRING and the like: shown differently
+    }
+    mapValues[strOid] = strValue;
+  }
+  return mapValues;
+}
+
+// Checks stored (OID -> value) against snmpwalk: the OIDs from sysDescr.0
+// on exactly, and the values wherever they stood still between the two
+// snmpwalks around the walk (counters of the snmp group move with every
+// request).
+void ExpectSnmpwalkResults(const std::map<std::string, std::string>& mapStored,
+                           const std::vector<std::string>& arrAllOids,
+                           const std::map<std::string, std::string>& mapBefore,
+                           const std::map<std::string, std::string>& mapAfter) {
+  const auto itStart = std::find(arrAllOids.begin(), arrAllOids.end(), "1.3.6.1.2.1.1.1.0");
+  ASSERT_NE(itStart, arrAllOids.end());
+  std::vector<std::string> arrExpected(itStart, arrAllOids.end());
+  std::sort(arrExpected.begin(), arrExpected.end());
+  std::vector<std::string> arrStored;
+  for (const auto& entry : mapStored) arrStored.push_back(entry.first);
+  EXPECT_EQ(arrStored, arrExpected);
+  size_t nCompared = 0;
+  for (const auto& [strOid, strValue] : mapBefore) {
+    const auto itAfter = mapAfter.find(strOid);
+    const auto itOurs = mapStored.find(strOid);
+    if (itAfter == mapAfter.end() || itAfter->second != strValue || itOurs == mapStored.end()) continue;
+    EXPECT_EQ(itOurs->second, strValue) << strOid;
+    ++nCompared;
+  }
+  EXPECT_GT(nCompared, 50u);
+}
 
 class RealAgentTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    const char* szDir = std::getenv("MIBSCAN_SNMPD_DIR");
-    if (szDir == nullptr) GTEST_SKIP() << "run through ctest: the snmpd fixture sets MIBSCAN_SNMPD_DIR";
-    m_strDir = szDir;
-    std::ifstream portFile(m_strDir + "/port");
-    ASSERT_TRUE(portFile >> m_nPort) << "snmpd fixture did not start";
+    if (std::getenv("MIBSCAN_SNMPD_DIR") == nullptr)
+      GTEST_SKIP() << "run through ctest: the snmpd fixture sets MIBSCAN_SNMPD_DIR";
+    ASSERT_TRUE(FindSnmpd(&m_strDir, &m_nPort)) << "snmpd fixture did not start";
   }
-
-  // The OIDs that "snmpwalk -v1 -On" lists from .1.3, without the dot.
-  std::vector<std::string> SnmpwalkOids() const {
-    const std::string strCommand = "SNMP_PERSISTENT_DIR=" + m_strDir + "/persist SNMPCONFPATH=" +
-                                   m_strDir + " snmpwalk -v1 -c qzvtrk -On -m '' -t 2 -r 1 " +
-                                   "127.0.0.1:" + std::to_string(m_nPort) + " .1.3 2>/dev/null";
-    std::vector<std::string> arrOids;
-    FILE* pPipe = popen(strCommand.c_str(), "r");
-    if (pPipe == nullptr) return arrOids;
-    char szLine[4096];
-    while (std::fgets(szLine, sizeof szLine, pPipe) != nullptr) {
-      const std::string strLine = szLine;
-      if (strLine.size() > 1 && strLine[0] == '.') arrOids.push_back(strLine.substr(1, strLine.find(' ') - 1));
-    }
-    pclose(pPipe);
-    return arrOids;
-  }
-
-  // OID (no leading dot) -> value as snmpwalk shows it, for the types that
-  // mibscan shows the same way: strings, OIDs, integers, counters, gauges,
-  // addresses and (with -Ot) time ticks as raw numbers.
-  std::map<std::string, std::string> SnmpwalkValues() const {
-    const std::string strCommand = "SNMP_PERSISTENT_DIR=" + m_strDir + "/persist SNMPCONFPATH=" +
-                                   m_strDir + " snmpwalk -v1 -c qzvtrk -On -Oe -Ot -OU -m '' " +
-                                   "127.0.0.1:" + std::to_string(m_nPort) + " .1.3 2>/dev/null";
-    std::map<std::string, std::string> mapValues;
-    FILE* pPipe = popen(strCommand.c_str(), "r");
-    if (pPipe == nullptr) return mapValues;
-    char szLine[4096];
-    while (std::fgets(szLine, sizeof szLine, pPipe) != nullptr) {
-      std::string strLine = szLine;
-      if (!strLine.empty() && strLine.back() == '\n') strLine.pop_back();
-      const size_t nEq = strLine.find(" = ");
-      if (strLine.empty() || strLine[0] != '.' || nEq == std::string::npos) continue;
-      const std::string strOid = strLine.substr(1, nEq - 1);
-      std::string strValue = strLine.substr(nEq + 3);
-      const size_t nColon = strValue.find(": ");
-      const std::string strType = nColon == std::string::npos ? "" : strValue.substr(0, nColon);
-      if (nColon != std::string::npos) strValue = strValue.substr(nColon + 2);
-      if (strType == "STRING" || (strType.empty() && strValue.starts_with('"'))) {
-        if (strValue.size() >= 2 && strValue.front() == '"' && strValue.back() == '"')
-          strValue = strValue.substr(1, strValue.size() - 2);
-      } else if (strType == "OID") {
-        strValue = strValue.substr(1);
-      } else if (!(strType.empty() || strType == "INTEGER" || strType == "Counter32" ||
-                   strType == "Gauge32" || strType == "IpAddress")) {
-        continue;  // Hex-STRING and the like: shown differently
-      }
-      mapValues[strOid] = strValue;
-    }
-    pclose(pPipe);
-    return mapValues;
-  }
+  std::vector<std::string> SnmpwalkOids() const { return ::SnmpwalkOids(m_strDir, m_nPort); }
+  std::map<std::string, std::string> SnmpwalkValues() const { return ::SnmpwalkValues(m_strDir, m_nPort); }
 
   std::string m_strDir;
   int m_nPort = 0;
@@ -130,11 +166,6 @@ TEST_F(RealAgentTest, GetNextChainVisitsWhatSnmpwalkLists) {
 // both ran (counters of the snmp group move with every request).
 TEST_F(RealAgentTest, WalkStoresWhatSnmpwalkShows) {
   const std::vector<std::string> arrAll = SnmpwalkOids();
-  const auto itStart = std::find(arrAll.begin(), arrAll.end(), "1.3.6.1.2.1.1.1.0");
-  ASSERT_NE(itStart, arrAll.end());
-  std::vector<std::string> arrExpected(itStart, arrAll.end());
-  std::sort(arrExpected.begin(), arrExpected.end());
-
   g_strCommunity = "qzvtrk";
   g_nTimeout = 2000;
   g_nRetry = 1;
@@ -147,21 +178,32 @@ TEST_F(RealAgentTest, WalkStoresWhatSnmpwalkShows) {
   const auto mapAfter = SnmpwalkValues();
   g_nPort = c_nDefaultPort;
 
-  std::vector<std::string> arrStored;
-  mib.m_mapResults.ForEach([&](const std::string& strKey, const std::string&) { arrStored.push_back(strKey); });
-  std::sort(arrStored.begin(), arrStored.end());
-  EXPECT_EQ(arrStored, arrExpected);
+  std::map<std::string, std::string> mapStored;
+  mib.m_mapResults.ForEach([&](const std::string& strKey, const std::string& strValue) { mapStored[strKey] = strValue; });
+  ExpectSnmpwalkResults(mapStored, arrAll, mapBefore, mapAfter);
+}
 
-  size_t nCompared = 0;
-  for (const auto& [strOid, strValue] : mapBefore) {
-    const auto itAfter = mapAfter.find(strOid);
-    if (itAfter == mapAfter.end() || itAfter->second != strValue) continue;  // moved meanwhile
-    std::string strOurs;
-    if (!mib.m_mapResults.Lookup(strOid, &strOurs)) continue;  // before sysDescr.0
-    EXPECT_EQ(strOurs, strValue) << strOid;
-    ++nCompared;
+// The real executable against snmpd, in the Plain form with one target
+// (the "oid" form with an empty OID): its XML file holds what snmpwalk shows.
+class ProgramRealAgentTest : public ProgramFixture {};
+
+TEST_F(ProgramRealAgentTest, ResultFileHoldsWhatSnmpwalkShows) {
+  std::string strDir;
+  int nPort = 0;
+  if (std::getenv("MIBSCAN_SNMPD_DIR") == nullptr) GTEST_SKIP() << "run through ctest";
+  ASSERT_TRUE(FindSnmpd(&strDir, &nPort));
+  WriteConfig(nPort, 2000, 1);
+  const auto arrAll = SnmpwalkOids(strDir, nPort);
+  const auto mapBefore = SnmpwalkValues(strDir, nPort);
+  const CProcessResult result = Run({"oid", "", "127.0.0.1"});
+  const auto mapAfter = SnmpwalkValues(strDir, nPort);
+  EXPECT_EQ(Lines(result.strOutput, "output"), std::vector<std::string>{"output: " + Path("127.0.0.1.xml")});
+  std::map<std::string, std::string> mapStored;
+  for (const auto& [strOid, strValue] : ReadXml("127.0.0.1.xml")) {
+    EXPECT_EQ(mapStored.count(strOid), 0u) << strOid << " twice";
+    mapStored[strOid] = strValue;
   }
-  EXPECT_GT(nCompared, 50u);
+  ExpectSnmpwalkResults(mapStored, arrAll, mapBefore, mapAfter);
 }
 
 }  // namespace

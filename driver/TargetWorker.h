@@ -1,0 +1,19 @@
+// The worker thread of one target.
+#ifndef MIBSCAN_DRIVER_TARGETWORKER_H_
+#define MIBSCAN_DRIVER_TARGETWORKER_H_
+
+// Fixed start points of the walks.
+constexpr char c_szSystemStartOid[] = "system.sysDescr.0";
+constexpr char c_szEnterprisesStartOid[] = ".1.3.6.1.4.1";
+constexpr char c_szSysUpTimeOid[] = "system.sysUpTime.0";
+constexpr char c_szSysUpTimeKey[] = "1.3.6.1.2.1.1.3.0";
+
+// Serves the target of the CMIB pParam points to: logs "%s|start", walks
+// as the command line asked (a single GET of g_strStartOid; or from the
+// system group, then from sysUpTime.0 when the first walk did not store
+// it; or, after the one-argument form, from the enterprises node), logs
+// "%s|end" and writes the result file in every case. Always returns 0 and
+// never lets an error escape, so the thread always ends.
+unsigned TargetThreadProc(void* pParam);
+
+#endif  // MIBSCAN_DRIVER_TARGETWORKER_H_

@@ -1,0 +1,56 @@
+#include "tests/Process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+
+CProcessResult RunProcess(const std::string& strProgram, const std::vector<std::string>& arrArgs,
+                          int nTimeoutSeconds) {
+  CProcessResult result;
+  int pipeFds[2];
+  if (pipe2(pipeFds, O_CLOEXEC) != 0) return result;
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(strProgram.c_str()));
+  for (const std::string& strArg : arrArgs) argv.push_back(const_cast<char*>(strArg.c_str()));
+  argv.push_back(nullptr);
+
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const int nNull = open("/dev/null", O_RDONLY);
+    dup2(nNull, 0);
+    dup2(pipeFds[1], 1);
+    execv(strProgram.c_str(), argv.data());
+    _exit(127);
+  }
+  close(pipeFds[1]);
+  if (pid < 0) {
+    close(pipeFds[0]);
+    return result;
+  }
+  const auto deadline = start + std::chrono::seconds(nTimeoutSeconds);
+  char buffer[65536];
+  while (true) {
+    const auto nLeft = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
+    if (nLeft <= 0) {
+      kill(pid, SIGKILL);
+      result.bTimedOut = true;
+      break;
+    }
+    pollfd pfd{pipeFds[0], POLLIN, 0};
+    if (poll(&pfd, 1, static_cast<int>(nLeft)) <= 0) continue;
+    const ssize_t nRead = read(pipeFds[0], buffer, sizeof buffer);
+    if (nRead <= 0) break;  // the child closed its output: it is ending
+    result.strOutput.append(buffer, static_cast<size_t>(nRead));
+  }
+  close(pipeFds[0]);
+  int nStatus = 0;
+  wait4(pid, &nStatus, 0, &result.usage);
+  result.dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  if (WIFEXITED(nStatus)) result.nExitCode = WEXITSTATUS(nStatus);
+  return result;
+}

@@ -1,0 +1,205 @@
+// The whole program, run as a process against the test agent on loopback.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <map>
+#include <set>
+
+#include "tests/ProgramFixture_test.h"
+#include "tests/TestAgent.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+using ::testing::UnorderedElementsAre;
+
+constexpr char c_szDevice[] =
+    "1.3.6.1.2.1.1.1.0|4|test device\n"
+    "1.3.6.1.2.1.1.2.0|6|1.3.6.1.4.1.8072.3.2.10\n"
+    "1.3.6.1.2.1.1.3.0|67|4242\n"
+    "1.3.6.1.2.1.1.5.0|4|router1\n"
+    "1.3.6.1.2.1.2.2.1.2.1|4|lo\n"
+    "1.3.6.1.2.1.2.2.1.6.1|4x|001a2b3c4d5e\n"
+    "1.3.6.1.4.1.8072.1.1.0|2|7\n"
+    "1.3.6.1.4.1.8072.1.2.0|4|enterprise\n";
+
+class ProgramTest : public ProgramFixture {
+ protected:
+  void StartAgent(const std::vector<std::string>& arrAddresses, const std::string& strRecords = c_szDevice,
+                  const CTestAgent::CMisbehaviour& misbehaviour = {}) {
+    std::string strErr;
+    ASSERT_TRUE(m_agent.LoadSnmprec(strRecords, &strErr)) << strErr;
+    m_agent.SetMisbehaviour(misbehaviour);
+    ASSERT_TRUE(m_agent.Start(arrAddresses));
+  }
+  static std::set<std::string> Oids(const CRecords& arrRecords) {
+    std::set<std::string> setOids;
+    for (const auto& record : arrRecords) setOids.insert(record.first);
+    return setOids;
+  }
+  CTestAgent m_agent;
+};
+
+TEST_F(ProgramTest, PlainFormWalksFromTheSystemGroupOnce) {
+  StartAgent({"127.0.0.2", "127.0.0.3"});
+  WriteConfig(m_agent.Port());
+  const CProcessResult result = Run({"127.0.0.2", " 127.0.0.3 "});
+  EXPECT_THAT(Lines(result.strOutput, "target[127.0.0.2]start:"),
+              ElementsAre("target[127.0.0.2]start:system.sysDescr.0"));
+  EXPECT_THAT(Lines(result.strOutput, "output"),
+              UnorderedElementsAre("output: " + Path("127.0.0.2.xml"), "output: " + Path("127.0.0.3.xml")));
+  for (const char* szFile : {"127.0.0.2.xml", "127.0.0.3.xml"}) {
+    const CRecords arrRecords = ReadXml(szFile);
+    EXPECT_EQ(arrRecords.size(), 8u) << "the walk goes on past the system group";
+    std::map<std::string, std::string> mapValues(arrRecords.begin(), arrRecords.end());
+    EXPECT_EQ(mapValues["1.3.6.1.2.1.1.3.0"], "4242");
+    EXPECT_EQ(mapValues["1.3.6.1.2.1.2.2.1.6.1"], "ABorPE1e\n") << "binary: Base64 (CR LF read as LF)";
+    EXPECT_EQ(mapValues["1.3.6.1.2.1.1.2.0"], "1.3.6.1.4.1.8072.3.2.10");
+  }
+  EXPECT_FALSE(std::filesystem::exists(Path("log/log.txt"))) << "Log=0";
+}
+
+TEST_F(ProgramTest, PlainFormWalksAgainFromSysUpTimeWhenTheFirstWalkMissedIt) {
+  // The agent has no sysUpTime.0: after the first walk the worker walks
+  // again from there, adding to the same map.
+  std::string strRecords = c_szDevice;
+  strRecords.erase(strRecords.find("1.3.6.1.2.1.1.3.0"), std::string("1.3.6.1.2.1.1.3.0|67|4242\n").size());
+  StartAgent({"127.0.0.2"}, strRecords);
+  WriteConfig(m_agent.Port());
+  const CProcessResult result = Run({"oid", "", "127.0.0.2"});  // Plain, one target
+  EXPECT_THAT(Lines(result.strOutput, "target[127.0.0.2]start:"),
+              ElementsAre("target[127.0.0.2]start:system.sysDescr.0",
+                          "target[127.0.0.2]start:system.sysUpTime.0"));
+  EXPECT_EQ(ReadXml("127.0.0.2.xml").size(), 7u);
+}
+
+TEST_F(ProgramTest, ListFormWalksTheEnterprisesOfEveryTarget) {
+  StartAgent({"127.0.0.2", "127.0.0.3", "127.0.0.4"});
+  WriteConfig(m_agent.Port(), 1000, 1, 1);
+  const CProcessResult result = Run({",127.0.0.2,, 127.0.0.3 ,127.0.0.4"});
+  EXPECT_EQ(Lines(result.strOutput, "output: ").size(), 3u);
+  for (const char* szTarget : {"127.0.0.2", "127.0.0.3", "127.0.0.4"}) {
+    EXPECT_THAT(Lines(result.strOutput, std::string("target[") + szTarget + "]start:"),
+                ElementsAre(std::string("target[") + szTarget + "]start:.1.3.6.1.4.1"));
+    EXPECT_THAT(Oids(ReadXml(std::string(szTarget) + ".xml")),
+                ElementsAre("1.3.6.1.4.1.8072.1.1.0", "1.3.6.1.4.1.8072.1.2.0"));
+  }
+  // Queued logging with three targets: each target's lines in order.
+  std::vector<std::string> arrTexts;
+  for (const auto& strLine : LogLines()) {
+    if (strLine.find("|-|127.0.0.3|") != std::string::npos) arrTexts.push_back(strLine.substr(strLine.find("|-|") + 3));
+  }
+  ASSERT_GE(arrTexts.size(), 4u);
+  EXPECT_EQ(arrTexts.front(), "127.0.0.3|start");
+  EXPECT_EQ(arrTexts.back(), "127.0.0.3|end");
+}
+
+TEST_F(ProgramTest, OidFormGetsOneObjectIntoASuffixedFile) {
+  StartAgent({"127.0.0.2"});
+  WriteConfig(m_agent.Port());
+  const CProcessResult result = Run({"OID", "system.sysName.0", "127.0.0.2"});
+  EXPECT_EQ(m_agent.RequestCount(), 1);
+  const std::string strFile = "127.0.0.2_[system.sysName.0].xml";
+  EXPECT_THAT(Lines(result.strOutput, "output"), ElementsAre("output: " + Path(strFile)));
+  EXPECT_THAT(ReadXml(strFile), ElementsAre(std::pair<std::string, std::string>("1.3.6.1.2.1.1.5.0", "router1")));
+}
+
+TEST_F(ProgramTest, SilentTargetGetsTwoWalksAndAnEmptyFile) {
+  StartAgent({"127.0.0.2"}, c_szDevice, {.nSilentAfter = 0});
+  WriteConfig(m_agent.Port(), 100, 1);
+  const CProcessResult result = Run({"127.0.0.2", "127.0.0.9"});  // 127.0.0.9: nobody listens
+  EXPECT_EQ(m_agent.RequestCount(), 2 * (1 + 1)) << "two walks, each a GET tried twice";
+  for (const char* szTarget : {"127.0.0.2", "127.0.0.9"}) {
+    EXPECT_EQ(Lines(result.strOutput, std::string("target[") + szTarget + "]start:").size(), 2u);
+    EXPECT_THAT(Lines(result.strOutput, std::string("target[") + szTarget + "]error:"),
+                ElementsAre(std::string("target[") + szTarget + "]error:40",
+                            std::string("target[") + szTarget + "]error:40"));
+    EXPECT_THAT(ReadXml(std::string(szTarget) + ".xml"), IsEmpty());
+  }
+}
+
+TEST_F(ProgramTest, NoArgumentsMakesTheLogDirectoryAndNothingElse) {
+  WriteConfig(161, 100, 0, 1);
+  const CProcessResult result = Run({});
+  EXPECT_EQ(result.strOutput, "");
+  EXPECT_TRUE(std::filesystem::is_directory(Path("log")));
+  for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path()))
+    EXPECT_NE(entry.path().extension(), ".xml") << entry.path();
+}
+
+TEST_F(ProgramTest, SameTargetTwiceIsWalkedTwiceIntoOneSoundFile) {
+  StartAgent({"127.0.0.2"});
+  WriteConfig(m_agent.Port());
+  const CProcessResult result = Run({"127.0.0.2", "127.0.0.2"});
+  EXPECT_EQ(Lines(result.strOutput, "target[127.0.0.2]start:").size(), 2u);
+  const auto arrOutputs = Lines(result.strOutput, "output");
+  ASSERT_EQ(arrOutputs.size(), 2u);
+  EXPECT_THAT(arrOutputs, ::testing::Contains("output: " + Path("127.0.0.2.xml")));
+  EXPECT_EQ(ReadXml("127.0.0.2.xml").size(), 8u);
+}
+
+TEST_F(ProgramTest, SlowEarlyTargetStillGetsACompleteFile) {
+  std::string strRecords;
+  for (int i = 1; i <= 60; ++i) strRecords += "1.3.6.1.2.1.2.2.1.10." + std::to_string(i) + "|65|" + std::to_string(i * 1000) + "\n";
+  strRecords = std::string(c_szDevice) + strRecords;
+  StartAgent({"127.0.0.2"}, strRecords, {.nDelayMs = 5});
+  CTestAgent fast;
+  std::string strErr;
+  ASSERT_TRUE(fast.LoadSnmprec(c_szDevice, &strErr));
+  ASSERT_TRUE(fast.Start({"127.0.0.3"}, m_agent.Port()));
+  WriteConfig(m_agent.Port());
+  const CProcessResult result = Run({"127.0.0.2", "127.0.0.3"});
+  // The fast target's output line comes first, the slow one's later.
+  const auto arrOutputs = Lines(result.strOutput, "output");
+  ASSERT_EQ(arrOutputs.size(), 2u);
+  EXPECT_EQ(arrOutputs[0], "output: " + Path("127.0.0.3.xml"));
+  const CRecords arrSlow = ReadXml("127.0.0.2.xml");
+  EXPECT_EQ(arrSlow.size(), 68u);
+  EXPECT_EQ(Oids(arrSlow).size(), arrSlow.size()) << "no OID twice";
+  EXPECT_EQ(ReadXml("127.0.0.3.xml").size(), 8u);
+}
+
+// A long walk with logging on: log.txt rotates, and across the live and
+// rotated files every stored binding has its log line.
+TEST_F(ProgramTest, LogRotatesWithoutLosingALine) {
+  FILE* pPipe = popen("gzip -dc /usr/share/doc/snmpsim/examples/data/recorded/linux-full-walk.snmprec.gz 2>/dev/null", "r");
+  ASSERT_NE(pPipe, nullptr);
+  std::string strRecords;
+  char buffer[65536];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pPipe)) > 0;) strRecords.append(buffer, n);
+  pclose(pPipe);
+  if (strRecords.empty()) GTEST_SKIP() << "snmpsim is not installed";
+  StartAgent({"127.0.0.2", "127.0.0.3"}, strRecords);
+  WriteConfig(m_agent.Port(), 1000, 1, 1);
+  Run({"127.0.0.2", "127.0.0.3"});
+
+  size_t nRotated = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(Path("log")))
+    nRotated += entry.path().filename().string().ends_with("_log.txt") ? 1 : 0;
+  EXPECT_GE(nRotated, 1u);
+  const auto arrLines = LogLines();
+  for (const char* szTarget : {"127.0.0.2", "127.0.0.3"}) {
+    const CRecords arrRecords = ReadXml(std::string(szTarget) + ".xml");
+    EXPECT_EQ(arrRecords.size(), m_agent.RecordCount());
+    std::set<std::string> setLogged;
+    size_t nStarts = 0;
+    size_t nEnds = 0;
+    const std::string strMarker = std::string("|-|") + szTarget + "|";
+    for (const auto& strLine : arrLines) {
+      const size_t nAt = strLine.find(strMarker);
+      if (nAt == std::string::npos) continue;
+      const std::string strText = strLine.substr(nAt + strMarker.size());
+      nStarts += strText == "start" ? 1 : 0;
+      nEnds += strText == "end" ? 1 : 0;
+      const size_t nComma = strText.rfind(',');
+      if (strText.starts_with("1.") && nComma != std::string::npos) setLogged.insert(strText.substr(0, nComma));
+    }
+    EXPECT_EQ(setLogged, Oids(arrRecords)) << szTarget;
+    EXPECT_EQ(nStarts, 1u);
+    EXPECT_EQ(nEnds, 1u);
+  }
+}
+
+}  // namespace

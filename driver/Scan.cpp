@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <new>
 #include <system_error>
 
 #include "driver/Settings.h"
@@ -14,15 +15,24 @@
 
 namespace {
 
+void ReportThreadError(const std::string& strTarget) {
+  std::printf("target[%s]thread error\n", strTarget.c_str());
+  try {
+    WriteLog("%s|thread error", strTarget.c_str());
+  } catch (const std::bad_alloc&) {
+  }
+}
+
 // Creates the target's worker: the thread object first, stored in the
-// CMIB, then started. False when the system refuses the thread.
+// CMIB, then started. False when the system refuses the thread (too many
+// threads, no memory for another stack): that target is reported and gets
+// no file, and the scan goes on with the others.
 bool StartWorker(CMIB* pMib) {
-  pMib->m_pThread = new CThread(TargetThreadProc, pMib);
-  if (pMib->m_pThread->Start()) return true;
+  pMib->m_pThread = new (std::nothrow) CThread(TargetThreadProc, pMib);
+  if (pMib->m_pThread != nullptr && pMib->m_pThread->Start()) return true;
   delete pMib->m_pThread;
   pMib->m_pThread = nullptr;
-  std::printf("target[%s]thread error\n", pMib->m_strTarget.c_str());
-  WriteLog("%s|thread error", pMib->m_strTarget.c_str());
+  ReportThreadError(pMib->m_strTarget);
   return false;
 }
 
@@ -44,8 +54,14 @@ bool RunScan(const std::vector<std::string>& arrTargets) {
   std::vector<CMIB*> arrMibs;
   arrMibs.reserve(arrTargets.size());
   for (const std::string& strTarget : arrTargets) {
-    CMIB* pMib = new CMIB(strTarget);
-    arrMibs.push_back(pMib);
+    CMIB* pMib = nullptr;
+    try {
+      pMib = new CMIB(strTarget);
+    } catch (const std::bad_alloc&) {
+      ReportThreadError(strTarget);
+      continue;
+    }
+    arrMibs.push_back(pMib);  // capacity reserved above: cannot throw
     (void)StartWorker(pMib);
   }
   // In list order: a slow early target delays the freeing of later ones,

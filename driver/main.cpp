@@ -5,6 +5,7 @@
 
 #include <clocale>
 #include <cstdio>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -55,8 +56,13 @@ int main(int argc, char* argv[]) {
     return 1;
   }
   RaiseDescriptorLimit();
-  std::vector<std::string> arrTargets;
-  ParseCommandLine(argc, argv, &arrTargets);
-  (void)RunScan(arrTargets);
+  try {
+    std::vector<std::string> arrTargets;
+    ParseCommandLine(argc, argv, &arrTargets);
+    (void)RunScan(arrTargets);
+  } catch (const std::bad_alloc&) {
+    // Only before the first worker starts can memory run out this far up
+    // (a command line too long to hold): then nothing was scanned.
+  }
   return 0;
 }

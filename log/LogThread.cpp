@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <new>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -14,6 +15,19 @@
 std::atomic<bool> g_bLogRunning{true};
 CThread* g_pLogThread = nullptr;
 
+namespace {
+
+// The log never takes the program down: a batch that cannot even be
+// joined into one buffer for lack of memory is lost.
+void WriteLogLinesNoThrow(const std::vector<std::string>& arrLines) {
+  try {
+    WriteLogLines(arrLines);
+  } catch (const std::bad_alloc&) {
+  }
+}
+
+}  // namespace
+
 unsigned LogThreadProc(void* /*pParam*/) {
   std::error_code ec;
   std::filesystem::create_directory(g_strLogDir, ec);  // usually there already
@@ -22,9 +36,13 @@ unsigned LogThreadProc(void* /*pParam*/) {
     // the drain looks again under the lock.
     if (!g_LogQueue.IsEmpty() && g_pLogMutex->Lock()) {
       std::vector<std::string> arrLines;
-      DrainLogQueue(&arrLines);
+      try {
+        DrainLogQueue(&arrLines);
+      } catch (const std::bad_alloc&) {
+        // Out of memory: the lines taken so far are written, the rest wait.
+      }
       g_pLogMutex->Unlock();
-      WriteLogLines(arrLines);
+      WriteLogLinesNoThrow(arrLines);
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(c_nLogCycleMs));
   }
@@ -34,10 +52,10 @@ unsigned LogThreadProc(void* /*pParam*/) {
 void StartLogThread() {
   g_bLogRunning.store(true);
   if (g_pLogThread != nullptr) return;
-  g_pLogThread = new CThread(LogThreadProc, nullptr);
+  g_pLogThread = new (std::nothrow) CThread(LogThreadProc, nullptr);
   // Without a logger thread, queued lines still reach the file through the
   // final drain of StopLogThread().
-  if (!g_pLogThread->Start()) {
+  if (g_pLogThread != nullptr && !g_pLogThread->Start()) {
     delete g_pLogThread;
     g_pLogThread = nullptr;
   }
@@ -52,8 +70,12 @@ void StopLogThread() {
   }
   std::vector<std::string> arrLines;
   while (!g_LogQueue.IsEmpty()) {
-    DrainLogQueue(&arrLines);
-    WriteLogLines(arrLines);
+    try {
+      DrainLogQueue(&arrLines);
+    } catch (const std::bad_alloc&) {
+      if (arrLines.empty()) return;  // not even one line fits: the rest is lost
+    }
+    WriteLogLinesNoThrow(arrLines);
     arrLines.clear();
   }
 }

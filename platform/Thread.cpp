@@ -5,8 +5,8 @@
 bool CThread::Start() {
   try {
     m_thread = std::thread([this] { (void)m_pfnProc(m_pParam); });
-  } catch (const std::system_error&) {
-    return false;  // out of threads or memory
+  } catch (...) {
+    return false;  // the system refused the thread (system_error) or memory ran out
   }
   return true;
 }

@@ -11,6 +11,7 @@ class CThread {
   using ThreadProc = unsigned (*)(void* pParam);
 
   // A thread that, once started, runs pfnProc(pParam). Nothing runs yet.
+  // pfnProc must not let an exception escape (it would end the process).
   CThread(ThreadProc pfnProc, void* pParam) : m_pfnProc(pfnProc), m_pParam(pParam) {}
   // Joins first when the thread is still running, so a forgotten join
   // waits instead of ending the process.
@@ -18,7 +19,8 @@ class CThread {
   CThread(const CThread&) = delete;
   CThread& operator=(const CThread&) = delete;
 
-  // Starts the thread. False when the system could not create it.
+  // Starts the thread. False when the system could not create it; never
+  // throws.
   [[nodiscard]] bool Start();
   // Waits, without time limit, until the procedure has returned. Does
   // nothing for a thread that never started.

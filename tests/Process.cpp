@@ -9,7 +9,7 @@
 #include <chrono>
 
 CProcessResult RunProcess(const std::string& strProgram, const std::vector<std::string>& arrArgs,
-                          int nTimeoutSeconds) {
+                          int nTimeoutSeconds, rlim_t uAddressSpace) {
   CProcessResult result;
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) return result;
@@ -24,6 +24,10 @@ CProcessResult RunProcess(const std::string& strProgram, const std::vector<std::
     const int nNull = open("/dev/null", O_RDONLY);
     dup2(nNull, 0);
     dup2(pipeFds[1], 1);
+    if (uAddressSpace != 0) {
+      const rlimit limit{uAddressSpace, uAddressSpace};
+      setrlimit(RLIMIT_AS, &limit);
+    }
     execv(strProgram.c_str(), argv.data());
     _exit(127);
   }

@@ -18,8 +18,9 @@ struct CProcessResult {
 
 // Runs strProgram with arrArgs (argv[0] is strProgram), standard input
 // from /dev/null, standard output captured, standard error passed on. Kills
-// it (SIGKILL) after nTimeoutSeconds.
+// it (SIGKILL) after nTimeoutSeconds. A non-zero uAddressSpace limits the
+// child's address space (RLIMIT_AS, bytes), to make thread creation fail.
 CProcessResult RunProcess(const std::string& strProgram, const std::vector<std::string>& arrArgs,
-                          int nTimeoutSeconds = 120);
+                          int nTimeoutSeconds = 120, rlim_t uAddressSpace = 0);
 
 #endif  // MIBSCAN_TESTS_PROCESS_H_

@@ -202,4 +202,28 @@ TEST_F(ProgramTest, LogRotatesWithoutLosingALine) {
   }
 }
 
+// More targets than the system gives threads (here: an address space too
+// small for all their stacks). The refused targets are reported and get no
+// file; every other target is scanned; the program ends normally.
+TEST_F(ProgramTest, RefusedThreadsAreReportedAndTheRestScanned) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "sanitizers need more address space than the limit leaves";
+#endif
+  WriteConfig(1, 100, 0);  // nobody listens on port 1: each target costs two short waits
+  std::vector<std::string> arrTargets;
+  for (int i = 2; i < 82; ++i) arrTargets.push_back("127.0.0." + std::to_string(i));
+  const CProcessResult result = RunProcess(m_strExe, arrTargets, 300, 400u << 20);
+  ASSERT_FALSE(result.bTimedOut);
+  EXPECT_EQ(result.nExitCode, 0);
+  size_t nRefused = 0;
+  for (const std::string& strTarget : arrTargets) {
+    const bool bRefused = !Lines(result.strOutput, "target[" + strTarget + "]thread error").empty();
+    nRefused += bRefused ? 1 : 0;
+    EXPECT_NE(bRefused, std::filesystem::exists(Path(strTarget + ".xml"))) << strTarget;
+  }
+  EXPECT_GE(nRefused, 1u) << "the limit should refuse some threads";
+  EXPECT_LT(nRefused, arrTargets.size());
+  EXPECT_EQ(Lines(result.strOutput, "output").size() + nRefused, arrTargets.size());
+}
+
 }  // namespace

@@ -219,10 +219,14 @@ TEST_F(ProgramTest, RefusedThreadsAreReportedAndTheRestScanned) {
   for (const std::string& strTarget : arrTargets) {
     const bool bRefused = !Lines(result.strOutput, "target[" + strTarget + "]thread error").empty();
     nRefused += bRefused ? 1 : 0;
-    EXPECT_NE(bRefused, std::filesystem::exists(Path(strTarget + ".xml"))) << strTarget;
+    if (bRefused) {
+      EXPECT_FALSE(std::filesystem::exists(Path(strTarget + ".xml"))) << strTarget;
+    }
   }
   EXPECT_GE(nRefused, 1u) << "the limit should refuse some threads";
   EXPECT_LT(nRefused, arrTargets.size());
+  // Every started target ends with its output line; memory being this short,
+  // some of them may be "output error".
   EXPECT_EQ(Lines(result.strOutput, "output").size() + nRefused, arrTargets.size());
 }
 

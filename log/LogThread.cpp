@@ -1,11 +1,12 @@
 #include "log/LogThread.h"
 
 #include <chrono>
+#include <condition_variable>
+#include <mutex>
 #include <filesystem>
 #include <new>
 #include <string>
 #include <system_error>
-#include <thread>
 #include <vector>
 
 #include "driver/Settings.h"
@@ -16,6 +17,17 @@ std::atomic<bool> g_bLogRunning{true};
 CThread* g_pLogThread = nullptr;
 
 namespace {
+
+// The pause between cycles ends early when the driver stops the thread,
+// so a short scan does not wait out a whole cycle at its end.
+std::mutex g_cycleMutex;
+std::condition_variable g_cycleWake;
+
+void SleepOneCycle() {
+  std::unique_lock<std::mutex> lock(g_cycleMutex);
+  g_cycleWake.wait_for(lock, std::chrono::milliseconds(c_nLogCycleMs),
+                       [] { return !g_bLogRunning.load(); });
+}
 
 // The log never takes the program down: a batch that cannot even be
 // joined into one buffer for lack of memory is lost.
@@ -44,7 +56,7 @@ unsigned LogThreadProc(void* /*pParam*/) {
       g_pLogMutex->Unlock();
       WriteLogLinesNoThrow(arrLines);
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(c_nLogCycleMs));
+    SleepOneCycle();
   }
   return 0;
 }
@@ -62,7 +74,13 @@ void StartLogThread() {
 }
 
 void StopLogThread() {
-  g_bLogRunning.store(false);
+  {
+    // Under the lock, so the thread cannot miss the wake-up between its
+    // test of the flag and its wait.
+    std::lock_guard<std::mutex> lock(g_cycleMutex);
+    g_bLogRunning.store(false);
+  }
+  g_cycleWake.notify_all();
   if (g_pLogThread != nullptr) {
     g_pLogThread->Join();
     delete g_pLogThread;

@@ -12,7 +12,7 @@
 
 #include "platform/Thread.h"
 
-// Sleep after every cycle of the logger thread, milliseconds.
+// Pause after every cycle of the logger thread, milliseconds.
 constexpr int c_nLogCycleMs = 200;
 
 // Keep-running flag of the logger thread, written by the driver's thread.
@@ -30,8 +30,8 @@ unsigned LogThreadProc(void* pParam);
 // set.
 void StartLogThread();
 
-// Clears g_bLogRunning, joins and deletes the logger thread (it ends within
-// one cycle), then writes what is still queued, c_nDrainBatch lines at a
+// Clears g_bLogRunning, joins and deletes the logger thread (it wakes at
+// once from its pause, or ends after the batch it is writing), then writes what is still queued, c_nDrainBatch lines at a
 // time, without the lock. REQUIRES: no other thread logs any more.
 void StopLogThread();
 

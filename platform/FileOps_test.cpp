@@ -12,13 +12,6 @@
 
 namespace {
 
-std::string ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
 TEST(MoveFileNoReplaceTest, RenamesToAFreeName) {
   CTempDir dir;
   const std::string strFrom = dir.WriteFile("a", "live");

@@ -52,12 +52,6 @@ class ResultFileTest : public ::testing::Test {
     EXPECT_EQ(std::system(("xmllint --noout '" + strPath + "'").c_str()), 0) << strPath;
     return arrRecords;
   }
-  std::string ReadAll(const std::string& strPath) {
-    std::ifstream in(strPath, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-  }
 
   CTempDir m_dir;
   std::string m_strBase;

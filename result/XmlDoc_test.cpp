@@ -13,13 +13,6 @@
 
 namespace {
 
-std::string ReadAll(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
-
 TEST(CXmlDocTest, ElementsGetTheirNameAndOneTextChild) {
   CXmlDoc doc;
   ASSERT_TRUE(doc.LoadXml("<ROOT/>"));

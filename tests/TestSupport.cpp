@@ -4,6 +4,7 @@
 
 #include <clocale>
 #include <fstream>
+#include <sstream>
 #include <stdexcept>
 
 CTempDir::CTempDir() {
@@ -22,6 +23,13 @@ std::string CTempDir::WriteFile(const std::string& strName, const std::string& s
   std::ofstream out(path, std::ios::binary);
   out << strText;
   return path.string();
+}
+
+std::string ReadAll(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
 }
 
 CScopedLocale::CScopedLocale(const char* szName) {

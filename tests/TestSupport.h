@@ -22,6 +22,9 @@ class CTempDir {
   std::filesystem::path m_path;
 };
 
+// The whole content of a file; empty when it cannot be read.
+std::string ReadAll(const std::filesystem::path& path);
+
 // Switches LC_ALL to a locale for the life of the object and restores the
 // previous one after. Tests built with the project find the Shift_JIS test
 // locale "ja_JP.SJIS" in the build tree; IsActive() tells whether it loaded.

@@ -1,11 +1,21 @@
 #include "platform/LastError.h"
 
 namespace {
-thread_local uint32_t t_uLastError = 0;
-thread_local int t_nLastSocketError = 0;
+
+// Each thread has its own codes, as each thread has its own session.
+uint32_t& LastErrorSlot() {
+  thread_local uint32_t uLastError = 0;
+  return uLastError;
+}
+
+int& LastSocketErrorSlot() {
+  thread_local int nLastSocketError = 0;
+  return nLastSocketError;
+}
+
 }  // namespace
 
-uint32_t GetLastError() { return t_uLastError; }
-void SetLastError(uint32_t uError) { t_uLastError = uError; }
-int WSAGetLastError() { return t_nLastSocketError; }
-void WSASetLastError(int nError) { t_nLastSocketError = nError; }
+uint32_t GetLastError() { return LastErrorSlot(); }
+void SetLastError(uint32_t uError) { LastErrorSlot() = uError; }
+int WSAGetLastError() { return LastSocketErrorSlot(); }
+void WSASetLastError(int nError) { LastSocketErrorSlot() = nError; }

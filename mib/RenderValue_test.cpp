@@ -2,39 +2,9 @@
 
 #include "log/LogFixture_test.h"
 #include "mib/MIB.h"
+#include "platform/AsnValues_test.h"
 
 namespace {
-
-AsnAny Value(uint8_t tag) {
-  AsnAny value;
-  value.asnType = tag;
-  return value;
-}
-AsnAny Int(int32_t n) {
-  AsnAny value = Value(ASN_INTEGER);
-  value.nNumber = n;
-  return value;
-}
-AsnAny Unsigned(uint8_t tag, uint32_t u) {
-  AsnAny value = Value(tag);
-  value.uUnsigned = u;
-  return value;
-}
-AsnAny Counter64(uint64_t u) {
-  AsnAny value = Value(ASN_COUNTER64);
-  value.uCounter64 = u;
-  return value;
-}
-AsnAny Bytes(uint8_t tag, std::string strBytes) {
-  AsnAny value = Value(tag);
-  value.strBytes = std::move(strBytes);
-  return value;
-}
-AsnAny Oid(std::vector<uint32_t> ids) {
-  AsnAny value = Value(ASN_OBJECTIDENTIFIER);
-  value.oid.ids = std::move(ids);
-  return value;
-}
 
 class RenderValueTest : public LogFixture {
  protected:

@@ -1,4 +1,5 @@
 #include "platform/Ber.h"
+#include "platform/AsnValues_test.h"
 
 #include <gtest/gtest.h>
 
@@ -46,38 +47,6 @@ std::string ResponseWithValue(const std::string& strValueTlv) {
   const std::string strBinding = Tlv(0x30, Hex("06 08 2b 06 01 02 01 01 01 00") + strValueTlv);
   const std::string strPdu = Hex("02 01 07 02 01 00 02 01 00") + Tlv(0x30, strBinding);
   return Tlv(0x30, Hex("02 01 00") + Tlv(0x04, "public") + Tlv(0xA2, strPdu));
-}
-
-// Expected values, one maker per value field.
-AsnAny Int(int32_t nValue) {
-  AsnAny value;
-  value.asnType = ASN_INTEGER;
-  value.nNumber = nValue;
-  return value;
-}
-AsnAny Unsigned(uint8_t tag, uint32_t uValue) {
-  AsnAny value;
-  value.asnType = tag;
-  value.uUnsigned = uValue;
-  return value;
-}
-AsnAny Counter64(uint64_t uValue) {
-  AsnAny value;
-  value.asnType = ASN_COUNTER64;
-  value.uCounter64 = uValue;
-  return value;
-}
-AsnAny Oid(std::vector<uint32_t> ids) {
-  AsnAny value;
-  value.asnType = ASN_OBJECTIDENTIFIER;
-  value.oid.ids = std::move(ids);
-  return value;
-}
-AsnAny Bytes(uint8_t tag, std::string strBytes) {
-  AsnAny value;
-  value.asnType = tag;
-  value.strBytes = std::move(strBytes);
-  return value;
 }
 
 TEST(BerTest, EncodesAGetRequestByteForByte) {

@@ -1,7 +1,10 @@
 // Fuzz target for the SNMP message decoder, which reads untrusted
 // datagrams. Beyond "no crash, no read past the datagram" (ASan), it checks
-// that whatever decodes re-encodes, decodes to the same message, and that
-// the re-encoding is stable.
+// that whatever the decoder accepts (longer-than-needed forms and
+// unreadable values included) re-encodes in the shortest form, decodes to
+// the same message, and that the re-encoding is stable. The seeds are
+// answers recorded from snmpd and the same answers rewritten in longer
+// forms ("longer-*").
 #include <cstdint>
 #include <cstdlib>
 #include <string>

@@ -64,7 +64,13 @@ bool IsByteString(uint8_t asnType) {
 
 }  // namespace
 
+CUnreadableValue::CUnreadableValue() : std::runtime_error("value cannot be decoded") {}
+
 std::string CMIB::RenderValue(const std::string& strOid, const AsnAny& value) {
+  if (value.bMalformed) {
+    SetLastError(SNMP_MGR_ERROR_VALUE);
+    throw CUnreadableValue();
+  }
   uint8_t renderTag = value.asnType;
   // Physical addresses are bytes, not text. Only a byte string can be shown
   // so; any other value under the prefix keeps its own form.

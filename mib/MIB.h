@@ -7,6 +7,7 @@
 #ifndef MIBSCAN_MIB_MIB_H_
 #define MIBSCAN_MIB_MIB_H_
 
+#include <stdexcept>
 #include <string>
 
 #include "platform/Ber.h"
@@ -21,6 +22,13 @@ constexpr size_t c_nMaxTextValue = 256;
 // OIDs under this prefix are physical addresses, shown as hexadecimal
 // bytes whatever their type.
 constexpr char c_szPhysAddressPrefix[] = "1.3.6.1.2.1.4.22.1.2.";
+
+// Thrown by RenderValue for a value the decoder could not read: the walk
+// drops that binding, as it drops any binding it cannot turn into an entry.
+class CUnreadableValue : public std::runtime_error {
+ public:
+  CUnreadableValue();
+};
 
 class CMIB {
  public:
@@ -40,6 +48,8 @@ class CMIB {
   int Walk(const char* pszStartOid, bool bContinue);
 
   // The text of a received value (strOid is its binding's OID text).
+  // Throws CUnreadableValue, with GetLastError() SNMP_MGR_ERROR_VALUE, for
+  // a value marked bMalformed.
   std::string RenderValue(const std::string& strOid, const AsnAny& value);
 
   // Writes m_mapResults to the target's XML result file and prints the

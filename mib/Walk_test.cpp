@@ -154,6 +154,41 @@ TEST_F(WalkTest, RepeatedOidAddsNothingAndStillEnds) {
   EXPECT_EQ(std::count(arrTexts.begin(), arrTexts.end(), "127.0.0.1|1.3.6.1.2.1.1.1.0,4"), 1);
 }
 
+TEST_F(WalkTest, LongerEncodingsAndAnUnreadableValueCostOnlyThatBinding) {
+  // Every answer in long forms; the value of sysUpTime.0 cannot be read.
+  StartAgent(std::string(c_szRecords) + "1.3.6.1.2.1.2.2.1.10.1|65|4294967295\n"
+                                        "1.3.6.1.2.1.31.1.1.1.6.1|70|18446744073709551615\n"
+                                        "1.3.6.1.2.1.99.0|2|-2147483648\n",
+             {.bNonMinimal = true, .setUnreadable = {"1.3.6.1.2.1.1.3.0"}});
+  EXPECT_EQ(Walk("system.sysDescr.0", true), 0);
+  EXPECT_THAT(Keys(), ElementsAre("1.3.6.1.2.1.1.1.0", "1.3.6.1.2.1.1.2.0", "1.3.6.1.2.1.1.5.0",
+                                  "1.3.6.1.2.1.2.1.0", "1.3.6.1.2.1.2.2.1.10.1",
+                                  "1.3.6.1.2.1.31.1.1.1.6.1", "1.3.6.1.2.1.99.0"));
+  // Eight answers and the eleven noSuchName answers past the end: the
+  // unreadable value neither stopped the walk nor cost a retry.
+  EXPECT_EQ(m_agent.RequestCount(), 8 + 11);
+  std::string strValue;
+  ASSERT_TRUE(m_mib.m_mapResults.Lookup("1.3.6.1.2.1.31.1.1.1.6.1", &strValue));
+  EXPECT_EQ(strValue, "18446744073709551615");
+  ASSERT_TRUE(m_mib.m_mapResults.Lookup("1.3.6.1.2.1.99.0", &strValue));
+  EXPECT_EQ(strValue, "-2147483648");
+  ASSERT_TRUE(m_mib.m_mapResults.Lookup("1.3.6.1.2.1.2.2.1.10.1", &strValue));
+  EXPECT_EQ(strValue, "4294967295");
+  EXPECT_THAT(m_strConsole, HasSubstr("target[127.0.0.1]error:0\n"));
+  const auto arrTexts = LogTexts();
+  const auto itBad = std::find(arrTexts.begin(), arrTexts.end(), "127.0.0.1|1.3.6.1.2.1.1.3.0,2");
+  ASSERT_NE(itBad, arrTexts.end());
+  EXPECT_EQ(*std::next(itBad), "127.0.0.1|catch1:52");
+}
+
+TEST_F(WalkTest, SingleGetOfAnUnreadableValueStoresNothing) {
+  StartAgent(c_szRecords, {.setUnreadable = {"1.3.6.1.2.1.1.5.0"}});
+  EXPECT_EQ(Walk("system.sysName.0", false), 1);
+  EXPECT_TRUE(m_mib.m_mapResults.IsEmpty());
+  EXPECT_EQ(m_agent.RequestCount(), 1);
+  EXPECT_THAT(m_strConsole, HasSubstr("target[127.0.0.1]error:52\n"));
+}
+
 TEST_F(WalkTest, AgentGoingBackwardsEnds) {
   StartAgent(c_szRecords, {.bGoBackwards = true});
   Walk("system.sysDescr.0", true);

@@ -4,9 +4,11 @@
 
 namespace {
 
-// A datagram is below 64 KiB; four length bytes cover far more than that,
-// and refusing more keeps the length arithmetic inside size_t.
-constexpr size_t c_nMaxLengthBytes = 4;
+// Content bytes of an integer-family value: the value bytes of its type
+// plus one redundant sign or zero byte, as some encoders send.
+constexpr size_t c_nMaxInt32Bytes = 5;
+constexpr size_t c_nMaxUnsigned32Bytes = 4;
+constexpr size_t c_nMaxUnsigned64Bytes = 8;
 
 // Bounds-checked cursor over untrusted bytes. Every read either takes a
 // whole element or leaves the cursor where it was.
@@ -16,7 +18,9 @@ class CBerReader {
 
   bool IsEmpty() const { return m_bytes.empty(); }
 
-  // Reads one tag-length-contents element.
+  // Reads one tag-length-contents element. Lengths may come in the long
+  // form where the short one would do, and with leading zero bytes, as
+  // some agents send them (X.690 8.1.3.5 allows it for BER).
   [[nodiscard]] bool ReadElement(uint8_t* pTag, std::string_view* pContents) {
     std::string_view rest = m_bytes;
     if (rest.size() < 2) return false;
@@ -27,12 +31,16 @@ class CBerReader {
     rest.remove_prefix(2);
     size_t nLength = first;
     if (first & 0x80) {
-      // X.690 8.1.3.5: long form. 0x80 alone is the indefinite form
-      // (8.1.3.6), which SNMP does not allow.
+      // 0x80 alone is the indefinite form (8.1.3.6), which SNMP does not
+      // allow; 0xFF is reserved (8.1.3.5 c).
       const size_t nBytes = first & 0x7F;
-      if (nBytes == 0 || nBytes > c_nMaxLengthBytes || nBytes > rest.size()) return false;
+      if (nBytes == 0 || nBytes == 0x7F || nBytes > rest.size()) return false;
       nLength = 0;
-      for (size_t i = 0; i < nBytes; ++i) nLength = (nLength << 8) | static_cast<uint8_t>(rest[i]);
+      for (size_t i = 0; i < nBytes; ++i) {
+        nLength = (nLength << 8) | static_cast<uint8_t>(rest[i]);
+        // Checked at every byte, so the number never outgrows size_t.
+        if (nLength > rest.size()) return false;
+      }
       rest.remove_prefix(nBytes);
     }
     if (nLength > rest.size()) return false;
@@ -55,19 +63,25 @@ class CBerReader {
   std::string_view m_bytes;
 };
 
-// X.690 8.3: a two's complement integer of one or more bytes.
+// X.690 8.3: a two's complement integer of one or more bytes. Redundant
+// leading 0x00 or 0xFF bytes are accepted (up to five bytes in all) as
+// long as the value fits 32 bits.
 [[nodiscard]] bool ParseInt32(std::string_view contents, int32_t* pnValue) {
-  if (contents.empty() || contents.size() > 4) return false;
+  if (contents.empty() || contents.size() > c_nMaxInt32Bytes) return false;
   int64_t nValue = static_cast<int8_t>(contents[0]);
   for (size_t i = 1; i < contents.size(); ++i)
     nValue = nValue * 256 + static_cast<uint8_t>(contents[i]);
+  if (nValue < std::numeric_limits<int32_t>::min() || nValue > std::numeric_limits<int32_t>::max())
+    return false;
   *pnValue = static_cast<int32_t>(nValue);
   return true;
 }
 
-// An unsigned SNMP number of at most nMaxBytes value bytes, plus the 0x00
-// that precedes a first byte with its high bit set. A number sent without
-// that 0x00 is still read as unsigned, as agents commonly send Counter32.
+// An unsigned SNMP number of at most nMaxBytes value bytes, plus one
+// leading 0x00: the one that precedes a first byte with its high bit set,
+// or a redundant one. A number sent without that 0x00 is still read as the
+// unsigned value of its bytes, as agents commonly send Counter32 and as
+// common manager tools read it.
 [[nodiscard]] bool ParseUnsigned(std::string_view contents, size_t nMaxBytes, uint64_t* puValue) {
   if (contents.empty()) return false;
   if (contents.size() == nMaxBytes + 1) {
@@ -88,8 +102,8 @@ class CBerReader {
   size_t nPos = 0;
   bool bFirst = true;
   while (nPos < contents.size()) {
-    // 8.19.2: the first byte of a sub-identifier is never 0x80.
-    if (static_cast<uint8_t>(contents[nPos]) == 0x80) return false;
+    // 8.19.2 says the first byte of a sub-identifier is never 0x80; such
+    // padding still reads as the same number, so it is accepted.
     uint64_t uValue = 0;
     uint8_t byte = 0;
     do {
@@ -121,11 +135,11 @@ class CBerReader {
     case ASN_GAUGE32:
     case ASN_TIMETICKS:
     case ASN_UINTEGER32:
-      if (!ParseUnsigned(contents, 4, &uValue)) return false;
+      if (!ParseUnsigned(contents, c_nMaxUnsigned32Bytes, &uValue)) return false;
       pValue->uUnsigned = static_cast<uint32_t>(uValue);
       return true;
     case ASN_COUNTER64:
-      return ParseUnsigned(contents, 8, &pValue->uCounter64);
+      return ParseUnsigned(contents, c_nMaxUnsigned64Bytes, &pValue->uCounter64);
     case ASN_OBJECTIDENTIFIER:
       return ParseOid(contents, &pValue->oid);
     case ASN_NULL:
@@ -149,8 +163,16 @@ class CBerReader {
     SnmpVarBind varBind;
     if (!binding.ReadExpected(ASN_OBJECTIDENTIFIER, &nameBytes) ||
         !ParseOid(nameBytes, &varBind.name) || !binding.ReadElement(&valueTag, &valueBytes) ||
-        !ParseValue(valueTag, valueBytes, &varBind.value) || !binding.IsEmpty())
+        !binding.IsEmpty())
       return false;
+    // The binding's framing is sound: a value that cannot be read costs
+    // that binding alone, not the whole answer.
+    if (!ParseValue(valueTag, valueBytes, &varBind.value)) {
+      varBind.value = AsnAny{};
+      varBind.value.asnType = valueTag;
+      varBind.value.bMalformed = true;
+      varBind.value.strBytes.assign(valueBytes);
+    }
     pBindings->push_back(std::move(varBind));
   }
   return true;
@@ -216,6 +238,11 @@ void AppendBase128(std::string* pstrOut, uint64_t uValue) {
 }
 
 [[nodiscard]] bool EncodeValue(const AsnAny& value, std::string* pstrOut) {
+  if ((value.asnType & 0x1F) == 0x1F) return false;  // not a single-byte tag
+  if (value.bMalformed) {
+    AppendTlv(pstrOut, value.asnType, value.strBytes);  // sent back as it came
+    return true;
+  }
   std::string strContents;
   switch (value.asnType) {
     case ASN_INTEGER:
@@ -236,7 +263,6 @@ void AppendBase128(std::string* pstrOut, uint64_t uValue) {
     case ASN_NULL:
       break;
     default:
-      if ((value.asnType & 0x1F) == 0x1F) return false;  // not a single-byte tag
       strContents = value.strBytes;
       break;
   }

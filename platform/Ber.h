@@ -2,10 +2,23 @@
 //
 // The decoder reads untrusted datagrams: every length is checked against
 // the bytes left in its enclosing element before anything is read, no read
-// passes the end of the datagram, integers too long for their type are
-// refused, and trailing bytes inside or after the message make it invalid.
-// Only definite lengths are accepted (X.690 8.1.3; SNMP forbids the
-// indefinite form).
+// passes the end of the datagram, and trailing bytes inside or after the
+// message make it invalid. Only definite lengths are accepted (X.690 8.1.3;
+// SNMP forbids the indefinite form).
+//
+// What real agents send is read even where it is not the shortest form:
+// long-form lengths where the short form would do (with leading zero
+// bytes too), integers with a redundant leading 0x00 or 0xFF byte (up to 5
+// content bytes for the 32-bit types, 9 for Counter64), unsigned numbers
+// whose first byte has its high bit set without the 0x00 before it (read
+// as the unsigned value of the bytes), and sub-identifiers padded with
+// 0x80 bytes. A value too large for its type is refused.
+//
+// A binding whose framing is sound but whose value cannot be read (too
+// large, no contents, NULL with contents, a broken OID) does not spoil the
+// message: it is kept with bMalformed set and its contents as sent. The
+// encoder always writes the shortest forms, and writes a malformed value
+// back as it came.
 #ifndef MIBSCAN_PLATFORM_BER_H_
 #define MIBSCAN_PLATFORM_BER_H_
 
@@ -58,8 +71,11 @@ struct AsnObjectIdentifier {
 //   ASN_OBJECTIDENTIFIER                           oid
 //   every other tag (strings, addresses, Opaque,
 //   NULL, exceptions, unknown tags)                strBytes: the contents as sent
+// A value that could not be read for its tag has bMalformed set and its
+// contents as sent in strBytes.
 struct AsnAny {
   uint8_t asnType = ASN_NULL;
+  bool bMalformed = false;
   int32_t nNumber = 0;
   uint32_t uUnsigned = 0;
   uint64_t uCounter64 = 0;
@@ -96,8 +112,9 @@ struct CSnmpMessage {
 [[nodiscard]] bool EncodeSnmpMessage(const CSnmpMessage& message, std::string* pstrOut);
 
 // Decodes one whole datagram into *pMessage. False when the bytes are not
-// exactly one well-formed message of the four PDU types above; *pMessage is
-// then unspecified.
+// exactly one well-formed message of the four PDU types above (a binding
+// whose value alone cannot be read is kept, marked bMalformed); *pMessage
+// is then unspecified.
 [[nodiscard]] bool DecodeSnmpMessage(std::string_view datagram, CSnmpMessage* pMessage);
 
 #endif  // MIBSCAN_PLATFORM_BER_H_

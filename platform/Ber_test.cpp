@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -89,6 +90,19 @@ TEST(BerTest, DecodesEveryValueType) {
       {"80 00", Bytes(0x80, ""), "noSuchObject"},
       {"82 00", Bytes(0x82, ""), "endOfMibView"},
       {"48 01 07", Bytes(0x48, Hex("07")), "unknown tag kept raw"},
+      // Forms longer than needed, as some agents' encoders send them.
+      {"02 05 00 7f ff ff ff", Int(2147483647), "INTEGER with a redundant 0x00"},
+      {"02 05 ff 80 00 00 00", Int(-2147483647 - 1), "INTEGER with a redundant 0xFF"},
+      {"02 05 ff ff ff ff ff", Int(-1), "-1 in five bytes"},
+      {"02 03 00 00 05", Int(5), "5 in three bytes"},
+      {"41 05 00 00 00 00 05", Unsigned(0x41, 5), "Counter32 5 in five bytes"},
+      {"43 04 80 00 00 00", Unsigned(0x43, 2147483648u), "TimeTicks sent unsigned"},
+      {"46 09 00 00 00 00 00 00 00 00 2a", Counter64(42), "Counter64 42 in nine bytes"},
+      {"46 08 ff ff ff ff ff ff ff ff", Counter64(~0ull), "Counter64 sent unsigned"},
+      {"06 09 2b 06 01 80 8f ff ff ff 7f", Oid({1, 3, 6, 1, 4294967295u}),
+       "sub-identifier padded with 0x80"},
+      {"04 84 00 00 00 02 68 69", Bytes(0x04, "hi"), "four length bytes for a short length"},
+      {"04 86 00 00 00 00 00 02 68 69", Bytes(0x04, "hi"), "six length bytes, leading zeros"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.szReason);
@@ -125,24 +139,58 @@ TEST(BerTest, AcceptsLongFormLengths) {
   EXPECT_EQ(message.bindings[0].value.strBytes, "hello");
 }
 
-TEST(BerTest, RefusesMalformedValues) {
+TEST(BerTest, KeepsAnUnreadableValueAsAMalformedBinding) {
   struct {
     const char* szValueHex;
     const char* szReason;
   } const rows[] = {
       {"02 00", "INTEGER without contents"},
       {"02 05 01 00 00 00 00", "INTEGER past 32 bits"},
+      {"02 06 00 00 00 00 00 05", "INTEGER of six bytes"},
       {"41 05 01 00 00 00 00", "Counter32 past 32 bits"},
+      {"41 05 ff ff ff ff ff", "Counter32 with a leading 0xFF"},
       {"41 06 00 00 ff ff ff ff", "Counter32 of six bytes"},
       {"46 0a 00 01 00 00 00 00 00 00 00 00", "Counter64 past 64 bits"},
       {"46 00", "Counter64 without contents"},
       {"06 00", "empty OID"},
       {"06 08 2b 06 01 90 80 80 80 00", "sub-identifier of 2^32"},
       {"06 03 2b 06 81", "sub-identifier without its last byte"},
-      {"06 03 2b 80 01", "sub-identifier padded with 0x80"},
       {"05 01 00", "NULL with contents"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.szReason);
+    const std::string strValue = Hex(row.szValueHex);
+    // A second, sound binding after the bad one is kept as well.
+    const std::string strBindings =
+        Tlv(0x30, Hex("06 08 2b 06 01 02 01 01 01 00") + strValue) +
+        Tlv(0x30, Hex("06 08 2b 06 01 02 01 01 03 00 43 01 07"));
+    const std::string strDatagram =
+        Tlv(0x30, Hex("02 01 00") + Tlv(0x04, "public") +
+                      Tlv(0xA2, Hex("02 01 07 02 01 00 02 01 00") + Tlv(0x30, strBindings)));
+    CSnmpMessage message;
+    ASSERT_TRUE(DecodeSnmpMessage(strDatagram, &message));
+    ASSERT_EQ(message.bindings.size(), 2u);
+    const AsnAny& bad = message.bindings[0].value;
+    EXPECT_TRUE(bad.bMalformed);
+    EXPECT_EQ(bad.asnType, static_cast<uint8_t>(strValue[0]));
+    EXPECT_EQ(bad.strBytes, strValue.substr(2));
+    EXPECT_EQ(message.bindings[0].name.ids, (std::vector<uint32_t>{1, 3, 6, 1, 2, 1, 1, 1, 0}));
+    EXPECT_EQ(message.bindings[1].value, Unsigned(0x43, 7));
+    // Written back as it came, so it reads back the same.
+    std::string strAgain;
+    ASSERT_TRUE(EncodeSnmpMessage(message, &strAgain));
+    EXPECT_EQ(strAgain, strDatagram);
+  }
+}
+
+TEST(BerTest, RefusesBrokenFraming) {
+  struct {
+    const char* szValueHex;
+    const char* szReason;
+  } const rows[] = {
       {"04 80 00 00", "indefinite length"},
-      {"04 85 00 00 00 00 01 00", "five length bytes"},
+      {"04 ff 00", "reserved length form"},
+      {"04 84 00 01 00 00 61", "long-form length past the datagram"},
       {"04 05 61 62", "length past the binding"},
       {"1f 01 00", "high-tag-number form"},
       {"", "binding without a value"},
@@ -153,6 +201,27 @@ TEST(BerTest, RefusesMalformedValues) {
     CSnmpMessage message;
     EXPECT_FALSE(DecodeSnmpMessage(ResponseWithValue(Hex(row.szValueHex)), &message));
   }
+  // The message's own numbers are needed whole: a request-id of six bytes
+  // spoils the answer.
+  const std::string strPdu = Hex("02 06 00 00 00 00 00 07 02 01 00 02 01 00 30 00");
+  CSnmpMessage message;
+  EXPECT_FALSE(DecodeSnmpMessage(Tlv(0x30, Hex("02 01 00") + Tlv(0x04, "public") + Tlv(0xA2, strPdu)),
+                                 &message));
+}
+
+TEST(BerTest, ReadsNonMinimalMessageFields) {
+  // Version, request-id, error fields in five bytes, every length long-form.
+  const std::string strPdu = Hex("02 85 00 00 00 00 05 ff ff ff ff f9  02 05 00 00 00 00 02"
+                                 "02 05 00 00 00 00 01  30 81 00");
+  const std::string strDatagram = Hex("30 84 00 00 00 31  02 05 00 00 00 00 00  04 81 06") +
+                                  "public" + Hex("a2 82 00 1d") + strPdu;
+  CSnmpMessage message;
+  ASSERT_TRUE(DecodeSnmpMessage(strDatagram, &message));
+  EXPECT_EQ(message.nVersion, 0);
+  EXPECT_EQ(message.nRequestId, -7);
+  EXPECT_EQ(message.nErrorStatus, 2);
+  EXPECT_EQ(message.nErrorIndex, 1);
+  EXPECT_EQ(message.strCommunity, "public");
 }
 
 TEST(BerTest, RefusesEveryTruncationAndTrailingBytes) {
@@ -196,9 +265,12 @@ namespace {
 
 // Every response recorded from snmpd (the fuzz seeds) decodes, and since
 // snmpd writes the shortest forms, encodes back to the very same bytes.
+// The seeds rewritten in longer forms ("longer-*") decode to the message
+// of their snmpd original.
 TEST(BerTest, RecordedSnmpdResponsesRoundTripByteForByte) {
   size_t nFiles = 0;
   for (const auto& entry : std::filesystem::directory_iterator(MIBSCAN_FUZZ_CORPUS)) {
+    if (!entry.path().filename().string().starts_with("snmpd-")) continue;
     std::ifstream in(entry.path(), std::ios::binary);
     const std::string strBytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     SCOPED_TRACE(entry.path().filename().string());
@@ -211,6 +283,26 @@ TEST(BerTest, RecordedSnmpdResponsesRoundTripByteForByte) {
     ++nFiles;
   }
   EXPECT_GT(nFiles, 10u);
+}
+
+TEST(BerTest, LongerFormsOfRecordedResponsesDecodeAsTheOriginals) {
+  const auto read = [](const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  };
+  const std::filesystem::path corpus(MIBSCAN_FUZZ_CORPUS);
+  for (int n = 1; n <= 6; ++n) {
+    char szLonger[32];
+    char szOriginal[32];
+    std::snprintf(szLonger, sizeof szLonger, "longer-%03d.bin", n);
+    std::snprintf(szOriginal, sizeof szOriginal, "snmpd-%03d.bin", n);
+    SCOPED_TRACE(szLonger);
+    CSnmpMessage longer;
+    CSnmpMessage original;
+    ASSERT_TRUE(DecodeSnmpMessage(read(corpus / szLonger), &longer));
+    ASSERT_TRUE(DecodeSnmpMessage(read(corpus / szOriginal), &original));
+    EXPECT_EQ(longer, original);
+  }
 }
 
 }  // namespace

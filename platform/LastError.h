@@ -10,6 +10,8 @@
 //     48  SNMP_MGMTAPI_INVALID_BUFFER   the request cannot be encoded
 //     50  SNMP_MGR_ERROR_RESOLVE        the agent's name or address does not resolve
 //     51  SNMP_MGR_ERROR_SOCKET         no UDP socket could be made
+//     52  SNMP_MGR_ERROR_VALUE          a value in the answer cannot be decoded
+//                                       (that binding is dropped)
 //   WSAGetLastError()
 //     the errno of the last socket call that failed in the last manager
 //     call, or 0
@@ -25,6 +27,7 @@ constexpr uint32_t SNMP_MGMTAPI_INVALID_SESSION = 47;
 constexpr uint32_t SNMP_MGMTAPI_INVALID_BUFFER = 48;
 constexpr uint32_t SNMP_MGR_ERROR_RESOLVE = 50;
 constexpr uint32_t SNMP_MGR_ERROR_SOCKET = 51;
+constexpr uint32_t SNMP_MGR_ERROR_VALUE = 52;
 
 [[nodiscard]] uint32_t GetLastError();
 void SetLastError(uint32_t uError);

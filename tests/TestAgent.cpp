@@ -105,6 +105,52 @@ bool ParseSnmprecValue(int nTag, bool bHex, const std::string& strText, AsnAny* 
   }
 }
 
+// One element re-encoded in longer forms than needed; constructed
+// elements are rewritten inside as well. False for bytes that are not BER.
+bool WriteNonMinimal(std::string_view bytes, std::string* pstrOut) {
+  while (!bytes.empty()) {
+    if (bytes.size() < 2) return false;
+    const auto tag = static_cast<uint8_t>(bytes[0]);
+    size_t nLength = static_cast<uint8_t>(bytes[1]);
+    size_t nHeader = 2;
+    if (nLength & 0x80) {
+      const size_t nBytes = nLength & 0x7F;
+      if (nBytes == 0 || bytes.size() < 2 + nBytes) return false;
+      nLength = 0;
+      for (size_t i = 0; i < nBytes; ++i) nLength = (nLength << 8) | static_cast<uint8_t>(bytes[2 + i]);
+      nHeader += nBytes;
+    }
+    if (bytes.size() - nHeader < nLength) return false;
+    const std::string_view contents = bytes.substr(nHeader, nLength);
+    bytes.remove_prefix(nHeader + nLength);
+    std::string strContents;
+    if (tag & 0x20) {
+      if (!WriteNonMinimal(contents, &strContents)) return false;
+    } else if (tag == ASN_INTEGER && contents.size() < 5 && !contents.empty()) {
+      // Sign-extended to five bytes.
+      strContents.assign(5 - contents.size(), (contents[0] & 0x80) ? '\xFF' : '\0');
+      strContents.append(contents);
+    } else if ((tag == ASN_COUNTER32 || tag == ASN_GAUGE32 || tag == ASN_TIMETICKS ||
+                tag == ASN_UINTEGER32 || tag == ASN_COUNTER64) && !contents.empty()) {
+      const size_t nFull = tag == ASN_COUNTER64 ? 9 : 5;
+      if (contents.size() > 1 && contents[0] == '\0' && (contents[1] & 0x80))
+        strContents.assign(contents.substr(1));  // the high bit without its 0x00
+      else
+        strContents.assign(nFull - std::min(nFull, contents.size()), '\0').append(contents);
+    } else {
+      strContents.assign(contents);
+    }
+    pstrOut->push_back(static_cast<char>(tag));
+    // Five length bytes, the first ones zero.
+    pstrOut->push_back(static_cast<char>(0x85));
+    pstrOut->push_back('\0');
+    for (int nShift = 24; nShift >= 0; nShift -= 8)
+      pstrOut->push_back(static_cast<char>((strContents.size() >> nShift) & 0xFF));
+    pstrOut->append(strContents);
+  }
+  return true;
+}
+
 }  // namespace
 
 struct CTestAgent::COutgoing {
@@ -263,9 +309,21 @@ std::vector<std::string> CTestAgent::Answer(std::string_view request, bool* pbFr
     Respond(&message);
   }
   message.pduType = SNMP_PDU_RESPONSE;
+  for (SnmpVarBind& varBind : message.bindings) {
+    if (m_misbehaviour.setUnreadable.count(OidToText(varBind.name)) == 0) continue;
+    varBind.value = AsnAny{};
+    varBind.value.asnType = ASN_INTEGER;
+    varBind.value.bMalformed = true;
+    varBind.value.strBytes = std::string("\x01\0\0\0\0\0", 6);
+  }
   std::vector<std::string> arrOut;
   std::string strAnswer;
   if (!EncodeSnmpMessage(message, &strAnswer)) return {};
+  if (m_misbehaviour.bNonMinimal) {
+    std::string strLong;
+    if (!WriteNonMinimal(strAnswer, &strLong)) return {};
+    strAnswer = std::move(strLong);
+  }
   if (m_misbehaviour.bGarbageFirst) arrOut.push_back(strAnswer.substr(0, strAnswer.size() / 2));
   if (m_misbehaviour.bWrongIdFirst) {
     CSnmpMessage other = message;

@@ -38,6 +38,14 @@ class CTestAgent {
     bool bWrongCommunityFirst = false;  // ... with another community first
     bool bOtherPortFirst = false;       // ... from another port first
     int nDelayMs = 0;             // send every answer this much later
+    // Encode every answer in longer forms than needed, as some agents do:
+    // every length in the long form with leading zero bytes, integers with
+    // redundant leading bytes, unsigned numbers without the 0x00 before a
+    // high first byte.
+    bool bNonMinimal = false;
+    // Records (dotted OIDs, no leading dot) whose value goes out as an
+    // INTEGER of six content bytes, which no manager can read.
+    std::set<std::string> setUnreadable{};
   };
 
   CTestAgent();

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <filesystem>
 
@@ -50,6 +54,53 @@ TEST(CTestAgentTest, ReadsSnmprecValues) {
   EXPECT_EQ(GetValue(agent.Port(), "127.0.0.1", ".1.3.6.1.2.1.1.7.0", &nStatus).nNumber, -72);
   GetValue(agent.Port(), "127.0.0.1", ".1.3.6.1.2.1.1.9.0", &nStatus);
   EXPECT_EQ(nStatus, SNMP_ERRORSTATUS_NOSUCHNAME);
+}
+
+// The raw answer of the agent on 127.0.0.1 to a GET of szOid.
+std::string RawAnswer(uint16_t uPort, const char* szOid) {
+  CSnmpMessage request;
+  request.strCommunity = "qzvtrk";
+  request.nRequestId = 9;
+  request.bindings.resize(1);
+  EXPECT_TRUE(SnmpMgrStrToOid(szOid, &request.bindings[0].name));
+  std::string strRequest;
+  EXPECT_TRUE(EncodeSnmpMessage(request, &strRequest));
+  const int nFd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_in agent{};
+  agent.sin_family = AF_INET;
+  agent.sin_port = htons(uPort);
+  agent.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  timeval wait{2, 0};
+  setsockopt(nFd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  sendto(nFd, strRequest.data(), strRequest.size(), 0, reinterpret_cast<sockaddr*>(&agent), sizeof agent);
+  char buffer[2048];
+  const ssize_t nLen = recv(nFd, buffer, sizeof buffer, 0);
+  close(nFd);
+  return nLen > 0 ? std::string(buffer, static_cast<size_t>(nLen)) : std::string();
+}
+
+TEST(CTestAgentTest, NonMinimalAnswersDecodeToTheSameMessage) {
+  constexpr char c_szRecords[] = "1.3.6.1.2.1.1.3.0|67|4294967295\n1.3.6.1.2.1.1.7.0|2|-72\n";
+  CTestAgent plain;
+  CTestAgent longer;
+  std::string strErr;
+  ASSERT_TRUE(plain.LoadSnmprec(c_szRecords, &strErr));
+  ASSERT_TRUE(longer.LoadSnmprec(c_szRecords, &strErr));
+  longer.SetMisbehaviour({.bNonMinimal = true});
+  ASSERT_TRUE(plain.Start());
+  ASSERT_TRUE(longer.Start());
+  for (const char* szOid : {".1.3.6.1.2.1.1.3.0", ".1.3.6.1.2.1.1.7.0"}) {
+    const std::string strPlain = RawAnswer(plain.Port(), szOid);
+    const std::string strLonger = RawAnswer(longer.Port(), szOid);
+    ASSERT_GE(strLonger.size(), 2u);
+    EXPECT_EQ(static_cast<uint8_t>(strLonger[1]), 0x85) << "long-form length";
+    EXPECT_GT(strLonger.size(), strPlain.size() + 30);
+    CSnmpMessage plainMessage;
+    CSnmpMessage longerMessage;
+    ASSERT_TRUE(DecodeSnmpMessage(strPlain, &plainMessage));
+    ASSERT_TRUE(DecodeSnmpMessage(strLonger, &longerMessage));
+    EXPECT_EQ(longerMessage, plainMessage);
+  }
 }
 
 TEST(CTestAgentTest, RefusesBadSnmprecLines) {

@@ -5,6 +5,7 @@
 #include <cstdarg>
 #include <cstdio>
 #include <exception>
+#include <memory>
 
 #include "driver/Settings.h"
 #include "log/LogQueue.h"
@@ -46,15 +47,20 @@ std::string HexBytes(std::string_view bytes) {
 bool IsTextByte(uint8_t byte) { return byte >= 0x20 || byte == 0x0A || byte == 0x0D || byte == 0x00; }
 
 // An OCTET STRING as text: Base64 when a byte is not text; otherwise the
-// bytes up to the first NUL, provided that NUL is missing or last.
-std::string OctetStringText(std::string_view bytes) {
+// bytes up to the first NUL, provided that NUL is missing or last. Text
+// that is not characters of the agents' code set is Base64 as well, so no
+// byte is lost to a replacement character in the result file. Long text
+// is cut between characters, at most c_nMaxTextValue bytes in.
+std::string OctetStringText(std::string_view bytes, CUtf8Converter* pConverter) {
   if (bytes.empty()) return std::string();
   for (char ch : bytes) {
     if (!IsTextByte(static_cast<uint8_t>(ch))) return Base64Lines(bytes);
   }
   const size_t nTextLen = std::min(bytes.find('\0'), bytes.size());
   if (nTextLen != bytes.size() && nTextLen + 1 != bytes.size()) return "invalid length";
-  return std::string(bytes.substr(0, std::min(nTextLen, c_nMaxTextValue)));
+  const std::string_view text = bytes.substr(0, nTextLen);
+  if (!pConverter->IsValidText(text)) return Base64Lines(bytes);
+  return std::string(text.substr(0, pConverter->CharBoundary(text, c_nMaxTextValue)));
 }
 
 bool IsByteString(uint8_t asnType) {
@@ -84,7 +90,8 @@ std::string CMIB::RenderValue(const std::string& strOid, const AsnAny& value) {
       return HexBytes(value.strBytes);
     case ASN_OCTETSTRING:
       WriteLog("%s|length=%d", szTarget, static_cast<int>(value.strBytes.size()));
-      return OctetStringText(value.strBytes);
+      if (!m_pConverter) m_pConverter = std::make_unique<CUtf8Converter>(g_strCharset);
+      return OctetStringText(value.strBytes, m_pConverter.get());
     case ASN_OBJECTIDENTIFIER: {
       WriteLog("%s|length=%d", szTarget, static_cast<int>(value.oid.ids.size()));
       std::string strText;

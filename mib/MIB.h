@@ -7,12 +7,14 @@
 #ifndef MIBSCAN_MIB_MIB_H_
 #define MIBSCAN_MIB_MIB_H_
 
+#include <memory>
 #include <stdexcept>
 #include <string>
 
 #include "platform/Ber.h"
 #include "platform/MapStringToString.h"
 #include "platform/Thread.h"
+#include "platform/Utf8Converter.h"
 
 // Most error answers (and answers that do not advance) a walk tolerates;
 // the next one ends it.
@@ -60,6 +62,11 @@ class CMIB {
   CThread* m_pThread = nullptr;      // owned by the driver
   const std::string m_strTarget;     // as the command line gave it
   CMapStringToString m_mapResults;   // OID text -> value text
+
+ private:
+  // Reads text values in g_strCharset; made at the first value that is
+  // not plain ASCII, on the worker's thread.
+  std::unique_ptr<CUtf8Converter> m_pConverter;
 };
 
 #endif  // MIBSCAN_MIB_MIB_H_

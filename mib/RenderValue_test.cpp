@@ -3,6 +3,7 @@
 #include "log/LogFixture_test.h"
 #include "mib/MIB.h"
 #include "platform/AsnValues_test.h"
+#include "tests/TestSupport.h"
 
 namespace {
 
@@ -65,7 +66,6 @@ TEST_F(RenderValueTest, OctetStringsAsTextBase64OrInvalidLength) {
       {std::string("\0", 1), "", "a single NUL"},
       {"", "", "no bytes"},
       {"line\r\nnext", "line\r\nnext", "CR and LF are text"},
-      {"caf\xE9 \xFF", "caf\xE9 \xFF", "bytes 0x80 to 0xFF stay text"},
       {"a\tb", "YQli\r\n", "a TAB forces Base64"},
       {"ab\x1F", "YWIf\r\n", "0x1F forces Base64"},
       {std::string(300, 'x'), std::string(256, 'x'), "text cut to 256"},
@@ -77,6 +77,54 @@ TEST_F(RenderValueTest, OctetStringsAsTextBase64OrInvalidLength) {
   }
   const std::string strBase64 = Render(Bytes(ASN_OCTETSTRING, std::string(300, '\x01')));
   EXPECT_EQ(strBase64.size(), 400u + 7 * 2) << "300 binary bytes: 400 characters in 7 CR LF lines";
+}
+
+// Text bytes that are not characters of the agents' code set are kept as
+// Base64, never replaced; long text is cut between characters.
+TEST_F(RenderValueTest, TextThatIsNotInTheCodeSetIsBase64) {
+  struct {
+    const char* szCharset;
+    std::string strBytes;
+    std::string strExpected;
+    const char* szReason;
+  } const rows[] = {
+      {"ISO-8859-1", "caf\xE9 \xFF", "caf\xE9 \xFF", "bytes 0x80 to 0xFF are Latin-1 text"},
+      {"UTF-8", "caf\xC3\xA9", "caf\xC3\xA9", "UTF-8 text"},
+      {"UTF-8", "\x86\x39\x42\xAC\x67\x51", "hjlCrGdR\r\n", "a MAC address is not UTF-8"},
+      {"UTF-8", std::string("caf\xE9\0", 5), "Y2Fm6QA=\r\n", "all bytes, the NUL too"},
+      {"UTF-8", "\xEF\xBF\xBE", "77++\r\n", "U+FFFE is no XML character"},
+      {"SHIFT_JIS", "\x93\xFA\x96\x7B", "\x93\xFA\x96\x7B", "Shift_JIS text"},
+      {"SHIFT_JIS", "ab\x93", "YWKT\r\n", "a lead byte cut off"},
+      {"", "caf\xC3\xA9", "caf\xC3\xA9", "the C locale reads UTF-8"},
+      {"", "caf\xE9", "Y2Fm6Q==\r\n", "the C locale: Latin-1 bytes are not UTF-8"},
+  };
+  CScopedLocale locale("C");
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.szReason);
+    g_strCharset = row.szCharset;
+    CMIB mib("agent1");
+    EXPECT_EQ(mib.RenderValue("1.3.6.1.2.1.2.2.1.6.1", Bytes(ASN_OCTETSTRING, row.strBytes)),
+              row.strExpected);
+  }
+  // The cut at 256 bytes never splits a character.
+  struct {
+    const char* szCharset;
+    std::string strBytes;
+    size_t nExpected;
+  } const cuts[] = {
+      {"UTF-8", std::string(255, 'x') + "\xC3\xA9" + "tail", 255},
+      {"UTF-8", std::string(254, 'x') + "\xC3\xA9" + "tail", 256},
+      {"UTF-8", std::string(254, 'x') + "\xF0\x9F\x98\x80", 254},
+      {"SHIFT_JIS", std::string(255, 'x') + "\x93\x41" + "tail", 255},
+      {"SHIFT_JIS", "\x93\x41" + std::string(254, 'x') + "\x93\x41", 256},
+  };
+  for (const auto& cut : cuts) {
+    g_strCharset = cut.szCharset;
+    CMIB mib("agent1");
+    const std::string strText = mib.RenderValue("1.3.6.1.2.1.1.1.0", Bytes(ASN_OCTETSTRING, cut.strBytes));
+    EXPECT_EQ(strText, cut.strBytes.substr(0, cut.nExpected)) << cut.szCharset << " " << cut.nExpected;
+  }
+  g_strCharset.clear();
 }
 
 TEST_F(RenderValueTest, PhysicalAddressesAreHexWhateverTheirType) {

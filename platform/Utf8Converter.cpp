@@ -14,6 +14,11 @@ bool IsUtf8Name(std::string_view strName) {
   return strName == "UTF-8" || strName == "utf-8" || strName == "UTF8" || strName == "utf8";
 }
 
+// The names glibc gives the code set of the C and POSIX locales.
+bool IsAsciiName(std::string_view strName) {
+  return strName == "ANSI_X3.4-1968" || strName == "ASCII" || strName == "US-ASCII";
+}
+
 // XML 1.0 section 2.2, production [2] Char.
 bool IsXmlChar(uint32_t uCode) {
   return uCode == 0x9 || uCode == 0xA || uCode == 0xD || (uCode >= 0x20 && uCode <= 0xD7FF) ||
@@ -84,6 +89,7 @@ CUtf8Converter::CUtf8Converter(const std::string& strCharset) {
   }
   if (m_strCharset.empty()) {
     m_strCharset = nl_langinfo(CODESET);
+    if (IsAsciiName(m_strCharset)) m_strCharset = "UTF-8";
     if (!IsUtf8Name(m_strCharset)) m_cd = iconv_open("UTF-8", m_strCharset.c_str());
   }
   // Text that is UTF-8 already only needs checking, not iconv.
@@ -95,6 +101,61 @@ CUtf8Converter::CUtf8Converter(const std::string& strCharset) {
 
 CUtf8Converter::~CUtf8Converter() {
   if (m_cd != c_invalidCd) iconv_close(m_cd);
+}
+
+bool CUtf8Converter::IsValidText(std::string_view text) {
+  if (IsPlainAscii(text)) return true;
+  std::string strUtf8;
+  if (m_cd != c_invalidCd) {
+    strUtf8.resize(text.size() * 4 + 16);
+    char* pIn = const_cast<char*>(text.data());
+    size_t nInLeft = text.size();
+    size_t nDone = 0;
+    iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
+    while (true) {
+      char* pOut = strUtf8.data() + nDone;
+      size_t nOutLeft = strUtf8.size() - nDone;
+      // The input, then the closing of a stateful code set's shift state.
+      const bool bFlush = nInLeft == 0;
+      const size_t nResult = bFlush ? iconv(m_cd, nullptr, nullptr, &pOut, &nOutLeft)
+                                    : iconv(m_cd, &pIn, &nInLeft, &pOut, &nOutLeft);
+      nDone = strUtf8.size() - nOutLeft;
+      if (nResult != static_cast<size_t>(-1)) {
+        if (bFlush) break;
+        continue;
+      }
+      if (errno != E2BIG) return false;  // not a character of the code set
+      strUtf8.resize(strUtf8.size() * 2);
+    }
+    strUtf8.resize(nDone);
+    text = strUtf8;
+  }
+  for (size_t nPos = 0; nPos < text.size();) {
+    uint32_t uCode = 0;
+    const size_t nLen = DecodeUtf8(text, nPos, &uCode);
+    if (nLen == 0 || !IsXmlChar(uCode)) return false;
+    nPos += nLen;
+  }
+  return true;
+}
+
+size_t CUtf8Converter::CharBoundary(std::string_view text, size_t nMaxBytes) {
+  if (text.size() <= nMaxBytes) return text.size();
+  if (m_cd == c_invalidCd) {
+    // UTF-8: a character never starts with a continuation byte.
+    size_t nLen = nMaxBytes;
+    while (nLen > 0 && (static_cast<uint8_t>(text[nLen]) & 0xC0) == 0x80) --nLen;
+    return nLen;
+  }
+  // iconv stops before a character that the cut left incomplete.
+  std::string strOut(nMaxBytes * 4 + 16, '\0');
+  char* pIn = const_cast<char*>(text.data());
+  size_t nInLeft = nMaxBytes;
+  char* pOut = strOut.data();
+  size_t nOutLeft = strOut.size();
+  iconv(m_cd, nullptr, nullptr, nullptr, nullptr);
+  (void)iconv(m_cd, &pIn, &nInLeft, &pOut, &nOutLeft);
+  return static_cast<size_t>(pIn - text.data());
 }
 
 std::string CUtf8Converter::ToUtf8(std::string_view text) {

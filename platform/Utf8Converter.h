@@ -1,10 +1,15 @@
 // Conversion of narrow text in a code set to UTF-8 that XML accepts.
 //
-// Every byte sequence that is not a character of the code set, and every
-// character that XML 1.0 does not allow in a document (control characters
-// other than tab, line feed and carriage return; U+FFFE, U+FFFF; lone
-// surrogates), becomes U+FFFD. The result is always valid UTF-8 that any XML
-// parser takes, whatever bytes came in.
+// IsValidText() tells whether text converts whole: every byte sequence is
+// a character of the code set, and every character is one that XML 1.0
+// allows in a document (not a control character other than tab, line feed
+// and carriage return; not U+FFFE, U+FFFF or a lone surrogate). Values
+// that fail it are kept as Base64 by the walk, so ToUtf8() normally meets
+// valid text only; whatever else reaches it still becomes U+FFFD, so the
+// result is always valid UTF-8 that any XML parser takes.
+//
+// The plain ASCII code set of the C/POSIX locale is read as UTF-8: agents
+// send UTF-8 far more often than they send ASCII alone.
 //
 // Thread use: one converter per thread (iconv descriptors are not shared).
 #ifndef MIBSCAN_PLATFORM_UTF8CONVERTER_H_
@@ -30,6 +35,14 @@ class CUtf8Converter {
 
   // text converted to UTF-8, invalid and forbidden characters as U+FFFD.
   [[nodiscard]] std::string ToUtf8(std::string_view text);
+
+  // True when text is characters of the code set only, each one allowed
+  // in an XML document.
+  [[nodiscard]] bool IsValidText(std::string_view text);
+
+  // The length of the longest start of text, at most nMaxBytes long, that
+  // ends between two characters (text is taken to be valid).
+  [[nodiscard]] size_t CharBoundary(std::string_view text, size_t nMaxBytes);
 
  private:
   std::string m_strCharset;

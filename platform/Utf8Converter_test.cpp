@@ -49,11 +49,21 @@ TEST(CUtf8ConverterTest, CharactersXmlForbidsBecomeReplacementCharacters) {
   EXPECT_EQ(latin1.ToUtf8("\x0B\xE9"), std::string(c_szFffd) + "\xC3\xA9");
 }
 
-TEST(CUtf8ConverterTest, PlainCLocaleAcceptsOnlyAscii) {
+TEST(CUtf8ConverterTest, PlainCLocaleReadsUtf8) {
   CScopedLocale locale("C");
   CUtf8Converter converter;
+  EXPECT_EQ(converter.Charset(), "UTF-8");
   EXPECT_EQ(converter.ToUtf8("1.3.6.1"), "1.3.6.1");
-  EXPECT_EQ(converter.ToUtf8("caf\xE9"), std::string("caf") + c_szFffd);
+  EXPECT_EQ(converter.ToUtf8("caf\xC3\xA9"), "caf\xC3\xA9");
+  EXPECT_TRUE(converter.IsValidText("caf\xC3\xA9"));
+  EXPECT_FALSE(converter.IsValidText("caf\xE9"));
+  EXPECT_EQ(converter.ToUtf8("caf\xE9"), std::string("caf") + c_szFffd) << "the safety net";
+}
+
+TEST(CUtf8ConverterTest, StatefulCodeSetsAreCheckedWhole) {
+  CUtf8Converter jis("ISO-2022-JP");
+  EXPECT_TRUE(jis.IsValidText("\x1B$B;z\x1B(B ok"));
+  EXPECT_FALSE(jis.IsValidText("\x1B$B;")) << "a character cut in half";
 }
 
 }  // namespace

@@ -25,6 +25,28 @@ constexpr char c_szDevice[] =
     "1.3.6.1.4.1.8072.1.1.0|2|7\n"
     "1.3.6.1.4.1.8072.1.2.0|4|enterprise\n";
 
+// The bytes of Base64 text (line breaks ignored); what follows a bad
+// character is dropped.
+std::string DecodeBase64(const std::string& strText) {
+  constexpr std::string_view c_strAlphabet =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string strBytes;
+  uint32_t uBits = 0;
+  int nBits = 0;
+  for (char ch : strText) {
+    if (ch == '\r' || ch == '\n') continue;
+    const size_t nValue = c_strAlphabet.find(ch);
+    if (nValue == std::string_view::npos) break;  // "=" or anything else
+    uBits = (uBits << 6) | static_cast<uint32_t>(nValue);
+    nBits += 6;
+    if (nBits >= 8) {
+      nBits -= 8;
+      strBytes.push_back(static_cast<char>((uBits >> nBits) & 0xFF));
+    }
+  }
+  return strBytes;
+}
+
 class ProgramTest : public ProgramFixture {
  protected:
   void StartAgent(const std::vector<std::string>& arrAddresses, const std::string& strRecords = c_szDevice,
@@ -104,6 +126,31 @@ TEST_F(ProgramTest, OidFormGetsOneObjectIntoASuffixedFile) {
   const std::string strFile = "127.0.0.2_[system.sysName.0].xml";
   EXPECT_THAT(Lines(result.strOutput, "output"), ElementsAre("output: " + Path(strFile)));
   EXPECT_THAT(ReadXml(strFile), ElementsAre(std::pair<std::string, std::string>("1.3.6.1.2.1.1.5.0", "router1")));
+}
+
+// Text whose bytes are not characters of the code set comes back as
+// Base64 of the very bytes; text that is comes back as text.
+TEST_F(ProgramTest, TextOutsideTheCodeSetIsKeptAsBase64) {
+  StartAgent({"127.0.0.2"}, "1.3.6.1.2.1.2.2.1.2.1|4x|636166c3a9\n"      // "cafe" in UTF-8
+                            "1.3.6.1.2.1.2.2.1.2.2|4x|636166e9\n"        // ... in Latin-1
+                            "1.3.6.1.2.1.2.2.1.6.1|4x|863942ac6751\n");  // a MAC address
+  for (const char* szCharset : {"UTF-8", "ISO-8859-1"}) {
+    SCOPED_TRACE(szCharset);
+    WriteConfig(m_agent.Port(), 1000, 1, 0, std::string("Charset=") + szCharset + "\n");
+    Run({"oid", "", "127.0.0.2"});
+    const CRecords arrRecords = ReadXml("127.0.0.2.xml");
+    std::map<std::string, std::string> mapValues(arrRecords.begin(), arrRecords.end());
+    if (std::string(szCharset) == "UTF-8") {
+      EXPECT_EQ(mapValues["1.3.6.1.2.1.2.2.1.2.1"], "caf\xC3\xA9");
+      EXPECT_EQ(DecodeBase64(mapValues["1.3.6.1.2.1.2.2.1.2.2"]), "caf\xE9");
+      EXPECT_EQ(DecodeBase64(mapValues["1.3.6.1.2.1.2.2.1.6.1"]), "\x86\x39\x42\xAC\x67\x51");
+    } else {
+      // Every byte is a Latin-1 character.
+      EXPECT_EQ(mapValues["1.3.6.1.2.1.2.2.1.2.1"], "caf\xC3\x83\xC2\xA9");
+      EXPECT_EQ(mapValues["1.3.6.1.2.1.2.2.1.2.2"], "caf\xC3\xA9");
+      EXPECT_EQ(mapValues["1.3.6.1.2.1.2.2.1.6.1"], "\xC2\x86" "9B\xC2\xAC" "gQ");
+    }
+  }
 }
 
 TEST_F(ProgramTest, SilentTargetGetsTwoWalksAndAnEmptyFile) {

@@ -1,37 +1,19 @@
 #include "result/XmlDoc.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <unistd.h>
-
-#include <cerrno>
+#include "platform/AtomicFile.h"
 
 namespace {
 
 constexpr char c_szDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
 
-// pugixml's output sink on a file descriptor; remembers a failed write.
-class CFdWriter : public pugi::xml_writer {
+// pugixml's output sink on the file being written.
+class CFileWriter : public pugi::xml_writer {
  public:
-  explicit CFdWriter(int nFd) : m_nFd(nFd) {}
-  void write(const void* pData, size_t nSize) override {
-    const char* pBytes = static_cast<const char*>(pData);
-    while (nSize > 0 && !m_bFailed) {
-      const ssize_t nWritten = ::write(m_nFd, pBytes, nSize);
-      if (nWritten < 0 && errno == EINTR) continue;
-      if (nWritten <= 0) {
-        m_bFailed = true;
-        break;
-      }
-      pBytes += nWritten;
-      nSize -= static_cast<size_t>(nWritten);
-    }
-  }
-  bool Failed() const { return m_bFailed; }
+  explicit CFileWriter(CAtomicFile* pFile) : m_pFile(pFile) {}
+  void write(const void* pData, size_t nSize) override { (void)m_pFile->Write(pData, nSize); }
 
  private:
-  int m_nFd;
-  bool m_bFailed = false;
+  CAtomicFile* m_pFile;
 };
 
 std::string ElementName(std::string_view strName) {
@@ -75,17 +57,10 @@ CXmlElement CXmlDoc::AddElement(CXmlElement parent, std::string_view strName, st
 
 bool CXmlDoc::Save(const std::string& strPath) const {
   if (!m_pDoc) return false;
-  const int nFd = open(strPath.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  if (nFd < 0) return false;
-  // Lock before truncating: a second writer must not empty the file that
-  // the first is writing.
-  if (flock(nFd, LOCK_EX | LOCK_NB) != 0 || ftruncate(nFd, 0) != 0) {
-    close(nFd);
-    return false;
-  }
-  CFdWriter writer(nFd);
+  CAtomicFile file;
+  if (!file.Open(strPath)) return false;
+  CFileWriter writer(&file);
   writer.write(c_szDeclaration, sizeof c_szDeclaration - 1);
   m_pDoc->save(writer, "\t", pugi::format_indent | pugi::format_no_declaration, pugi::encoding_utf8);
-  const bool bClosed = close(nFd) == 0;
-  return bClosed && !writer.Failed();
+  return file.Commit();
 }

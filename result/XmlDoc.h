@@ -54,11 +54,11 @@ class CXmlDoc {
   // encoding "UTF-8", then the document indented by tabs, as UTF-8, with
   // "<", "&" and ">" of texts escaped. A carriage return in a text is
   // written as it is, so a parser reads "\r\n" back as "\n" (XML 1.0
-  // section 2.11). The file is created if missing; an existing one is
-  // replaced, but only once this writer holds an exclusive lock on it: a
-  // second writer of the same file fails and leaves the first's alone.
-  // False when nothing could be written (no document, no such directory,
-  // the file locked) or a write failed (what was written stays).
+  // section 2.11). The file is replaced whole or not at all (AtomicFile.h):
+  // a second writer of the same file, while the first is writing it, fails
+  // and leaves the first's alone. False when the file was not written (no
+  // document, no such directory, the file locked, a failed write); the
+  // file then keeps its previous content.
   [[nodiscard]] bool Save(const std::string& strPath) const;
 
  private:

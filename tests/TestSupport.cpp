@@ -1,6 +1,8 @@
 #include "tests/TestSupport.h"
 
 #include <stdlib.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 #include <clocale>
 #include <fstream>
@@ -23,6 +25,16 @@ std::string CTempDir::WriteFile(const std::string& strName, const std::string& s
   std::ofstream out(path, std::ios::binary);
   out << strText;
   return path.string();
+}
+
+CSmallTmpfs::CSmallTmpfs(size_t nBytes) {
+  const std::string strOptions = "size=" + std::to_string(nBytes) + ",mode=0777";
+  m_bMounted = geteuid() == 0 &&
+               mount("tmpfs", m_dir.Path().c_str(), "tmpfs", 0, strOptions.c_str()) == 0;
+}
+
+CSmallTmpfs::~CSmallTmpfs() {
+  if (m_bMounted) umount2(m_dir.Path().c_str(), MNT_DETACH);
 }
 
 std::string ReadAll(const std::filesystem::path& path) {

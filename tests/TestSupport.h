@@ -22,6 +22,24 @@ class CTempDir {
   std::filesystem::path m_path;
 };
 
+// A tmpfs of nBytes mounted on a fresh directory, for tests of a full
+// disk; unmounted when the object goes. Mounting needs root: IsMounted()
+// tells whether it worked (tests skip themselves otherwise).
+class CSmallTmpfs {
+ public:
+  explicit CSmallTmpfs(size_t nBytes);
+  ~CSmallTmpfs();
+  CSmallTmpfs(const CSmallTmpfs&) = delete;
+  CSmallTmpfs& operator=(const CSmallTmpfs&) = delete;
+
+  bool IsMounted() const { return m_bMounted; }
+  const std::filesystem::path& Path() const { return m_dir.Path(); }
+
+ private:
+  CTempDir m_dir;
+  bool m_bMounted = false;
+};
+
 // The whole content of a file; empty when it cannot be read.
 std::string ReadAll(const std::filesystem::path& path);
 

@@ -7,6 +7,7 @@
 #include "driver/Settings.h"
 #include "log/LogQueue.h"
 #include "mib/MIB.h"
+#include "platform/Interrupt.h"
 
 unsigned TargetThreadProc(void* pParam) {
   CMIB* pMib = static_cast<CMIB*>(pParam);
@@ -18,7 +19,9 @@ unsigned TargetThreadProc(void* pParam) {
     } else if (g_bSystemMib) {
       pMib->Walk(c_szSystemStartOid, true);
       std::string strUpTime;
-      if (!pMib->m_mapResults.Lookup(c_szSysUpTimeKey, &strUpTime)) pMib->Walk(c_szSysUpTimeOid, true);
+      // An interrupted scan starts no further walk.
+      if (!pMib->m_mapResults.Lookup(c_szSysUpTimeKey, &strUpTime) && !IsInterrupted())
+        pMib->Walk(c_szSysUpTimeOid, true);
     } else {
       pMib->Walk(c_szEnterprisesStartOid, true);
     }

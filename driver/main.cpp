@@ -11,6 +11,7 @@
 
 #include "driver/CommandLine.h"
 #include "driver/Scan.h"
+#include "platform/Interrupt.h"
 #include "platform/ModulePath.h"
 
 namespace {
@@ -56,6 +57,7 @@ int main(int argc, char* argv[]) {
     return 1;
   }
   RaiseDescriptorLimit();
+  InstallInterruptHandlers();
   try {
     std::vector<std::string> arrTargets;
     ParseCommandLine(argc, argv, &arrTargets);
@@ -64,5 +66,8 @@ int main(int argc, char* argv[]) {
     // Only before the first worker starts can memory run out this far up
     // (a command line too long to hold): then nothing was scanned.
   }
-  return 0;
+  // An interrupted scan still wrote every file and the whole log; its exit
+  // status tells the caller that it was cut short, as a shell would.
+  const int nSignal = InterruptSignal();
+  return nSignal != 0 ? 128 + nSignal : 0;
 }

@@ -63,6 +63,13 @@ std::string OctetStringText(std::string_view bytes, CUtf8Converter* pConverter) 
   return std::string(text.substr(0, pConverter->CharBoundary(text, c_nMaxTextValue)));
 }
 
+// The console lines that end every walk: the socket error and the code.
+void PrintEndLines(const char* szTarget) {
+  const int nLastError = static_cast<int>(GetLastError());
+  std::printf("target[%s]wsaerror:%d\n", szTarget, WSAGetLastError());
+  std::printf("target[%s]error:%d\n", szTarget, nLastError);
+}
+
 bool IsByteString(uint8_t asnType) {
   return asnType == ASN_OCTETSTRING || asnType == ASN_BITS || asnType == ASN_IPADDRESS ||
          asnType == ASN_OPAQUE;
@@ -133,7 +140,13 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
 
   WriteLog("%s|SnmpMgrStrToOid", szTarget);
   AsnObjectIdentifier startOid;
-  if (!SnmpMgrStrToOid(pszStartOid, &startOid)) return 1;
+  if (!SnmpMgrStrToOid(pszStartOid, &startOid)) {
+    SetLastError(SNMP_MGR_ERROR_OID);
+    WSASetLastError(0);
+    WriteLog("%s|error:%d", szTarget, static_cast<int>(GetLastError()));
+    PrintEndLines(szTarget);
+    return 1;
+  }
   std::string strAgent;
   std::string strCommunity;
   SnmpVarBindList bindings;
@@ -154,6 +167,8 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
       SnmpMgrOpen(strAgent.c_str(), strCommunity.c_str(), nTimeout, nRetry, g_nPort);
   if (pSession == nullptr) {
     WriteLog("%s|error:%d", szTarget, static_cast<int>(GetLastError()));
+    // A walk that never started says why on the console too.
+    PrintEndLines(szTarget);
     return 1;
   }
 
@@ -193,10 +208,8 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
   }
   if (bLeftOrdinarily) WriteLog("%s|%d,%d", szTarget, nErrorStatus, nErrorIndex);
 
-  const int nLastError = static_cast<int>(GetLastError());
-  WriteLog("%s|GetLastError:%d", szTarget, nLastError);
-  std::printf("target[%s]wsaerror:%d\n", szTarget, WSAGetLastError());
-  std::printf("target[%s]error:%d\n", szTarget, nLastError);
+  WriteLog("%s|GetLastError:%d", szTarget, static_cast<int>(GetLastError()));
+  PrintEndLines(szTarget);
   WriteLog("%s|SnmpUtilVarBindListFree", szTarget);
   bindings.clear();
   WriteLog("%s|SnmpUtilMemFree", szTarget);

@@ -1,11 +1,16 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 #include "log/LogFixture_test.h"
 #include "mib/MIB.h"
 #include "result/XmlDoc.h"
+#include "platform/Interrupt.h"
 #include "platform/LastError.h"
 #include "tests/TestAgent.h"
 
@@ -196,11 +201,16 @@ TEST_F(WalkTest, AgentGoingBackwardsEnds) {
   EXPECT_EQ(m_mib.m_mapResults.GetCount(), 2u);
 }
 
-TEST_F(WalkTest, UnresolvableTargetLogsTheErrorAndPrintsOnlyTheStart) {
+// A walk that cannot start still ends with its two console lines, so the
+// failure shows where the operator looks.
+TEST_F(WalkTest, UnresolvableTargetPrintsItsErrorLines) {
   CMIB mib("agent.invalid");
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(mib.Walk("system.sysDescr.0", true), 1);
-  EXPECT_EQ(::testing::internal::GetCapturedStdout(), "target[agent.invalid]start:system.sysDescr.0\n");
+  EXPECT_EQ(::testing::internal::GetCapturedStdout(),
+            "target[agent.invalid]start:system.sysDescr.0\n"
+            "target[agent.invalid]wsaerror:0\n"
+            "target[agent.invalid]error:50\n");
   EXPECT_EQ(LogTexts().back(), "agent.invalid|error:50");
 }
 
@@ -209,7 +219,29 @@ TEST_F(WalkTest, UnknownStartNameEndsAfterTheConversion) {
   EXPECT_EQ(Walk("system.noSuchObject.0", true), 1);
   EXPECT_EQ(m_agent.RequestCount(), 0);
   EXPECT_THAT(LogTexts(), ElementsAre("127.0.0.1|scan start: system.noSuchObject.0",
-                                      "127.0.0.1|SnmpMgrStrToOid"));
+                                      "127.0.0.1|SnmpMgrStrToOid", "127.0.0.1|error:53"));
+  EXPECT_EQ(m_strConsole,
+            "target[127.0.0.1]start:system.noSuchObject.0\n"
+            "target[127.0.0.1]wsaerror:0\n"
+            "target[127.0.0.1]error:53\n");
+}
+
+// Interrupted in mid-walk: the answer awaited is still taken, no request
+// follows it, and what was read stays.
+TEST_F(WalkTest, InterruptionEndsTheWalkAfterTheRequestUnderWay) {
+  StartAgent(c_szRecords, {.nDelayMs = 150});
+  g_nTimeout = 1000;
+  std::thread interrupter([] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    RequestInterrupt(SIGINT);
+  });
+  const int nResult = Walk("system.sysDescr.0", true);
+  interrupter.join();
+  ClearInterrupt();
+  EXPECT_EQ(nResult, 0);
+  EXPECT_EQ(m_agent.RequestCount(), 2) << "the GET, and the GET-NEXT under way";
+  EXPECT_THAT(Keys(), ElementsAre("1.3.6.1.2.1.1.1.0", "1.3.6.1.2.1.1.2.0"));
+  EXPECT_THAT(m_strConsole, HasSubstr("target[127.0.0.1]error:54\n"));
 }
 
 TEST_F(WalkTest, LoggingOffStillPrintsTheConsoleLines) {

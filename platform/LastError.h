@@ -12,6 +12,9 @@
 //     51  SNMP_MGR_ERROR_SOCKET         no UDP socket could be made
 //     52  SNMP_MGR_ERROR_VALUE          a value in the answer cannot be decoded
 //                                       (that binding is dropped)
+//     53  SNMP_MGR_ERROR_OID            the start OID does not parse
+//     54  SNMP_MGR_ERROR_INTERRUPTED    the scan was interrupted (SIGINT, SIGTERM,
+//                                       SIGHUP): no further request was sent
 //   WSAGetLastError()
 //     the errno of the last socket call that failed in the last manager
 //     call, or 0
@@ -28,6 +31,8 @@ constexpr uint32_t SNMP_MGMTAPI_INVALID_BUFFER = 48;
 constexpr uint32_t SNMP_MGR_ERROR_RESOLVE = 50;
 constexpr uint32_t SNMP_MGR_ERROR_SOCKET = 51;
 constexpr uint32_t SNMP_MGR_ERROR_VALUE = 52;
+constexpr uint32_t SNMP_MGR_ERROR_OID = 53;
+constexpr uint32_t SNMP_MGR_ERROR_INTERRUPTED = 54;
 
 [[nodiscard]] uint32_t GetLastError();
 void SetLastError(uint32_t uError);

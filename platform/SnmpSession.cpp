@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/Interrupt.h"
 #include "platform/LastError.h"
 
 namespace {
@@ -92,6 +93,12 @@ bool CSnmpSession::Request(uint8_t requestType, SnmpVarBindList* pBindings,
   WSASetLastError(0);
   SetLastError(SNMP_MGMTAPI_TIMEOUT);
   for (int64_t nTry = 0; nTry < m_nTries; ++nTry) {
+    // An interrupted scan sends nothing more; the try under way has had
+    // its wait, so the walk ends within one time-out.
+    if (IsInterrupted()) {
+      SetLastError(SNMP_MGR_ERROR_INTERRUPTED);
+      return false;
+    }
     const auto deadline = CClock::now() + std::chrono::milliseconds(m_nTimeoutMs);
     // A failed send is remembered but the wait still runs: an answer to an
     // earlier try may yet arrive, and every try costs the same time.

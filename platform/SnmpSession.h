@@ -13,6 +13,11 @@
 // datagram (an answer to an earlier request, other senders, malformed
 // bytes) is dropped and the wait goes on until the time-out.
 //
+// Interruption (Interrupt.h): once the scan is interrupted, no request or
+// re-send goes out any more; the request fails with
+// SNMP_MGR_ERROR_INTERRUPTED. A wait already under way runs to its end,
+// and an answer that comes in it is still taken.
+//
 // Thread use: a session belongs to one thread at a time; sessions share
 // nothing, so each thread may run its own. Every call sets the thread's
 // GetLastError() and WSAGetLastError() codes (LastError.h).
@@ -41,7 +46,7 @@ using LPSNMP_MGR_SESSION = CSnmpSession*;
 // answer came: *pBindings then holds the answer's bindings and
 // *pnErrorStatus, *pnErrorIndex its error fields. False when none came
 // (SNMP_MGMTAPI_TIMEOUT) or the request failed otherwise; *pBindings is
-// then unchanged.
+// then unchanged (SNMP_MGMTAPI_TIMEOUT, SNMP_MGR_ERROR_INTERRUPTED, ...).
 [[nodiscard]] bool SnmpMgrRequest(LPSNMP_MGR_SESSION pSession, uint8_t requestType,
                                   SnmpVarBindList* pBindings, int32_t* pnErrorStatus,
                                   int32_t* pnErrorIndex);

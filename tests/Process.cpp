@@ -6,10 +6,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 
 CProcessResult RunProcess(const std::string& strProgram, const std::vector<std::string>& arrArgs,
-                          int nTimeoutSeconds, rlim_t uAddressSpace) {
+                          int nTimeoutSeconds, rlim_t uAddressSpace,
+                          const std::vector<CTimedSignal>& arrSignals) {
   CProcessResult result;
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) return result;
@@ -38,15 +40,23 @@ CProcessResult RunProcess(const std::string& strProgram, const std::vector<std::
   }
   const auto deadline = start + std::chrono::seconds(nTimeoutSeconds);
   char buffer[65536];
+  size_t nNextSignal = 0;
   while (true) {
-    const auto nLeft = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now()).count();
-    if (nLeft <= 0) {
+    const auto now = std::chrono::steady_clock::now();
+    while (nNextSignal < arrSignals.size() &&
+           now >= start + std::chrono::milliseconds(arrSignals[nNextSignal].nAfterMs))
+      kill(pid, arrSignals[nNextSignal++].nSignal);
+    auto until = deadline;
+    if (nNextSignal < arrSignals.size())
+      until = std::min(until, start + std::chrono::milliseconds(arrSignals[nNextSignal].nAfterMs));
+    const auto nLeft = std::chrono::ceil<std::chrono::milliseconds>(until - now).count();
+    if (now >= deadline) {
       kill(pid, SIGKILL);
       result.bTimedOut = true;
       break;
     }
     pollfd pfd{pipeFds[0], POLLIN, 0};
-    if (poll(&pfd, 1, static_cast<int>(nLeft)) <= 0) continue;
+    if (poll(&pfd, 1, static_cast<int>(std::max<int64_t>(nLeft, 0))) <= 0) continue;
     const ssize_t nRead = read(pipeFds[0], buffer, sizeof buffer);
     if (nRead <= 0) break;  // the child closed its output: it is ending
     result.strOutput.append(buffer, static_cast<size_t>(nRead));
@@ -56,5 +66,6 @@ CProcessResult RunProcess(const std::string& strProgram, const std::vector<std::
   wait4(pid, &nStatus, 0, &result.usage);
   result.dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (WIFEXITED(nStatus)) result.nExitCode = WEXITSTATUS(nStatus);
+  if (WIFSIGNALED(nStatus)) result.nSignal = WTERMSIG(nStatus);
   return result;
 }

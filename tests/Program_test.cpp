@@ -2,6 +2,9 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <signal.h>
+
+#include <algorithm>
 #include <cstdio>
 #include <map>
 #include <set>
@@ -275,6 +278,91 @@ TEST_F(ProgramTest, RefusedThreadsAreReportedAndTheRestScanned) {
   // Every started target ends with its output line; memory being this short,
   // some of them may be "output error".
   EXPECT_EQ(Lines(result.strOutput, "output").size() + nRefused, arrTargets.size());
+}
+
+// Records 1.3.6.1.2.1.2.2.1.10.1 to .N, Counter32 values 1000 times the index.
+std::string Counters(int nCount) {
+  std::string strRecords;
+  for (int i = 1; i <= nCount; ++i)
+    strRecords += "1.3.6.1.2.1.2.2.1.10." + std::to_string(i) + "|65|" + std::to_string(i * 1000) + "\n";
+  return strRecords;
+}
+
+// Interrupted in mid-walk (the agent needs about a second per walk): every
+// target still gets its file with what was read, nothing is asked after
+// the signal, the log is written whole, and the exit status tells which
+// signal it was.
+class InterruptTest : public ProgramTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(InterruptTest, InterruptedScanKeepsWhatWasRead) {
+  const int nSignal = GetParam();
+  // No sysUpTime.0: an uninterrupted worker would walk again from there.
+  StartAgent({"127.0.0.2", "127.0.0.3"}, "1.3.6.1.2.1.1.1.0|4|test device\n" + Counters(100),
+             {.nDelayMs = 10});
+  WriteConfig(m_agent.Port(), 1000, 1, 1);
+  const CProcessResult result = RunProcess(m_strExe, {"127.0.0.2", "127.0.0.3"}, 60, 0, {{400, nSignal}});
+  ASSERT_FALSE(result.bTimedOut);
+  EXPECT_EQ(result.nExitCode, 128 + nSignal);
+  const int nRequests = m_agent.RequestCount();
+  EXPECT_LT(nRequests, 2 * 101) << "the walks stopped early";
+  const auto arrLines = LogLines();
+  for (const char* szTarget : {"127.0.0.2", "127.0.0.3"}) {
+    SCOPED_TRACE(szTarget);
+    const std::string strPrefix = std::string("target[") + szTarget + "]";
+    EXPECT_THAT(Lines(result.strOutput, strPrefix + "start:"), ElementsAre(strPrefix + "start:system.sysDescr.0"))
+        << "no supplement after the interruption";
+    EXPECT_THAT(Lines(result.strOutput, strPrefix + "error:"), ElementsAre(strPrefix + "error:54"));
+    const CRecords arrRecords = ReadXml(std::string(szTarget) + ".xml");
+    EXPECT_GT(arrRecords.size(), 1u);
+    EXPECT_LT(arrRecords.size(), 101u);
+    for (const auto& [strOid, strValue] : arrRecords) {
+      if (strOid == "1.3.6.1.2.1.1.1.0") continue;
+      const std::string strIndex = strOid.substr(strOid.rfind('.') + 1);
+      EXPECT_EQ(strValue, std::to_string(std::stoi(strIndex) * 1000)) << strOid;
+    }
+    // The whole log: one line per stored binding, and the worker's last line.
+    std::set<std::string> setLogged;
+    bool bEnd = false;
+    const std::string strMarker = std::string("|-|") + szTarget + "|";
+    for (const auto& strLine : arrLines) {
+      const size_t nAt = strLine.find(strMarker);
+      if (nAt == std::string::npos) continue;
+      const std::string strText = strLine.substr(nAt + strMarker.size());
+      bEnd = bEnd || strText == "end";
+      const size_t nComma = strText.rfind(',');
+      if (strText.starts_with("1.") && nComma != std::string::npos) setLogged.insert(strText.substr(0, nComma));
+    }
+    EXPECT_EQ(setLogged, Oids(arrRecords));
+    EXPECT_TRUE(bEnd);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Signals, InterruptTest, ::testing::Values(SIGINT, SIGTERM, SIGHUP));
+
+TEST_F(ProgramTest, SecondInterruptEndsTheProcessAtOnce) {
+  StartAgent({"127.0.0.2"}, c_szDevice, {.nSilentAfter = 0});
+  WriteConfig(m_agent.Port(), 20000, 3);  // each walk would wait a minute and more
+  const CProcessResult result =
+      RunProcess(m_strExe, {"127.0.0.2", "127.0.0.3"}, 60, 0, {{300, SIGINT}, {600, SIGINT}});
+  EXPECT_FALSE(result.bTimedOut);
+  EXPECT_EQ(result.nSignal, SIGINT) << "ended by the second signal, not by the first";
+}
+
+// "mibscan a b | head -1": the console goes away after one line; the scan
+// still writes both files and the log.
+TEST_F(ProgramTest, ClosedConsoleCostsNoData) {
+  StartAgent({"127.0.0.2", "127.0.0.3"}, std::string(c_szDevice) + Counters(50), {.nDelayMs = 1});
+  WriteConfig(m_agent.Port(), 1000, 1, 1);
+  const CProcessResult result =
+      RunProcess("/bin/sh", {"-c", "'" + m_strExe + "' 127.0.0.2 127.0.0.3 | head -1"}, 60);
+  ASSERT_FALSE(result.bTimedOut);
+  EXPECT_EQ(Lines(result.strOutput, "target[").size(), 1u);
+  for (const char* szTarget : {"127.0.0.2", "127.0.0.3"})
+    EXPECT_EQ(ReadXml(std::string(szTarget) + ".xml").size(), 58u) << szTarget;
+  const auto arrLines = LogLines();
+  EXPECT_EQ(std::count_if(arrLines.begin(), arrLines.end(),
+                          [](const std::string& strLine) { return strLine.ends_with("|end"); }),
+            2);
 }
 
 }  // namespace

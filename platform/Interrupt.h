@@ -1,0 +1,28 @@
+// Orderly interruption of a scan.
+//
+// InstallInterruptHandlers() makes SIGINT, SIGTERM and SIGHUP interrupt
+// the scan instead of ending the process: the first such signal only sets
+// a flag that the SNMP sessions and the workers read (no new request is
+// sent, each walk ends as if its agent had gone silent, every target still
+// writes its file, the log is drained). A second one ends the process at
+// once, by that signal. It also ignores SIGPIPE (a closed console, as in
+// "mibscan a b | head -1", must not end the scan: console writes then just
+// fail) and SIGXFSZ (a file size limit makes the write fail, which the
+// writers handle, instead of ending the process).
+#ifndef MIBSCAN_PLATFORM_INTERRUPT_H_
+#define MIBSCAN_PLATFORM_INTERRUPT_H_
+
+void InstallInterruptHandlers();
+
+// True once the scan has been interrupted. Safe from any thread.
+[[nodiscard]] bool IsInterrupted();
+
+// The signal that interrupted the scan, 0 when none did.
+[[nodiscard]] int InterruptSignal();
+
+// Interrupts the scan as the first signal nSignal would, and takes the
+// interruption back (for tests).
+void RequestInterrupt(int nSignal);
+void ClearInterrupt();
+
+#endif  // MIBSCAN_PLATFORM_INTERRUPT_H_

@@ -59,14 +59,16 @@ TEST_F(LogFileTest, LinesAreAppendedUnchanged) {
 }
 
 TEST_F(LogFileTest, RotatesPastTheThresholdNotAtIt) {
-  WriteLogLines({std::string(c_uRotateBytes, 'x')});
-  EXPECT_EQ(fs::file_size(LivePath()), c_uRotateBytes);
+  // 256 KiB exactly: kept; one byte more: rotated by that very write.
+  WriteLogLines({std::string(262143, 'x')});
+  WriteLogLines({"x"});
+  EXPECT_EQ(fs::file_size(LivePath()), 262144u);
   EXPECT_TRUE(RotatedNames().empty());
   WriteLogLines({"y"});
   EXPECT_FALSE(fs::exists(LivePath()));
   const auto arrRotated = RotatedNames();
   ASSERT_EQ(arrRotated.size(), 1u);
-  EXPECT_EQ(fs::file_size(m_dir.Path() / arrRotated[0]), c_uRotateBytes + 1);
+  EXPECT_EQ(fs::file_size(m_dir.Path() / arrRotated[0]), 262145u);
 }
 
 TEST_F(LogFileTest, BatchIsNeverSplitAcrossFiles) {

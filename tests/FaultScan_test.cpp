@@ -1,0 +1,171 @@
+// One run of the whole program over a crowd of targets: healthy agents,
+// agents misbehaving in every way the test agent knows, dead addresses and
+// names that never resolve. Each file must hold exactly what its agent
+// answered before it misbehaved, and the run must end within its bound.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+
+#include "tests/ProgramFixture_test.h"
+#include "tests/TestAgent.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+using CValues = std::map<std::string, std::string>;
+
+// The device every agent serves, and the value text each record must have
+// in a result file.
+std::string DeviceRecords() {
+  std::string strRecords =
+      "1.3.6.1.2.1.1.1.0|4|fault scan device\n"
+      "1.3.6.1.2.1.1.2.0|6|1.3.6.1.4.1.8072.3.2.10\n"
+      "1.3.6.1.2.1.1.3.0|67|4242\n"
+      "1.3.6.1.2.1.1.5.0|4|router <&>\n"
+      "1.3.6.1.2.1.2.2.1.6.1|4x|001a2b3c4d5e\n";
+  for (int i = 1; i <= 15; ++i)
+    strRecords += "1.3.6.1.2.1.2.2.1.10." + std::to_string(i) + "|65|" + std::to_string(i * 4000000) + "\n";
+  return strRecords + "1.3.6.1.4.1.8072.1.1.0|2|-7\n";
+}
+
+CValues Reference() {
+  CValues mapValues{{"1.3.6.1.2.1.1.1.0", "fault scan device"},
+                    {"1.3.6.1.2.1.1.2.0", "1.3.6.1.4.1.8072.3.2.10"},
+                    {"1.3.6.1.2.1.1.3.0", "4242"},
+                    {"1.3.6.1.2.1.1.5.0", "router <&>"},
+                    {"1.3.6.1.2.1.2.2.1.6.1", "ABorPE1e\n"},
+                    {"1.3.6.1.4.1.8072.1.1.0", "-7"}};
+  for (int i = 1; i <= 15; ++i)
+    mapValues["1.3.6.1.2.1.2.2.1.10." + std::to_string(i)] = std::to_string(i * 4000000);
+  return mapValues;
+}
+
+// The first nCount entries of the reference in OID order.
+CValues FirstOf(int nCount) {
+  std::vector<std::pair<std::vector<uint32_t>, std::pair<std::string, std::string>>> arrSorted;
+  for (const auto& [strOid, strValue] : Reference()) {
+    std::vector<uint32_t> ids;
+    for (size_t nPos = 0; nPos <= strOid.size();) {
+      const size_t nDot = std::min(strOid.find('.', nPos), strOid.size());
+      ids.push_back(static_cast<uint32_t>(std::stoul(strOid.substr(nPos, nDot - nPos))));
+      nPos = nDot + 1;
+    }
+    arrSorted.push_back({ids, {strOid, strValue}});
+  }
+  std::sort(arrSorted.begin(), arrSorted.end());
+  CValues mapValues;
+  for (int i = 0; i < nCount; ++i) mapValues.insert(arrSorted[static_cast<size_t>(i)].second);
+  return mapValues;
+}
+
+struct CKind {
+  const char* szName;
+  CTestAgent::CMisbehaviour misbehaviour;
+  CValues expected;  // what the file must hold
+};
+
+class FaultScanTest : public ProgramFixture {};
+
+TEST_F(FaultScanTest, EveryTargetGetsWhatItsAgentAnswered) {
+  constexpr int c_nHealthy = 150;
+  constexpr int c_nPerKind = 5;
+  constexpr int c_nDead = 10;
+  CValues withoutUnreadable = Reference();
+  withoutUnreadable.erase("1.3.6.1.2.1.2.2.1.10.3");
+  const CValues full = Reference();
+  const std::vector<CKind> arrKinds = {
+      {"silent after six answers", {.nSilentAfter = 6}, FirstOf(6)},
+      {"error answers", {.setErrorRequests = {2, 5, 9}}, full},
+      {"repeats the OID asked for", {.bRepeatOid = true},
+       {{"1.3.6.1.2.1.1.1.0", "fault scan device"}, {"1.3.6.1.2.1.1.3.0", "4242"}}},
+      // Forward once, then back to the first record each time: the walk
+      // ends on the error budget, the supplement adds sysUpTime.0.
+      {"goes backwards", {.bGoBackwards = true}, FirstOf(3)},
+      {"garbage first", {.bGarbageFirst = true}, full},
+      {"wrong request-id first", {.bWrongIdFirst = true}, full},
+      {"wrong community first", {.bWrongCommunityFirst = true}, full},
+      {"other port first", {.bOtherPortFirst = true}, full},
+      {"slow", {.nDelayMs = 40}, full},
+      {"longer encodings", {.bNonMinimal = true}, full},
+      {"an unreadable value", {.setUnreadable = {"1.3.6.1.2.1.2.2.1.10.3"}}, withoutUnreadable},
+  };
+
+  // One agent for the healthy targets, one for each misbehaving target (an
+  // agent counts the requests of all its addresses together), all on one
+  // port (the setting is one for all targets).
+  std::vector<std::string> arrTargets;
+  std::vector<std::string> arrHealthy;
+  for (int i = 1; i <= c_nHealthy; ++i) arrHealthy.push_back("127.0.2." + std::to_string(i));
+  std::vector<std::unique_ptr<CTestAgent>> arrAgents;
+  std::string strErr;
+  arrAgents.push_back(std::make_unique<CTestAgent>());
+  ASSERT_TRUE(arrAgents[0]->LoadSnmprec(DeviceRecords(), &strErr)) << strErr;
+  ASSERT_TRUE(arrAgents[0]->Start(arrHealthy));
+  const uint16_t uPort = arrAgents[0]->Port();
+  std::map<std::string, size_t> mapKindOf;  // misbehaving target -> index in arrKinds
+  for (size_t k = 0; k < arrKinds.size(); ++k) {
+    for (int i = 1; i <= c_nPerKind; ++i) {
+      const std::string strAddress = "127.0.3." + std::to_string(k * c_nPerKind + static_cast<size_t>(i));
+      mapKindOf[strAddress] = k;
+      auto pAgent = std::make_unique<CTestAgent>();
+      ASSERT_TRUE(pAgent->LoadSnmprec(DeviceRecords(), &strErr)) << strErr;
+      pAgent->SetMisbehaviour(arrKinds[k].misbehaviour);
+      ASSERT_TRUE(pAgent->Start({strAddress}, uPort)) << arrKinds[k].szName;
+      arrAgents.push_back(std::move(pAgent));
+    }
+  }
+  // Interleaved, so that every kind is spread over the list.
+  auto itOdd = mapKindOf.begin();
+  for (int i = 0; i < c_nHealthy; ++i) {
+    arrTargets.push_back(arrHealthy[static_cast<size_t>(i)]);
+    if (i % 2 == 0 && itOdd != mapKindOf.end()) arrTargets.push_back((itOdd++)->first);
+  }
+  for (; itOdd != mapKindOf.end(); ++itOdd) arrTargets.push_back(itOdd->first);
+  for (int i = 1; i <= c_nDead; ++i) arrTargets.push_back("127.0.4." + std::to_string(i));
+  for (const char* szName : {"a.invalid", "no-such-host.invalid", "x.y.invalid", "invalid", "z.invalid."})
+    arrTargets.push_back(szName);
+  ASSERT_GE(arrTargets.size(), 200u + c_nDead);
+
+  WriteConfig(uPort, 300, 1, 1);
+  // Bound: the slowest target (dead: two walks of two tries) is about 1.2 s;
+  // the rest run beside it. A minute leaves room for sanitizers.
+  const CProcessResult result = RunProcess(m_strExe, arrTargets, 60);
+  ASSERT_FALSE(result.bTimedOut);
+  EXPECT_EQ(result.nExitCode, 0);
+
+  const auto fileOf = [&](const std::string& strTarget) {
+    const CRecords arrRecords = ReadXml(strTarget + ".xml");
+    return CValues(arrRecords.begin(), arrRecords.end());
+  };
+  const std::string strHealthyBytes = ReadAll(Path(arrHealthy[0] + ".xml"));
+  for (const std::string& strTarget : arrHealthy) {
+    EXPECT_EQ(fileOf(strTarget), full) << strTarget;
+    EXPECT_EQ(ReadAll(Path(strTarget + ".xml")), strHealthyBytes) << strTarget << ": same map, same file";
+  }
+  for (const auto& [strTarget, k] : mapKindOf)
+    EXPECT_EQ(fileOf(strTarget), arrKinds[k].expected) << strTarget << ": " << arrKinds[k].szName;
+  for (int i = 1; i <= c_nDead; ++i) {
+    const std::string strTarget = "127.0.4." + std::to_string(i);
+    EXPECT_THAT(fileOf(strTarget), IsEmpty());
+    EXPECT_THAT(Lines(result.strOutput, "target[" + strTarget + "]error:"),
+                ElementsAre("target[" + strTarget + "]error:40", "target[" + strTarget + "]error:40"));
+  }
+  for (const char* szName : {"a.invalid", "no-such-host.invalid", "x.y.invalid", "invalid", "z.invalid."}) {
+    const std::string strTarget = szName;
+    EXPECT_THAT(fileOf(strTarget), IsEmpty());
+    EXPECT_THAT(Lines(result.strOutput, "target[" + strTarget + "]error:"),
+                ElementsAre("target[" + strTarget + "]error:50", "target[" + strTarget + "]error:50"));
+  }
+  EXPECT_EQ(Lines(result.strOutput, "output: ").size(), arrTargets.size());
+  // Every worker's last log line made it to the file.
+  const auto arrLines = LogLines();
+  EXPECT_EQ(std::count_if(arrLines.begin(), arrLines.end(),
+                          [](const std::string& strLine) { return strLine.ends_with("|end"); }),
+            static_cast<long>(arrTargets.size()));
+}
+
+}  // namespace

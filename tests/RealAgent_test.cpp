@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -204,6 +205,96 @@ TEST_F(ProgramRealAgentTest, ResultFileHoldsWhatSnmpwalkShows) {
     mapStored[strOid] = strValue;
   }
   ExpectSnmpwalkResults(mapStored, arrAll, mapBefore, mapAfter);
+}
+
+// The bytes of every octet string as "snmpwalk -Ox" shows them (hex,
+// continued on the following lines for long strings): OID -> bytes.
+std::map<std::string, std::string> SnmpwalkBytes(const std::string& strDir, int nPort) {
+  const std::string strCommand = "SNMP_PERSISTENT_DIR=" + strDir + "/persist SNMPCONFPATH=" + strDir +
+                                 " snmpwalk -v1 -c qzvtrk -On -m '' -t 2 -r 1 -Ox 127.0.0.1:" +
+                                 std::to_string(nPort) + " .1.3 2>/dev/null";
+  std::map<std::string, std::string> mapBytes;
+  FILE* pPipe = popen(strCommand.c_str(), "r");
+  if (pPipe == nullptr) return mapBytes;
+  std::string strOid;  // the octet string being read, empty when none
+  char szLine[4096];
+  while (std::fgets(szLine, sizeof szLine, pPipe) != nullptr) {
+    std::string strHex = szLine;
+    if (strHex.starts_with(".")) {
+      const size_t nAt = strHex.find(" = Hex-STRING: ");
+      strOid = nAt == std::string::npos ? std::string() : strHex.substr(1, strHex.find(' ') - 1);
+      if (strOid.empty()) continue;
+      mapBytes[strOid];
+      strHex = strHex.substr(nAt + 15);
+    } else if (strOid.empty()) {
+      continue;
+    }
+    for (size_t nPos = 0; nPos + 1 < strHex.size(); ++nPos) {
+      if (!std::isxdigit(static_cast<unsigned char>(strHex[nPos])) ||
+          !std::isxdigit(static_cast<unsigned char>(strHex[nPos + 1])))
+        continue;
+      mapBytes[strOid].push_back(static_cast<char>(std::stoi(strHex.substr(nPos, 2), nullptr, 16)));
+      ++nPos;
+    }
+  }
+  pclose(pPipe);
+  return mapBytes;
+}
+
+std::string DecodeBase64(const std::string& strText) {
+  constexpr std::string_view c_strAlphabet =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string strBytes;
+  uint32_t uBits = 0;
+  int nBits = 0;
+  for (char ch : strText) {
+    if (ch == '\r' || ch == '\n') continue;
+    const size_t nValue = c_strAlphabet.find(ch);
+    if (nValue == std::string_view::npos) break;
+    uBits = (uBits << 6) | static_cast<uint32_t>(nValue);
+    nBits += 6;
+    if (nBits >= 8) {
+      nBits -= 8;
+      strBytes.push_back(static_cast<char>((uBits >> nBits) & 0xFF));
+    }
+  }
+  return strBytes;
+}
+
+// Every octet string of a real agent comes back whole: as its text when it
+// is UTF-8 text, otherwise as Base64 of all its bytes. Nothing is replaced.
+TEST_F(ProgramRealAgentTest, OctetStringsComeBackByteForByte) {
+  std::string strDir;
+  int nPort = 0;
+  if (std::getenv("MIBSCAN_SNMPD_DIR") == nullptr) GTEST_SKIP() << "run through ctest";
+  ASSERT_TRUE(FindSnmpd(&strDir, &nPort));
+  WriteConfig(nPort, 2000, 1, 0, "Charset=UTF-8\n");
+  const auto mapBefore = SnmpwalkBytes(strDir, nPort);
+  Run({"oid", "", "127.0.0.1"});
+  const auto mapAfter = SnmpwalkBytes(strDir, nPort);
+  std::map<std::string, std::string> mapStored;
+  for (const auto& [strOid, strValue] : ReadXml("127.0.0.1.xml")) mapStored[strOid] = strValue;
+  size_t nText = 0;
+  size_t nBase64 = 0;
+  for (const auto& [strOid, strBytes] : mapBefore) {
+    const auto itAfter = mapAfter.find(strOid);
+    const auto itOurs = mapStored.find(strOid);
+    if (itAfter == mapAfter.end() || itAfter->second != strBytes || itOurs == mapStored.end() ||
+        strBytes.empty() || strBytes.size() > 256)
+      continue;
+    std::string strText = strBytes;
+    if (strText.back() == '\0') strText.pop_back();
+    if (itOurs->second == strText) {
+      ++nText;
+    } else {
+      EXPECT_EQ(DecodeBase64(itOurs->second), strBytes) << strOid;
+      ++nBase64;
+    }
+  }
+  EXPECT_GT(nText, 10u);
+  EXPECT_GE(nBase64, 1u) << "sysContact holds a byte that is no UTF-8";
+  EXPECT_EQ(mapStored["1.3.6.1.2.1.1.6.0"], "B\xC3\xBCro 1");
+  EXPECT_EQ(DecodeBase64(mapStored["1.3.6.1.2.1.1.4.0"]), "ops\xE9@example.invalid");
 }
 
 }  // namespace

@@ -136,6 +136,23 @@ TEST_F(ResultFileTest, ExistingFileIsReplaced) {
   EXPECT_LT(fs::file_size(m_strBase + "/h.xml"), 200u);
 }
 
+// A full disk: "output error", and the previous result stays whole.
+TEST_F(ResultFileTest, FullDiskKeepsThePreviousResult) {
+  CSmallTmpfs disk(64 * 1024);
+  if (!disk.IsMounted()) GTEST_SKIP() << "mounting a tmpfs needs root";
+  g_strBaseDir = disk.Path().string();
+  m_map["1.1"] = "first run";
+  ASSERT_TRUE(Write("h"));
+  const std::string strPrevious = ReadAll(disk.Path() / "h.xml");
+  for (int i = 0; i < 2000; ++i) m_map["1.2." + std::to_string(i)] = std::string(100, 'v');
+  EXPECT_FALSE(Write("h"));
+  EXPECT_EQ(m_strConsole, "output error\n");
+  EXPECT_EQ(ReadAll(disk.Path() / "h.xml"), strPrevious);
+  size_t nFiles = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator(disk.Path())) ++nFiles;
+  EXPECT_EQ(nFiles, 1u) << "no temporary file left";
+}
+
 TEST_F(ResultFileTest, MissingBaseDirectoryIsAnOutputError) {
   g_strBaseDir = m_strBase + "/absent";
   EXPECT_FALSE(Write("h"));

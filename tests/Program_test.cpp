@@ -156,6 +156,17 @@ TEST_F(ProgramTest, TextOutsideTheCodeSetIsKeptAsBase64) {
   }
 }
 
+TEST_F(ProgramTest, StartOidThatDoesNotParseIsReported) {
+  StartAgent({"127.0.0.2"});
+  WriteConfig(m_agent.Port());
+  const CProcessResult result = Run({"oid", "system.noSuchName.0", "127.0.0.2"});
+  EXPECT_EQ(m_agent.RequestCount(), 0);
+  EXPECT_THAT(Lines(result.strOutput, "target[127.0.0.2]"),
+              ElementsAre("target[127.0.0.2]start:system.noSuchName.0", "target[127.0.0.2]wsaerror:0",
+                          "target[127.0.0.2]error:53"));
+  EXPECT_THAT(ReadXml("127.0.0.2_[system.noSuchName.0].xml"), IsEmpty());
+}
+
 TEST_F(ProgramTest, SilentTargetGetsTwoWalksAndAnEmptyFile) {
   StartAgent({"127.0.0.2"}, c_szDevice, {.nSilentAfter = 0});
   WriteConfig(m_agent.Port(), 100, 1);

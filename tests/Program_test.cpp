@@ -28,28 +28,6 @@ constexpr char c_szDevice[] =
     "1.3.6.1.4.1.8072.1.1.0|2|7\n"
     "1.3.6.1.4.1.8072.1.2.0|4|enterprise\n";
 
-// The bytes of Base64 text (line breaks ignored); what follows a bad
-// character is dropped.
-std::string DecodeBase64(const std::string& strText) {
-  constexpr std::string_view c_strAlphabet =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string strBytes;
-  uint32_t uBits = 0;
-  int nBits = 0;
-  for (char ch : strText) {
-    if (ch == '\r' || ch == '\n') continue;
-    const size_t nValue = c_strAlphabet.find(ch);
-    if (nValue == std::string_view::npos) break;  // "=" or anything else
-    uBits = (uBits << 6) | static_cast<uint32_t>(nValue);
-    nBits += 6;
-    if (nBits >= 8) {
-      nBits -= 8;
-      strBytes.push_back(static_cast<char>((uBits >> nBits) & 0xFF));
-    }
-  }
-  return strBytes;
-}
-
 class ProgramTest : public ProgramFixture {
  protected:
   void StartAgent(const std::vector<std::string>& arrAddresses, const std::string& strRecords = c_szDevice,

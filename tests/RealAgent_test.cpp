@@ -241,26 +241,6 @@ std::map<std::string, std::string> SnmpwalkBytes(const std::string& strDir, int 
   return mapBytes;
 }
 
-std::string DecodeBase64(const std::string& strText) {
-  constexpr std::string_view c_strAlphabet =
-      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
-  std::string strBytes;
-  uint32_t uBits = 0;
-  int nBits = 0;
-  for (char ch : strText) {
-    if (ch == '\r' || ch == '\n') continue;
-    const size_t nValue = c_strAlphabet.find(ch);
-    if (nValue == std::string_view::npos) break;
-    uBits = (uBits << 6) | static_cast<uint32_t>(nValue);
-    nBits += 6;
-    if (nBits >= 8) {
-      nBits -= 8;
-      strBytes.push_back(static_cast<char>((uBits >> nBits) & 0xFF));
-    }
-  }
-  return strBytes;
-}
-
 // Every octet string of a real agent comes back whole: as its text when it
 // is UTF-8 text, otherwise as Base64 of all its bytes. Nothing is replaced.
 TEST_F(ProgramRealAgentTest, OctetStringsComeBackByteForByte) {

@@ -5,6 +5,8 @@
 #include <unistd.h>
 
 #include <clocale>
+#include <cstdint>
+#include <string_view>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
@@ -35,6 +37,26 @@ CSmallTmpfs::CSmallTmpfs(size_t nBytes) {
 
 CSmallTmpfs::~CSmallTmpfs() {
   if (m_bMounted) umount2(m_dir.Path().c_str(), MNT_DETACH);
+}
+
+std::string DecodeBase64(const std::string& strText) {
+  constexpr std::string_view c_strAlphabet =
+      "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  std::string strBytes;
+  uint32_t uBits = 0;
+  int nBits = 0;
+  for (char ch : strText) {
+    if (ch == '\r' || ch == '\n') continue;
+    const size_t nValue = c_strAlphabet.find(ch);
+    if (nValue == std::string_view::npos) break;
+    uBits = (uBits << 6) | static_cast<uint32_t>(nValue);
+    nBits += 6;
+    if (nBits >= 8) {
+      nBits -= 8;
+      strBytes.push_back(static_cast<char>((uBits >> nBits) & 0xFF));
+    }
+  }
+  return strBytes;
 }
 
 std::string ReadAll(const std::filesystem::path& path) {

@@ -40,6 +40,10 @@ class CSmallTmpfs {
   bool m_bMounted = false;
 };
 
+// The bytes of Base64 text (line breaks ignored; decoding stops at "=" or
+// any other character outside the alphabet).
+std::string DecodeBase64(const std::string& strText);
+
 // The whole content of a file; empty when it cannot be read.
 std::string ReadAll(const std::filesystem::path& path);
 

@@ -306,7 +306,7 @@ std::string Counters(int nCount) {
   return strRecords;
 }
 
-// Interrupted in mid-walk (the agent needs about a second per walk): every
+// Interrupted in mid-walk (the agent needs 1.5 s and more per walk): every
 // target still gets its file with what was read, nothing is asked after
 // the signal, the log is written whole, and the exit status tells which
 // signal it was.
@@ -316,9 +316,9 @@ TEST_P(InterruptTest, InterruptedScanKeepsWhatWasRead) {
   const int nSignal = GetParam();
   // No sysUpTime.0: an uninterrupted worker would walk again from there.
   StartAgent({"127.0.0.2", "127.0.0.3"}, "1.3.6.1.2.1.1.1.0|4|test device\n" + Counters(100),
-             {.nDelayMs = 10});
+             {.nDelayMs = 15});
   WriteConfig(m_agent.Port(), 1000, 1, 1);
-  const CProcessResult result = RunProcess(m_strExe, {"127.0.0.2", "127.0.0.3"}, 60, 0, {{400, nSignal}});
+  const CProcessResult result = RunProcess(m_strExe, {"127.0.0.2", "127.0.0.3"}, 60, 0, {{600, nSignal}});
   ASSERT_FALSE(result.bTimedOut);
   EXPECT_EQ(result.nExitCode, 128 + nSignal);
   const int nRequests = m_agent.RequestCount();

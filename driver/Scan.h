@@ -11,9 +11,13 @@
 // (all before any waiting), joins and frees them in list order, stops the
 // logger and writes what is still queued. False, with nothing done, when
 // the executable's directory cannot be found; true after a whole scan,
-// also of an empty list. A target whose thread the system refuses is
-// reported ("target[%s]thread error" on the console and in the log) and
-// gets no file; the others are scanned all the same.
+// also of an empty list. Workers start in list order; when the system
+// refuses a thread, or as many workers run as there are descriptors for,
+// the next one waits until a running worker ends. Only a refusal with no
+// worker running at all drops a target: it is reported ("target[%s]thread
+// error" on the console and in the log) and gets no file; the others are
+// scanned all the same. Ended workers are joined and freed in list order
+// as soon as every earlier one is.
 bool RunScan(const std::vector<std::string>& arrTargets);
 
 #endif  // MIBSCAN_DRIVER_SCAN_H_

@@ -2,6 +2,14 @@
 #ifndef MIBSCAN_DRIVER_TARGETWORKER_H_
 #define MIBSCAN_DRIVER_TARGETWORKER_H_
 
+#include <cstddef>
+
+// The stack of a worker thread: what a walk, the rendering, name
+// resolution and the result writer need, with a margin of two (a test
+// runs the deepest of them on half of it). Sanitizer builds need more
+// (MIBSCAN_STACK_SCALE).
+constexpr size_t c_nWorkerStackBytes = size_t{256} * 1024 * MIBSCAN_STACK_SCALE;
+
 // Fixed start points of the walks.
 constexpr char c_szSystemStartOid[] = "system.sysDescr.0";
 constexpr char c_szEnterprisesStartOid[] = ".1.3.6.1.4.1";

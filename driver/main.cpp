@@ -1,7 +1,6 @@
 // mibscan: reads the SNMP MIB of each target and writes one XML file each.
 #include <iconv.h>
 #include <langinfo.h>
-#include <sys/resource.h>
 
 #include <clocale>
 #include <cstdio>
@@ -11,6 +10,7 @@
 
 #include "driver/CommandLine.h"
 #include "driver/Scan.h"
+#include "platform/Descriptors.h"
 #include "platform/Interrupt.h"
 #include "platform/ModulePath.h"
 
@@ -31,16 +31,6 @@ bool InitialiseRuntime() {
   return true;
 }
 
-// One socket per target is open at once: allow as many descriptors as
-// the system lets this process have.
-void RaiseDescriptorLimit() {
-  rlimit limit{};
-  if (getrlimit(RLIMIT_NOFILE, &limit) == 0 && limit.rlim_cur < limit.rlim_max) {
-    limit.rlim_cur = limit.rlim_max;
-    (void)setrlimit(RLIMIT_NOFILE, &limit);
-  }
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
@@ -56,6 +46,8 @@ int main(int argc, char* argv[]) {
     std::fputs(c_szNoFramework, stdout);
     return 1;
   }
+  // One socket per running target: allow as many descriptors as the
+  // system lets this process have.
   RaiseDescriptorLimit();
   InstallInterruptHandlers();
   try {

@@ -7,28 +7,18 @@
 
 #include <atomic>
 #include <cerrno>
+#include <mutex>
+#include <set>
+
+#include "platform/Descriptors.h"
 
 namespace {
 
 std::atomic<unsigned> g_nTempCounter{0};
 
-// Opens strPath, creating it when missing; *pbCreated tells which.
-int OpenOrCreate(const std::string& strPath, bool* pbCreated) {
-  for (int nTry = 0; nTry < 8; ++nTry) {
-    int nFd = open(strPath.c_str(), O_RDONLY | O_CLOEXEC);
-    if (nFd >= 0 || errno != ENOENT) {
-      *pbCreated = false;
-      return nFd;
-    }
-    nFd = open(strPath.c_str(), O_RDONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (nFd >= 0 || errno != EEXIST) {
-      *pbCreated = nFd >= 0;
-      return nFd;
-    }
-    // Made by someone else between the two opens: open it again.
-  }
-  return -1;
-}
+// The destinations that writers of this process are writing.
+std::mutex g_busyMutex;
+std::set<std::string> g_setBusy;
 
 // True when nFd is still the file at strPath (not replaced meanwhile).
 bool IsStillAt(int nFd, const std::string& strPath) {
@@ -38,21 +28,42 @@ bool IsStillAt(int nFd, const std::string& strPath) {
          open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
+// Opens a file, waiting a moment and trying again while the process or
+// the system is out of descriptors (other writers are about to close
+// theirs). -1 with errno set on any other failure.
+template <typename FOpen>
+int OpenWaitingForDescriptors(FOpen fnOpen) {
+  for (int nTry = 0;; ++nTry) {
+    const int nFd = fnOpen();
+    if (nFd >= 0 || !IsOutOfDescriptors(errno) || nTry >= c_nDescriptorTries) return nFd;
+    PauseForDescriptors();
+  }
+}
+
 }  // namespace
 
 CAtomicFile::~CAtomicFile() { Abandon(); }
 
 bool CAtomicFile::Open(const std::string& strPath) {
   Abandon();
-  m_strPath = strPath;
   m_bFailed = false;
-  m_nLockFd = OpenOrCreate(strPath, &m_bCreated);
-  if (m_nLockFd < 0) return false;
-  // The lock is taken without waiting: a writer that holds it is writing
-  // this very file, and a second one must not wait to overwrite it. One
-  // that replaced the file in the meantime has just written it.
-  if (flock(m_nLockFd, LOCK_EX | LOCK_NB) != 0 || !IsStillAt(m_nLockFd, strPath)) {
-    m_bCreated = false;  // someone else's file now
+  {
+    // A second writer of this process is refused at once.
+    std::lock_guard<std::mutex> lock(g_busyMutex);
+    if (!g_setBusy.insert(strPath).second) return false;
+  }
+  m_strPath = strPath;
+  // An existing file is locked, without waiting: a writer of another
+  // process that holds the lock is writing this very file, and a second
+  // one must not wait to overwrite it. One that replaced the file in the
+  // meantime has just written it. A file that does not exist yet needs no
+  // lock: whichever writer renames last leaves a whole file.
+  m_nLockFd = OpenWaitingForDescriptors([&] { return open(strPath.c_str(), O_RDONLY | O_CLOEXEC); });
+  if (m_nLockFd < 0 && errno != ENOENT) {
+    Abandon();
+    return false;
+  }
+  if (m_nLockFd >= 0 && (flock(m_nLockFd, LOCK_EX | LOCK_NB) != 0 || !IsStillAt(m_nLockFd, strPath))) {
     Abandon();
     return false;
   }
@@ -62,7 +73,8 @@ bool CAtomicFile::Open(const std::string& strPath) {
   // A hidden name of this process and writer, never the name of a result.
   m_strTempPath = strDir + "." + strName + "." + std::to_string(getpid()) + "." +
                   std::to_string(g_nTempCounter.fetch_add(1)) + ".tmp";
-  m_nTempFd = open(m_strTempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+  m_nTempFd = OpenWaitingForDescriptors(
+      [&] { return open(m_strTempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
   if (m_nTempFd < 0) {
     m_strTempPath.clear();
     Abandon();
@@ -102,9 +114,7 @@ bool CAtomicFile::Commit() {
     return false;
   }
   m_strTempPath.clear();
-  m_bCreated = false;
-  close(m_nLockFd);
-  m_nLockFd = -1;
+  Abandon();  // nothing left to abandon but the lock and the claim on the path
   return true;
 }
 
@@ -113,10 +123,11 @@ void CAtomicFile::Abandon() {
   m_nTempFd = -1;
   if (!m_strTempPath.empty()) unlink(m_strTempPath.c_str());
   m_strTempPath.clear();
-  // An empty destination that only this writer made goes again; the lock
-  // is still held, so no other writer is using it.
-  if (m_bCreated) unlink(m_strPath.c_str());
-  m_bCreated = false;
   if (m_nLockFd >= 0) close(m_nLockFd);
   m_nLockFd = -1;
+  if (!m_strPath.empty()) {
+    std::lock_guard<std::mutex> lock(g_busyMutex);
+    g_setBusy.erase(m_strPath);
+  }
+  m_strPath.clear();
 }

@@ -1,13 +1,16 @@
 // A file that is replaced whole or not at all.
 //
-// Open() takes an exclusive lock on the destination (a second writer of
-// the same path is refused while the first holds it, as a deny-write share
-// mode would refuse it) and creates a temporary file beside it. Write()
-// fills the temporary file; Commit() flushes it to the disk and renames it
-// over the destination. Whatever fails (a full disk, an I/O error, a file
-// size limit, a refused lock), the destination keeps its previous bytes,
-// and no temporary file stays behind. A destination that did not exist
-// before a failed write does not exist after it either.
+// Open() claims the destination (a second writer of the same path is
+// refused while the first writes it, as a deny-write share mode would
+// refuse it: within this process always, across processes through an
+// exclusive lock on an existing destination) and creates a temporary file
+// beside it. Write() fills the temporary file; Commit() flushes it to the
+// disk and renames it over the destination. Whatever fails (a full disk,
+// an I/O error, a file size limit, a refused claim), the destination keeps
+// its previous bytes, and no temporary file stays behind. A destination
+// that did not exist before a failed write does not exist after it either.
+// While the process is out of descriptors, opening waits a moment and
+// tries again (c_nDescriptorTries times).
 //
 // Thread use: one object per writer; objects share nothing.
 #ifndef MIBSCAN_PLATFORM_ATOMICFILE_H_
@@ -15,6 +18,8 @@
 
 #include <cstddef>
 #include <string>
+
+constexpr int c_nDescriptorTries = 500;  // 10 ms apart: 5 s in all
 
 class CAtomicFile {
  public:
@@ -38,9 +43,8 @@ class CAtomicFile {
 
   std::string m_strPath;
   std::string m_strTempPath;
-  int m_nLockFd = -1;   // the destination, locked
+  int m_nLockFd = -1;   // the destination, locked, when it exists
   int m_nTempFd = -1;
-  bool m_bCreated = false;  // the destination was made by Open()
   bool m_bFailed = false;
 };
 

@@ -9,7 +9,8 @@
 //     47  SNMP_MGMTAPI_INVALID_SESSION  no session
 //     48  SNMP_MGMTAPI_INVALID_BUFFER   the request cannot be encoded
 //     50  SNMP_MGR_ERROR_RESOLVE        the agent's name or address does not resolve
-//     51  SNMP_MGR_ERROR_SOCKET         no UDP socket could be made
+//     51  SNMP_MGR_ERROR_SOCKET         no UDP socket could be made, or it could not
+//                                       be pointed at the agent (no route)
 //     52  SNMP_MGR_ERROR_VALUE          a value in the answer cannot be decoded
 //                                       (that binding is dropped)
 //     53  SNMP_MGR_ERROR_OID            the start OID does not parse

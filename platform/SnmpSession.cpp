@@ -2,17 +2,19 @@
 
 #include <netdb.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "platform/Descriptors.h"
 #include "platform/Interrupt.h"
 #include "platform/LastError.h"
 
@@ -22,6 +24,20 @@ namespace {
 constexpr size_t c_nMaxDatagram = 65535;
 
 using CClock = std::chrono::steady_clock;
+
+// Tries to get a socket while the process is out of descriptors, 10 ms
+// apart.
+constexpr int c_nSocketTries = 500;
+
+// The first request-id of a session: random, so that answers meant for an
+// earlier run or another session are not taken; cheap, since sessions are
+// many.
+int32_t FirstRequestId() {
+  thread_local std::minstd_rand generator(static_cast<uint32_t>(
+      std::chrono::steady_clock::now().time_since_epoch().count() ^
+      reinterpret_cast<uintptr_t>(&generator)));
+  return static_cast<int32_t>(generator() & 0x7FFFFFFF) | 1;
+}
 
 // RFC 6761 6.4: names in the "invalid" domain never resolve, and resolver
 // libraries should say so at once instead of asking a name server.
@@ -42,15 +58,12 @@ bool IsInvalidDomain(std::string_view strName) {
 
 class CSnmpSession {
  public:
-  CSnmpSession(int nFd, const sockaddr_in& agent, std::string strCommunity, int nTimeoutMs,
-               int nRetries)
+  CSnmpSession(int nFd, std::string strCommunity, int nTimeoutMs, int nRetries)
       : m_nFd(nFd),
-        m_agent(agent),
         m_strCommunity(std::move(strCommunity)),
         m_nTimeoutMs(nTimeoutMs > 0 ? nTimeoutMs : c_nDefaultTimeoutMs),
         m_nTries(nRetries > 0 ? 1 + static_cast<int64_t>(nRetries) : 1),
-        m_nNextRequestId(static_cast<int32_t>(std::random_device{}() & 0x7FFFFFFF)),
-        m_buffer(c_nMaxDatagram) {}
+        m_nNextRequestId(FirstRequestId()) {}
   ~CSnmpSession() { close(m_nFd); }
   CSnmpSession(const CSnmpSession&) = delete;
   CSnmpSession& operator=(const CSnmpSession&) = delete;
@@ -61,6 +74,9 @@ class CSnmpSession {
  private:
   // Waits until the deadline for the answer to nRequestId. True when taken.
   bool AwaitAnswer(int32_t nRequestId, CClock::time_point deadline, CSnmpMessage* pAnswer);
+  // Makes the next receive wait at most nWaitMs. False when the socket
+  // refused it.
+  bool SetReceiveWait(int64_t nWaitMs);
   // A fresh positive request-id; ids wrap around before they turn negative.
   int32_t NextRequestId() {
     const int32_t nId = m_nNextRequestId;
@@ -68,25 +84,29 @@ class CSnmpSession {
     return nId;
   }
 
-  int m_nFd;
-  sockaddr_in m_agent;
+  int m_nFd;  // connected to the agent: the kernel drops other senders' datagrams
   std::string m_strCommunity;
   int m_nTimeoutMs;
   int64_t m_nTries;
   int32_t m_nNextRequestId;
-  std::vector<char> m_buffer;  // receive buffer, kept for the session's life
+  int64_t m_nReceiveWaitMs = -1;   // the socket's receive time-out now; -1: not set yet
+  std::unique_ptr<char[]> m_pBuffer;  // receive buffer, made at the first receive
+  std::string m_strDatagram;          // the request being sent, kept for its re-sends
+  CSnmpMessage m_request;             // kept between requests: their buffers are reused
 };
 
 bool CSnmpSession::Request(uint8_t requestType, SnmpVarBindList* pBindings,
                            int32_t* pnErrorStatus, int32_t* pnErrorIndex) {
-  CSnmpMessage request;
-  request.strCommunity = m_strCommunity;
-  request.pduType = requestType;
-  request.nRequestId = NextRequestId();
-  request.bindings = *pBindings;
-  for (SnmpVarBind& varBind : request.bindings) varBind.value = AsnAny{};  // values go as NULL
-  std::string strDatagram;
-  if (!EncodeSnmpMessage(request, &strDatagram) || strDatagram.size() > c_nMaxDatagram) {
+  m_request.strCommunity = m_strCommunity;
+  m_request.pduType = requestType;
+  m_request.nRequestId = NextRequestId();
+  m_request.bindings.resize(pBindings->size());
+  for (size_t i = 0; i < pBindings->size(); ++i) {
+    m_request.bindings[i].name = (*pBindings)[i].name;
+    m_request.bindings[i].value = AsnAny{};  // values go as NULL
+  }
+  m_strDatagram.clear();
+  if (!EncodeSnmpMessage(m_request, &m_strDatagram) || m_strDatagram.size() > c_nMaxDatagram) {
     SetLastError(SNMP_MGMTAPI_INVALID_BUFFER);
     return false;
   }
@@ -102,11 +122,12 @@ bool CSnmpSession::Request(uint8_t requestType, SnmpVarBindList* pBindings,
     const auto deadline = CClock::now() + std::chrono::milliseconds(m_nTimeoutMs);
     // A failed send is remembered but the wait still runs: an answer to an
     // earlier try may yet arrive, and every try costs the same time.
-    if (sendto(m_nFd, strDatagram.data(), strDatagram.size(), 0,
-               reinterpret_cast<const sockaddr*>(&m_agent), sizeof m_agent) < 0)
+    // ECONNREFUSED reports an ICMP error of an earlier send; it says
+    // nothing certain about this one.
+    if (send(m_nFd, m_strDatagram.data(), m_strDatagram.size(), 0) < 0 && errno != ECONNREFUSED)
       WSASetLastError(errno);
     CSnmpMessage answer;
-    if (AwaitAnswer(request.nRequestId, deadline, &answer)) {
+    if (AwaitAnswer(m_request.nRequestId, deadline, &answer)) {
       *pBindings = std::move(answer.bindings);
       *pnErrorStatus = answer.nErrorStatus;
       *pnErrorIndex = answer.nErrorIndex;
@@ -118,34 +139,45 @@ bool CSnmpSession::Request(uint8_t requestType, SnmpVarBindList* pBindings,
   return false;
 }
 
+bool CSnmpSession::SetReceiveWait(int64_t nWaitMs) {
+  if (nWaitMs == m_nReceiveWaitMs) return true;
+  timeval wait{};
+  wait.tv_sec = static_cast<time_t>(nWaitMs / 1000);
+  wait.tv_usec = static_cast<suseconds_t>((nWaitMs % 1000) * 1000);
+  if (setsockopt(m_nFd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) != 0) return false;
+  m_nReceiveWaitMs = nWaitMs;
+  return true;
+}
+
 bool CSnmpSession::AwaitAnswer(int32_t nRequestId, CClock::time_point deadline,
                                CSnmpMessage* pAnswer) {
+  if (!m_pBuffer) m_pBuffer.reset(new (std::nothrow) char[c_nMaxDatagram]);
+  if (!m_pBuffer) {
+    SetLastError(SNMP_MGMTAPI_SELECT_FDERRORS);
+    return false;
+  }
   while (true) {
+    // A blocking receive that gives up at the deadline: one call per
+    // answer, and the time-out is set again only when it changes.
     const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - CClock::now());
     if (remaining.count() <= 0) return false;
-    pollfd pfd{m_nFd, POLLIN, 0};
-    const int nReady = poll(&pfd, 1, static_cast<int>(std::min<int64_t>(remaining.count(), 1 << 30)));
-    if (nReady < 0) {
-      if (errno == EINTR) continue;
+    if (!SetReceiveWait(remaining.count())) {
       WSASetLastError(errno);
       SetLastError(SNMP_MGMTAPI_SELECT_FDERRORS);
       return false;
     }
-    if (nReady == 0) return false;
-    sockaddr_in from{};
-    socklen_t nFromLen = sizeof from;
-    const ssize_t nLen = recvfrom(m_nFd, m_buffer.data(), m_buffer.size(), 0,
-                                  reinterpret_cast<sockaddr*>(&from), &nFromLen);
+    const ssize_t nLen = recv(m_nFd, m_pBuffer.get(), c_nMaxDatagram, 0);
     if (nLen < 0) {
+      if (errno == EAGAIN || errno == EWOULDBLOCK) return false;  // the wait is over
       // ICMP errors of earlier sends surface here (ECONNREFUSED); they say
-      // nothing certain about this try, so the wait goes on.
-      if (errno != EINTR && errno != EAGAIN && errno != ECONNREFUSED) WSASetLastError(errno);
-      continue;
+      // nothing certain about this try, so the wait goes on. So does a
+      // wait cut short by a signal.
+      if (errno == EINTR || errno == ECONNREFUSED) continue;
+      WSASetLastError(errno);
+      SetLastError(SNMP_MGMTAPI_SELECT_FDERRORS);
+      return false;
     }
-    if (nFromLen != sizeof from || from.sin_family != AF_INET ||
-        from.sin_addr.s_addr != m_agent.sin_addr.s_addr || from.sin_port != m_agent.sin_port)
-      continue;  // another sender
-    if (!DecodeSnmpMessage(std::string_view(m_buffer.data(), static_cast<size_t>(nLen)), pAnswer))
+    if (!DecodeSnmpMessage(std::string_view(m_pBuffer.get(), static_cast<size_t>(nLen)), pAnswer))
       continue;  // malformed
     if (pAnswer->nVersion == 0 && pAnswer->pduType == SNMP_PDU_RESPONSE &&
         pAnswer->nRequestId == nRequestId && pAnswer->strCommunity == m_strCommunity)
@@ -172,14 +204,23 @@ LPSNMP_MGR_SESSION SnmpMgrOpen(const char* szAgent, const char* szCommunity, int
   freeaddrinfo(pResult);
   agent.sin_port = htons(static_cast<uint16_t>(nPort));
 
-  const int nFd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (nFd < 0) {
+  int nFd = -1;
+  for (int nTry = 0;; ++nTry) {
+    nFd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    // Out of descriptors for a moment: other targets are about to close
+    // theirs (the driver runs no more targets than there are descriptors).
+    if (nFd >= 0 || !IsOutOfDescriptors(errno) || nTry >= c_nSocketTries) break;
+    PauseForDescriptors();
+  }
+  // Connected: the kernel passes on only the agent's datagrams.
+  if (nFd < 0 || connect(nFd, reinterpret_cast<const sockaddr*>(&agent), sizeof agent) != 0) {
     WSASetLastError(errno);
+    if (nFd >= 0) close(nFd);
     SetLastError(SNMP_MGR_ERROR_SOCKET);
     return nullptr;
   }
   SetLastError(SNMP_MGR_OK);
-  return new CSnmpSession(nFd, agent, szCommunity, nTimeoutMs, nRetries);
+  return new CSnmpSession(nFd, szCommunity, nTimeoutMs, nRetries);
 }
 
 bool SnmpMgrRequest(LPSNMP_MGR_SESSION pSession, uint8_t requestType, SnmpVarBindList* pBindings,

@@ -1,16 +1,55 @@
 #include "platform/Thread.h"
 
-#include <system_error>
+#include <limits.h>
 
-bool CThread::Start() {
-  try {
-    m_thread = std::thread([this] { (void)m_pfnProc(m_pParam); });
-  } catch (...) {
-    return false;  // the system refused the thread (system_error) or memory ran out
+#include <algorithm>
+
+uint64_t CThreadEnds::Count() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_nCount;
+}
+
+void CThreadEnds::WaitBeyond(uint64_t nSeen) const {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  m_ended.wait(lock, [&] { return m_nCount > nSeen; });
+}
+
+void CThreadEnds::Add() {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    ++m_nCount;
   }
-  return true;
+  m_ended.notify_all();
+}
+
+void* CThread::Run(void* pThis) {
+  CThread* pThread = static_cast<CThread*>(pThis);
+  (void)pThread->m_pfnProc(pThread->m_pParam);
+  // Read before the flag is set: once it is, the owner may free the object.
+  CThreadEnds* pEnds = pThread->m_pEnds;
+  pThread->m_bEnded.store(true, std::memory_order_release);
+  if (pEnds != nullptr) pEnds->Add();
+  return nullptr;
+}
+
+bool CThread::Start(size_t nStackBytes) {
+  if (m_bStarted) return false;
+  pthread_attr_t attr;
+  if (pthread_attr_init(&attr) != 0) return false;
+  bool bAttrOk = true;
+  if (nStackBytes != 0) {
+    // Whole pages, and never below what the system accepts.
+    const size_t nPage = 4096;
+    const size_t nBytes = std::max<size_t>((nStackBytes + nPage - 1) / nPage * nPage, PTHREAD_STACK_MIN);
+    bAttrOk = pthread_attr_setstacksize(&attr, nBytes) == 0;
+  }
+  m_bStarted = bAttrOk && pthread_create(&m_thread, &attr, Run, this) == 0;
+  pthread_attr_destroy(&attr);
+  return m_bStarted;
 }
 
 void CThread::Join() {
-  if (m_thread.joinable()) m_thread.join();
+  if (!m_bStarted) return;
+  pthread_join(m_thread, nullptr);
+  m_bStarted = false;
 }

@@ -1,6 +1,7 @@
 #include "tests/Process.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
@@ -10,8 +11,8 @@
 #include <chrono>
 
 CProcessResult RunProcess(const std::string& strProgram, const std::vector<std::string>& arrArgs,
-                          int nTimeoutSeconds, rlim_t uAddressSpace,
-                          const std::vector<CTimedSignal>& arrSignals) {
+                          const CProcessOptions& options) {
+  const auto& arrSignals = options.arrSignals;
   CProcessResult result;
   int pipeFds[2];
   if (pipe2(pipeFds, O_CLOEXEC) != 0) return result;
@@ -26,9 +27,21 @@ CProcessResult RunProcess(const std::string& strProgram, const std::vector<std::
     const int nNull = open("/dev/null", O_RDONLY);
     dup2(nNull, 0);
     dup2(pipeFds[1], 1);
-    if (uAddressSpace != 0) {
-      const rlimit limit{uAddressSpace, uAddressSpace};
+    if (options.uAddressSpace != 0) {
+      const rlimit limit{options.uAddressSpace, options.uAddressSpace};
       setrlimit(RLIMIT_AS, &limit);
+    }
+    if (options.uDescriptors != 0) {
+      const rlimit limit{options.uDescriptors, options.uDescriptors};
+      setrlimit(RLIMIT_NOFILE, &limit);
+    }
+    if (options.nUser >= 0) {
+      const auto uid = static_cast<uid_t>(options.nUser);
+      if (options.uProcesses != 0) {
+        const rlimit limit{options.uProcesses, options.uProcesses};
+        setrlimit(RLIMIT_NPROC, &limit);
+      }
+      if (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(uid)) != 0 || setuid(uid) != 0) _exit(126);
     }
     execv(strProgram.c_str(), argv.data());
     _exit(127);
@@ -38,7 +51,7 @@ CProcessResult RunProcess(const std::string& strProgram, const std::vector<std::
     close(pipeFds[0]);
     return result;
   }
-  const auto deadline = start + std::chrono::seconds(nTimeoutSeconds);
+  const auto deadline = start + std::chrono::seconds(options.nTimeoutSeconds);
   char buffer[65536];
   size_t nNextSignal = 0;
   while (true) {

@@ -5,6 +5,7 @@
 
 #include <sys/resource.h>
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -23,13 +24,28 @@ struct CTimedSignal {
   int nSignal;
 };
 
+struct CProcessOptions {
+  int nTimeoutSeconds = 120;          // then SIGKILL
+  rlim_t uAddressSpace = 0;           // RLIMIT_AS of the child, bytes; 0: as inherited
+  rlim_t uDescriptors = 0;            // RLIMIT_NOFILE of the child, soft and hard; 0: as inherited
+  // Run as this user (root only; the child then has no other group), with
+  // at most uProcesses processes and threads of that user (RLIMIT_NPROC).
+  // uUser < 0: as the caller.
+  int64_t nUser = -1;
+  rlim_t uProcesses = 0;
+  std::vector<CTimedSignal> arrSignals{};  // sent in order, each at its time
+};
+
 // Runs strProgram with arrArgs (argv[0] is strProgram), standard input
-// from /dev/null, standard output captured, standard error passed on. Kills
-// it (SIGKILL) after nTimeoutSeconds. A non-zero uAddressSpace limits the
-// child's address space (RLIMIT_AS, bytes), to make thread creation fail.
-// arrSignals are sent in order, each at its time.
+// from /dev/null, standard output captured, standard error passed on,
+// under the limits of options.
 CProcessResult RunProcess(const std::string& strProgram, const std::vector<std::string>& arrArgs,
-                          int nTimeoutSeconds = 120, rlim_t uAddressSpace = 0,
-                          const std::vector<CTimedSignal>& arrSignals = {});
+                          const CProcessOptions& options);
+
+// The same with only a time limit.
+inline CProcessResult RunProcess(const std::string& strProgram, const std::vector<std::string>& arrArgs,
+                                 int nTimeoutSeconds = 120) {
+  return RunProcess(strProgram, arrArgs, CProcessOptions{.nTimeoutSeconds = nTimeoutSeconds});
+}
 
 #endif  // MIBSCAN_TESTS_PROCESS_H_

@@ -1,0 +1,66 @@
+#include "driver/TargetWorker.h"
+
+#include <gtest/gtest.h>
+#include <pugixml.hpp>
+
+#include <cstdio>
+
+#include "driver/Settings.h"
+#include "log/LogFixture_test.h"
+#include "mib/MIB.h"
+#include "platform/Thread.h"
+#include "tests/TestAgent.h"
+
+namespace {
+
+// A worker's deepest path on half the stack that workers get: name
+// resolution through the system's resolver, a long walk of a recorded
+// device with every kind of value, text checked and cut in a multibyte code
+// set, Base64, direct logging with rotation, and the result file. A stack
+// too small ends the test process.
+class TargetWorkerStackTest : public LogFixture {
+ protected:
+  void TearDown() override {
+    g_strCharset.clear();
+    g_nPort = c_nDefaultPort;
+    LogFixture::TearDown();
+  }
+};
+
+TEST_F(TargetWorkerStackTest, DeepestPathFitsHalfTheWorkerStack) {
+  FILE* pPipe = popen("gzip -dc /usr/share/doc/snmpsim/examples/data/recorded/linux-full-walk.snmprec.gz 2>/dev/null", "r");
+  ASSERT_NE(pPipe, nullptr);
+  std::string strRecords;
+  char buffer[65536];
+  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pPipe)) > 0;) strRecords.append(buffer, n);
+  pclose(pPipe);
+  // Shift_JIS text: one long enough to be cut, one that is not Shift_JIS.
+  std::string strLongText;
+  for (int i = 0; i < 200; ++i) strLongText += "93fa";
+  strRecords += "1.3.6.1.2.1.1.9.1.3.90|4x|" + strLongText + "\n1.3.6.1.2.1.1.9.1.3.91|4x|616293\n";
+  CTestAgent agent;
+  std::string strErr;
+  ASSERT_TRUE(agent.LoadSnmprec(strRecords, &strErr)) << strErr;
+  ASSERT_TRUE(agent.Start());
+  g_strBaseDir = m_dir.Path().string();
+  g_strCommunity = "qzvtrk";
+  g_strCharset = "SHIFT_JIS";
+  g_nTimeout = 2000;
+  g_nRetry = 1;
+  g_nPort = agent.Port();
+  g_bLogDirect = true;
+
+  CMIB mib("localhost");
+  CThread thread(TargetThreadProc, &mib);
+  ::testing::internal::CaptureStdout();
+  ASSERT_TRUE(thread.Start(c_nWorkerStackBytes / 2));
+  thread.Join();
+  const std::string strConsole = ::testing::internal::GetCapturedStdout();
+  EXPECT_NE(strConsole.find("output: " + g_strBaseDir + "/localhost.xml"), std::string::npos) << strConsole;
+  pugi::xml_document doc;
+  ASSERT_TRUE(doc.load_file((m_dir.Path() / "localhost.xml").c_str()));
+  const auto records = doc.child("RESULTS").children("RESULT");
+  EXPECT_GT(std::distance(records.begin(), records.end()), 1000);
+}
+
+}  // namespace

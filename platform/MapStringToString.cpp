@@ -14,7 +14,7 @@ std::string& CMapStringToString::operator[](std::string_view strKey) {
   const auto it = m_index.find(strKey);
   if (it != m_index.end()) return it->second->strValue;
   auto& bucket = m_buckets[HashKey(strKey) % c_nBuckets];
-  CAssoc& assoc = bucket.emplace_back(CAssoc{std::string(strKey), std::string()});
+  CAssoc& assoc = bucket.emplace_front(CAssoc{std::string(strKey), std::string()});
   m_index.emplace(assoc.strKey, &assoc);
   return assoc.strValue;
 }

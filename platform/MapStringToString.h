@@ -14,7 +14,7 @@
 
 #include <array>
 #include <cstdint>
-#include <deque>
+#include <forward_list>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -38,7 +38,7 @@ class CMapStringToString {
   template <typename F>
   void ForEach(F fn) const {
     for (const auto& bucket : m_buckets) {
-      for (auto it = bucket.rbegin(); it != bucket.rend(); ++it) fn(it->strKey, it->strValue);
+      for (const CAssoc& assoc : bucket) fn(assoc.strKey, assoc.strValue);
     }
   }
 
@@ -52,9 +52,10 @@ class CMapStringToString {
     std::string strKey;
     std::string strValue;
   };
-  // Newest at the back; a deque never moves its elements, so the index's
-  // views of the keys stay valid.
-  std::array<std::deque<CAssoc>, c_nBuckets> m_buckets;
+  // Newest at the front; list nodes never move, so the index's views of
+  // the keys stay valid, and an empty map allocates nothing (a target
+  // costs only what its results need).
+  std::array<std::forward_list<CAssoc>, c_nBuckets> m_buckets;
   std::unordered_map<std::string_view, CAssoc*> m_index;
 };
 

@@ -151,11 +151,6 @@ bool CSnmpSession::SetReceiveWait(int64_t nWaitMs) {
 
 bool CSnmpSession::AwaitAnswer(int32_t nRequestId, CClock::time_point deadline,
                                CSnmpMessage* pAnswer) {
-  if (!m_pBuffer) m_pBuffer.reset(new (std::nothrow) char[c_nMaxDatagram]);
-  if (!m_pBuffer) {
-    SetLastError(SNMP_MGMTAPI_SELECT_FDERRORS);
-    return false;
-  }
   while (true) {
     // A blocking receive that gives up at the deadline: one call per
     // answer, and the time-out is set again only when it changes.
@@ -166,7 +161,21 @@ bool CSnmpSession::AwaitAnswer(int32_t nRequestId, CClock::time_point deadline,
       SetLastError(SNMP_MGMTAPI_SELECT_FDERRORS);
       return false;
     }
-    const ssize_t nLen = recv(m_nFd, m_pBuffer.get(), c_nMaxDatagram, 0);
+    ssize_t nLen = 0;
+    if (!m_pBuffer) {
+      // No buffer before the first datagram: a silent agent costs none.
+      // The wait peeks; the datagram stays queued for the receive below.
+      char byte = 0;
+      nLen = recv(m_nFd, &byte, 1, MSG_PEEK | MSG_TRUNC);
+      if (nLen >= 0) {
+        m_pBuffer.reset(new (std::nothrow) char[c_nMaxDatagram]);
+        if (!m_pBuffer) {
+          SetLastError(SNMP_MGMTAPI_SELECT_FDERRORS);
+          return false;
+        }
+      }
+    }
+    if (nLen >= 0) nLen = recv(m_nFd, m_pBuffer.get(), c_nMaxDatagram, 0);
     if (nLen < 0) {
       if (errno == EAGAIN || errno == EWOULDBLOCK) return false;  // the wait is over
       // ICMP errors of earlier sends surface here (ECONNREFUSED); they say

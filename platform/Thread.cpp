@@ -1,6 +1,7 @@
 #include "platform/Thread.h"
 
 #include <limits.h>
+#include <pthread.h>
 
 #include <algorithm>
 
@@ -43,13 +44,16 @@ bool CThread::Start(size_t nStackBytes) {
     const size_t nBytes = std::max<size_t>((nStackBytes + nPage - 1) / nPage * nPage, PTHREAD_STACK_MIN);
     bAttrOk = pthread_attr_setstacksize(&attr, nBytes) == 0;
   }
-  m_bStarted = bAttrOk && pthread_create(&m_thread, &attr, Run, this) == 0;
+  static_assert(sizeof(pthread_t) <= sizeof(m_hThread));
+  pthread_t thread{};
+  m_bStarted = bAttrOk && pthread_create(&thread, &attr, Run, this) == 0;
+  if (m_bStarted) m_hThread = static_cast<uintptr_t>(thread);
   pthread_attr_destroy(&attr);
   return m_bStarted;
 }
 
 void CThread::Join() {
   if (!m_bStarted) return;
-  pthread_join(m_thread, nullptr);
+  pthread_join(static_cast<pthread_t>(m_hThread), nullptr);
   m_bStarted = false;
 }

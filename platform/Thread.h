@@ -4,8 +4,6 @@
 #ifndef MIBSCAN_PLATFORM_THREAD_H_
 #define MIBSCAN_PLATFORM_THREAD_H_
 
-#include <pthread.h>
-
 #include <atomic>
 #include <condition_variable>
 #include <cstddef>
@@ -61,7 +59,7 @@ class CThread {
   ThreadProc m_pfnProc;
   void* m_pParam;
   CThreadEnds* m_pEnds;
-  pthread_t m_thread{};
+  uintptr_t m_hThread = 0;  // the system's handle of the thread
   bool m_bStarted = false;
   std::atomic<bool> m_bEnded{false};
 };

@@ -1,5 +1,7 @@
 #include "driver/Settings.h"
 
+#include <algorithm>
+
 #include "platform/IniFile.h"
 #include "platform/MbString.h"
 
@@ -12,6 +14,8 @@ int32_t g_nTimeout = c_nDefaultTimeout;
 int32_t g_nRetry = c_nDefaultRetry;
 int32_t g_nPort = c_nDefaultPort;
 std::string g_strCharset;
+int32_t g_nVersion = c_nDefaultVersion;
+int32_t g_nMaxRepetitions = c_nDefaultMaxRepetitions;
 bool g_bLog = false;
 bool g_bSystemMib = true;
 bool g_bLogDirect = false;
@@ -39,4 +43,8 @@ void ReadSettings(const std::string& strIniPath) {
   const int32_t nPort = ini.GetInt(c_szConfigSection, c_szKeyPort, c_nDefaultPort);
   g_nPort = (nPort >= 1 && nPort <= 65535) ? nPort : c_nDefaultPort;
   g_strCharset = ini.GetString(c_szConfigSection, c_szKeyCharset, "", c_nMaxCommunity);
+  g_nVersion = ini.GetInt(c_szConfigSection, c_szKeyVersion, c_nDefaultVersion) == 2 ? 2 : 1;
+  const int32_t nRepetitions =
+      ini.GetInt(c_szConfigSection, c_szKeyMaxRepetitions, c_nDefaultMaxRepetitions);
+  g_nMaxRepetitions = std::clamp(nRepetitions, 0, c_nMaxMaxRepetitions);
 }

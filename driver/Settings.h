@@ -28,6 +28,12 @@ extern int32_t g_nTimeout;
 extern int32_t g_nRetry;
 // UDP port of every agent (config.ini "Port").
 extern int32_t g_nPort;
+// SNMP version of every session (config.ini "Version"): 1 (SNMPv1) or 2
+// (SNMPv2c).
+extern int32_t g_nVersion;
+// With version 2: 0 walks with GET-NEXT; N >= 1 walks with GETBULK asking
+// for N objects per request (config.ini "MaxRepetitions").
+extern int32_t g_nMaxRepetitions;
 // Code set of the agents' text, for the result files (config.ini "Charset");
 // empty: the locale's.
 extern std::string g_strCharset;
@@ -48,6 +54,13 @@ constexpr char c_szKeyLog[] = "Log";
 constexpr char c_szKeyCommunity[] = "Community";
 constexpr char c_szKeyPort[] = "Port";
 constexpr char c_szKeyCharset[] = "Charset";
+constexpr char c_szKeyVersion[] = "Version";
+constexpr char c_szKeyMaxRepetitions[] = "MaxRepetitions";
+constexpr int32_t c_nDefaultVersion = 1;
+constexpr int32_t c_nDefaultMaxRepetitions = 10;
+// Most objects a GETBULK asks for; a larger setting is cut to this. An
+// answer of that many still fits the datagrams of common agents.
+constexpr int32_t c_nMaxMaxRepetitions = 100;
 constexpr int32_t c_nDefaultTimeout = 500;
 constexpr int32_t c_nDefaultRetry = 3;
 constexpr int32_t c_nDefaultLog = 0;
@@ -66,9 +79,11 @@ constexpr size_t c_nMaxCommunity = 1023;
 [[nodiscard]] std::string MakeConfigPath(const std::string& strBaseDir);
 
 // Reads section "Config" of the INI file at strIniPath into g_nTimeout,
-// g_nRetry, g_bLog, g_strCommunity, g_nPort and g_strCharset. A missing file, section or
-// key gives the default. Ranges are not checked, except that a "Port"
-// outside 1..65535 gives 161. Cannot fail.
+// g_nRetry, g_bLog, g_strCommunity, g_nPort, g_strCharset, g_nVersion and
+// g_nMaxRepetitions. A missing file, section or key gives the default.
+// Ranges are not checked, except that a "Port" outside 1..65535 gives 161,
+// a "Version" other than 2 gives 1, and "MaxRepetitions" below 0 gives 0
+// and above c_nMaxMaxRepetitions gives that. Cannot fail.
 void ReadSettings(const std::string& strIniPath);
 
 #endif  // MIBSCAN_DRIVER_SETTINGS_H_

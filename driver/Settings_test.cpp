@@ -17,6 +17,8 @@ class SettingsTest : public ::testing::Test {
     g_bLog = true;
     g_strCommunity = "stale";
     g_strCharset = "stale";
+    g_nVersion = -7;
+    g_nMaxRepetitions = -7;
   }
   void Read(const std::string& strIni) { ReadSettings(m_dir.WriteFile("config.ini", strIni)); }
   void ExpectDefaults() {
@@ -26,6 +28,8 @@ class SettingsTest : public ::testing::Test {
     EXPECT_EQ(g_strCommunity, "qzvtrk");
     EXPECT_EQ(g_nPort, 161);
     EXPECT_EQ(g_strCharset, "");
+    EXPECT_EQ(g_nVersion, 1);
+    EXPECT_EQ(g_nMaxRepetitions, 10);
   }
   CTempDir m_dir;
 };
@@ -56,6 +60,25 @@ TEST_F(SettingsTest, EveryKeyIsRead) {
   EXPECT_EQ(g_strCommunity, "public");
   EXPECT_EQ(g_nPort, 1161);
   EXPECT_EQ(g_strCharset, "SHIFT_JIS");
+}
+
+TEST_F(SettingsTest, VersionAndRepetitionsKeepTheirRanges) {
+  struct {
+    const char* szIni;
+    int32_t nVersion;
+    int32_t nRepetitions;
+  } const rows[] = {
+      {"Version=2\nMaxRepetitions=25\n", 2, 25},
+      {"Version=3\nMaxRepetitions=0\n", 1, 0},
+      {"Version=0\nMaxRepetitions=-4\n", 1, 0},
+      {"Version=2x\nMaxRepetitions=100000\n", 2, 100},
+      {"Version=\nMaxRepetitions=\n", 1, 10},
+  };
+  for (const auto& row : rows) {
+    Read(std::string("[Config]\n") + row.szIni);
+    EXPECT_EQ(g_nVersion, row.nVersion) << row.szIni;
+    EXPECT_EQ(g_nMaxRepetitions, row.nRepetitions) << row.szIni;
+  }
 }
 
 TEST_F(SettingsTest, LogIsOnOnlyForOne) {

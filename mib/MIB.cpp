@@ -164,7 +164,7 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
 
   WriteLog("%s|SnmpMgrOpen", szTarget);
   LPSNMP_MGR_SESSION pSession =
-      SnmpMgrOpen(strAgent.c_str(), strCommunity.c_str(), nTimeout, nRetry, g_nPort);
+      SnmpMgrOpen(strAgent.c_str(), strCommunity.c_str(), nTimeout, nRetry, g_nPort, g_nVersion);
   if (pSession == nullptr) {
     WriteLog("%s|error:%d", szTarget, static_cast<int>(GetLastError()));
     // A walk that never started says why on the console too.
@@ -175,14 +175,36 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
   std::string strPreviousOid;
   WriteLog("%s|SnmpMgrRequest", szTarget);
   bool bLeftOrdinarily = true;
+  // SNMPv2c: endOfMibView ends the walk, and GETBULK may ask for many
+  // objects at once.
+  const bool bVersion2 = g_nVersion == 2;
+  const uint8_t continueType = bVersion2 && g_nMaxRepetitions > 0 ? SNMP_PDU_GETBULK : SNMP_PDU_GETNEXT;
+  int32_t nRepetitions = g_nMaxRepetitions;
   try {
     while (true) {
-      const AsnObjectIdentifier requested = bindings.empty() ? AsnObjectIdentifier{} : bindings[0].name;
-      if (!SnmpMgrRequest(pSession, requestType, &bindings, &nErrorStatus, &nErrorIndex)) break;
+      const SnmpVarBindList requested = bindings;
+      const bool bAnswered =
+          requestType == SNMP_PDU_GETBULK
+              ? SnmpMgrRequestBulk(pSession, nRepetitions, &bindings, &nErrorStatus, &nErrorIndex)
+              : SnmpMgrRequest(pSession, requestType, &bindings, &nErrorStatus, &nErrorIndex);
+      if (!bAnswered) break;
       if (nErrorStatus > 0) {
+        // An answer too big for the agent: ask for fewer objects, down to
+        // one, before it counts.
+        if (requestType == SNMP_PDU_GETBULK && nErrorStatus == SNMP_ERRORSTATUS_TOOBIG &&
+            nRepetitions > 1) {
+          nRepetitions /= 2;
+          bindings = requested;
+          continue;
+        }
         if (++nErrorCount > c_nMaxWalkErrors) break;
       } else {
+        bool bEndOfView = false;
         for (const SnmpVarBind& varBind : bindings) {
+          if (bVersion2 && varBind.value.asnType == SNMP_EXCEPTION_ENDOFMIBVIEW) {
+            bEndOfView = true;  // nothing follows in the agent's view
+            break;
+          }
           try {
             const std::string strOid = OidToText(varBind.name);
             if (strOid == strPreviousOid) break;
@@ -195,12 +217,22 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
             WriteLog("%s|catch1:%d", szTarget, static_cast<int>(GetLastError()));
           }
         }
-        if (requestType == SNMP_PDU_GETNEXT && !Advances(requested, bindings) &&
+        if (bEndOfView) break;
+        const AsnObjectIdentifier requestedName = requested.empty() ? AsnObjectIdentifier{} : requested[0].name;
+        if (requestType != SNMP_PDU_GET && !Advances(requestedName, bindings) &&
             ++nErrorCount > c_nMaxWalkErrors)
           break;
+        // A GETBULK goes on from the last object received.
+        if (continueType == SNMP_PDU_GETBULK) {
+          if (bindings.empty()) {
+            bindings = requested;
+          } else if (bindings.size() > 1) {
+            bindings.erase(bindings.begin(), bindings.end() - 1);
+          }
+        }
       }
       if (!bContinue) break;
-      requestType = SNMP_PDU_GETNEXT;
+      requestType = continueType;
     }
   } catch (const std::exception&) {
     WriteLog("%s|catch2:%d", szTarget, static_cast<int>(GetLastError()));

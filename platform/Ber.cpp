@@ -311,7 +311,7 @@ bool DecodeSnmpMessage(std::string_view datagram, CSnmpMessage* pMessage) {
       !message.ReadElement(&pduType, &pduBytes) || !message.IsEmpty())
     return false;
   if (pduType != SNMP_PDU_GET && pduType != SNMP_PDU_GETNEXT && pduType != SNMP_PDU_RESPONSE &&
-      pduType != SNMP_PDU_SET)
+      pduType != SNMP_PDU_SET && pduType != SNMP_PDU_GETBULK)
     return false;
   pMessage->strCommunity.assign(communityBytes);
   pMessage->pduType = pduType;

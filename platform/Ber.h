@@ -48,6 +48,11 @@ constexpr uint8_t SNMP_PDU_GET = 0xA0;
 constexpr uint8_t SNMP_PDU_GETNEXT = 0xA1;
 constexpr uint8_t SNMP_PDU_RESPONSE = 0xA2;
 constexpr uint8_t SNMP_PDU_SET = 0xA3;
+constexpr uint8_t SNMP_PDU_GETBULK = 0xA5;  // SNMPv2 (RFC 3416)
+
+// The message's version field.
+constexpr int32_t SNMP_VERSION_1 = 0;
+constexpr int32_t SNMP_VERSION_2C = 1;
 
 // SNMPv1 error-status values (RFC 1157 4.1.1).
 constexpr int32_t SNMP_ERRORSTATUS_NOERROR = 0;
@@ -92,10 +97,12 @@ struct SnmpVarBind {
 
 using SnmpVarBindList = std::vector<SnmpVarBind>;
 
-// One SNMPv1 message: version, community and a GetRequest, GetNextRequest,
-// GetResponse or SetRequest PDU.
+// One SNMPv1 or SNMPv2c message: version, community and a GetRequest,
+// GetNextRequest, GetResponse, SetRequest or GetBulkRequest PDU. A
+// GetBulkRequest carries its non-repeaters in nErrorStatus and its
+// max-repetitions in nErrorIndex, where its encoding has them (RFC 3416 3).
 struct CSnmpMessage {
-  int32_t nVersion = 0;  // 0 is SNMPv1
+  int32_t nVersion = SNMP_VERSION_1;
   std::string strCommunity;
   uint8_t pduType = SNMP_PDU_GET;
   int32_t nRequestId = 0;
@@ -112,7 +119,7 @@ struct CSnmpMessage {
 [[nodiscard]] bool EncodeSnmpMessage(const CSnmpMessage& message, std::string* pstrOut);
 
 // Decodes one whole datagram into *pMessage. False when the bytes are not
-// exactly one well-formed message of the four PDU types above (a binding
+// exactly one well-formed message of the five PDU types above (a binding
 // whose value alone cannot be read is kept, marked bMalformed); *pMessage
 // is then unspecified.
 [[nodiscard]] bool DecodeSnmpMessage(std::string_view datagram, CSnmpMessage* pMessage);

@@ -54,12 +54,45 @@ bool IsInvalidDomain(std::string_view strName) {
   return true;
 }
 
+// The address of szAgent on port uPort: an IPv6 literal (a zone allowed)
+// over IPv6; anything else over IPv4 when it has an IPv4 address, over
+// IPv6 otherwise. False, with WSAGetLastError() set for a system error,
+// when it does not resolve.
+bool ResolveAgent(const char* szAgent, uint16_t uPort, sockaddr_storage* pAgent, socklen_t* pnLen) {
+  if (IsInvalidDomain(szAgent)) return false;
+  const bool bIpv6Literal = std::strchr(szAgent, ':') != nullptr;
+  int nGai = EAI_NONAME;
+  addrinfo* pResult = nullptr;
+  for (const int nFamily : {AF_INET, AF_INET6}) {
+    if (bIpv6Literal && nFamily == AF_INET) continue;
+    addrinfo hints{};
+    hints.ai_family = nFamily;
+    hints.ai_socktype = SOCK_DGRAM;
+    if (bIpv6Literal) hints.ai_flags = AI_NUMERICHOST;
+    nGai = getaddrinfo(szAgent, nullptr, &hints, &pResult);
+    if (nGai == 0 && pResult != nullptr) break;
+    if (nGai == EAI_SYSTEM) WSASetLastError(errno);
+    // Only a name that has no address of this family is tried again.
+    if (nGai != EAI_NONAME && nGai != EAI_NODATA && nGai != EAI_ADDRFAMILY) return false;
+  }
+  if (nGai != 0 || pResult == nullptr) return false;
+  std::memcpy(pAgent, pResult->ai_addr, pResult->ai_addrlen);
+  *pnLen = static_cast<socklen_t>(pResult->ai_addrlen);
+  freeaddrinfo(pResult);
+  if (pAgent->ss_family == AF_INET6)
+    reinterpret_cast<sockaddr_in6*>(pAgent)->sin6_port = htons(uPort);
+  else
+    reinterpret_cast<sockaddr_in*>(pAgent)->sin_port = htons(uPort);
+  return true;
+}
+
 }  // namespace
 
 class CSnmpSession {
  public:
-  CSnmpSession(int nFd, std::string strCommunity, int nTimeoutMs, int nRetries)
+  CSnmpSession(int nFd, int32_t nVersionField, std::string strCommunity, int nTimeoutMs, int nRetries)
       : m_nFd(nFd),
+        m_nVersionField(nVersionField),
         m_strCommunity(std::move(strCommunity)),
         m_nTimeoutMs(nTimeoutMs > 0 ? nTimeoutMs : c_nDefaultTimeoutMs),
         m_nTries(nRetries > 0 ? 1 + static_cast<int64_t>(nRetries) : 1),
@@ -68,8 +101,11 @@ class CSnmpSession {
   CSnmpSession(const CSnmpSession&) = delete;
   CSnmpSession& operator=(const CSnmpSession&) = delete;
 
-  bool Request(uint8_t requestType, SnmpVarBindList* pBindings, int32_t* pnErrorStatus,
-               int32_t* pnErrorIndex);
+  // A request of requestType; nField1 and nField2 go where the error
+  // status and index stand (a GETBULK's non-repeaters and max-repetitions).
+  bool Request(uint8_t requestType, int32_t nField1, int32_t nField2, SnmpVarBindList* pBindings,
+               int32_t* pnErrorStatus, int32_t* pnErrorIndex);
+  bool IsVersion1() const { return m_nVersionField == SNMP_VERSION_1; }
 
  private:
   // Waits until the deadline for the answer to nRequestId. True when taken.
@@ -85,6 +121,7 @@ class CSnmpSession {
   }
 
   int m_nFd;  // connected to the agent: the kernel drops other senders' datagrams
+  int32_t m_nVersionField;  // SNMP_VERSION_1 or SNMP_VERSION_2C
   std::string m_strCommunity;
   int m_nTimeoutMs;
   int64_t m_nTries;
@@ -95,10 +132,14 @@ class CSnmpSession {
   CSnmpMessage m_request;             // kept between requests: their buffers are reused
 };
 
-bool CSnmpSession::Request(uint8_t requestType, SnmpVarBindList* pBindings,
-                           int32_t* pnErrorStatus, int32_t* pnErrorIndex) {
+bool CSnmpSession::Request(uint8_t requestType, int32_t nField1, int32_t nField2,
+                           SnmpVarBindList* pBindings, int32_t* pnErrorStatus,
+                           int32_t* pnErrorIndex) {
+  m_request.nVersion = m_nVersionField;
   m_request.strCommunity = m_strCommunity;
   m_request.pduType = requestType;
+  m_request.nErrorStatus = nField1;
+  m_request.nErrorIndex = nField2;
   m_request.nRequestId = NextRequestId();
   m_request.bindings.resize(pBindings->size());
   for (size_t i = 0; i < pBindings->size(); ++i) {
@@ -188,48 +229,39 @@ bool CSnmpSession::AwaitAnswer(int32_t nRequestId, CClock::time_point deadline,
     }
     if (!DecodeSnmpMessage(std::string_view(m_pBuffer.get(), static_cast<size_t>(nLen)), pAnswer))
       continue;  // malformed
-    if (pAnswer->nVersion == 0 && pAnswer->pduType == SNMP_PDU_RESPONSE &&
+    if (pAnswer->nVersion == m_nVersionField && pAnswer->pduType == SNMP_PDU_RESPONSE &&
         pAnswer->nRequestId == nRequestId && pAnswer->strCommunity == m_strCommunity)
       return true;
   }
 }
 
 LPSNMP_MGR_SESSION SnmpMgrOpen(const char* szAgent, const char* szCommunity, int nTimeoutMs,
-                               int nRetries, int nPort) {
+                               int nRetries, int nPort, int nVersion) {
   WSASetLastError(0);
-  addrinfo hints{};
-  hints.ai_family = AF_INET;
-  hints.ai_socktype = SOCK_DGRAM;
-  addrinfo* pResult = nullptr;
-  const int nGai = IsInvalidDomain(szAgent) ? EAI_NONAME
-                                            : getaddrinfo(szAgent, nullptr, &hints, &pResult);
-  if (nGai != 0 || pResult == nullptr) {
-    if (nGai == EAI_SYSTEM) WSASetLastError(errno);
+  sockaddr_storage agent{};
+  socklen_t nAgentLen = 0;
+  if (!ResolveAgent(szAgent, static_cast<uint16_t>(nPort), &agent, &nAgentLen)) {
     SetLastError(SNMP_MGR_ERROR_RESOLVE);
     return nullptr;
   }
-  sockaddr_in agent{};
-  std::memcpy(&agent, pResult->ai_addr, sizeof agent);
-  freeaddrinfo(pResult);
-  agent.sin_port = htons(static_cast<uint16_t>(nPort));
-
   int nFd = -1;
   for (int nTry = 0;; ++nTry) {
-    nFd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    nFd = socket(agent.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
     // Out of descriptors for a moment: other targets are about to close
     // theirs (the driver runs no more targets than there are descriptors).
     if (nFd >= 0 || !IsOutOfDescriptors(errno) || nTry >= c_nSocketTries) break;
     PauseForDescriptors();
   }
   // Connected: the kernel passes on only the agent's datagrams.
-  if (nFd < 0 || connect(nFd, reinterpret_cast<const sockaddr*>(&agent), sizeof agent) != 0) {
+  if (nFd < 0 || connect(nFd, reinterpret_cast<const sockaddr*>(&agent), nAgentLen) != 0) {
     WSASetLastError(errno);
     if (nFd >= 0) close(nFd);
     SetLastError(SNMP_MGR_ERROR_SOCKET);
     return nullptr;
   }
   SetLastError(SNMP_MGR_OK);
-  return new CSnmpSession(nFd, szCommunity, nTimeoutMs, nRetries);
+  return new CSnmpSession(nFd, nVersion == 2 ? SNMP_VERSION_2C : SNMP_VERSION_1, szCommunity,
+                          nTimeoutMs, nRetries);
 }
 
 bool SnmpMgrRequest(LPSNMP_MGR_SESSION pSession, uint8_t requestType, SnmpVarBindList* pBindings,
@@ -239,7 +271,19 @@ bool SnmpMgrRequest(LPSNMP_MGR_SESSION pSession, uint8_t requestType, SnmpVarBin
     SetLastError(SNMP_MGMTAPI_INVALID_SESSION);
     return false;
   }
-  return pSession->Request(requestType, pBindings, pnErrorStatus, pnErrorIndex);
+  return pSession->Request(requestType, 0, 0, pBindings, pnErrorStatus, pnErrorIndex);
+}
+
+bool SnmpMgrRequestBulk(LPSNMP_MGR_SESSION pSession, int32_t nMaxRepetitions,
+                        SnmpVarBindList* pBindings, int32_t* pnErrorStatus, int32_t* pnErrorIndex) {
+  // SNMPv1 has no GETBULK (RFC 3416 is SNMPv2's).
+  if (pSession == nullptr || pSession->IsVersion1()) {
+    WSASetLastError(0);
+    SetLastError(SNMP_MGMTAPI_INVALID_SESSION);
+    return false;
+  }
+  return pSession->Request(SNMP_PDU_GETBULK, 0, nMaxRepetitions, pBindings, pnErrorStatus,
+                           pnErrorIndex);
 }
 
 bool SnmpMgrClose(LPSNMP_MGR_SESSION pSession) {

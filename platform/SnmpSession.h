@@ -1,5 +1,6 @@
-// The SNMPv1 manager: a session with one agent over UDP, and requests of
-// one kind (GET or GET-NEXT) with a list of bindings.
+// The SNMP manager: a session with one agent over UDP, SNMPv1 or SNMPv2c,
+// and requests of one kind (GET, GET-NEXT or, with SNMPv2c, GETBULK) with
+// a list of bindings.
 //
 // Tries: each request is sent once and re-sent nRetries times, each try
 // waiting nTimeoutMs milliseconds for the answer, so an agent that never
@@ -8,8 +9,8 @@
 //
 // Answers: every request has a fresh request-id, kept by its re-sends, so a
 // late answer to an earlier try of the same request is taken. Only a
-// GetResponse from the agent's address and port, with version 0 (SNMPv1),
-// the session's community and the request's id is taken. Every other
+// GetResponse from the agent's address and port, with the session's
+// version, community and the request's id is taken. Every other
 // datagram (an answer to an earlier request, other senders, malformed
 // bytes) is dropped and the wait goes on until the time-out.
 //
@@ -34,12 +35,17 @@ constexpr int c_nSnmpPort = 161;
 class CSnmpSession;
 using LPSNMP_MGR_SESSION = CSnmpSession*;
 
-// Opens a session with the agent szAgent (a host name or a dotted IPv4
-// address) on UDP port nPort. Names in the "invalid" domain fail at once,
-// without a name server being asked (RFC 6761). Null on failure (SNMP_MGR_ERROR_RESOLVE,
-// SNMP_MGR_ERROR_SOCKET). The caller closes it with SnmpMgrClose.
+// Opens a session with the agent szAgent on UDP port nPort, speaking
+// SNMPv1 (nVersion 1) or SNMPv2c (nVersion 2). The agent is a host name, a
+// dotted IPv4 address or an IPv6 address (with a zone where it needs one:
+// "fe80::1%eth0"). A name is reached over IPv4 when it has an IPv4
+// address, over IPv6 only when it has none. Names in the "invalid" domain
+// fail at once, without a name server being asked (RFC 6761). Null on
+// failure (SNMP_MGR_ERROR_RESOLVE, SNMP_MGR_ERROR_SOCKET). The caller
+// closes it with SnmpMgrClose.
 [[nodiscard]] LPSNMP_MGR_SESSION SnmpMgrOpen(const char* szAgent, const char* szCommunity,
-                                             int nTimeoutMs, int nRetries, int nPort = c_nSnmpPort);
+                                             int nTimeoutMs, int nRetries, int nPort = c_nSnmpPort,
+                                             int nVersion = 1);
 
 // Sends a request of type requestType (SNMP_PDU_GET or SNMP_PDU_GETNEXT)
 // for the bindings of *pBindings and waits for the answer. True when an
@@ -50,6 +56,13 @@ using LPSNMP_MGR_SESSION = CSnmpSession*;
 [[nodiscard]] bool SnmpMgrRequest(LPSNMP_MGR_SESSION pSession, uint8_t requestType,
                                   SnmpVarBindList* pBindings, int32_t* pnErrorStatus,
                                   int32_t* pnErrorIndex);
+
+// Sends a GETBULK request (SNMPv2c sessions) with non-repeaters 0 and
+// max-repetitions nMaxRepetitions for the bindings of *pBindings; answers
+// as SnmpMgrRequest.
+[[nodiscard]] bool SnmpMgrRequestBulk(LPSNMP_MGR_SESSION pSession, int32_t nMaxRepetitions,
+                                      SnmpVarBindList* pBindings, int32_t* pnErrorStatus,
+                                      int32_t* pnErrorIndex);
 
 // Closes the session and frees it. False for a null session.
 bool SnmpMgrClose(LPSNMP_MGR_SESSION pSession);

@@ -297,15 +297,23 @@ void CTestAgent::Serve() {
 std::vector<std::string> CTestAgent::Answer(std::string_view request, bool* pbFromOtherPort) {
   const int nRequest = m_nRequests.load();
   CSnmpMessage message;
-  if (!DecodeSnmpMessage(request, &message) || message.nVersion != 0 ||
+  if (!DecodeSnmpMessage(request, &message) ||
+      (message.nVersion != SNMP_VERSION_1 && message.nVersion != SNMP_VERSION_2C) ||
       message.strCommunity != m_strCommunity ||
-      (message.pduType != SNMP_PDU_GET && message.pduType != SNMP_PDU_GETNEXT))
+      (message.pduType != SNMP_PDU_GET && message.pduType != SNMP_PDU_GETNEXT &&
+       (message.pduType != SNMP_PDU_GETBULK || message.nVersion == SNMP_VERSION_1)))
     return {};
   if (m_misbehaviour.nSilentAfter >= 0 && nRequest > m_misbehaviour.nSilentAfter) return {};
   if (m_misbehaviour.setErrorRequests.count(nRequest) > 0) {
     message.nErrorStatus = m_misbehaviour.nErrorStatus;
     message.nErrorIndex = 1;
+  } else if (message.nVersion == SNMP_VERSION_2C && !m_misbehaviour.bVersion1Errors) {
+    RespondVersion2(&message);
   } else {
+    // SNMPv1 (a GETBULK, asked of an agent that answers as SNMPv1 does,
+    // is answered as a GET-NEXT).
+    message.nErrorStatus = 0;
+    message.nErrorIndex = 0;
     Respond(&message);
   }
   message.pduType = SNMP_PDU_RESPONSE;
@@ -338,6 +346,66 @@ std::vector<std::string> CTestAgent::Answer(std::string_view request, bool* pbFr
   *pbFromOtherPort = m_misbehaviour.bOtherPortFirst;
   arrOut.push_back(strAnswer);
   return arrOut;
+}
+
+void CTestAgent::RespondVersion2(CSnmpMessage* pMessage) const {
+  const SnmpVarBindList request = pMessage->bindings;
+  const auto exception = [](uint8_t tag) {
+    AsnAny value;
+    value.asnType = tag;
+    return value;
+  };
+  // The record after name, or endOfMibView.
+  const auto next = [&](const AsnObjectIdentifier& name) {
+    SnmpVarBind varBind{name, exception(SNMP_EXCEPTION_ENDOFMIBVIEW)};
+    const auto it = m_records.upper_bound(name.ids);
+    if (it != m_records.end()) varBind = {{it->first}, it->second};
+    return varBind;
+  };
+  SnmpVarBindList answer;
+  if (pMessage->pduType == SNMP_PDU_GET) {
+    for (const SnmpVarBind& asked : request) {
+      const auto it = m_records.find(asked.name.ids);
+      if (it != m_records.end()) {
+        answer.push_back({asked.name, it->second});
+        continue;
+      }
+      std::vector<uint32_t> parent = asked.name.ids;
+      if (!parent.empty()) parent.pop_back();
+      const auto itBelow = m_records.lower_bound(parent);
+      const bool bObjectKnown = itBelow != m_records.end() && itBelow->first.size() >= parent.size() &&
+                                std::equal(parent.begin(), parent.end(), itBelow->first.begin());
+      answer.push_back({asked.name, exception(bObjectKnown ? SNMP_EXCEPTION_NOSUCHINSTANCE
+                                                           : SNMP_EXCEPTION_NOSUCHOBJECT)});
+    }
+  } else if (pMessage->pduType == SNMP_PDU_GETNEXT) {
+    for (const SnmpVarBind& asked : request) answer.push_back(next(asked.name));
+  } else {
+    // GETBULK (RFC 3416 4.2.3): the non-repeaters once, the rest repeated.
+    const size_t nNonRepeaters = static_cast<size_t>(std::clamp<int32_t>(pMessage->nErrorStatus, 0, static_cast<int32_t>(request.size())));
+    const int nRepetitions = m_misbehaviour.nBulkRepetitions > 0 ? m_misbehaviour.nBulkRepetitions
+                                                                 : std::max<int32_t>(pMessage->nErrorIndex, 0);
+    for (size_t i = 0; i < nNonRepeaters; ++i) answer.push_back(next(request[i].name));
+    std::vector<AsnObjectIdentifier> arrLast;
+    for (size_t i = nNonRepeaters; i < request.size(); ++i) arrLast.push_back(request[i].name);
+    for (int r = 0; r < nRepetitions && !arrLast.empty(); ++r) {
+      bool bAllEnded = true;
+      for (AsnObjectIdentifier& last : arrLast) {
+        answer.push_back(next(last));
+        last = answer.back().name;
+        bAllEnded = bAllEnded && answer.back().value.asnType == SNMP_EXCEPTION_ENDOFMIBVIEW;
+      }
+      if (bAllEnded) break;
+    }
+  }
+  pMessage->nErrorStatus = SNMP_ERRORSTATUS_NOERROR;
+  pMessage->nErrorIndex = 0;
+  if (m_misbehaviour.nMaxBindings > 0 && answer.size() > static_cast<size_t>(m_misbehaviour.nMaxBindings)) {
+    pMessage->nErrorStatus = SNMP_ERRORSTATUS_TOOBIG;
+    pMessage->bindings = request;
+    return;
+  }
+  pMessage->bindings = std::move(answer);
 }
 
 void CTestAgent::Respond(CSnmpMessage* pMessage) const {

@@ -1,12 +1,16 @@
-// An SNMPv1 agent for tests and benchmarks, serving loopback addresses.
+// An SNMPv1 and SNMPv2c agent for tests and benchmarks, serving loopback
+// addresses.
 //
 // It serves OID/value records (added one by one or loaded from snmpsim's
 // ".snmprec" text: "OID|TAG|VALUE" lines, numeric tags, an "x" after the
-// tag for a hexadecimal value) and answers GET and GET-NEXT as an SNMPv1
-// agent does: an unknown name or a GET-NEXT past the last record gives
-// noSuchName (error status 2) with the index of the binding and the
-// request's bindings. Datagrams with another version or community, other
-// PDUs and malformed bytes get no answer.
+// tag for a hexadecimal value). It answers SNMPv1 GET and GET-NEXT as an
+// SNMPv1 agent does: an unknown name or a GET-NEXT past the last record
+// gives noSuchName (error status 2) with the index of the binding and the
+// request's bindings. It answers SNMPv2c GET, GET-NEXT and GETBULK as
+// RFC 3416 says: noSuchObject (no record below the name's parent) or
+// noSuchInstance for a GET, endOfMibView past the last record. Datagrams
+// with another version or community, other PDUs and malformed bytes get
+// no answer.
 //
 // It can be told to misbehave (CMisbehaviour), and it counts the requests
 // it received. One thread serves every address given to Start(); Stop()
@@ -46,6 +50,15 @@ class CTestAgent {
     // Records (dotted OIDs, no leading dot) whose value goes out as an
     // INTEGER of six content bytes, which no manager can read.
     std::set<std::string> setUnreadable{};
+    // SNMPv2c: an answer of more bindings than this is refused with tooBig;
+    // 0: no limit.
+    int nMaxBindings = 0;
+    // SNMPv2c: GETBULK answered with this many repetitions whatever the
+    // request asked for; 0: as asked.
+    int nBulkRepetitions = 0;
+    // SNMPv2c requests answered as an SNMPv1 agent would (noSuchName
+    // errors instead of exception values), in SNMPv2c messages.
+    bool bVersion1Errors = false;
   };
 
   CTestAgent();
@@ -79,6 +92,7 @@ class CTestAgent {
   // The datagrams to send for one request, in order (empty: no answer).
   std::vector<std::string> Answer(std::string_view request, bool* pbFromOtherPort);
   void Respond(CSnmpMessage* pMessage) const;
+  void RespondVersion2(CSnmpMessage* pMessage) const;
 
   std::map<std::vector<uint32_t>, AsnAny> m_records;  // in OID order
   std::string m_strCommunity = "qzvtrk";

@@ -41,6 +41,8 @@ class WalkTest : public LogFixture {
   }
   void TearDown() override {
     g_nPort = c_nDefaultPort;
+    g_nVersion = c_nDefaultVersion;
+    g_nMaxRepetitions = c_nDefaultMaxRepetitions;
     LogFixture::TearDown();
   }
   void StartAgent(const std::string& strRecords = c_szRecords,
@@ -283,6 +285,92 @@ TEST_F(WalkTest, SaveXmlWritesTheWalkedEntries) {
   m_mib.m_mapResults.ForEach([&](const std::string& strKey, const std::string&) { arrMapOrder.push_back(strKey); });
   EXPECT_EQ(arrOids, arrMapOrder);
   EXPECT_EQ(arrOids.size(), 5u);
+}
+
+// SNMPv2c walks: the same steps, with GETBULK and the v2 exceptions.
+class Version2WalkTest : public WalkTest {
+ protected:
+  void SetUp() override {
+    WalkTest::SetUp();
+    g_nVersion = 2;
+  }
+  std::vector<std::string> AllKeys() const {
+    return {"1.3.6.1.2.1.1.1.0", "1.3.6.1.2.1.1.2.0", "1.3.6.1.2.1.1.3.0", "1.3.6.1.2.1.1.5.0",
+            "1.3.6.1.2.1.2.1.0"};
+  }
+};
+
+TEST_F(Version2WalkTest, BulkWalkEndsAtTheEndOfTheView) {
+  g_nMaxRepetitions = 10;
+  StartAgent();
+  EXPECT_EQ(Walk("system.sysDescr.0", true), 0);
+  EXPECT_EQ(Keys(), AllKeys());
+  // The GET, then one GETBULK answered with the four records that follow
+  // and endOfMibView: no request after it, no error-budget tail.
+  EXPECT_EQ(m_agent.RequestCount(), 2);
+  const auto arrTexts = LogTexts();
+  EXPECT_THAT(arrTexts, Contains("127.0.0.1|0,0"));
+  EXPECT_THAT(arrTexts, Not(Contains(HasSubstr(",130"))));
+  EXPECT_THAT(m_strConsole, HasSubstr("target[127.0.0.1]error:0\n"));
+}
+
+TEST_F(Version2WalkTest, GetNextWalkEndsAtTheEndOfTheView) {
+  g_nMaxRepetitions = 0;
+  StartAgent();
+  EXPECT_EQ(Walk("system.sysDescr.0", true), 0);
+  EXPECT_EQ(Keys(), AllKeys());
+  EXPECT_EQ(m_agent.RequestCount(), 1 + 4 + 1);
+}
+
+TEST_F(Version2WalkTest, SmallRepetitionsTakeSeveralRequests) {
+  g_nMaxRepetitions = 2;
+  StartAgent();
+  EXPECT_EQ(Walk("system.sysDescr.0", true), 0);
+  EXPECT_EQ(Keys(), AllKeys());
+  // GET; 2 records; 2 records; endOfMibView.
+  EXPECT_EQ(m_agent.RequestCount(), 4);
+}
+
+TEST_F(Version2WalkTest, TooBigAsksForFewerWithoutCounting) {
+  g_nMaxRepetitions = 10;
+  std::string strRecords = c_szRecords;
+  for (int i = 1; i <= 20; ++i) strRecords += "1.3.6.1.2.1.2.2.1.1." + std::to_string(i) + "|2|" + std::to_string(i) + "\n";
+  StartAgent(strRecords, {.nMaxBindings = 3});
+  EXPECT_EQ(Walk("system.sysDescr.0", true), 0);
+  EXPECT_EQ(m_mib.m_mapResults.GetCount(), 25u);
+  // GET; 10 and 5 refused; then 2 at a time: 24 records and the end.
+  EXPECT_EQ(m_agent.RequestCount(), 1 + 2 + 13);
+  EXPECT_THAT(LogTexts(), Contains("127.0.0.1|0,0"));
+}
+
+TEST_F(Version2WalkTest, AgentThatIgnoresMaxRepetitions) {
+  g_nMaxRepetitions = 10;
+  StartAgent(c_szRecords, {.nBulkRepetitions = 1});
+  EXPECT_EQ(Walk("system.sysDescr.0", true), 0);
+  EXPECT_EQ(Keys(), AllKeys());
+  EXPECT_EQ(m_agent.RequestCount(), 1 + 4 + 1);
+}
+
+TEST_F(Version2WalkTest, AgentAnsweringWithVersion1ErrorsEndsOnTheErrorBudget) {
+  g_nMaxRepetitions = 10;
+  StartAgent(c_szRecords, {.bVersion1Errors = true});
+  EXPECT_EQ(Walk("system.sysDescr.0", true), 0);
+  EXPECT_EQ(Keys(), AllKeys());
+  // One object per answer, then eleven noSuchName answers.
+  EXPECT_EQ(m_agent.RequestCount(), 5 + 11);
+  EXPECT_THAT(LogTexts(), Contains("127.0.0.1|2,1"));
+}
+
+TEST_F(Version2WalkTest, GetOfAMissingInstanceStoresTheException) {
+  StartAgent();
+  EXPECT_EQ(Walk("system.sysContact.0", false), 0);
+  EXPECT_EQ(Walk(".1.3.6.1.2.1.1.5.1", false), 0);
+  std::string strValue;
+  ASSERT_TRUE(m_mib.m_mapResults.Lookup("1.3.6.1.2.1.1.4.0", &strValue));
+  EXPECT_EQ(strValue, "Type.128") << "noSuchObject: nothing below system.sysContact";
+  ASSERT_TRUE(m_mib.m_mapResults.Lookup("1.3.6.1.2.1.1.5.1", &strValue));
+  EXPECT_EQ(strValue, "Type.129") << "noSuchInstance: sysName has instance 0 only";
+  EXPECT_EQ(m_agent.RequestCount(), 2);
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "platform/SnmpSession.h"
 
+#include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -60,7 +61,7 @@ bool IsInvalidDomain(std::string_view strName) {
 // when it does not resolve.
 bool ResolveAgent(const char* szAgent, uint16_t uPort, sockaddr_storage* pAgent, socklen_t* pnLen) {
   if (IsInvalidDomain(szAgent)) return false;
-  const bool bIpv6Literal = std::strchr(szAgent, ':') != nullptr;
+  const bool bIpv6Literal = IsIpv6Literal(szAgent);
   int nGai = EAI_NONAME;
   addrinfo* pResult = nullptr;
   for (const int nFamily : {AF_INET, AF_INET6}) {
@@ -262,6 +263,12 @@ LPSNMP_MGR_SESSION SnmpMgrOpen(const char* szAgent, const char* szCommunity, int
   SetLastError(SNMP_MGR_OK);
   return new CSnmpSession(nFd, nVersion == 2 ? SNMP_VERSION_2C : SNMP_VERSION_1, szCommunity,
                           nTimeoutMs, nRetries);
+}
+
+bool IsIpv6Literal(std::string_view strText) {
+  const std::string strAddress(strText.substr(0, strText.find('%')));
+  in6_addr address{};
+  return inet_pton(AF_INET6, strAddress.c_str(), &address) == 1;
 }
 
 bool SnmpMgrRequest(LPSNMP_MGR_SESSION pSession, uint8_t requestType, SnmpVarBindList* pBindings,

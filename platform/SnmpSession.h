@@ -26,6 +26,7 @@
 #define MIBSCAN_PLATFORM_SNMPSESSION_H_
 
 #include <cstdint>
+#include <string_view>
 
 #include "platform/Ber.h"
 
@@ -56,6 +57,10 @@ using LPSNMP_MGR_SESSION = CSnmpSession*;
 [[nodiscard]] bool SnmpMgrRequest(LPSNMP_MGR_SESSION pSession, uint8_t requestType,
                                   SnmpVarBindList* pBindings, int32_t* pnErrorStatus,
                                   int32_t* pnErrorIndex);
+
+// True when strText is an IPv6 address, with or without a zone
+// ("fe80::1%eth0").
+[[nodiscard]] bool IsIpv6Literal(std::string_view strText);
 
 // Sends a GETBULK request (SNMPv2c sessions) with non-repeaters 0 and
 // max-repetitions nMaxRepetitions for the bindings of *pBindings; answers

@@ -166,6 +166,44 @@ TEST_F(SnmpSessionTest, ErrorStatusComesBackWithTheAnswer) {
   SnmpMgrClose(pSession);
 }
 
+// IPv6: a literal, with or without a zone, is reached over IPv6; a
+// version 2 session speaks SNMPv2c and can ask in bulk.
+TEST_F(SnmpSessionTest, Ipv6AgentsAndBulkRequests) {
+  m_agent.SetMisbehaviour({});
+  ASSERT_TRUE(m_agent.Start({"::1"}));
+  for (const char* szAgent : {"::1", "0:0:0:0:0:0:0:1"}) {
+    SCOPED_TRACE(szAgent);
+    LPSNMP_MGR_SESSION pSession = SnmpMgrOpen(szAgent, "qzvtrk", 1000, 0, m_agent.Port(), 2);
+    ASSERT_NE(pSession, nullptr) << GetLastError() << " " << WSAGetLastError();
+    SnmpVarBindList bindings = Binding("system.sysDescr.0");
+    int32_t nStatus = -1;
+    int32_t nIndex = -1;
+    ASSERT_TRUE(SnmpMgrRequestBulk(pSession, 3, &bindings, &nStatus, &nIndex));
+    EXPECT_EQ(nStatus, 0);
+    ASSERT_EQ(bindings.size(), 3u);
+    EXPECT_EQ(OidToText(bindings[2].name), "1.3.6.1.2.1.1.5.0");
+    EXPECT_TRUE(SnmpMgrClose(pSession));
+  }
+  // SNMPv1 has no GETBULK.
+  LPSNMP_MGR_SESSION pSession = SnmpMgrOpen("::1", "qzvtrk", 1000, 0, m_agent.Port(), 1);
+  SnmpVarBindList bindings = Binding("system.sysDescr.0");
+  int32_t nStatus = -1;
+  int32_t nIndex = -1;
+  EXPECT_FALSE(SnmpMgrRequestBulk(pSession, 3, &bindings, &nStatus, &nIndex));
+  EXPECT_EQ(GetLastError(), SNMP_MGMTAPI_INVALID_SESSION);
+  EXPECT_TRUE(SnmpMgrClose(pSession));
+  // A link-local address with its zone resolves (whether the system can
+  // route to it is another matter).
+  LPSNMP_MGR_SESSION pZoned = SnmpMgrOpen("fe80::1%lo", "qzvtrk", 1000, 0, m_agent.Port(), 2);
+  if (pZoned == nullptr) {
+    EXPECT_NE(GetLastError(), SNMP_MGR_ERROR_RESOLVE);
+  }
+  SnmpMgrClose(pZoned);
+  EXPECT_TRUE(IsIpv6Literal("fe80::1%eth0"));
+  EXPECT_FALSE(IsIpv6Literal("127.0.0.1"));
+  EXPECT_FALSE(IsIpv6Literal("localhost"));
+}
+
 TEST(SnmpMgrOpenTest, UnresolvableHostFails) {
   EXPECT_EQ(SnmpMgrOpen("no-such-agent.invalid", "qzvtrk", 100, 0), nullptr);
   EXPECT_EQ(GetLastError(), SNMP_MGR_ERROR_RESOLVE);

@@ -5,6 +5,7 @@
 
 #include "driver/Settings.h"
 #include "platform/MbString.h"
+#include "platform/SnmpSession.h"
 #include "platform/Utf8Converter.h"
 #include "result/XmlDoc.h"
 
@@ -20,11 +21,22 @@ bool IsFileNamePart(std::string_view text) {
   return true;
 }
 
+std::string FileNameOfTarget(const std::string& strTarget) {
+  if (!IsIpv6Literal(strTarget)) return strTarget;
+  std::string strName = strTarget;
+  for (char& ch : strName) {
+    if (ch == ':') ch = '-';
+    if (ch == '%') ch = 's';
+  }
+  return strName;
+}
+
 bool MakeResultPath(const std::string& strBaseDir, const std::string& strTarget,
                     const std::string& strStartOid, std::string* pstrPath) {
-  if (!IsFileNamePart(strTarget) || !IsFileNamePart(strStartOid)) return false;
+  const std::string strName = FileNameOfTarget(strTarget);
+  if (!IsFileNamePart(strName) || !IsFileNamePart(strStartOid)) return false;
   const std::string strSuffix = strStartOid.empty() ? std::string() : "_[" + strStartOid + "]";
-  *pstrPath = strBaseDir + "/" + strTarget + strSuffix + ".xml";
+  *pstrPath = strBaseDir + "/" + strName + strSuffix + ".xml";
   return true;
 }
 

@@ -20,8 +20,15 @@ constexpr char c_szResultTemplate[] = "<?xml version=\"1.0\" encoding=\"UTF-8\" 
 // the base directory or make a name the operator did not ask for.
 [[nodiscard]] bool IsFileNamePart(std::string_view text);
 
+// The part of a result file's name that stands for strTarget: the target
+// as typed, except that an IPv6 address has each ":" written as "-" and
+// each "%" as "s" ("::1" gives "--1", "fe80::1%2" gives "fe80--1s2"), as
+// Windows writes IPv6 addresses in UNC names.
+[[nodiscard]] std::string FileNameOfTarget(const std::string& strTarget);
+
 // The result file's path in *pstrPath; false, with *pstrPath unchanged,
-// when the target or the start OID cannot stand in a file name.
+// when the target's file name part (FileNameOfTarget) or the start OID
+// cannot stand in a file name.
 [[nodiscard]] bool MakeResultPath(const std::string& strBaseDir, const std::string& strTarget,
                                   const std::string& strStartOid, std::string* pstrPath);
 

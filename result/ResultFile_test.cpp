@@ -87,6 +87,22 @@ TEST_F(ResultFileTest, FileNamesCarryTheStartOid) {
   EXPECT_TRUE(fs::exists(m_strBase + "/10.1.2.3_[system.sysName.0].xml"));
 }
 
+TEST_F(ResultFileTest, Ipv6AddressesAreWrittenAsWindowsWritesThem) {
+  std::string strPath;
+  ASSERT_TRUE(MakeResultPath("/scan", "::1", "", &strPath));
+  EXPECT_EQ(strPath, "/scan/--1.xml");
+  ASSERT_TRUE(MakeResultPath("/scan", "fe80::1%2", "system.sysName.0", &strPath));
+  EXPECT_EQ(strPath, "/scan/fe80--1s2_[system.sysName.0].xml");
+  ASSERT_TRUE(MakeResultPath("/scan", "fe80::1%eth0", "", &strPath));
+  EXPECT_EQ(strPath, "/scan/fe80--1seth0.xml");
+  // Only addresses: other names with ":" or "%" keep them, or are refused.
+  EXPECT_FALSE(MakeResultPath("/scan", "host:161", "", &strPath));
+  EXPECT_FALSE(MakeResultPath("/scan", "::1/64", "", &strPath)) << "not an address";
+  ASSERT_TRUE(MakeResultPath("/scan", "50%", "", &strPath));
+  EXPECT_EQ(strPath, "/scan/50%.xml");
+  EXPECT_FALSE(MakeResultPath("/scan", "::1", "a*b", &strPath));
+}
+
 TEST_F(ResultFileTest, NamesThatCannotBeFilesWriteNothing) {
   m_map["1.3.6.1.2.1.1.5.0"] = "x";
   for (const char* szTarget : {"../evil", "a/b", "a*b", "a?b", "a\\b", "a:b", "a|b", "a\"b",

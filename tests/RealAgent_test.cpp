@@ -3,6 +3,7 @@
 // configuration, compared with what net-snmp's own snmpwalk reads from the
 // same agent.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -10,6 +11,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -32,11 +34,14 @@ bool FindSnmpd(std::string* pstrDir, int* pnPort) {
   return static_cast<bool>(portFile >> *pnPort);
 }
 
-// Runs snmpwalk of .1.3 with extra output options; its lines.
-std::vector<std::string> Snmpwalk(const std::string& strDir, int nPort, const std::string& strOptions) {
+// Runs a walk of .1.3 (snmpwalk -v1 unless strTool says otherwise) of the
+// agent at strAddress with extra output options; its lines.
+std::vector<std::string> Snmpwalk(const std::string& strDir, int nPort, const std::string& strOptions,
+                                  const std::string& strTool = "snmpwalk -v1",
+                                  const std::string& strAddress = "127.0.0.1") {
   const std::string strCommand = "SNMP_PERSISTENT_DIR=" + strDir + "/persist SNMPCONFPATH=" + strDir +
-                                 " snmpwalk -v1 -c qzvtrk -On -m '' -t 2 -r 1 " + strOptions +
-                                 " 127.0.0.1:" + std::to_string(nPort) + " .1.3 2>/dev/null";
+                                 " " + strTool + " -c qzvtrk -On -m '' -t 2 -r 1 " + strOptions + " " +
+                                 strAddress + ":" + std::to_string(nPort) + " .1.3 2>/dev/null";
   std::vector<std::string> arrLines;
   FILE* pPipe = popen(strCommand.c_str(), "r");
   if (pPipe == nullptr) return arrLines;
@@ -44,25 +49,32 @@ std::vector<std::string> Snmpwalk(const std::string& strDir, int nPort, const st
   while (std::fgets(szLine, sizeof szLine, pPipe) != nullptr) {
     std::string strLine = szLine;
     if (!strLine.empty() && strLine.back() == '\n') strLine.pop_back();
+    // SNMPv2c walks end with the agent's endOfMibView, which is no object.
+    if (strLine.find("No more variables left in this MIB View") != std::string::npos) continue;
     if (strLine.size() > 1 && strLine[0] == '.') arrLines.push_back(strLine);
   }
   pclose(pPipe);
   return arrLines;
 }
 
-// The OIDs that "snmpwalk -v1 -On" lists from .1.3, without the dot.
-std::vector<std::string> SnmpwalkOids(const std::string& strDir, int nPort) {
+// The OIDs that "snmpwalk -v1 -On" (or strTool) lists from .1.3, without the dot.
+std::vector<std::string> SnmpwalkOids(const std::string& strDir, int nPort,
+                                      const std::string& strTool = "snmpwalk -v1",
+                                      const std::string& strAddress = "127.0.0.1") {
   std::vector<std::string> arrOids;
-  for (const std::string& strLine : Snmpwalk(strDir, nPort, "")) arrOids.push_back(strLine.substr(1, strLine.find(' ') - 1));
+  for (const std::string& strLine : Snmpwalk(strDir, nPort, "", strTool, strAddress))
+    arrOids.push_back(strLine.substr(1, strLine.find(' ') - 1));
   return arrOids;
 }
 
 // OID (no leading dot) -> value as snmpwalk shows it, for the types that
 // mibscan shows the same way: strings, OIDs, integers, counters, gauges,
 // addresses and (with -Ot) time ticks as raw numbers.
-std::map<std::string, std::string> SnmpwalkValues(const std::string& strDir, int nPort) {
+std::map<std::string, std::string> SnmpwalkValues(const std::string& strDir, int nPort,
+                                                  const std::string& strTool = "snmpwalk -v1",
+                                                  std::set<std::string>* psetCounter64 = nullptr) {
   std::map<std::string, std::string> mapValues;
-  for (const std::string& strLine : Snmpwalk(strDir, nPort, "-Oe -Ot -OU")) {
+  for (const std::string& strLine : Snmpwalk(strDir, nPort, "-Oe -Ot -OU", strTool)) {
     const size_t nEq = strLine.find(" = ");
     if (nEq == std::string::npos) continue;
     const std::string strOid = strLine.substr(1, nEq - 1);
@@ -75,11 +87,23 @@ std::map<std::string, std::string> SnmpwalkValues(const std::string& strDir, int
         strValue = strValue.substr(1, strValue.size() - 2);
     } else if (strType == "OID") {
       strValue = strValue.substr(1);
+    } else if (strType == "Counter64") {
+      if (psetCounter64 != nullptr) psetCounter64->insert(strOid);
     } else if (!(strType.empty() || strType == "INTEGER" || strType == "Counter32" ||
                  strType == "Gauge32" || strType == "IpAddress")) {
       continue;  // Hex-STRING and the like: shown differently
     }
     mapValues[strOid] = strValue;
+  }
+  return mapValues;
+}
+
+// OID -> value of the Counter64 objects, as snmpbulkwalk -v2c reads them now.
+std::map<std::string, std::string> Counter64Values(const std::string& strDir, int nPort) {
+  std::map<std::string, std::string> mapValues;
+  for (const std::string& strLine : Snmpwalk(strDir, nPort, "-Oe -Ot -OU", "snmpbulkwalk -v2c")) {
+    const size_t nAt = strLine.find(" = Counter64: ");
+    if (nAt != std::string::npos) mapValues[strLine.substr(1, nAt - 1)] = strLine.substr(nAt + 14);
   }
   return mapValues;
 }
@@ -275,6 +299,93 @@ TEST_F(ProgramRealAgentTest, OctetStringsComeBackByteForByte) {
   EXPECT_GE(nBase64, 1u) << "sysContact holds a byte that is no UTF-8";
   EXPECT_EQ(mapStored["1.3.6.1.2.1.1.6.0"], "B\xC3\xBCro 1");
   EXPECT_EQ(DecodeBase64(mapStored["1.3.6.1.2.1.1.4.0"]), "ops\xE9@example.invalid");
+}
+
+// SNMPv2c, with GETBULK and with GET-NEXT: the file holds exactly what
+// snmpbulkwalk -v2c lists from sysDescr.0 on, Counter64 columns included,
+// each in full decimals.
+class Version2RealAgentTest : public ProgramFixture, public ::testing::WithParamInterface<int> {};
+
+TEST_P(Version2RealAgentTest, WalkStoresWhatSnmpbulkwalkShows) {
+  std::string strDir;
+  int nPort = 0;
+  if (std::getenv("MIBSCAN_SNMPD_DIR") == nullptr) GTEST_SKIP() << "run through ctest";
+  ASSERT_TRUE(FindSnmpd(&strDir, &nPort));
+  WriteConfig(nPort, 2000, 1, 0, "Version=2\nMaxRepetitions=" + std::to_string(GetParam()) + "\n");
+  const std::string strBulk = "snmpbulkwalk -v2c";
+  const auto arrAll = SnmpwalkOids(strDir, nPort, strBulk);
+  std::set<std::string> setCounter64;
+  const auto mapBefore = SnmpwalkValues(strDir, nPort, strBulk, &setCounter64);
+  const auto mapHcBefore = Counter64Values(strDir, nPort);
+  Run({"oid", "", "127.0.0.1"});
+  const auto mapHcAfter = Counter64Values(strDir, nPort);
+  const auto mapAfter = SnmpwalkValues(strDir, nPort, strBulk);
+  std::map<std::string, std::string> mapStored;
+  for (const auto& [strOid, strValue] : ReadXml("127.0.0.1.xml")) mapStored[strOid] = strValue;
+  ExpectSnmpwalkResults(mapStored, arrAll, mapBefore, mapAfter);
+  // Counter64: full decimals, between what snmpbulkwalk read before and after.
+  ASSERT_GT(setCounter64.size(), 3u) << "ifXTable's HC counters";
+  for (const std::string& strOid : setCounter64) {
+    const std::string& strOurs = mapStored[strOid];
+    ASSERT_FALSE(strOurs.empty()) << strOid;
+    ASSERT_EQ(strOurs.find_first_not_of("0123456789"), std::string::npos) << strOid << " " << strOurs;
+    EXPECT_GE(std::stoull(strOurs), std::stoull(mapHcBefore.at(strOid))) << strOid;
+    EXPECT_LE(std::stoull(strOurs), std::stoull(mapHcAfter.at(strOid))) << strOid;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Repetitions, Version2RealAgentTest, ::testing::Values(10, 0));
+
+// A GET of what the agent does not have stores the exception it answered.
+TEST_F(ProgramRealAgentTest, Version2GetOfMissingObjectsStoresTheException) {
+  std::string strDir;
+  int nPort = 0;
+  if (std::getenv("MIBSCAN_SNMPD_DIR") == nullptr) GTEST_SKIP() << "run through ctest";
+  ASSERT_TRUE(FindSnmpd(&strDir, &nPort));
+  WriteConfig(nPort, 2000, 1, 0, "Version=2\n");
+  Run({"oid", ".1.3.6.1.2.1.1.5.1", "127.0.0.1"});
+  Run({"oid", ".1.3.6.1.2.1.1.99.0", "127.0.0.1"});
+  using CRecord = std::pair<std::string, std::string>;
+  EXPECT_EQ(ReadXml("127.0.0.1_[.1.3.6.1.2.1.1.5.1].xml"),
+            std::vector<CRecord>{CRecord("1.3.6.1.2.1.1.5.1", "Type.129")})
+      << "snmpd: No Such Instance";
+  EXPECT_EQ(ReadXml("127.0.0.1_[.1.3.6.1.2.1.1.99.0].xml"),
+            std::vector<CRecord>{CRecord("1.3.6.1.2.1.1.99.0", "Type.128")})
+      << "snmpd: No Such Object";
+}
+
+// snmpd on [::1]: reached through the literal, and through a name that
+// resolves to ::1 only.
+TEST_F(ProgramRealAgentTest, Ipv6AgentIsWalkedThroughItsAddressAndItsName) {
+  std::string strDir;
+  int nPort = 0;
+  if (std::getenv("MIBSCAN_SNMPD_DIR") == nullptr) GTEST_SKIP() << "run through ctest";
+  ASSERT_TRUE(FindSnmpd(&strDir, &nPort));
+  WriteConfig(nPort, 2000, 1);
+  const auto arrAll = SnmpwalkOids(strDir, nPort, "snmpwalk -v1", "udp6:[::1]");
+  const auto itStart = std::find(arrAll.begin(), arrAll.end(), "1.3.6.1.2.1.1.1.0");
+  ASSERT_NE(itStart, arrAll.end());
+  std::set<std::string> setExpected(itStart, arrAll.end());
+  const CProcessResult result = Run({"oid", "", "::1"});
+  EXPECT_EQ(Lines(result.strOutput, "target[::1]error:"), std::vector<std::string>{"target[::1]error:0"})
+      << "the console keeps the target as typed";
+  std::set<std::string> setStored;
+  for (const auto& record : ReadXml("--1.xml")) setStored.insert(record.first);
+  EXPECT_EQ(setStored, setExpected);
+
+  // "localhost" with an IPv6 address only: a private hosts file (and no
+  // name server) in a mount namespace of mibscan's own.
+  if (geteuid() != 0) GTEST_SKIP() << "a private hosts file needs root (unshare -m)";
+  m_dir.WriteFile("hosts", "::1 localhost\n");
+  m_dir.WriteFile("nsswitch.conf", "hosts: files\n");
+  const std::string strScript = "mount --bind '" + Path("hosts") + "' /etc/hosts && mount --bind '" +
+                                Path("nsswitch.conf") + "' /etc/nsswitch.conf && exec '" + m_strExe +
+                                "' oid '' localhost";
+  const CProcessResult named = RunProcess("/usr/bin/unshare", {"-m", "/bin/sh", "-c", strScript}, 120);
+  ASSERT_EQ(named.nExitCode, 0) << named.strOutput;
+  setStored.clear();
+  for (const auto& record : ReadXml("localhost.xml")) setStored.insert(record.first);
+  EXPECT_EQ(setStored, setExpected);
 }
 
 }  // namespace

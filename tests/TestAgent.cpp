@@ -19,20 +19,31 @@ namespace {
 
 using CClock = std::chrono::steady_clock;
 
+// A UDP socket bound to strAddress (IPv4 or IPv6) and uPort (0: any).
 int BindUdp(const std::string& strAddress, uint16_t uPort, uint16_t* puBound) {
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_port = htons(uPort);
-  if (inet_pton(AF_INET, strAddress.c_str(), &addr.sin_addr) != 1) return -1;
-  const int nFd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+  sockaddr_storage addr{};
+  socklen_t nLen = 0;
+  auto* pV4 = reinterpret_cast<sockaddr_in*>(&addr);
+  auto* pV6 = reinterpret_cast<sockaddr_in6*>(&addr);
+  if (inet_pton(AF_INET, strAddress.c_str(), &pV4->sin_addr) == 1) {
+    pV4->sin_family = AF_INET;
+    pV4->sin_port = htons(uPort);
+    nLen = sizeof *pV4;
+  } else if (inet_pton(AF_INET6, strAddress.c_str(), &pV6->sin6_addr) == 1) {
+    pV6->sin6_family = AF_INET6;
+    pV6->sin6_port = htons(uPort);
+    nLen = sizeof *pV6;
+  } else {
+    return -1;
+  }
+  const int nFd = socket(addr.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
   if (nFd < 0) return -1;
-  socklen_t nLen = sizeof addr;
-  if (bind(nFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+  if (bind(nFd, reinterpret_cast<sockaddr*>(&addr), nLen) != 0 ||
       getsockname(nFd, reinterpret_cast<sockaddr*>(&addr), &nLen) != 0) {
     close(nFd);
     return -1;
   }
-  *puBound = ntohs(addr.sin_port);
+  *puBound = ntohs(addr.ss_family == AF_INET6 ? pV6->sin6_port : pV4->sin_port);
   return nFd;
 }
 
@@ -156,7 +167,8 @@ bool WriteNonMinimal(std::string_view bytes, std::string* pstrOut) {
 struct CTestAgent::COutgoing {
   CClock::time_point due;
   int nFd;
-  sockaddr_in to;
+  sockaddr_storage to;
+  socklen_t nToLen;
   std::string strBytes;
 };
 
@@ -265,7 +277,7 @@ void CTestAgent::Serve() {
     if (arrPoll.back().revents & POLLIN) return;
     for (size_t i = 0; i + 1 < arrPoll.size(); ++i) {
       if (!(arrPoll[i].revents & POLLIN)) continue;
-      sockaddr_in from{};
+      sockaddr_storage from{};
       socklen_t nFromLen = sizeof from;
       const ssize_t nLen = recvfrom(arrPoll[i].fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
                                     reinterpret_cast<sockaddr*>(&from), &nFromLen);
@@ -277,9 +289,9 @@ void CTestAgent::Serve() {
       const auto due = CClock::now() + std::chrono::milliseconds(m_misbehaviour.nDelayMs);
       // The copy from the other port, when asked for, goes out first.
       if (bFromOtherPort && !arrAnswers.empty())
-        arrPending.push_back({due, m_arrOtherFds[i], from, arrAnswers.back()});
+        arrPending.push_back({due, m_arrOtherFds[i], from, nFromLen, arrAnswers.back()});
       for (const std::string& strAnswer : arrAnswers)
-        arrPending.push_back({due, arrPoll[i].fd, from, strAnswer});
+        arrPending.push_back({due, arrPoll[i].fd, from, nFromLen, strAnswer});
     }
     const auto now = CClock::now();
     for (auto it = arrPending.begin(); it != arrPending.end();) {
@@ -288,7 +300,7 @@ void CTestAgent::Serve() {
         continue;
       }
       (void)sendto(it->nFd, it->strBytes.data(), it->strBytes.size(), 0,
-                   reinterpret_cast<const sockaddr*>(&it->to), sizeof it->to);
+                   reinterpret_cast<const sockaddr*>(&it->to), it->nToLen);
       it = arrPending.erase(it);
     }
   }

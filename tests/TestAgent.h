@@ -77,7 +77,7 @@ class CTestAgent {
   void SetCommunity(std::string strCommunity) { m_strCommunity = std::move(strCommunity); }
   void SetMisbehaviour(const CMisbehaviour& misbehaviour) { m_misbehaviour = misbehaviour; }
 
-  // Serves every address in arrAddresses (loopback, 127.0.0.0/8) on one
+  // Serves every address in arrAddresses (loopback: 127.0.0.0/8, ::1) on one
   // UDP port: uPort, or when 0 one the system picks. False when a socket
   // cannot be bound.
   bool Start(const std::vector<std::string>& arrAddresses = {"127.0.0.1"}, uint16_t uPort = 0);

@@ -272,7 +272,32 @@ void AppendBase128(std::string* pstrOut, uint64_t uValue) {
 
 }  // namespace
 
-bool EncodeSnmpMessage(const CSnmpMessage& message, std::string* pstrOut) {
+namespace {
+
+bool IsPduType(uint8_t pduType) {
+  return pduType == SNMP_PDU_GET || pduType == SNMP_PDU_GETNEXT || pduType == SNMP_PDU_RESPONSE ||
+         pduType == SNMP_PDU_SET || pduType == SNMP_PDU_GETBULK || pduType == SNMP_PDU_REPORT;
+}
+
+bool DecodePduContents(std::string_view pduBytes, CSnmpMessage* pMessage) {
+  CBerReader pdu(pduBytes);
+  std::string_view requestIdBytes;
+  std::string_view statusBytes;
+  std::string_view indexBytes;
+  std::string_view bindingsBytes;
+  return pdu.ReadExpected(ASN_INTEGER, &requestIdBytes) &&
+         ParseInt32(requestIdBytes, &pMessage->nRequestId) &&
+         pdu.ReadExpected(ASN_INTEGER, &statusBytes) &&
+         ParseInt32(statusBytes, &pMessage->nErrorStatus) &&
+         pdu.ReadExpected(ASN_INTEGER, &indexBytes) &&
+         ParseInt32(indexBytes, &pMessage->nErrorIndex) &&
+         pdu.ReadExpected(ASN_SEQUENCE, &bindingsBytes) && pdu.IsEmpty() &&
+         ParseVarBinds(bindingsBytes, &pMessage->bindings);
+}
+
+}  // namespace
+
+bool EncodeSnmpPdu(const CSnmpMessage& message, std::string* pstrOut) {
   std::string strBindings;
   for (const SnmpVarBind& varBind : message.bindings) {
     std::string strName;
@@ -287,10 +312,24 @@ bool EncodeSnmpMessage(const CSnmpMessage& message, std::string* pstrOut) {
   AppendTlv(&strPdu, ASN_INTEGER, EncodeSigned(message.nErrorStatus));
   AppendTlv(&strPdu, ASN_INTEGER, EncodeSigned(message.nErrorIndex));
   AppendTlv(&strPdu, ASN_SEQUENCE, strBindings);
+  AppendTlv(pstrOut, message.pduType, strPdu);
+  return true;
+}
+
+bool DecodeSnmpPdu(std::string_view bytes, CSnmpMessage* pMessage) {
+  CBerReader reader(bytes);
+  uint8_t pduType = 0;
+  std::string_view pduBytes;
+  if (!reader.ReadElement(&pduType, &pduBytes) || !reader.IsEmpty() || !IsPduType(pduType)) return false;
+  pMessage->pduType = pduType;
+  return DecodePduContents(pduBytes, pMessage);
+}
+
+bool EncodeSnmpMessage(const CSnmpMessage& message, std::string* pstrOut) {
   std::string strMessage;
   AppendTlv(&strMessage, ASN_INTEGER, EncodeSigned(message.nVersion));
   AppendTlv(&strMessage, ASN_OCTETSTRING, message.strCommunity);
-  AppendTlv(&strMessage, message.pduType, strPdu);
+  if (!EncodeSnmpPdu(message, &strMessage)) return false;
   AppendTlv(pstrOut, ASN_SEQUENCE, strMessage);
   return true;
 }
@@ -308,25 +347,24 @@ bool DecodeSnmpMessage(std::string_view datagram, CSnmpMessage* pMessage) {
   if (!message.ReadExpected(ASN_INTEGER, &versionBytes) ||
       !ParseInt32(versionBytes, &pMessage->nVersion) ||
       !message.ReadExpected(ASN_OCTETSTRING, &communityBytes) ||
-      !message.ReadElement(&pduType, &pduBytes) || !message.IsEmpty())
-    return false;
-  if (pduType != SNMP_PDU_GET && pduType != SNMP_PDU_GETNEXT && pduType != SNMP_PDU_RESPONSE &&
-      pduType != SNMP_PDU_SET && pduType != SNMP_PDU_GETBULK)
+      !message.ReadElement(&pduType, &pduBytes) || !message.IsEmpty() || !IsPduType(pduType))
     return false;
   pMessage->strCommunity.assign(communityBytes);
   pMessage->pduType = pduType;
-
-  CBerReader pdu(pduBytes);
-  std::string_view requestIdBytes;
-  std::string_view statusBytes;
-  std::string_view indexBytes;
-  std::string_view bindingsBytes;
-  return pdu.ReadExpected(ASN_INTEGER, &requestIdBytes) &&
-         ParseInt32(requestIdBytes, &pMessage->nRequestId) &&
-         pdu.ReadExpected(ASN_INTEGER, &statusBytes) &&
-         ParseInt32(statusBytes, &pMessage->nErrorStatus) &&
-         pdu.ReadExpected(ASN_INTEGER, &indexBytes) &&
-         ParseInt32(indexBytes, &pMessage->nErrorIndex) &&
-         pdu.ReadExpected(ASN_SEQUENCE, &bindingsBytes) && pdu.IsEmpty() &&
-         ParseVarBinds(bindingsBytes, &pMessage->bindings);
+  return DecodePduContents(pduBytes, pMessage);
 }
+
+void AppendBerElement(std::string* pstrOut, uint8_t tag, std::string_view contents) {
+  AppendTlv(pstrOut, tag, contents);
+}
+
+std::string BerInteger(int64_t nValue) { return EncodeSigned(nValue); }
+
+bool ReadBerElement(std::string_view* pBytes, uint8_t* pTag, std::string_view* pContents) {
+  CBerReader reader(*pBytes);
+  if (!reader.ReadElement(pTag, pContents)) return false;
+  *pBytes = pBytes->substr(static_cast<size_t>(pContents->data() + pContents->size() - pBytes->data()));
+  return true;
+}
+
+bool ParseBerInt32(std::string_view contents, int32_t* pnValue) { return ParseInt32(contents, pnValue); }

@@ -49,6 +49,7 @@ constexpr uint8_t SNMP_PDU_GETNEXT = 0xA1;
 constexpr uint8_t SNMP_PDU_RESPONSE = 0xA2;
 constexpr uint8_t SNMP_PDU_SET = 0xA3;
 constexpr uint8_t SNMP_PDU_GETBULK = 0xA5;  // SNMPv2 (RFC 3416)
+constexpr uint8_t SNMP_PDU_REPORT = 0xA8;   // SNMPv2, used by SNMPv3 (RFC 3416, 3412)
 
 // The message's version field.
 constexpr int32_t SNMP_VERSION_1 = 0;
@@ -98,7 +99,7 @@ struct SnmpVarBind {
 using SnmpVarBindList = std::vector<SnmpVarBind>;
 
 // One SNMPv1 or SNMPv2c message: version, community and a GetRequest,
-// GetNextRequest, GetResponse, SetRequest or GetBulkRequest PDU. A
+// GetNextRequest, GetResponse, SetRequest, GetBulkRequest or Report PDU. A
 // GetBulkRequest carries its non-repeaters in nErrorStatus and its
 // max-repetitions in nErrorIndex, where its encoding has them (RFC 3416 3).
 struct CSnmpMessage {
@@ -119,9 +120,24 @@ struct CSnmpMessage {
 [[nodiscard]] bool EncodeSnmpMessage(const CSnmpMessage& message, std::string* pstrOut);
 
 // Decodes one whole datagram into *pMessage. False when the bytes are not
-// exactly one well-formed message of the five PDU types above (a binding
+// exactly one well-formed message of the six PDU types above (a binding
 // whose value alone cannot be read is kept, marked bMalformed); *pMessage
 // is then unspecified.
 [[nodiscard]] bool DecodeSnmpMessage(std::string_view datagram, CSnmpMessage* pMessage);
+
+// The PDU of message alone (its type, request-id, error fields and
+// bindings), appended to *pstrOut; as EncodeSnmpMessage.
+[[nodiscard]] bool EncodeSnmpPdu(const CSnmpMessage& message, std::string* pstrOut);
+// Decodes bytes that are exactly one PDU into the PDU fields of *pMessage.
+[[nodiscard]] bool DecodeSnmpPdu(std::string_view bytes, CSnmpMessage* pMessage);
+
+// The BER pieces other message formats (SNMPv3) are built from: an
+// element with its tag and length; the shortest two's complement contents
+// of an integer; reading one element off the front of *pBytes (with the
+// checks the decoder makes); a 32-bit integer's contents.
+void AppendBerElement(std::string* pstrOut, uint8_t tag, std::string_view contents);
+[[nodiscard]] std::string BerInteger(int64_t nValue);
+[[nodiscard]] bool ReadBerElement(std::string_view* pBytes, uint8_t* pTag, std::string_view* pContents);
+[[nodiscard]] bool ParseBerInt32(std::string_view contents, int32_t* pnValue);
 
 #endif  // MIBSCAN_PLATFORM_BER_H_

@@ -16,6 +16,22 @@
 //     53  SNMP_MGR_ERROR_OID            the start OID does not parse
 //     54  SNMP_MGR_ERROR_INTERRUPTED    the scan was interrupted (SIGINT, SIGTERM,
 //                                       SIGHUP): no further request was sent
+//   SNMPv3 (no request is sent after any of these):
+//     55  SNMP_MGR_ERROR_SETTINGS       the SNMPv3 settings cannot work (privacy
+//                                       without authentication, a password shorter
+//                                       than 8 characters, an unknown protocol, no user)
+//     56  SNMP_MGR_ERROR_SECURITY_LEVEL report: the agent does not allow the user
+//                                       this security level
+//     57  SNMP_MGR_ERROR_TIME_WINDOW    report: not in time window, again after the
+//                                       agent's clock was taken
+//     58  SNMP_MGR_ERROR_UNKNOWN_USER   report: unknown user name
+//     59  SNMP_MGR_ERROR_UNKNOWN_ENGINE report: unknown engine ID after discovery
+//     60  SNMP_MGR_ERROR_WRONG_DIGEST   report: wrong digest (a wrong authentication
+//                                       password)
+//     61  SNMP_MGR_ERROR_DECRYPTION     report: decryption error (a wrong privacy
+//                                       password), or an answer that does not decrypt
+//     62  SNMP_MGR_ERROR_AUTHENTICATION an answer that fails authentication
+//     63  SNMP_MGR_ERROR_REPORT         any other report
 //   WSAGetLastError()
 //     the errno of the last socket call that failed in the last manager
 //     call, or 0
@@ -34,6 +50,15 @@ constexpr uint32_t SNMP_MGR_ERROR_SOCKET = 51;
 constexpr uint32_t SNMP_MGR_ERROR_VALUE = 52;
 constexpr uint32_t SNMP_MGR_ERROR_OID = 53;
 constexpr uint32_t SNMP_MGR_ERROR_INTERRUPTED = 54;
+constexpr uint32_t SNMP_MGR_ERROR_SETTINGS = 55;
+constexpr uint32_t SNMP_MGR_ERROR_SECURITY_LEVEL = 56;
+constexpr uint32_t SNMP_MGR_ERROR_TIME_WINDOW = 57;
+constexpr uint32_t SNMP_MGR_ERROR_UNKNOWN_USER = 58;
+constexpr uint32_t SNMP_MGR_ERROR_UNKNOWN_ENGINE = 59;
+constexpr uint32_t SNMP_MGR_ERROR_WRONG_DIGEST = 60;
+constexpr uint32_t SNMP_MGR_ERROR_DECRYPTION = 61;
+constexpr uint32_t SNMP_MGR_ERROR_AUTHENTICATION = 62;
+constexpr uint32_t SNMP_MGR_ERROR_REPORT = 63;
 
 [[nodiscard]] uint32_t GetLastError();
 void SetLastError(uint32_t uError);

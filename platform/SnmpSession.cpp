@@ -6,9 +6,12 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <map>
+#include <mutex>
 #include <memory>
 #include <new>
 #include <random>
@@ -18,6 +21,8 @@
 #include "platform/Descriptors.h"
 #include "platform/Interrupt.h"
 #include "platform/LastError.h"
+#include "platform/SnmpV3.h"
+#include "platform/UsmCrypto.h"
 
 namespace {
 
@@ -87,6 +92,78 @@ bool ResolveAgent(const char* szAgent, uint16_t uPort, sockaddr_storage* pAgent,
   return true;
 }
 
+// USM report OIDs (RFC 3414 5): usmStats 1.3.6.1.6.3.15.1.1.N.0.
+constexpr uint32_t c_aUsmStats[] = {1, 3, 6, 1, 6, 3, 15, 1, 1};
+
+// The code of a report whose first binding names usmStats N.
+uint32_t ReportCode(const CSnmpMessage& report) {
+  if (report.bindings.empty()) return SNMP_MGR_ERROR_REPORT;
+  const auto& ids = report.bindings[0].name.ids;
+  if (ids.size() != std::size(c_aUsmStats) + 2 || !std::equal(std::begin(c_aUsmStats), std::end(c_aUsmStats), ids.begin()))
+    return SNMP_MGR_ERROR_REPORT;
+  switch (ids[std::size(c_aUsmStats)]) {
+    case 1: return SNMP_MGR_ERROR_SECURITY_LEVEL;
+    case 2: return SNMP_MGR_ERROR_TIME_WINDOW;
+    case 3: return SNMP_MGR_ERROR_UNKNOWN_USER;
+    case 4: return SNMP_MGR_ERROR_UNKNOWN_ENGINE;
+    case 5: return SNMP_MGR_ERROR_WRONG_DIGEST;
+    case 6: return SNMP_MGR_ERROR_DECRYPTION;
+    default: return SNMP_MGR_ERROR_REPORT;
+  }
+}
+
+// Ku of a password, made once per process for each protocol and password:
+// 1 MiB of hashing is worth keeping when many targets share one user.
+bool CachedPasswordKey(EAuthProtocol protocol, const std::string& strPassword, std::string* pstrKey) {
+  static std::mutex cacheMutex;
+  static std::map<std::pair<int, std::string>, std::string> cache;
+  const auto key = std::make_pair(static_cast<int>(protocol), strPassword);
+  {
+    std::lock_guard<std::mutex> lock(cacheMutex);
+    const auto it = cache.find(key);
+    if (it != cache.end()) {
+      *pstrKey = it->second;
+      return true;
+    }
+  }
+  if (!PasswordToKey(protocol, strPassword, pstrKey)) return false;
+  std::lock_guard<std::mutex> lock(cacheMutex);
+  cache.emplace(key, *pstrKey);
+  return true;
+}
+
+// What a received datagram is to the request waiting for it.
+enum class EVerdict {
+  Ignore,  // not the answer (another request's, malformed, forged): wait on
+  Take,    // the answer
+  Fail,    // the end of this request; GetLastError() says why
+  Resend,  // the agent's clock was learnt: send the request again
+};
+
+// An SNMPv3 session's security: the user's keys and what discovery learnt
+// of the agent's engine.
+struct CUsmState {
+  CSnmpV3Security security;
+  std::string strAuthKey;  // Ku, then Kul once the engine is known
+  std::string strPrivKey;
+  std::string strEngineId;
+  bool bDiscovered = false;
+  bool bPrivacyConfirmed = false;  // an encrypted answer came
+  int32_t nBoots = 0;
+  int32_t nTime = 0;
+  CClock::time_point timeBase;  // when nTime was the agent's time
+  uint64_t uSalt = 0;
+  int32_t EngineTime() const {
+    const auto nSeconds = std::chrono::duration_cast<std::chrono::seconds>(CClock::now() - timeBase).count();
+    return static_cast<int32_t>(std::min<int64_t>(nTime + nSeconds, 0x7FFFFFFF));
+  }
+  void SetClock(int32_t nNewBoots, int32_t nNewTime) {
+    nBoots = nNewBoots;
+    nTime = nNewTime;
+    timeBase = CClock::now();
+  }
+};
+
 }  // namespace
 
 class CSnmpSession {
@@ -102,6 +179,11 @@ class CSnmpSession {
   CSnmpSession(const CSnmpSession&) = delete;
   CSnmpSession& operator=(const CSnmpSession&) = delete;
 
+  // Makes this an SNMPv3 session of the user in security: derives the
+  // user's keys (localised once the agent's engine is discovered). False
+  // when a key cannot be made.
+  bool SetSecurity(const CSnmpV3Security& security);
+
   // A request of requestType; nField1 and nField2 go where the error
   // status and index stand (a GETBULK's non-repeaters and max-repetitions).
   bool Request(uint8_t requestType, int32_t nField1, int32_t nField2, SnmpVarBindList* pBindings,
@@ -109,8 +191,18 @@ class CSnmpSession {
   bool IsVersion1() const { return m_nVersionField == SNMP_VERSION_1; }
 
  private:
-  // Waits until the deadline for the answer to nRequestId. True when taken.
-  bool AwaitAnswer(int32_t nRequestId, CClock::time_point deadline, CSnmpMessage* pAnswer);
+  // Sends m_strDatagram and its re-sends, handing every datagram that
+  // arrives to fnJudge, until it takes one (true) or the tries run out or
+  // it fails the request (false). *pbResend: fnJudge asked for a resend.
+  template <typename FJudge>
+  bool Exchange(FJudge fnJudge, bool* pbResend, int64_t nTries);
+  // SNMPv3, after an encrypted request got no answer: whether the agent
+  // answers the same request unencrypted, authenticated. If so it is alive
+  // and knows the user, and the silence means it could not decrypt.
+  bool AnswersWithoutPrivacy();
+  // Receives one datagram before the deadline into *pDatagram. False at the
+  // deadline (GetLastError() unchanged) or on a receive failure.
+  bool Receive(CClock::time_point deadline, std::string_view* pDatagram);
   // Makes the next receive wait at most nWaitMs. False when the socket
   // refused it.
   bool SetReceiveWait(int64_t nWaitMs);
@@ -121,8 +213,16 @@ class CSnmpSession {
     return nId;
   }
 
+  // SNMPv3: learns the agent's engine (RFC 3414 4) and localises the keys.
+  bool Discover();
+  // The SNMPv3 datagram of m_request, authenticated and encrypted as the
+  // user's level asks, in m_strDatagram.
+  bool BuildV3Datagram();
+  // SNMPv3: what a datagram is to the request m_request.
+  EVerdict JudgeV3(std::string_view datagram, bool bMayResync, CSnmpMessage* pAnswer);
+
   int m_nFd;  // connected to the agent: the kernel drops other senders' datagrams
-  int32_t m_nVersionField;  // SNMP_VERSION_1 or SNMP_VERSION_2C
+  int32_t m_nVersionField;  // SNMP_VERSION_1, SNMP_VERSION_2C or SNMP_VERSION_3
   std::string m_strCommunity;
   int m_nTimeoutMs;
   int64_t m_nTries;
@@ -131,30 +231,29 @@ class CSnmpSession {
   std::unique_ptr<char[]> m_pBuffer;  // receive buffer, made at the first receive
   std::string m_strDatagram;          // the request being sent, kept for its re-sends
   CSnmpMessage m_request;             // kept between requests: their buffers are reused
+  std::unique_ptr<CUsmState> m_pUsm;  // SNMPv3 sessions only
 };
 
-bool CSnmpSession::Request(uint8_t requestType, int32_t nField1, int32_t nField2,
-                           SnmpVarBindList* pBindings, int32_t* pnErrorStatus,
-                           int32_t* pnErrorIndex) {
-  m_request.nVersion = m_nVersionField;
-  m_request.strCommunity = m_strCommunity;
-  m_request.pduType = requestType;
-  m_request.nErrorStatus = nField1;
-  m_request.nErrorIndex = nField2;
-  m_request.nRequestId = NextRequestId();
-  m_request.bindings.resize(pBindings->size());
-  for (size_t i = 0; i < pBindings->size(); ++i) {
-    m_request.bindings[i].name = (*pBindings)[i].name;
-    m_request.bindings[i].value = AsnAny{};  // values go as NULL
-  }
-  m_strDatagram.clear();
-  if (!EncodeSnmpMessage(m_request, &m_strDatagram) || m_strDatagram.size() > c_nMaxDatagram) {
-    SetLastError(SNMP_MGMTAPI_INVALID_BUFFER);
+bool CSnmpSession::SetSecurity(const CSnmpV3Security& security) {
+  m_nVersionField = SNMP_VERSION_3;
+  m_pUsm = std::make_unique<CUsmState>();
+  m_pUsm->security = security;
+  m_pUsm->uSalt = (static_cast<uint64_t>(FirstRequestId()) << 32) | static_cast<uint32_t>(FirstRequestId());
+  if (security.auth != EAuthProtocol::None &&
+      !CachedPasswordKey(security.auth, security.strAuthPassword, &m_pUsm->strAuthKey))
     return false;
-  }
+  if (security.priv != EPrivProtocol::None &&
+      !CachedPasswordKey(security.auth, security.strPrivPassword, &m_pUsm->strPrivKey))
+    return false;
+  return true;
+}
+
+template <typename FJudge>
+bool CSnmpSession::Exchange(FJudge fnJudge, bool* pbResend, int64_t nTries) {
+  *pbResend = false;
   WSASetLastError(0);
   SetLastError(SNMP_MGMTAPI_TIMEOUT);
-  for (int64_t nTry = 0; nTry < m_nTries; ++nTry) {
+  for (int64_t nTry = 0; nTry < nTries; ++nTry) {
     // An interrupted scan sends nothing more; the try under way has had
     // its wait, so the walk ends within one time-out.
     if (IsInterrupted()) {
@@ -168,17 +267,260 @@ bool CSnmpSession::Request(uint8_t requestType, int32_t nField1, int32_t nField2
     // nothing certain about this one.
     if (send(m_nFd, m_strDatagram.data(), m_strDatagram.size(), 0) < 0 && errno != ECONNREFUSED)
       WSASetLastError(errno);
-    CSnmpMessage answer;
-    if (AwaitAnswer(m_request.nRequestId, deadline, &answer)) {
-      *pBindings = std::move(answer.bindings);
-      *pnErrorStatus = answer.nErrorStatus;
-      *pnErrorIndex = answer.nErrorIndex;
-      SetLastError(SNMP_MGR_OK);
-      return true;
+    std::string_view datagram;
+    while (Receive(deadline, &datagram)) {
+      switch (fnJudge(datagram)) {
+        case EVerdict::Ignore:
+          continue;
+        case EVerdict::Take:
+          SetLastError(SNMP_MGR_OK);
+          return true;
+        case EVerdict::Fail:
+          return false;
+        case EVerdict::Resend:
+          *pbResend = true;
+          return false;
+      }
     }
     if (GetLastError() != SNMP_MGMTAPI_TIMEOUT) return false;
   }
   return false;
+}
+
+bool CSnmpSession::Request(uint8_t requestType, int32_t nField1, int32_t nField2,
+                           SnmpVarBindList* pBindings, int32_t* pnErrorStatus,
+                           int32_t* pnErrorIndex) {
+  if (m_pUsm && !m_pUsm->bDiscovered && !Discover()) return false;
+  m_request.nVersion = m_nVersionField;
+  m_request.strCommunity = m_strCommunity;
+  m_request.pduType = requestType;
+  m_request.nErrorStatus = nField1;
+  m_request.nErrorIndex = nField2;
+  m_request.nRequestId = NextRequestId();
+  m_request.bindings.resize(pBindings->size());
+  for (size_t i = 0; i < pBindings->size(); ++i) {
+    m_request.bindings[i].name = (*pBindings)[i].name;
+    m_request.bindings[i].value = AsnAny{};  // values go as NULL
+  }
+  CSnmpMessage answer;
+  // SNMPv3: one resend when the agent says the clock it was sent was off.
+  for (bool bMayResync = true;; bMayResync = false) {
+    m_strDatagram.clear();
+    const bool bBuilt = m_pUsm ? BuildV3Datagram() : EncodeSnmpMessage(m_request, &m_strDatagram);
+    if (!bBuilt || m_strDatagram.size() > c_nMaxDatagram) {
+      SetLastError(SNMP_MGMTAPI_INVALID_BUFFER);
+      return false;
+    }
+    bool bResend = false;
+    const auto judge = [&](std::string_view datagram) {
+      if (m_pUsm) return JudgeV3(datagram, bMayResync, &answer);
+      if (!DecodeSnmpMessage(datagram, &answer)) return EVerdict::Ignore;  // malformed
+      return answer.nVersion == m_nVersionField && answer.pduType == SNMP_PDU_RESPONSE &&
+                     answer.nRequestId == m_request.nRequestId && answer.strCommunity == m_strCommunity
+                 ? EVerdict::Take
+                 : EVerdict::Ignore;
+    };
+    bool bTaken = false;
+    if (m_pUsm && m_pUsm->security.priv != EPrivProtocol::None && !m_pUsm->bPrivacyConfirmed) {
+      // Until one encrypted answer came, a wrong privacy password shows
+      // only as silence (an agent drops what it cannot decrypt): after one
+      // silent try, ask without privacy whether the agent is there.
+      bTaken = Exchange(judge, &bResend, 1);
+      if (!bTaken && !bResend && GetLastError() == SNMP_MGMTAPI_TIMEOUT && m_nTries > 1) {
+        const std::string strEncrypted = m_strDatagram;
+        if (AnswersWithoutPrivacy()) {
+          SetLastError(SNMP_MGR_ERROR_DECRYPTION);
+          return false;
+        }
+        m_strDatagram = strEncrypted;
+        bTaken = Exchange(judge, &bResend, m_nTries - 1);
+      }
+      if (bTaken) m_pUsm->bPrivacyConfirmed = true;
+    } else {
+      bTaken = Exchange(judge, &bResend, m_nTries);
+    }
+    if (bTaken) {
+      *pBindings = std::move(answer.bindings);
+      *pnErrorStatus = answer.nErrorStatus;
+      *pnErrorIndex = answer.nErrorIndex;
+      return true;
+    }
+    if (!bResend) return false;
+  }
+}
+
+bool CSnmpSession::Discover() {
+  // A request no agent can take: no engine, no user; its report names the
+  // agent's engine and clock (RFC 3414 4).
+  CSnmpV3Message probe;
+  probe.nMessageId = NextRequestId();
+  probe.flags = SNMP_FLAG_REPORTABLE;
+  probe.pdu.pduType = SNMP_PDU_GET;
+  probe.pdu.nRequestId = probe.nMessageId;
+  m_strDatagram.clear();
+  size_t nAuthOffset = 0;
+  if (!EncodeSnmpV3Message(probe, &m_strDatagram, &nAuthOffset)) {
+    SetLastError(SNMP_MGMTAPI_INVALID_BUFFER);
+    return false;
+  }
+  CSnmpV3Message answer;
+  bool bResend = false;
+  const bool bTaken = Exchange(
+      [&](std::string_view datagram) {
+        size_t nOffset = 0;
+        if (!DecodeSnmpV3Message(datagram, &answer, &nOffset) || answer.nMessageId != probe.nMessageId ||
+            answer.usm.strEngineId.empty())
+          return EVerdict::Ignore;
+        return EVerdict::Take;
+      },
+      &bResend, m_nTries);
+  if (!bTaken) return false;
+  CUsmState& usm = *m_pUsm;
+  usm.strEngineId = answer.usm.strEngineId;
+  usm.SetClock(answer.usm.nEngineBoots, answer.usm.nEngineTime);
+  const EAuthProtocol auth = usm.security.auth;
+  if ((auth != EAuthProtocol::None && !LocalizeKey(auth, usm.strAuthKey, usm.strEngineId, &usm.strAuthKey)) ||
+      (usm.security.priv != EPrivProtocol::None &&
+       !LocalizeKey(auth, usm.strPrivKey, usm.strEngineId, &usm.strPrivKey))) {
+    SetLastError(SNMP_MGMTAPI_INVALID_BUFFER);
+    return false;
+  }
+  usm.bDiscovered = true;
+  return true;
+}
+
+bool CSnmpSession::AnswersWithoutPrivacy() {
+  CUsmState& usm = *m_pUsm;
+  const EPrivProtocol priv = usm.security.priv;
+  usm.security.priv = EPrivProtocol::None;
+  m_strDatagram.clear();
+  const bool bBuilt = BuildV3Datagram();
+  usm.security.priv = priv;
+  if (!bBuilt) return false;
+  bool bResend = false;
+  // Any authenticated answer will do: a report that the level is not
+  // allowed, or the answer itself.
+  return Exchange(
+      [&](std::string_view datagram) {
+        CSnmpV3Message message;
+        size_t nOffset = 0;
+        if (!DecodeSnmpV3Message(datagram, &message, &nOffset) || message.nMessageId != m_request.nRequestId ||
+            !(message.flags & SNMP_FLAG_AUTH) || message.usm.strAuthParameters.size() != AuthCodeLength(usm.security.auth))
+          return EVerdict::Ignore;
+        std::string strZeroed(datagram);
+        strZeroed.replace(nOffset, message.usm.strAuthParameters.size(), message.usm.strAuthParameters.size(), '\0');
+        std::string strCode;
+        return AuthCode(usm.security.auth, usm.strAuthKey, strZeroed, &strCode) &&
+                       strCode == message.usm.strAuthParameters
+                   ? EVerdict::Take
+                   : EVerdict::Ignore;
+      },
+      &bResend, 1);
+}
+
+bool CSnmpSession::BuildV3Datagram() {
+  CUsmState& usm = *m_pUsm;
+  const CSnmpV3Security& security = usm.security;
+  CSnmpV3Message message;
+  message.nMessageId = m_request.nRequestId;
+  message.flags = SNMP_FLAG_REPORTABLE;
+  message.usm.strEngineId = usm.strEngineId;
+  message.usm.nEngineBoots = usm.nBoots;
+  message.usm.nEngineTime = usm.EngineTime();
+  message.usm.strUserName = security.strUser;
+  message.strContextEngineId = usm.strEngineId;
+  message.strContextName = security.strContext;
+  message.pdu = m_request;
+  if (security.auth != EAuthProtocol::None) {
+    message.flags |= SNMP_FLAG_AUTH;
+    message.usm.strAuthParameters.assign(AuthCodeLength(security.auth), '\0');
+  }
+  if (security.priv != EPrivProtocol::None) {
+    message.flags |= SNMP_FLAG_PRIV;
+    // The salt: DES, the engine's boots and a counter (RFC 3414 8.1.1.1);
+    // AES, a 64-bit counter (RFC 3826 3.1.2.1).
+    const uint64_t uCounter = usm.uSalt++;
+    std::string strSalt;
+    const uint64_t uSaltValue = security.priv == EPrivProtocol::Des
+                                    ? (static_cast<uint64_t>(static_cast<uint32_t>(usm.nBoots)) << 32) |
+                                          static_cast<uint32_t>(uCounter)
+                                    : uCounter;
+    for (int nShift = 56; nShift >= 0; nShift -= 8) strSalt.push_back(static_cast<char>((uSaltValue >> nShift) & 0xFF));
+    std::string strScoped;
+    if (!EncodeScopedPdu(message, &strScoped) ||
+        !Encrypt(security.priv, usm.strPrivKey, static_cast<uint32_t>(message.usm.nEngineBoots),
+                 static_cast<uint32_t>(message.usm.nEngineTime), strSalt, strScoped, &message.strEncryptedPdu))
+      return false;
+    message.usm.strPrivParameters = strSalt;
+  }
+  size_t nAuthOffset = 0;
+  if (!EncodeSnmpV3Message(message, &m_strDatagram, &nAuthOffset)) return false;
+  if (security.auth != EAuthProtocol::None) {
+    std::string strCode;
+    if (!AuthCode(security.auth, usm.strAuthKey, m_strDatagram, &strCode)) return false;
+    m_strDatagram.replace(nAuthOffset, strCode.size(), strCode);
+  }
+  return true;
+}
+
+EVerdict CSnmpSession::JudgeV3(std::string_view datagram, bool bMayResync, CSnmpMessage* pAnswer) {
+  CUsmState& usm = *m_pUsm;
+  const CSnmpV3Security& security = usm.security;
+  CSnmpV3Message message;
+  size_t nAuthOffset = 0;
+  if (!DecodeSnmpV3Message(datagram, &message, &nAuthOffset) || message.nMessageId != m_request.nRequestId ||
+      message.nSecurityModel != SNMP_SECURITY_MODEL_USM)
+    return EVerdict::Ignore;
+  const bool bAuthenticated = (message.flags & SNMP_FLAG_AUTH) != 0;
+  if (bAuthenticated) {
+    // The code is computed over the message with its own place zeroed.
+    const size_t nCodeLength = AuthCodeLength(security.auth);
+    std::string strZeroed(datagram);
+    std::string strCode;
+    if (security.auth == EAuthProtocol::None || message.usm.strAuthParameters.size() != nCodeLength ||
+        message.usm.strEngineId != usm.strEngineId || message.usm.strUserName != security.strUser) {
+      SetLastError(SNMP_MGR_ERROR_AUTHENTICATION);
+      return EVerdict::Fail;
+    }
+    strZeroed.replace(nAuthOffset, nCodeLength, nCodeLength, '\0');
+    if (!AuthCode(security.auth, usm.strAuthKey, strZeroed, &strCode) ||
+        strCode != message.usm.strAuthParameters) {
+      SetLastError(SNMP_MGR_ERROR_AUTHENTICATION);
+      return EVerdict::Fail;
+    }
+  }
+  if (message.flags & SNMP_FLAG_PRIV) {
+    std::string strScoped;
+    if (!bAuthenticated || security.priv == EPrivProtocol::None ||
+        !Decrypt(security.priv, usm.strPrivKey, static_cast<uint32_t>(message.usm.nEngineBoots),
+                 static_cast<uint32_t>(message.usm.nEngineTime), message.usm.strPrivParameters,
+                 message.strEncryptedPdu, &strScoped) ||
+        !DecodeScopedPdu(strScoped, &message)) {
+      SetLastError(SNMP_MGR_ERROR_DECRYPTION);
+      return EVerdict::Fail;
+    }
+  }
+  if (message.pdu.pduType == SNMP_PDU_REPORT) {
+    const uint32_t uCode = ReportCode(message.pdu);
+    // An authenticated notInTimeWindow report carries the agent's clock
+    // (RFC 3414 4): take it and send once more.
+    if (uCode == SNMP_MGR_ERROR_TIME_WINDOW && bAuthenticated && bMayResync) {
+      usm.SetClock(message.usm.nEngineBoots, message.usm.nEngineTime);
+      return EVerdict::Resend;
+    }
+    SetLastError(uCode);
+    return EVerdict::Fail;
+  }
+  // An answer to an authenticated request must be authenticated too: one
+  // that is not could be anybody's.
+  if (message.pdu.pduType != SNMP_PDU_RESPONSE || message.pdu.nRequestId != m_request.nRequestId)
+    return EVerdict::Ignore;
+  if (security.auth != EAuthProtocol::None && !bAuthenticated) {
+    SetLastError(SNMP_MGR_ERROR_AUTHENTICATION);
+    return EVerdict::Fail;
+  }
+  *pAnswer = std::move(message.pdu);
+  return EVerdict::Take;
 }
 
 bool CSnmpSession::SetReceiveWait(int64_t nWaitMs) {
@@ -191,11 +533,10 @@ bool CSnmpSession::SetReceiveWait(int64_t nWaitMs) {
   return true;
 }
 
-bool CSnmpSession::AwaitAnswer(int32_t nRequestId, CClock::time_point deadline,
-                               CSnmpMessage* pAnswer) {
+bool CSnmpSession::Receive(CClock::time_point deadline, std::string_view* pDatagram) {
   while (true) {
     // A blocking receive that gives up at the deadline: one call per
-    // answer, and the time-out is set again only when it changes.
+    // datagram, and the time-out is set again only when it changes.
     const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - CClock::now());
     if (remaining.count() <= 0) return false;
     if (!SetReceiveWait(remaining.count())) {
@@ -228,12 +569,15 @@ bool CSnmpSession::AwaitAnswer(int32_t nRequestId, CClock::time_point deadline,
       SetLastError(SNMP_MGMTAPI_SELECT_FDERRORS);
       return false;
     }
-    if (!DecodeSnmpMessage(std::string_view(m_pBuffer.get(), static_cast<size_t>(nLen)), pAnswer))
-      continue;  // malformed
-    if (pAnswer->nVersion == m_nVersionField && pAnswer->pduType == SNMP_PDU_RESPONSE &&
-        pAnswer->nRequestId == nRequestId && pAnswer->strCommunity == m_strCommunity)
-      return true;
+    *pDatagram = std::string_view(m_pBuffer.get(), static_cast<size_t>(nLen));
+    return true;
   }
+}
+
+bool IsIpv6Literal(std::string_view strText) {
+  const std::string strAddress(strText.substr(0, strText.find('%')));
+  in6_addr address{};
+  return inet_pton(AF_INET6, strAddress.c_str(), &address) == 1;
 }
 
 LPSNMP_MGR_SESSION SnmpMgrOpen(const char* szAgent, const char* szCommunity, int nTimeoutMs,
@@ -265,10 +609,16 @@ LPSNMP_MGR_SESSION SnmpMgrOpen(const char* szAgent, const char* szCommunity, int
                           nTimeoutMs, nRetries);
 }
 
-bool IsIpv6Literal(std::string_view strText) {
-  const std::string strAddress(strText.substr(0, strText.find('%')));
-  in6_addr address{};
-  return inet_pton(AF_INET6, strAddress.c_str(), &address) == 1;
+
+LPSNMP_MGR_SESSION SnmpMgrOpenV3(const char* szAgent, const CSnmpV3Security& security, int nTimeoutMs,
+                                 int nRetries, int nPort) {
+  LPSNMP_MGR_SESSION pSession = SnmpMgrOpen(szAgent, "", nTimeoutMs, nRetries, nPort, 2);
+  if (pSession != nullptr && !pSession->SetSecurity(security)) {
+    delete pSession;
+    SetLastError(SNMP_MGR_ERROR_SETTINGS);
+    return nullptr;
+  }
+  return pSession;
 }
 
 bool SnmpMgrRequest(LPSNMP_MGR_SESSION pSession, uint8_t requestType, SnmpVarBindList* pBindings,

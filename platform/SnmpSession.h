@@ -26,9 +26,11 @@
 #define MIBSCAN_PLATFORM_SNMPSESSION_H_
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "platform/Ber.h"
+#include "platform/UsmCrypto.h"
 
 constexpr int c_nDefaultTimeoutMs = 500;
 constexpr int c_nSnmpPort = 161;
@@ -57,6 +59,31 @@ using LPSNMP_MGR_SESSION = CSnmpSession*;
 [[nodiscard]] bool SnmpMgrRequest(LPSNMP_MGR_SESSION pSession, uint8_t requestType,
                                   SnmpVarBindList* pBindings, int32_t* pnErrorStatus,
                                   int32_t* pnErrorIndex);
+
+// The user of an SNMPv3 session and what it needs: its security name, the
+// authentication and privacy protocols with their passwords (None: that
+// level is off) and the context name.
+struct CSnmpV3Security {
+  std::string strUser;
+  EAuthProtocol auth = EAuthProtocol::None;
+  std::string strAuthPassword;
+  EPrivProtocol priv = EPrivProtocol::None;
+  std::string strPrivPassword;
+  std::string strContext;
+};
+
+// Opens an SNMPv3 session (User-based Security Model) with the agent, as
+// SnmpMgrOpen does. Requests then go as SNMPv3 messages of security's
+// user: the first one discovers the agent's engine and clock (RFC 3414 4)
+// and the keys are localised to it, once per session. A notInTimeWindow
+// report makes the request go once more with the agent's clock. Any other
+// report, and an answer that fails authentication, ends the request at
+// once with its code (LastError.h, 56 to 63): a wrong password costs one
+// round trip. Re-sends keep the request-id and the message-id; a late
+// answer is taken if it authenticates. No password or key is ever
+// written anywhere.
+[[nodiscard]] LPSNMP_MGR_SESSION SnmpMgrOpenV3(const char* szAgent, const CSnmpV3Security& security,
+                                               int nTimeoutMs, int nRetries, int nPort = c_nSnmpPort);
 
 // True when strText is an IPv6 address, with or without a zone
 // ("fe80::1%eth0").

@@ -142,7 +142,13 @@ bool RunScan(const std::vector<std::string>& arrTargets) {
 
   StartLogThread();
   if (arrTargets.size() == 1) g_bLogDirect = true;
-  ReadSettings(MakeConfigPath(g_strBaseDir));
+  const std::string strConfigPath = MakeConfigPath(g_strBaseDir);
+  ReadSettings(strConfigPath);
+  if (g_bConfigSecretsExposed) {
+    // Standard error: the console lines that scripts read stay as they are.
+    std::fprintf(stderr, "mibscan: warning: %s holds a password that others can read (chmod 600 it)\n",
+                 strConfigPath.c_str());
+  }
 
   CWorkers workers(arrTargets.size());
   for (const std::string& strTarget : arrTargets) workers.Start(strTarget);

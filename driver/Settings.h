@@ -8,6 +8,8 @@
 #define MIBSCAN_DRIVER_SETTINGS_H_
 
 #include <cstdint>
+
+#include "platform/SnmpSession.h"
 #include <string>
 #include <string_view>
 
@@ -28,9 +30,18 @@ extern int32_t g_nTimeout;
 extern int32_t g_nRetry;
 // UDP port of every agent (config.ini "Port").
 extern int32_t g_nPort;
-// SNMP version of every session (config.ini "Version"): 1 (SNMPv1) or 2
-// (SNMPv2c).
+// SNMP version of every session (config.ini "Version"): 1 (SNMPv1), 2
+// (SNMPv2c) or 3 (SNMPv3 with the User-based Security Model).
 extern int32_t g_nVersion;
+// SNMPv3: the user and its security (config.ini "User", "AuthProtocol",
+// "AuthPassword", "PrivProtocol", "PrivPassword", "Context").
+extern CSnmpV3Security g_v3Security;
+// SNMPv3: 0 when those settings can work; SNMP_MGR_ERROR_SETTINGS when
+// they cannot (every target then fails with that code, sending nothing).
+extern uint32_t g_uV3SettingsError;
+// True when config.ini holds a password and users other than its owner
+// may read it.
+extern bool g_bConfigSecretsExposed;
 // With version 2: 0 walks with GET-NEXT; N >= 1 walks with GETBULK asking
 // for N objects per request (config.ini "MaxRepetitions").
 extern int32_t g_nMaxRepetitions;
@@ -56,6 +67,15 @@ constexpr char c_szKeyPort[] = "Port";
 constexpr char c_szKeyCharset[] = "Charset";
 constexpr char c_szKeyVersion[] = "Version";
 constexpr char c_szKeyMaxRepetitions[] = "MaxRepetitions";
+constexpr char c_szKeyUser[] = "User";
+constexpr char c_szKeyAuthProtocol[] = "AuthProtocol";
+constexpr char c_szKeyAuthPassword[] = "AuthPassword";
+constexpr char c_szKeyPrivProtocol[] = "PrivProtocol";
+constexpr char c_szKeyPrivPassword[] = "PrivPassword";
+constexpr char c_szKeyContext[] = "Context";
+// Shortest password USM accepts (RFC 3414 11.2), longest user name.
+constexpr size_t c_nMinPassword = 8;
+constexpr size_t c_nMaxUserName = 32;
 constexpr int32_t c_nDefaultVersion = 1;
 constexpr int32_t c_nDefaultMaxRepetitions = 10;
 // Most objects a GETBULK asks for; a larger setting is cut to this. An
@@ -82,8 +102,9 @@ constexpr size_t c_nMaxCommunity = 1023;
 // g_nRetry, g_bLog, g_strCommunity, g_nPort, g_strCharset, g_nVersion and
 // g_nMaxRepetitions. A missing file, section or key gives the default.
 // Ranges are not checked, except that a "Port" outside 1..65535 gives 161,
-// a "Version" other than 2 gives 1, and "MaxRepetitions" below 0 gives 0
-// and above c_nMaxMaxRepetitions gives that. Cannot fail.
+// a "Version" other than 2 or 3 gives 1, and "MaxRepetitions" below 0 gives
+// 0 and above c_nMaxMaxRepetitions gives that. With "Version" 3 the
+// SNMPv3 keys are read and checked (g_uV3SettingsError). Cannot fail.
 void ReadSettings(const std::string& strIniPath);
 
 #endif  // MIBSCAN_DRIVER_SETTINGS_H_

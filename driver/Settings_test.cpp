@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "tests/TestSupport.h"
 
 namespace {
@@ -62,6 +64,40 @@ TEST_F(SettingsTest, EveryKeyIsRead) {
   EXPECT_EQ(g_strCharset, "SHIFT_JIS");
 }
 
+TEST_F(SettingsTest, Version3SettingsThatCannotWorkAreFound) {
+  struct {
+    const char* szIni;
+    uint32_t uError;
+  } const rows[] = {
+      {"User=u\nAuthProtocol=SHA-256\nAuthPassword=12345678\nPrivProtocol=AES\nPrivPassword=abcdefgh\n", 0},
+      {"User=u\n", 0},
+      {"User=u\nAuthProtocol=md5\nAuthPassword=12345678\n", 0},
+      {"User=u\nPrivProtocol=AES\nPrivPassword=abcdefgh\n", 55},  // privacy without authentication
+      {"User=u\nAuthProtocol=SHA\nAuthPassword=1234567\n", 55},      // a password of 7 characters
+      {"User=u\nAuthProtocol=SHA\nAuthPassword=12345678\nPrivProtocol=DES\nPrivPassword=short\n", 55},
+      {"User=u\nAuthProtocol=SHA-3\nAuthPassword=12345678\n", 55},   // an unknown protocol
+      {"User=u\nAuthProtocol=SHA\nAuthPassword=12345678\nPrivProtocol=3DES\nPrivPassword=abcdefgh\n", 55},
+      {"AuthProtocol=SHA\nAuthPassword=12345678\n", 55},              // no user
+  };
+  for (const auto& row : rows) {
+    Read(std::string("[Config]\nVersion=3\n") + row.szIni);
+    EXPECT_EQ(g_nVersion, 3);
+    EXPECT_EQ(g_uV3SettingsError, row.uError) << row.szIni;
+  }
+  Read("[Config]\nVersion=2\nPrivProtocol=AES\n");
+  EXPECT_EQ(g_uV3SettingsError, 0u) << "only SNMPv3 reads them";
+}
+
+TEST_F(SettingsTest, PasswordsReadableByOthersAreNoticed) {
+  const std::string strPath = m_dir.WriteFile("config.ini", "[Config]\nVersion=3\nUser=u\nAuthProtocol=SHA\nAuthPassword=12345678\n");
+  std::filesystem::permissions(strPath, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  ReadSettings(strPath);
+  EXPECT_FALSE(g_bConfigSecretsExposed);
+  std::filesystem::permissions(strPath, std::filesystem::perms::others_read, std::filesystem::perm_options::add);
+  ReadSettings(strPath);
+  EXPECT_TRUE(g_bConfigSecretsExposed);
+}
+
 TEST_F(SettingsTest, VersionAndRepetitionsKeepTheirRanges) {
   struct {
     const char* szIni;
@@ -69,7 +105,8 @@ TEST_F(SettingsTest, VersionAndRepetitionsKeepTheirRanges) {
     int32_t nRepetitions;
   } const rows[] = {
       {"Version=2\nMaxRepetitions=25\n", 2, 25},
-      {"Version=3\nMaxRepetitions=0\n", 1, 0},
+      {"Version=3\nMaxRepetitions=0\n", 3, 0},
+      {"Version=4\nMaxRepetitions=0\n", 1, 0},
       {"Version=0\nMaxRepetitions=-4\n", 1, 0},
       {"Version=2x\nMaxRepetitions=100000\n", 2, 100},
       {"Version=\nMaxRepetitions=\n", 1, 10},

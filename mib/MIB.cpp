@@ -163,8 +163,16 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
   }
 
   WriteLog("%s|SnmpMgrOpen", szTarget);
-  LPSNMP_MGR_SESSION pSession =
-      SnmpMgrOpen(strAgent.c_str(), strCommunity.c_str(), nTimeout, nRetry, g_nPort, g_nVersion);
+  LPSNMP_MGR_SESSION pSession = nullptr;
+  if (g_nVersion != 3) {
+    pSession = SnmpMgrOpen(strAgent.c_str(), strCommunity.c_str(), nTimeout, nRetry, g_nPort, g_nVersion);
+  } else if (g_uV3SettingsError != 0) {
+    // SNMPv3 settings that cannot work: nothing is sent to anybody.
+    WSASetLastError(0);
+    SetLastError(g_uV3SettingsError);
+  } else {
+    pSession = SnmpMgrOpenV3(strAgent.c_str(), g_v3Security, nTimeout, nRetry, g_nPort);
+  }
   if (pSession == nullptr) {
     WriteLog("%s|error:%d", szTarget, static_cast<int>(GetLastError()));
     // A walk that never started says why on the console too.
@@ -175,9 +183,9 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
   std::string strPreviousOid;
   WriteLog("%s|SnmpMgrRequest", szTarget);
   bool bLeftOrdinarily = true;
-  // SNMPv2c: endOfMibView ends the walk, and GETBULK may ask for many
-  // objects at once.
-  const bool bVersion2 = g_nVersion == 2;
+  // SNMPv2c and SNMPv3: endOfMibView ends the walk, and GETBULK may ask
+  // for many objects at once.
+  const bool bVersion2 = g_nVersion >= 2;
   const uint8_t continueType = bVersion2 && g_nMaxRepetitions > 0 ? SNMP_PDU_GETBULK : SNMP_PDU_GETNEXT;
   int32_t nRepetitions = g_nMaxRepetitions;
   try {

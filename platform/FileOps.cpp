@@ -39,3 +39,8 @@ bool AppendToFile(const std::string& strPath, std::string_view strData, uint64_t
   close(nFd);
   return bOk;
 }
+
+bool IsReadableByOthers(const std::string& strPath) {
+  struct stat info {};
+  return stat(strPath.c_str(), &info) == 0 && (info.st_mode & (S_IRGRP | S_IROTH)) != 0;
+}

@@ -18,4 +18,8 @@
 [[nodiscard]] bool AppendToFile(const std::string& strPath, std::string_view strData,
                                 uint64_t* puLength);
 
+// True when users other than the owner of strPath may read it (its group
+// or everybody); false when it is private or cannot be examined.
+[[nodiscard]] bool IsReadableByOthers(const std::string& strPath);
+
 #endif  // MIBSCAN_PLATFORM_FILEOPS_H_

@@ -9,6 +9,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -386,6 +387,97 @@ TEST_F(ProgramRealAgentTest, Ipv6AgentIsWalkedThroughItsAddressAndItsName) {
   setStored.clear();
   for (const auto& record : ReadXml("localhost.xml")) setStored.insert(record.first);
   EXPECT_EQ(setStored, setExpected);
+}
+
+// SNMPv3: the fixture's users (tests/snmpd-agent), one per protocol pair.
+struct CV3User {
+  const char* szName;
+  const char* szIni;      // config.ini lines
+  const char* szOptions;  // the same for snmpwalk
+};
+const CV3User c_aV3Users[] = {
+    {"md5des", "AuthProtocol=MD5\nAuthPassword=md5-auth-pw\nPrivProtocol=DES\nPrivPassword=md5-priv-pw\n",
+     "-l authPriv -a MD5 -A md5-auth-pw -x DES -X md5-priv-pw"},
+    {"shaaes", "AuthProtocol=SHA\nAuthPassword=sha-auth-pw\nPrivProtocol=AES\nPrivPassword=sha-priv-pw\n",
+     "-l authPriv -a SHA -A sha-auth-pw -x AES -X sha-priv-pw"},
+    {"sha256aes",
+     "AuthProtocol=SHA-256\nAuthPassword=sha256-auth-pw\nPrivProtocol=AES\nPrivPassword=sha256-priv-pw\n",
+     "-l authPriv -a SHA-256 -A sha256-auth-pw -x AES -X sha256-priv-pw"},
+    {"sha512aes",
+     "AuthProtocol=SHA-512\nAuthPassword=sha512-auth-pw\nPrivProtocol=AES\nPrivPassword=sha512-priv-pw\n",
+     "-l authPriv -a SHA-512 -A sha512-auth-pw -x AES -X sha512-priv-pw"},
+    {"authonly", "AuthProtocol=SHA\nAuthPassword=authonly-pw\n", "-l authNoPriv -a SHA -A authonly-pw"},
+    {"noauth", "", "-l noAuthNoPriv"},
+};
+
+class Version3RealAgentTest : public ProgramFixture {
+ protected:
+  void SetUp() override {
+    ProgramFixture::SetUp();
+    if (std::getenv("MIBSCAN_SNMPD_DIR") == nullptr) GTEST_SKIP() << "run through ctest";
+    ASSERT_TRUE(FindSnmpd(&m_strDir, &m_nPort));
+  }
+  void WriteV3Config(const std::string& strUser, const std::string& strLines, int nTimeout = 2000,
+                     int nRetry = 1) {
+    WriteConfig(m_nPort, nTimeout, nRetry, 0, "Version=3\nUser=" + strUser + "\n" + strLines);
+    // A config.ini with passwords is for its owner only.
+    std::filesystem::permissions(Path("config.ini"),
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  }
+  std::string m_strDir;
+  int m_nPort = 0;
+};
+
+// Every protocol pair: a walk stores exactly what snmpwalk -v3 lists with
+// the same user, and a GET gets the one object.
+TEST_F(Version3RealAgentTest, WalksAndGetsWithEveryProtocolPair) {
+  for (const CV3User& user : c_aV3Users) {
+    SCOPED_TRACE(user.szName);
+    const auto arrAll = SnmpwalkOids(m_strDir, m_nPort,
+                                     std::string("snmpwalk -v3 -u ") + user.szName + " " + user.szOptions);
+    const auto itStart = std::find(arrAll.begin(), arrAll.end(), "1.3.6.1.2.1.1.1.0");
+    ASSERT_NE(itStart, arrAll.end());
+    const std::set<std::string> setExpected(itStart, arrAll.end());
+    WriteV3Config(user.szName, user.szIni);
+    const CProcessResult result = Run({"oid", "", "127.0.0.1"});
+    EXPECT_EQ(Lines(result.strOutput, "target[127.0.0.1]error:"),
+              std::vector<std::string>{"target[127.0.0.1]error:0"});
+    std::set<std::string> setStored;
+    for (const auto& record : ReadXml("127.0.0.1.xml")) setStored.insert(record.first);
+    EXPECT_EQ(setStored, setExpected);
+    Run({"oid", "system.sysName.0", "127.0.0.1"});
+    using CRecord = std::pair<std::string, std::string>;
+    EXPECT_EQ(ReadXml("127.0.0.1_[system.sysName.0].xml"),
+              std::vector<CRecord>{CRecord("1.3.6.1.2.1.1.5.0", "testagent")});
+  }
+  EXPECT_EQ(ReadAll(Path("127.0.0.1.xml")).find("pw"), std::string::npos) << "no password in a file";
+}
+
+// A wrong password or user ends the walk with its code at the first
+// answer (or, for privacy, after one time-out), not after every retry.
+TEST_F(Version3RealAgentTest, WrongPasswordsAndUsersGiveTheirCodesAtOnce) {
+  struct {
+    const char* szUser;
+    const char* szIni;
+    const char* szError;
+  } const rows[] = {
+      {"shaaes", "AuthProtocol=SHA\nAuthPassword=not-the-pw\nPrivProtocol=AES\nPrivPassword=sha-priv-pw\n", "60"},
+      {"shaaes", "AuthProtocol=SHA\nAuthPassword=sha-auth-pw\nPrivProtocol=AES\nPrivPassword=not-the-pw\n", "61"},
+      {"nosuchuser", "AuthProtocol=SHA\nAuthPassword=sha-auth-pw\n", "58"},
+      // A user without a privacy key, asked with privacy.
+      {"authonly", "AuthProtocol=SHA\nAuthPassword=authonly-pw\nPrivProtocol=AES\nPrivPassword=some-priv-pw\n", "56"},
+      {"shaaes", "PrivProtocol=AES\nPrivPassword=sha-priv-pw\n", "55"},   // privacy without authentication
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::string(row.szUser) + " " + row.szError);
+    // Three tries of 2 s each, two walks: retrying would take 12 s.
+    WriteV3Config(row.szUser, row.szIni, 2000, 2);
+    const CProcessResult result = Run({"127.0.0.1", "127.0.0.1"});
+    EXPECT_EQ(Lines(result.strOutput, "target[127.0.0.1]error:"),
+              std::vector<std::string>(4, std::string("target[127.0.0.1]error:") + row.szError));
+    EXPECT_LT(result.dSeconds, 6.0) << "no retries after a report";
+    EXPECT_EQ(result.strOutput.find("not-the-pw"), std::string::npos);
+  }
 }
 
 }  // namespace

@@ -418,8 +418,8 @@ class Version3RealAgentTest : public ProgramFixture {
     ASSERT_TRUE(FindSnmpd(&m_strDir, &m_nPort));
   }
   void WriteV3Config(const std::string& strUser, const std::string& strLines, int nTimeout = 2000,
-                     int nRetry = 1) {
-    WriteConfig(m_nPort, nTimeout, nRetry, 0, "Version=3\nUser=" + strUser + "\n" + strLines);
+                     int nRetry = 1, int nLog = 0) {
+    WriteConfig(m_nPort, nTimeout, nRetry, nLog, "Version=3\nUser=" + strUser + "\n" + strLines);
     // A config.ini with passwords is for its owner only.
     std::filesystem::permissions(Path("config.ini"),
                                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
@@ -471,12 +471,15 @@ TEST_F(Version3RealAgentTest, WrongPasswordsAndUsersGiveTheirCodesAtOnce) {
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.szUser) + " " + row.szError);
     // Three tries of 2 s each, two walks: retrying would take 12 s.
-    WriteV3Config(row.szUser, row.szIni, 2000, 2);
+    WriteV3Config(row.szUser, row.szIni, 2000, 2, 1);
     const CProcessResult result = Run({"127.0.0.1", "127.0.0.1"});
     EXPECT_EQ(Lines(result.strOutput, "target[127.0.0.1]error:"),
               std::vector<std::string>(4, std::string("target[127.0.0.1]error:") + row.szError));
     EXPECT_LT(result.dSeconds, 6.0) << "no retries after a report";
     EXPECT_EQ(result.strOutput.find("not-the-pw"), std::string::npos);
+    const auto arrLog = LogLines();
+    EXPECT_GT(arrLog.size(), 10u);
+    for (const std::string& strLine : arrLog) EXPECT_EQ(strLine.find("-pw"), std::string::npos) << strLine;
   }
 }
 

@@ -95,14 +95,13 @@ bool Crypt(bool bEncrypt, EPrivProtocol protocol, std::string_view strKey, uint3
 
 }  // namespace
 
-bool ParseAuthProtocol(std::string_view strName, EAuthProtocol* pProtocol) {
-  static constexpr std::pair<std::string_view, EAuthProtocol> c_names[] = {
-      {"", EAuthProtocol::None},         {"MD5", EAuthProtocol::Md5},
-      {"SHA", EAuthProtocol::Sha1},      {"SHA1", EAuthProtocol::Sha1},
-      {"SHA-1", EAuthProtocol::Sha1},    {"SHA-224", EAuthProtocol::Sha224},
-      {"SHA-256", EAuthProtocol::Sha256}, {"SHA-384", EAuthProtocol::Sha384},
-      {"SHA-512", EAuthProtocol::Sha512}};
-  for (const auto& [name, protocol] : c_names) {
+namespace {
+
+// The protocol that names[] gives strName, compared without regard to case.
+template <typename TProtocol, size_t N>
+bool FindProtocol(const std::pair<std::string_view, TProtocol> (&names)[N], std::string_view strName,
+                  TProtocol* pProtocol) {
+  for (const auto& [name, protocol] : names) {
     if (EqualsIgnoringCase(strName, name)) {
       *pProtocol = protocol;
       return true;
@@ -111,17 +110,23 @@ bool ParseAuthProtocol(std::string_view strName, EAuthProtocol* pProtocol) {
   return false;
 }
 
+}  // namespace
+
+bool ParseAuthProtocol(std::string_view strName, EAuthProtocol* pProtocol) {
+  static constexpr std::pair<std::string_view, EAuthProtocol> c_names[] = {
+      {"", EAuthProtocol::None},         {"MD5", EAuthProtocol::Md5},
+      {"SHA", EAuthProtocol::Sha1},      {"SHA1", EAuthProtocol::Sha1},
+      {"SHA-1", EAuthProtocol::Sha1},    {"SHA-224", EAuthProtocol::Sha224},
+      {"SHA-256", EAuthProtocol::Sha256}, {"SHA-384", EAuthProtocol::Sha384},
+      {"SHA-512", EAuthProtocol::Sha512}};
+  return FindProtocol(c_names, strName, pProtocol);
+}
+
 bool ParsePrivProtocol(std::string_view strName, EPrivProtocol* pProtocol) {
   static constexpr std::pair<std::string_view, EPrivProtocol> c_names[] = {
       {"", EPrivProtocol::None}, {"DES", EPrivProtocol::Des}, {"AES", EPrivProtocol::Aes128},
       {"AES-128", EPrivProtocol::Aes128}, {"AES128", EPrivProtocol::Aes128}};
-  for (const auto& [name, protocol] : c_names) {
-    if (EqualsIgnoringCase(strName, name)) {
-      *pProtocol = protocol;
-      return true;
-    }
-  }
-  return false;
+  return FindProtocol(c_names, strName, pProtocol);
 }
 
 size_t AuthDigestLength(EAuthProtocol protocol) {

@@ -211,13 +211,20 @@ TEST_F(RealAgentTest, WalkStoresWhatSnmpwalkShows) {
 
 // The real executable against snmpd, in the Plain form with one target
 // (the "oid" form with an empty OID): its XML file holds what snmpwalk shows.
-class ProgramRealAgentTest : public ProgramFixture {};
+class ProgramRealAgentTest : public ProgramFixture {
+ protected:
+  void SetUp() override {
+    ProgramFixture::SetUp();
+    if (std::getenv("MIBSCAN_SNMPD_DIR") == nullptr) GTEST_SKIP() << "run through ctest";
+    ASSERT_TRUE(FindSnmpd(&m_strDir, &m_nPort)) << "snmpd fixture did not start";
+  }
+  std::string m_strDir;
+  int m_nPort = 0;
+};
 
 TEST_F(ProgramRealAgentTest, ResultFileHoldsWhatSnmpwalkShows) {
-  std::string strDir;
-  int nPort = 0;
-  if (std::getenv("MIBSCAN_SNMPD_DIR") == nullptr) GTEST_SKIP() << "run through ctest";
-  ASSERT_TRUE(FindSnmpd(&strDir, &nPort));
+  const std::string& strDir = m_strDir;
+  const int nPort = m_nPort;
   WriteConfig(nPort, 2000, 1);
   const auto arrAll = SnmpwalkOids(strDir, nPort);
   const auto mapBefore = SnmpwalkValues(strDir, nPort);
@@ -269,10 +276,8 @@ std::map<std::string, std::string> SnmpwalkBytes(const std::string& strDir, int 
 // Every octet string of a real agent comes back whole: as its text when it
 // is UTF-8 text, otherwise as Base64 of all its bytes. Nothing is replaced.
 TEST_F(ProgramRealAgentTest, OctetStringsComeBackByteForByte) {
-  std::string strDir;
-  int nPort = 0;
-  if (std::getenv("MIBSCAN_SNMPD_DIR") == nullptr) GTEST_SKIP() << "run through ctest";
-  ASSERT_TRUE(FindSnmpd(&strDir, &nPort));
+  const std::string& strDir = m_strDir;
+  const int nPort = m_nPort;
   WriteConfig(nPort, 2000, 1, 0, "Charset=UTF-8\n");
   const auto mapBefore = SnmpwalkBytes(strDir, nPort);
   Run({"oid", "", "127.0.0.1"});
@@ -305,13 +310,11 @@ TEST_F(ProgramRealAgentTest, OctetStringsComeBackByteForByte) {
 // SNMPv2c, with GETBULK and with GET-NEXT: the file holds exactly what
 // snmpbulkwalk -v2c lists from sysDescr.0 on, Counter64 columns included,
 // each in full decimals.
-class Version2RealAgentTest : public ProgramFixture, public ::testing::WithParamInterface<int> {};
+class Version2RealAgentTest : public ProgramRealAgentTest, public ::testing::WithParamInterface<int> {};
 
 TEST_P(Version2RealAgentTest, WalkStoresWhatSnmpbulkwalkShows) {
-  std::string strDir;
-  int nPort = 0;
-  if (std::getenv("MIBSCAN_SNMPD_DIR") == nullptr) GTEST_SKIP() << "run through ctest";
-  ASSERT_TRUE(FindSnmpd(&strDir, &nPort));
+  const std::string& strDir = m_strDir;
+  const int nPort = m_nPort;
   WriteConfig(nPort, 2000, 1, 0, "Version=2\nMaxRepetitions=" + std::to_string(GetParam()) + "\n");
   const std::string strBulk = "snmpbulkwalk -v2c";
   const auto arrAll = SnmpwalkOids(strDir, nPort, strBulk);
@@ -339,11 +342,7 @@ INSTANTIATE_TEST_SUITE_P(Repetitions, Version2RealAgentTest, ::testing::Values(1
 
 // A GET of what the agent does not have stores the exception it answered.
 TEST_F(ProgramRealAgentTest, Version2GetOfMissingObjectsStoresTheException) {
-  std::string strDir;
-  int nPort = 0;
-  if (std::getenv("MIBSCAN_SNMPD_DIR") == nullptr) GTEST_SKIP() << "run through ctest";
-  ASSERT_TRUE(FindSnmpd(&strDir, &nPort));
-  WriteConfig(nPort, 2000, 1, 0, "Version=2\n");
+  WriteConfig(m_nPort, 2000, 1, 0, "Version=2\n");
   Run({"oid", ".1.3.6.1.2.1.1.5.1", "127.0.0.1"});
   Run({"oid", ".1.3.6.1.2.1.1.99.0", "127.0.0.1"});
   using CRecord = std::pair<std::string, std::string>;
@@ -358,10 +357,8 @@ TEST_F(ProgramRealAgentTest, Version2GetOfMissingObjectsStoresTheException) {
 // snmpd on [::1]: reached through the literal, and through a name that
 // resolves to ::1 only.
 TEST_F(ProgramRealAgentTest, Ipv6AgentIsWalkedThroughItsAddressAndItsName) {
-  std::string strDir;
-  int nPort = 0;
-  if (std::getenv("MIBSCAN_SNMPD_DIR") == nullptr) GTEST_SKIP() << "run through ctest";
-  ASSERT_TRUE(FindSnmpd(&strDir, &nPort));
+  const std::string& strDir = m_strDir;
+  const int nPort = m_nPort;
   WriteConfig(nPort, 2000, 1);
   const auto arrAll = SnmpwalkOids(strDir, nPort, "snmpwalk -v1", "udp6:[::1]");
   const auto itStart = std::find(arrAll.begin(), arrAll.end(), "1.3.6.1.2.1.1.1.0");
@@ -410,13 +407,8 @@ const CV3User c_aV3Users[] = {
     {"noauth", "", "-l noAuthNoPriv"},
 };
 
-class Version3RealAgentTest : public ProgramFixture {
+class Version3RealAgentTest : public ProgramRealAgentTest {
  protected:
-  void SetUp() override {
-    ProgramFixture::SetUp();
-    if (std::getenv("MIBSCAN_SNMPD_DIR") == nullptr) GTEST_SKIP() << "run through ctest";
-    ASSERT_TRUE(FindSnmpd(&m_strDir, &m_nPort));
-  }
   void WriteV3Config(const std::string& strUser, const std::string& strLines, int nTimeout = 2000,
                      int nRetry = 1, int nLog = 0) {
     WriteConfig(m_nPort, nTimeout, nRetry, nLog, "Version=3\nUser=" + strUser + "\n" + strLines);
@@ -424,8 +416,6 @@ class Version3RealAgentTest : public ProgramFixture {
     std::filesystem::permissions(Path("config.ini"),
                                  std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
   }
-  std::string m_strDir;
-  int m_nPort = 0;
 };
 
 // Every protocol pair: a walk stores exactly what snmpwalk -v3 lists with

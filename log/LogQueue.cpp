@@ -70,7 +70,13 @@ std::string FormatLogLine(const CLogEntry& entry) {
       std::strftime(szTime, sizeof szTime, "%Y/%m/%d %H:%M:%S", &tmLocal) == 0)
     szTime[0] = '\0';
   std::string strLine = szTime;
-  strLine += entry.nCode > -1 ? "|" + std::to_string(entry.nCode) + "|" : std::string("|-|");
+  strLine += '|';
+  if (entry.nCode > -1) {
+    strLine += std::to_string(entry.nCode);
+  } else {
+    strLine += '-';
+  }
+  strLine += '|';
   strLine += entry.strText;
   strLine += '\n';
   return strLine;

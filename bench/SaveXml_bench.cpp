@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <string>
 
-#include "driver/Settings.h"
+#include "settings/Settings.h"
 #include "mib/MIB.h"
 
 namespace {

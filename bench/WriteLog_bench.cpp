@@ -3,7 +3,7 @@
 // lock. No logger thread runs; the queue is emptied between runs.
 #include <benchmark/benchmark.h>
 
-#include "driver/Settings.h"
+#include "settings/Settings.h"
 #include "log/LogQueue.h"
 
 namespace {

@@ -2,7 +2,7 @@
 
 #include <string_view>
 
-#include "driver/Settings.h"
+#include "settings/Settings.h"
 #include "platform/MbString.h"
 
 namespace {

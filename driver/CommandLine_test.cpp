@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "driver/Settings.h"
+#include "settings/Settings.h"
 #include "tests/TestSupport.h"
 
 namespace {

@@ -7,7 +7,7 @@
 #include <new>
 #include <system_error>
 
-#include "driver/Settings.h"
+#include "settings/Settings.h"
 #include "driver/TargetWorker.h"
 #include "log/LogQueue.h"
 #include "log/LogThread.h"

@@ -4,7 +4,7 @@
 #include <exception>
 #include <string>
 
-#include "driver/Settings.h"
+#include "settings/Settings.h"
 #include "log/LogQueue.h"
 #include "mib/MIB.h"
 #include "platform/Interrupt.h"

@@ -5,7 +5,7 @@
 
 #include <cstdio>
 
-#include "driver/Settings.h"
+#include "settings/Settings.h"
 #include "log/LogFixture_test.h"
 #include "mib/MIB.h"
 #include "platform/Thread.h"

@@ -4,7 +4,7 @@
 #include <system_error>
 #include <utility>
 
-#include "driver/Settings.h"
+#include "settings/Settings.h"
 #include "platform/FileOps.h"
 #include "platform/MbString.h"
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/Settings.h"
+#include "settings/Settings.h"
 #include "log/LogQueue.h"
 #include "tests/TestSupport.h"
 

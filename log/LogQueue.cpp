@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <ctime>
 
-#include "driver/Settings.h"
+#include "settings/Settings.h"
 #include "log/LogFile.h"
 
 CLogQueue g_LogQueue;

@@ -9,7 +9,7 @@
 #include <system_error>
 #include <vector>
 
-#include "driver/Settings.h"
+#include "settings/Settings.h"
 #include "log/LogFile.h"
 #include "log/LogQueue.h"
 

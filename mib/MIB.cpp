@@ -7,7 +7,7 @@
 #include <exception>
 #include <memory>
 
-#include "driver/Settings.h"
+#include "settings/Settings.h"
 #include "log/LogQueue.h"
 #include "platform/Base64.h"
 #include "platform/LastError.h"

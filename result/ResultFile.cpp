@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <new>
 
-#include "driver/Settings.h"
+#include "settings/Settings.h"
 #include "platform/MbString.h"
 #include "platform/SnmpSession.h"
 #include "platform/Utf8Converter.h"

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "driver/Settings.h"
+#include "settings/Settings.h"
 #include "result/XmlDoc.h"
 #include "tests/TestSupport.h"
 

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/Settings.h"
+#include "settings/Settings.h"
 #include "mib/MIB.h"
 #include "platform/LastError.h"
 #include "platform/SnmpOid.h"

@@ -1,4 +1,4 @@
-#include "driver/Settings.h"
+#include "settings/Settings.h"
 
 #include <algorithm>
 

@@ -98,6 +98,32 @@ TEST_F(SettingsTest, PasswordsReadableByOthersAreNoticed) {
   EXPECT_TRUE(g_bConfigSecretsExposed);
 }
 
+// The config.ini that ships with the program shows every key at its
+// default: read as it is (all commented out) and with every key switched on,
+// it gives the defaults.
+TEST_F(SettingsTest, ShippedConfigShowsTheDefaults) {
+  const std::string strShipped = ReadAll(MIBSCAN_SHIPPED_CONFIG);
+  ASSERT_FALSE(strShipped.empty());
+  Read(strShipped);
+  ExpectDefaults();
+  std::string strOn;
+  size_t nKeys = 0;
+  for (size_t nPos = 0; nPos < strShipped.size();) {
+    const size_t nEnd = std::min(strShipped.find('\n', nPos), strShipped.size());
+    std::string strLine = strShipped.substr(nPos, nEnd - nPos);
+    if (strLine.size() > 1 && strLine[0] == ';' && strLine.find('=') != std::string::npos &&
+        strLine.find(' ') == std::string::npos) {
+      strLine.erase(0, 1);
+      ++nKeys;
+    }
+    strOn += strLine + "\n";
+    nPos = nEnd + 1;
+  }
+  EXPECT_EQ(nKeys, 14u) << "every key";
+  Read(strOn);
+  ExpectDefaults();
+}
+
 TEST_F(SettingsTest, VersionAndRepetitionsKeepTheirRanges) {
   struct {
     const char* szIni;

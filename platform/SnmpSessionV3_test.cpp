@@ -1,0 +1,182 @@
+// SNMPv3 sessions against a scripted agent of the test's own, for what
+// snmpd cannot be made to do: a notInTimeWindow report, answers that fail
+// authentication.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <functional>
+#include <thread>
+
+#include "platform/LastError.h"
+#include "platform/SnmpOid.h"
+#include "platform/SnmpSession.h"
+#include "platform/SnmpV3.h"
+#include "platform/UsmCrypto.h"
+
+namespace {
+
+constexpr char c_szEngineId[] = "\x80\x00\x1f\x88\x04test";
+constexpr char c_szPassword[] = "scripted-auth";
+
+// A UDP agent on 127.0.0.1 that answers each datagram it gets with what
+// fnAnswer makes of it (nothing for an empty text), for nAnswers datagrams.
+class CScriptedAgent {
+ public:
+  using FAnswer = std::function<std::string(int nRequest, const CSnmpV3Message&)>;
+  CScriptedAgent(int nAnswers, FAnswer fnAnswer) {
+    m_nFd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t nLen = sizeof addr;
+    bind(m_nFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
+    getsockname(m_nFd, reinterpret_cast<sockaddr*>(&addr), &nLen);
+    m_uPort = ntohs(addr.sin_port);
+    timeval wait{1, 0};  // a request that does not come within 1 s is not coming
+    setsockopt(m_nFd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+    m_thread = std::thread([this, nAnswers, fnAnswer] {
+      for (int nRequest = 1; nRequest <= nAnswers; ++nRequest) {
+        char buffer[4096];
+        sockaddr_in from{};
+        socklen_t nFromLen = sizeof from;
+        const ssize_t nLen = recvfrom(m_nFd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &nFromLen);
+        if (nLen <= 0) return;
+        CSnmpV3Message request;
+        size_t nOffset = 0;
+        if (!DecodeSnmpV3Message(std::string_view(buffer, static_cast<size_t>(nLen)), &request, &nOffset)) continue;
+        m_arrRequests.push_back(request);
+        const std::string strAnswer = fnAnswer(nRequest, request);
+        if (!strAnswer.empty())
+          sendto(m_nFd, strAnswer.data(), strAnswer.size(), 0, reinterpret_cast<sockaddr*>(&from), nFromLen);
+      }
+    });
+  }
+  ~CScriptedAgent() {
+    Join();
+    close(m_nFd);
+  }
+  uint16_t Port() const { return m_uPort; }
+  // Waits until the agent has answered all it will answer; then
+  // m_arrRequests holds every request it received.
+  void Join() {
+    if (m_thread.joinable()) m_thread.join();
+  }
+  std::vector<CSnmpV3Message> m_arrRequests;
+
+ private:
+  int m_nFd = -1;
+  uint16_t m_uPort = 0;
+  std::thread m_thread;
+};
+
+// An answer to request: a report naming usmStats N, or a response with
+// sysName; authenticated with the test user's key unless bForged, in which
+// case the code is wrong.
+std::string Answer(const CSnmpV3Message& request, uint8_t pduType, int nBoots, int nTime, bool bAuth,
+                   bool bForged = false, uint32_t uStat = 0) {
+  CSnmpV3Message answer;
+  answer.nMessageId = request.nMessageId;
+  answer.usm.strEngineId = std::string(c_szEngineId, sizeof c_szEngineId - 1);
+  answer.usm.nEngineBoots = nBoots;
+  answer.usm.nEngineTime = nTime;
+  answer.usm.strUserName = request.usm.strUserName;
+  answer.strContextEngineId = answer.usm.strEngineId;
+  answer.pdu.pduType = pduType;
+  answer.pdu.nRequestId = request.pdu.nRequestId;
+  if (pduType == SNMP_PDU_REPORT) {
+    answer.pdu.bindings.push_back({{{1, 3, 6, 1, 6, 3, 15, 1, 1, uStat, 0}}, AsnAny{}});
+  } else {
+    AsnAny value;
+    value.asnType = ASN_OCTETSTRING;
+    value.strBytes = "scripted";
+    answer.pdu.bindings.push_back({{{1, 3, 6, 1, 2, 1, 1, 5, 0}}, value});
+  }
+  std::string strKey;
+  if (bAuth) {
+    answer.flags = SNMP_FLAG_AUTH;
+    answer.usm.strAuthParameters.assign(12, '\0');
+  }
+  std::string strBytes;
+  size_t nOffset = 0;
+  EXPECT_TRUE(EncodeSnmpV3Message(answer, &strBytes, &nOffset));
+  if (bAuth) {
+    std::string strCode;
+    EXPECT_TRUE(PasswordToKey(EAuthProtocol::Sha1, c_szPassword, &strKey));
+    EXPECT_TRUE(LocalizeKey(EAuthProtocol::Sha1, strKey, answer.usm.strEngineId, &strKey));
+    EXPECT_TRUE(AuthCode(EAuthProtocol::Sha1, strKey, strBytes, &strCode));
+    if (bForged) strCode[0] = static_cast<char>(strCode[0] ^ 1);
+    strBytes.replace(nOffset, strCode.size(), strCode);
+  }
+  return strBytes;
+}
+
+// One GET of sysName.0 as the user of the scripted agent; its outcome.
+bool GetSysName(uint16_t uPort, std::string* pstrValue) {
+  CSnmpV3Security security;
+  security.strUser = "scripted";
+  security.auth = EAuthProtocol::Sha1;
+  security.strAuthPassword = c_szPassword;
+  LPSNMP_MGR_SESSION pSession = SnmpMgrOpenV3("127.0.0.1", security, 500, 1, uPort);
+  EXPECT_NE(pSession, nullptr);
+  SnmpVarBindList bindings(1);
+  EXPECT_TRUE(SnmpMgrStrToOid("system.sysName.0", &bindings[0].name));
+  int32_t nStatus = -1;
+  int32_t nIndex = -1;
+  const bool bAnswered = SnmpMgrRequest(pSession, SNMP_PDU_GET, &bindings, &nStatus, &nIndex);
+  const uint32_t uError = GetLastError();
+  SnmpMgrClose(pSession);
+  SetLastError(uError);
+  if (bAnswered && !bindings.empty()) *pstrValue = bindings[0].value.strBytes;
+  return bAnswered;
+}
+
+TEST(SnmpV3SessionTest, NotInTimeWindowTakesTheAgentsClockAndResendsOnce) {
+  // Discovery tells no clock (0, 0); the first request is out of the
+  // window; the resend carries the agent's clock and is answered.
+  CScriptedAgent agent(3, [](int nRequest, const CSnmpV3Message& request) {
+    if (nRequest == 1) return Answer(request, SNMP_PDU_REPORT, 0, 0, false, false, 4);
+    if (nRequest == 2) return Answer(request, SNMP_PDU_REPORT, 7, 5000, true, false, 2);
+    return Answer(request, SNMP_PDU_RESPONSE, 7, 5000, true);
+  });
+  std::string strValue;
+  EXPECT_TRUE(GetSysName(agent.Port(), &strValue)) << GetLastError();
+  EXPECT_EQ(strValue, "scripted");
+  agent.Join();
+  ASSERT_EQ(agent.m_arrRequests.size(), 3u);
+  EXPECT_EQ(agent.m_arrRequests[1].usm.nEngineBoots, 0);
+  EXPECT_EQ(agent.m_arrRequests[2].usm.nEngineBoots, 7);
+  EXPECT_GE(agent.m_arrRequests[2].usm.nEngineTime, 5000);
+  EXPECT_EQ(agent.m_arrRequests[2].pdu.nRequestId, agent.m_arrRequests[1].pdu.nRequestId)
+      << "the resend is the same request";
+}
+
+TEST(SnmpV3SessionTest, SecondNotInTimeWindowEndsTheRequest) {
+  CScriptedAgent agent(3, [](int nRequest, const CSnmpV3Message& request) {
+    if (nRequest == 1) return Answer(request, SNMP_PDU_REPORT, 0, 0, false, false, 4);
+    return Answer(request, SNMP_PDU_REPORT, 7, 5000, true, false, 2);
+  });
+  std::string strValue;
+  EXPECT_FALSE(GetSysName(agent.Port(), &strValue));
+  EXPECT_EQ(GetLastError(), SNMP_MGR_ERROR_TIME_WINDOW);
+}
+
+TEST(SnmpV3SessionTest, AnswersThatFailAuthenticationEndTheRequest) {
+  for (const bool bForged : {true, false}) {
+    SCOPED_TRACE(bForged ? "a wrong code" : "no authentication at all");
+    // Room for a third request, which must not come.
+    CScriptedAgent agent(3, [bForged](int nRequest, const CSnmpV3Message& request) {
+      if (nRequest == 1) return Answer(request, SNMP_PDU_REPORT, 7, 5000, false, false, 4);
+      return Answer(request, SNMP_PDU_RESPONSE, 7, 5000, bForged, bForged);
+    });
+    std::string strValue;
+    EXPECT_FALSE(GetSysName(agent.Port(), &strValue));
+    EXPECT_EQ(GetLastError(), SNMP_MGR_ERROR_AUTHENTICATION);
+    agent.Join();
+    EXPECT_EQ(agent.m_arrRequests.size(), 2u) << "no re-send";
+  }
+}
+
+}  // namespace

@@ -373,7 +373,8 @@ TEST_F(ProgramRealAgentTest, Ipv6AgentIsWalkedThroughItsAddressAndItsName) {
 
   // "localhost" with an IPv6 address only: a private hosts file (and no
   // name server) in a mount namespace of mibscan's own.
-  if (geteuid() != 0) GTEST_SKIP() << "a private hosts file needs root (unshare -m)";
+  if (geteuid() != 0 || RunProcess("/usr/bin/unshare", {"-m", "/bin/true"}, 30).nExitCode != 0)
+    GTEST_SKIP() << "a private hosts file needs a mount namespace (root, unshare -m)";
   m_dir.WriteFile("hosts", "::1 localhost\n");
   m_dir.WriteFile("nsswitch.conf", "hosts: files\n");
   const std::string strScript = "mount --bind '" + Path("hosts") + "' /etc/hosts && mount --bind '" +

@@ -28,18 +28,6 @@ bool IsStillAt(int nFd, const std::string& strPath) {
          open.st_dev == named.st_dev && open.st_ino == named.st_ino;
 }
 
-// Opens a file, waiting a moment and trying again while the process or
-// the system is out of descriptors (other writers are about to close
-// theirs). -1 with errno set on any other failure.
-template <typename FOpen>
-int OpenWaitingForDescriptors(FOpen fnOpen) {
-  for (int nTry = 0;; ++nTry) {
-    const int nFd = fnOpen();
-    if (nFd >= 0 || !IsOutOfDescriptors(errno) || nTry >= c_nDescriptorTries) return nFd;
-    PauseForDescriptors();
-  }
-}
-
 }  // namespace
 
 CAtomicFile::~CAtomicFile() { Abandon(); }

@@ -9,8 +9,8 @@
 // an I/O error, a file size limit, a refused claim), the destination keeps
 // its previous bytes, and no temporary file stays behind. A destination
 // that did not exist before a failed write does not exist after it either.
-// While the process is out of descriptors, opening waits a moment and
-// tries again (c_nDescriptorTries times).
+// While the process is out of descriptors, opening waits for them
+// (OpenWaitingForDescriptors, Descriptors.h).
 //
 // Thread use: one object per writer; objects share nothing.
 #ifndef MIBSCAN_PLATFORM_ATOMICFILE_H_
@@ -18,8 +18,6 @@
 
 #include <cstddef>
 #include <string>
-
-constexpr int c_nDescriptorTries = 500;  // 10 ms apart: 5 s in all
 
 class CAtomicFile {
  public:

@@ -23,6 +23,10 @@ size_t DescriptorLimit() {
   return static_cast<size_t>(limit.rlim_cur);
 }
 
-bool IsOutOfDescriptors(int nErrno) { return nErrno == EMFILE || nErrno == ENFILE; }
-
-void PauseForDescriptors() { std::this_thread::sleep_for(std::chrono::milliseconds(10)); }
+int OpenWaitingForDescriptors(const std::function<int()>& fnOpen) {
+  for (int nTry = 1;; ++nTry) {
+    const int nFd = fnOpen();
+    if (nFd >= 0 || (errno != EMFILE && errno != ENFILE) || nTry >= c_nDescriptorTries) return nFd;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+}

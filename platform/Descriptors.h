@@ -4,6 +4,7 @@
 #define MIBSCAN_PLATFORM_DESCRIPTORS_H_
 
 #include <cstddef>
+#include <functional>
 
 // Raises the soft open-file limit to the hard one.
 void RaiseDescriptorLimit();
@@ -12,11 +13,11 @@ void RaiseDescriptorLimit();
 // there is no limit.
 [[nodiscard]] size_t DescriptorLimit();
 
-// True when errno says that no descriptor was to be had (for this process
-// or the whole system): a later try may succeed once others are closed.
-[[nodiscard]] bool IsOutOfDescriptors(int nErrno);
-
-// Waits a moment before such a later try.
-void PauseForDescriptors();
+// Calls fnOpen (which makes a descriptor, or -1 with errno set) until it
+// succeeds, fails for another reason than a lack of descriptors (for this
+// process or the whole system), or has been tried c_nDescriptorTries times
+// 10 ms apart: other targets are about to close theirs.
+constexpr int c_nDescriptorTries = 500;  // 5 s in all
+[[nodiscard]] int OpenWaitingForDescriptors(const std::function<int()>& fnOpen);
 
 #endif  // MIBSCAN_PLATFORM_DESCRIPTORS_H_

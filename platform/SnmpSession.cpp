@@ -31,10 +31,6 @@ constexpr size_t c_nMaxDatagram = 65535;
 
 using CClock = std::chrono::steady_clock;
 
-// Tries to get a socket while the process is out of descriptors, 10 ms
-// apart.
-constexpr int c_nSocketTries = 500;
-
 // The first request-id of a session: random, so that answers meant for an
 // earlier run or another session are not taken; cheap, since sessions are
 // many.
@@ -589,14 +585,10 @@ LPSNMP_MGR_SESSION SnmpMgrOpen(const char* szAgent, const char* szCommunity, int
     SetLastError(SNMP_MGR_ERROR_RESOLVE);
     return nullptr;
   }
-  int nFd = -1;
-  for (int nTry = 0;; ++nTry) {
-    nFd = socket(agent.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    // Out of descriptors for a moment: other targets are about to close
-    // theirs (the driver runs no more targets than there are descriptors).
-    if (nFd >= 0 || !IsOutOfDescriptors(errno) || nTry >= c_nSocketTries) break;
-    PauseForDescriptors();
-  }
+  // Out of descriptors for a moment, other targets are about to close
+  // theirs (the driver runs no more targets than there are descriptors).
+  const int nFd = OpenWaitingForDescriptors(
+      [&] { return socket(agent.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0); });
   // Connected: the kernel passes on only the agent's datagrams.
   if (nFd < 0 || connect(nFd, reinterpret_cast<const sockaddr*>(&agent), nAgentLen) != 0) {
     WSASetLastError(errno);

@@ -214,6 +214,9 @@ class CSnmpSession {
   // The SNMPv3 datagram of m_request, authenticated and encrypted as the
   // user's level asks, in m_strDatagram.
   bool BuildV3Datagram();
+  // SNMPv3: whether the authentication code of message (decoded from
+  // datagram, its code at nAuthOffset) is the user's.
+  bool IsAuthentic(std::string_view datagram, size_t nAuthOffset, const CSnmpV3Message& message) const;
   // SNMPv3: what a datagram is to the request m_request.
   EVerdict JudgeV3(std::string_view datagram, bool bMayResync, CSnmpMessage* pAnswer);
 
@@ -400,18 +403,25 @@ bool CSnmpSession::AnswersWithoutPrivacy() {
       [&](std::string_view datagram) {
         CSnmpV3Message message;
         size_t nOffset = 0;
-        if (!DecodeSnmpV3Message(datagram, &message, &nOffset) || message.nMessageId != m_request.nRequestId ||
-            !(message.flags & SNMP_FLAG_AUTH) || message.usm.strAuthParameters.size() != AuthCodeLength(usm.security.auth))
-          return EVerdict::Ignore;
-        std::string strZeroed(datagram);
-        strZeroed.replace(nOffset, message.usm.strAuthParameters.size(), message.usm.strAuthParameters.size(), '\0');
-        std::string strCode;
-        return AuthCode(usm.security.auth, usm.strAuthKey, strZeroed, &strCode) &&
-                       strCode == message.usm.strAuthParameters
+        return DecodeSnmpV3Message(datagram, &message, &nOffset) &&
+                       message.nMessageId == m_request.nRequestId && (message.flags & SNMP_FLAG_AUTH) &&
+                       IsAuthentic(datagram, nOffset, message)
                    ? EVerdict::Take
                    : EVerdict::Ignore;
       },
       &bResend, 1);
+}
+
+bool CSnmpSession::IsAuthentic(std::string_view datagram, size_t nAuthOffset,
+                               const CSnmpV3Message& message) const {
+  const EAuthProtocol auth = m_pUsm->security.auth;
+  const std::string& strGiven = message.usm.strAuthParameters;
+  if (auth == EAuthProtocol::None || strGiven.size() != AuthCodeLength(auth)) return false;
+  // The code is computed over the message with its own place zeroed.
+  std::string strZeroed(datagram);
+  strZeroed.replace(nAuthOffset, strGiven.size(), strGiven.size(), '\0');
+  std::string strCode;
+  return AuthCode(auth, m_pUsm->strAuthKey, strZeroed, &strCode) && strCode == strGiven;
 }
 
 bool CSnmpSession::BuildV3Datagram() {
@@ -468,22 +478,11 @@ EVerdict CSnmpSession::JudgeV3(std::string_view datagram, bool bMayResync, CSnmp
       message.nSecurityModel != SNMP_SECURITY_MODEL_USM)
     return EVerdict::Ignore;
   const bool bAuthenticated = (message.flags & SNMP_FLAG_AUTH) != 0;
-  if (bAuthenticated) {
-    // The code is computed over the message with its own place zeroed.
-    const size_t nCodeLength = AuthCodeLength(security.auth);
-    std::string strZeroed(datagram);
-    std::string strCode;
-    if (security.auth == EAuthProtocol::None || message.usm.strAuthParameters.size() != nCodeLength ||
-        message.usm.strEngineId != usm.strEngineId || message.usm.strUserName != security.strUser) {
-      SetLastError(SNMP_MGR_ERROR_AUTHENTICATION);
-      return EVerdict::Fail;
-    }
-    strZeroed.replace(nAuthOffset, nCodeLength, nCodeLength, '\0');
-    if (!AuthCode(security.auth, usm.strAuthKey, strZeroed, &strCode) ||
-        strCode != message.usm.strAuthParameters) {
-      SetLastError(SNMP_MGR_ERROR_AUTHENTICATION);
-      return EVerdict::Fail;
-    }
+  if (bAuthenticated && (message.usm.strEngineId != usm.strEngineId ||
+                         message.usm.strUserName != security.strUser ||
+                         !IsAuthentic(datagram, nAuthOffset, message))) {
+    SetLastError(SNMP_MGR_ERROR_AUTHENTICATION);
+    return EVerdict::Fail;
   }
   if (message.flags & SNMP_FLAG_PRIV) {
     std::string strScoped;

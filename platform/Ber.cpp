@@ -358,6 +358,14 @@ void AppendBerElement(std::string* pstrOut, uint8_t tag, std::string_view conten
   AppendTlv(pstrOut, tag, contents);
 }
 
+size_t BerHeaderLength(size_t nContents) {
+  size_t nLengthBytes = 1;
+  if (nContents >= 0x80) {
+    for (; nContents != 0; nContents >>= 8) ++nLengthBytes;
+  }
+  return 1 + nLengthBytes;
+}
+
 std::string BerInteger(int64_t nValue) { return EncodeSigned(nValue); }
 
 bool ReadBerElement(std::string_view* pBytes, uint8_t* pTag, std::string_view* pContents) {

@@ -132,10 +132,13 @@ struct CSnmpMessage {
 [[nodiscard]] bool DecodeSnmpPdu(std::string_view bytes, CSnmpMessage* pMessage);
 
 // The BER pieces other message formats (SNMPv3) are built from: an
-// element with its tag and length; the shortest two's complement contents
+// element with its tag and length, and that header's size; the shortest two's complement contents
 // of an integer; reading one element off the front of *pBytes (with the
 // checks the decoder makes); a 32-bit integer's contents.
 void AppendBerElement(std::string* pstrOut, uint8_t tag, std::string_view contents);
+// Bytes of the tag and length that AppendBerElement writes before
+// nContents bytes of contents.
+[[nodiscard]] size_t BerHeaderLength(size_t nContents);
 [[nodiscard]] std::string BerInteger(int64_t nValue);
 [[nodiscard]] bool ReadBerElement(std::string_view* pBytes, uint8_t* pTag, std::string_view* pContents);
 [[nodiscard]] bool ParseBerInt32(std::string_view contents, int32_t* pnValue);

@@ -53,6 +53,8 @@ bool EncodeSnmpV3Message(const CSnmpV3Message& message, std::string* pstrOut, si
   AppendBerElement(&strUsm, ASN_INTEGER, BerInteger(usm.nEngineBoots));
   AppendBerElement(&strUsm, ASN_INTEGER, BerInteger(usm.nEngineTime));
   AppendBerElement(&strUsm, ASN_OCTETSTRING, usm.strUserName);
+  // Where the code's bytes begin inside the USM sequence's contents.
+  const size_t nAuthInUsm = strUsm.size() + BerHeaderLength(usm.strAuthParameters.size());
   AppendBerElement(&strUsm, ASN_OCTETSTRING, usm.strAuthParameters);
   AppendBerElement(&strUsm, ASN_OCTETSTRING, usm.strPrivParameters);
   std::string strUsmSequence;
@@ -61,20 +63,18 @@ bool EncodeSnmpV3Message(const CSnmpV3Message& message, std::string* pstrOut, si
   std::string strBody;
   AppendBerElement(&strBody, ASN_INTEGER, BerInteger(SNMP_VERSION_3));
   AppendBerElement(&strBody, ASN_SEQUENCE, strHeader);
+  // The code's place in the body: after the security parameters' header
+  // and the USM sequence's.
+  const size_t nAuthInBody = strBody.size() + BerHeaderLength(strUsmSequence.size()) +
+                             BerHeaderLength(strUsm.size()) + nAuthInUsm;
   AppendBerElement(&strBody, ASN_OCTETSTRING, strUsmSequence);
   if (message.flags & SNMP_FLAG_PRIV) {
     AppendBerElement(&strBody, ASN_OCTETSTRING, message.strEncryptedPdu);
   } else if (!EncodeScopedPdu(message, &strBody)) {
     return false;
   }
-  std::string strMessage;
-  AppendBerElement(&strMessage, ASN_SEQUENCE, strBody);
-  // The code's place: read back, as the receiver reads it.
-  CSnmpV3Message readBack;
-  size_t nOffset = 0;
-  if (!DecodeSnmpV3Message(strMessage, &readBack, &nOffset)) return false;
-  *pnAuthOffset = pstrOut->size() + nOffset;
-  pstrOut->append(strMessage);
+  *pnAuthOffset = pstrOut->size() + BerHeaderLength(strBody.size()) + nAuthInBody;
+  AppendBerElement(pstrOut, ASN_SEQUENCE, strBody);
   return true;
 }
 

@@ -190,7 +190,9 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
   int32_t nRepetitions = g_nMaxRepetitions;
   try {
     while (true) {
-      const SnmpVarBindList requested = bindings;
+      // The OID asked for: the answer must pass it, and a GETBULK (always
+      // of this one binding) may have to ask for it again.
+      const AsnObjectIdentifier requested = bindings.empty() ? AsnObjectIdentifier{} : bindings[0].name;
       const bool bAnswered =
           requestType == SNMP_PDU_GETBULK
               ? SnmpMgrRequestBulk(pSession, nRepetitions, &bindings, &nErrorStatus, &nErrorIndex)
@@ -202,7 +204,7 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
         if (requestType == SNMP_PDU_GETBULK && nErrorStatus == SNMP_ERRORSTATUS_TOOBIG &&
             nRepetitions > 1) {
           nRepetitions /= 2;
-          bindings = requested;
+          bindings.assign(1, SnmpVarBind{requested, AsnAny{}});
           continue;
         }
         if (++nErrorCount > c_nMaxWalkErrors) break;
@@ -226,14 +228,13 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
           }
         }
         if (bEndOfView) break;
-        const AsnObjectIdentifier requestedName = requested.empty() ? AsnObjectIdentifier{} : requested[0].name;
-        if (requestType != SNMP_PDU_GET && !Advances(requestedName, bindings) &&
+        if (requestType != SNMP_PDU_GET && !Advances(requested, bindings) &&
             ++nErrorCount > c_nMaxWalkErrors)
           break;
         // A GETBULK goes on from the last object received.
         if (continueType == SNMP_PDU_GETBULK) {
           if (bindings.empty()) {
-            bindings = requested;
+            bindings.assign(1, SnmpVarBind{requested, AsnAny{}});
           } else if (bindings.size() > 1) {
             bindings.erase(bindings.begin(), bindings.end() - 1);
           }

@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
 #include <new>
-#include <system_error>
 
 #include "settings/Settings.h"
 #include "driver/TargetWorker.h"
@@ -13,6 +11,7 @@
 #include "log/LogThread.h"
 #include "mib/MIB.h"
 #include "platform/Descriptors.h"
+#include "platform/FileOps.h"
 #include "platform/ModulePath.h"
 #include "platform/Thread.h"
 
@@ -136,8 +135,7 @@ bool RunScan(const std::vector<std::string>& arrTargets) {
   if (!GetExecutablePath(&strExePath) || !SplitBaseDir(strExePath, &g_strBaseDir)) return false;
 
   const std::string strLogDir = MakeLogDirPath(g_strBaseDir);
-  std::error_code ec;
-  if (!std::filesystem::is_directory(strLogDir, ec)) std::filesystem::create_directory(strLogDir, ec);
+  (void)CreateDirectoryIfMissing(strLogDir);
   g_strLogDir = strLogDir;
 
   StartLogThread();

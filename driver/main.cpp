@@ -1,8 +1,4 @@
 // mibscan: reads the SNMP MIB of each target and writes one XML file each.
-#include <iconv.h>
-#include <langinfo.h>
-
-#include <clocale>
 #include <cstdio>
 #include <new>
 #include <string>
@@ -13,6 +9,7 @@
 #include "platform/Descriptors.h"
 #include "platform/Interrupt.h"
 #include "platform/ModulePath.h"
+#include "platform/Runtime.h"
 
 namespace {
 
@@ -20,30 +17,21 @@ namespace {
 constexpr char c_szNoModule[] = "致命的なエラー: GetModuleHandle が失敗しました\n";
 constexpr char c_szNoFramework[] = "致命的なエラー: MFC の初期化が失敗しました\n";
 
-// The runtime set-up the program needs: the user's locale (narrow text is
-// in its code set; an unknown locale leaves the plain C locale, which
-// works) and a converter from that code set to UTF-8 for the result files.
-bool InitialiseRuntime() {
-  if (setlocale(LC_ALL, "") == nullptr) setlocale(LC_ALL, "C");
-  const iconv_t cd = iconv_open("UTF-8", nl_langinfo(CODESET));
-  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
-  iconv_close(cd);
-  return true;
-}
-
 }  // namespace
 
 int main(int argc, char* argv[]) {
-  // Workers print whole lines; line buffering sends each one at once, also
-  // into a pipe, so a calling script sees progress as it happens.
-  std::setvbuf(stdout, nullptr, _IOLBF, 0);
+  // Workers print whole lines; each one goes out at once, also into a
+  // pipe, so a calling script sees progress as it happens.
+  InitialiseConsole();
   std::string strExePath;
   if (!GetExecutablePath(&strExePath)) {
-    std::fputs(c_szNoModule, stdout);
+    PrintFatal(c_szNoModule);
     return 1;
   }
-  if (!InitialiseRuntime()) {
-    std::fputs(c_szNoFramework, stdout);
+  // The user's locale, and a converter from its code set to UTF-8 for the
+  // result files.
+  if (!InitialiseLocale()) {
+    PrintFatal(c_szNoFramework);
     return 1;
   }
   // One socket per running target: allow as many descriptors as the

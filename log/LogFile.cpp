@@ -1,7 +1,5 @@
 #include "log/LogFile.h"
 
-#include <filesystem>
-#include <system_error>
 #include <utility>
 
 #include "settings/Settings.h"
@@ -9,14 +7,14 @@
 #include "platform/MbString.h"
 
 std::string MakeLogFilePath(const std::string& strLogDir, const std::string& strLogFile) {
-  return strLogDir + "/" + strLogFile;
+  return JoinPath(strLogDir, strLogFile);
 }
 
 std::string MakeRotatedLogPath(const std::string& strLogDir, const struct tm& tmLocal,
                                const std::string& strLogFile) {
   char szStamp[128] = "";
   if (std::strftime(szStamp, sizeof szStamp, "%Y%m%d_%H%M%S", &tmLocal) == 0) szStamp[0] = '\0';
-  return strLogDir + "/" + szStamp + "_" + strLogFile;
+  return JoinPath(strLogDir, std::string(szStamp) + "_" + strLogFile);
 }
 
 int WriteLogLines(const std::vector<std::string>& arrLines) {
@@ -40,25 +38,19 @@ int WriteLogLines(const std::vector<std::string>& arrLines) {
 }
 
 void PruneOldLogs() {
-  namespace fs = std::filesystem;
   const std::string strSuffix = "_" + g_strLogFile;
   CSortStringArray arrNames;
-  std::error_code ec;
-  for (fs::directory_iterator it(g_strLogDir, ec), end; !ec && it != end; it.increment(ec)) {
-    const std::string strName = it->path().filename().string();
-    std::error_code ecType;
+  for (std::string& strName : ListFiles(g_strLogDir)) {
     if (strName.size() < strSuffix.size() ||
-        strName.compare(strName.size() - strSuffix.size(), strSuffix.size(), strSuffix) != 0 ||
-        it->is_directory(ecType))
+        strName.compare(strName.size() - strSuffix.size(), strSuffix.size(), strSuffix) != 0)
       continue;
-    arrNames.push_back(strName);
+    arrNames.push_back(std::move(strName));
   }
   if (arrNames.size() <= c_nKeptLogs) return;
   const size_t nExcess = arrNames.size() - c_nKeptLogs;
   arrNames.Sort();
   for (size_t i = 0; i < nExcess; ++i) {
-    std::error_code ecRemove;
-    fs::remove(MakeLogFilePath(g_strLogDir, arrNames[i]), ecRemove);  // counted again next time
+    (void)RemoveFile(MakeLogFilePath(g_strLogDir, arrNames[i]));  // counted again next time
   }
 }
 

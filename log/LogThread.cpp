@@ -3,15 +3,14 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
-#include <filesystem>
 #include <new>
 #include <string>
-#include <system_error>
 #include <vector>
 
 #include "settings/Settings.h"
 #include "log/LogFile.h"
 #include "log/LogQueue.h"
+#include "platform/FileOps.h"
 
 std::atomic<bool> g_bLogRunning{true};
 CThread* g_pLogThread = nullptr;
@@ -41,8 +40,7 @@ void WriteLogLinesNoThrow(const std::vector<std::string>& arrLines) {
 }  // namespace
 
 unsigned LogThreadProc(void* /*pParam*/) {
-  std::error_code ec;
-  std::filesystem::create_directory(g_strLogDir, ec);  // usually there already
+  (void)CreateDirectoryIfMissing(g_strLogDir);  // usually there already
   while (g_bLogRunning.load()) {
     // The unlocked emptiness check only saves taking the lock when idle;
     // the drain looks again under the lock.

@@ -1,16 +1,11 @@
 #include "platform/AtomicFile.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <atomic>
-#include <cerrno>
 #include <mutex>
 #include <set>
 
-#include "platform/Descriptors.h"
+#include "platform/FileOps.h"
+#include "platform/MbString.h"
 
 namespace {
 
@@ -20,102 +15,22 @@ std::atomic<unsigned> g_nTempCounter{0};
 std::mutex g_busyMutex;
 std::set<std::string> g_setBusy;
 
-// True when nFd is still the file at strPath (not replaced meanwhile).
-bool IsStillAt(int nFd, const std::string& strPath) {
-  struct stat open {};
-  struct stat named {};
-  return fstat(nFd, &open) == 0 && stat(strPath.c_str(), &named) == 0 &&
-         open.st_dev == named.st_dev && open.st_ino == named.st_ino;
-}
-
 }  // namespace
 
-CAtomicFile::~CAtomicFile() { Abandon(); }
-
-bool CAtomicFile::Open(const std::string& strPath) {
-  Abandon();
-  m_bFailed = false;
-  {
-    // A second writer of this process is refused at once.
-    std::lock_guard<std::mutex> lock(g_busyMutex);
-    if (!g_setBusy.insert(strPath).second) return false;
-  }
-  m_strPath = strPath;
-  // An existing file is locked, without waiting: a writer of another
-  // process that holds the lock is writing this very file, and a second
-  // one must not wait to overwrite it. One that replaced the file in the
-  // meantime has just written it. A file that does not exist yet needs no
-  // lock: whichever writer renames last leaves a whole file.
-  m_nLockFd = OpenWaitingForDescriptors([&] { return open(strPath.c_str(), O_RDONLY | O_CLOEXEC); });
-  if (m_nLockFd < 0 && errno != ENOENT) {
-    Abandon();
-    return false;
-  }
-  if (m_nLockFd >= 0 && (flock(m_nLockFd, LOCK_EX | LOCK_NB) != 0 || !IsStillAt(m_nLockFd, strPath))) {
-    Abandon();
-    return false;
-  }
-  const size_t nSlash = strPath.rfind('/');
-  const std::string strDir = nSlash == std::string::npos ? std::string() : strPath.substr(0, nSlash + 1);
-  const std::string strName = nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
-  // A hidden name of this process and writer, never the name of a result.
-  m_strTempPath = strDir + "." + strName + "." + std::to_string(getpid()) + "." +
-                  std::to_string(g_nTempCounter.fetch_add(1)) + ".tmp";
-  m_nTempFd = OpenWaitingForDescriptors(
-      [&] { return open(m_strTempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
-  if (m_nTempFd < 0) {
-    m_strTempPath.clear();
-    Abandon();
-    return false;
-  }
-  return true;
+bool CAtomicFile::ClaimPath(const std::string& strPath) {
+  std::lock_guard<std::mutex> lock(g_busyMutex);
+  return g_setBusy.insert(strPath).second;
 }
 
-bool CAtomicFile::Write(const void* pData, size_t nSize) {
-  if (m_nTempFd < 0) m_bFailed = true;
-  const char* pBytes = static_cast<const char*>(pData);
-  while (nSize > 0 && !m_bFailed) {
-    const ssize_t nWritten = write(m_nTempFd, pBytes, nSize);
-    if (nWritten < 0 && errno == EINTR) continue;
-    if (nWritten <= 0) {
-      m_bFailed = true;
-      break;
-    }
-    pBytes += nWritten;
-    nSize -= static_cast<size_t>(nWritten);
-  }
-  return !m_bFailed;
+void CAtomicFile::ReleasePath(const std::string& strPath) {
+  std::lock_guard<std::mutex> lock(g_busyMutex);
+  g_setBusy.erase(strPath);
 }
 
-bool CAtomicFile::Commit() {
-  if (m_nTempFd < 0 || m_bFailed) {
-    Abandon();
-    return false;
-  }
-  // On the disk before it takes the destination's name, so that a crash
-  // leaves the old file or the new one, never a part of the new one.
-  const bool bSynced = fsync(m_nTempFd) == 0;
-  const bool bClosed = close(m_nTempFd) == 0;
-  m_nTempFd = -1;
-  if (!bSynced || !bClosed || rename(m_strTempPath.c_str(), m_strPath.c_str()) != 0) {
-    Abandon();
-    return false;
-  }
-  m_strTempPath.clear();
-  Abandon();  // nothing left to abandon but the lock and the claim on the path
-  return true;
-}
-
-void CAtomicFile::Abandon() {
-  if (m_nTempFd >= 0) close(m_nTempFd);
-  m_nTempFd = -1;
-  if (!m_strTempPath.empty()) unlink(m_strTempPath.c_str());
-  m_strTempPath.clear();
-  if (m_nLockFd >= 0) close(m_nLockFd);
-  m_nLockFd = -1;
-  if (!m_strPath.empty()) {
-    std::lock_guard<std::mutex> lock(g_busyMutex);
-    g_setBusy.erase(m_strPath);
-  }
-  m_strPath.clear();
+std::string CAtomicFile::TempPathFor(const std::string& strPath, uint64_t uProcessId) {
+  const size_t nSep = MbReverseFind(strPath, PathSeparator());
+  const std::string strDir = nSep == std::string::npos ? std::string() : strPath.substr(0, nSep + 1);
+  const std::string strName = nSep == std::string::npos ? strPath : strPath.substr(nSep + 1);
+  return strDir + "." + strName + "." + std::to_string(uProcessId) + "." +
+         std::to_string(g_nTempCounter.fetch_add(1)) + ".tmp";
 }

@@ -12,11 +12,19 @@
 // While the process is out of descriptors, opening waits for them
 // (OpenWaitingForDescriptors, Descriptors.h).
 //
+// On Windows the lock is LockFileEx on a byte far past the end of the
+// destination (readers are not hindered), and the rename is MoveFileExA
+// with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH. Windows does
+// not replace a file that this process holds open, so the lock is let go
+// just before the rename: a writer of another process that takes the old
+// file in that moment writes a whole file after this one.
+//
 // Thread use: one object per writer; objects share nothing.
 #ifndef MIBSCAN_PLATFORM_ATOMICFILE_H_
 #define MIBSCAN_PLATFORM_ATOMICFILE_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 
 class CAtomicFile {
@@ -38,11 +46,18 @@ class CAtomicFile {
 
  private:
   void Abandon();
+  // Claims strPath for this writer among the writers of this process.
+  // False when another one holds it.
+  static bool ClaimPath(const std::string& strPath);
+  static void ReleasePath(const std::string& strPath);
+  // A hidden name beside strPath, of this process and writer, never the
+  // name of a result.
+  static std::string TempPathFor(const std::string& strPath, uint64_t uProcessId);
 
   std::string m_strPath;
   std::string m_strTempPath;
-  int m_nLockFd = -1;   // the destination, locked, when it exists
-  int m_nTempFd = -1;
+  intptr_t m_hLock = -1;  // the destination, locked, when it exists
+  intptr_t m_hTemp = -1;  // descriptor (Linux) or handle (Windows) of the temporary file
   bool m_bFailed = false;
 };
 

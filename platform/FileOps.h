@@ -1,13 +1,22 @@
-// File operations with the outcomes the log writer relies on.
+// File operations with the outcomes the log writer relies on, and the
+// paths they take. One implementation per system: FileOps_posix.cpp,
+// FileOps_win32.cpp.
 #ifndef MIBSCAN_PLATFORM_FILEOPS_H_
 #define MIBSCAN_PLATFORM_FILEOPS_H_
 
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
-// Renames strFrom to strTo, failing (false, errno set) when strTo already
-// exists: an existing file is never replaced.
+// The separator between a directory and a name in the system's paths.
+[[nodiscard]] char PathSeparator();
+
+// strDir, the separator and strName.
+[[nodiscard]] std::string JoinPath(const std::string& strDir, std::string_view strName);
+
+// Renames strFrom to strTo, failing (false) when strTo already exists: an
+// existing file is never replaced.
 [[nodiscard]] bool MoveFileNoReplace(const std::string& strFrom, const std::string& strTo);
 
 // Opens strPath for appending (created if missing, kept otherwise), writes
@@ -21,5 +30,16 @@
 // True when users other than the owner of strPath may read it (its group
 // or everybody); false when it is private or cannot be examined.
 [[nodiscard]] bool IsReadableByOthers(const std::string& strPath);
+
+// Creates the directory strPath unless a directory is there already. True
+// when it exists afterwards.
+bool CreateDirectoryIfMissing(const std::string& strPath);
+
+// The names of the files (not directories) in the directory strDir, in no
+// particular order; empty when it cannot be read.
+[[nodiscard]] std::vector<std::string> ListFiles(const std::string& strDir);
+
+// Deletes the file strPath. False when it could not.
+bool RemoveFile(const std::string& strPath);
 
 #endif  // MIBSCAN_PLATFORM_FILEOPS_H_

@@ -1,5 +1,8 @@
 // Read-only access to an INI file, with the outcomes of the Windows profile
-// functions the program was written against.
+// functions the program was written against. On Windows it is those
+// functions (GetPrivateProfileIntA, GetPrivateProfileStringA:
+// IniFile_win32.cpp); on Linux a SimpleIni parser that behaves like them
+// (IniFile_posix.cpp).
 //
 // Section and key names compare without regard to case. A missing file,
 // section or key gives the caller's default. When a key appears twice in a
@@ -14,7 +17,7 @@
 #include <string>
 #include <string_view>
 
-// The parser behind the class; only IniFile.cpp sees it.
+// The parser behind the class; only the system's IniFile_*.cpp sees it.
 struct SIniParser;
 
 class CIniFile {

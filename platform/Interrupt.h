@@ -1,5 +1,12 @@
 // Orderly interruption of a scan.
 //
+// On Windows a console control handler does the same for Ctrl+C (taken as
+// signal 2, SIGINT), Ctrl+Break (21, SIGBREAK) and the closing of the
+// console, logoff or shutdown (15, SIGTERM); a second Ctrl+C or Ctrl+Break
+// ends the process at once. Windows ends a process whose console closes a
+// few seconds after it was told, whatever the handler does.
+//
+// On Linux:
 // InstallInterruptHandlers() makes SIGINT, SIGTERM and SIGHUP interrupt
 // the scan instead of ending the process: the first such signal only sets
 // a flag that the SNMP sessions and the workers read (no new request is
@@ -24,5 +31,10 @@ void InstallInterruptHandlers();
 // interruption back (for tests).
 void RequestInterrupt(int nSignal);
 void ClearInterrupt();
+
+// Records nSignal as the interruption when none was recorded before: true
+// then, false when the scan was already interrupted. For the handlers;
+// async-signal-safe.
+bool TakeInterrupt(int nSignal);
 
 #endif  // MIBSCAN_PLATFORM_INTERRUPT_H_

@@ -4,8 +4,9 @@
 
 #include <string>
 
-// Stores the absolute path of the running executable in *pstrPath, read from
-// /proc/self/exe. False (and *pstrPath unchanged) when it cannot be had.
+// Stores the absolute path of the running executable in *pstrPath (from
+// /proc/self/exe on Linux, GetModuleFileNameA on Windows). False (and
+// *pstrPath unchanged) when it cannot be had.
 [[nodiscard]] bool GetExecutablePath(std::string* pstrPath);
 
 #endif  // MIBSCAN_PLATFORM_MODULEPATH_H_

@@ -1,7 +1,11 @@
 // A lock shared by every process that uses the same name, and by every
 // thread of each of them.
 //
-// Built from an in-process mutex (threads of one process) and flock() on a
+// On Windows it is a named mutex (CreateMutexA, the name as given, in the
+// session's namespace); a mutex abandoned by a dead holder is acquired by
+// the next waiter.
+//
+// On Linux it is built from an in-process mutex (threads of one process) and flock() on a
 // lock file (processes): "$XDG_RUNTIME_DIR/<name>.lock", or
 // "/tmp/<name>-<uid>.lock" without a runtime directory, so the lock is
 // shared by the processes of one user. The kernel drops a flock() lock when
@@ -13,6 +17,7 @@
 #ifndef MIBSCAN_PLATFORM_NAMEDMUTEX_H_
 #define MIBSCAN_PLATFORM_NAMEDMUTEX_H_
 
+#include <cstdint>
 #include <mutex>
 #include <string>
 
@@ -30,15 +35,16 @@ class CNamedMutex {
   // Releases the lock. REQUIRES: this thread holds it.
   void Unlock();
 
-  // Path of the lock file for strName (a pure function of the name and the
-  // environment).
+  // Linux: the path of the lock file for strName (a pure function of the
+  // name and the environment). Windows: the mutex's name.
   static std::string LockFilePath(const std::string& strName);
-  // True when the lock file is open, i.e. other processes are ordered too.
-  bool IsShared() const { return m_nFd >= 0; }
+  // True when other processes are ordered too (the lock file is open, or
+  // the named mutex exists).
+  bool IsShared() const { return m_hLock != -1; }
 
  private:
-  std::mutex m_mutex;  // a flock() lock is held by the open file, not the thread
-  int m_nFd = -1;
+  std::mutex m_mutex;  // Linux: a flock() lock is held by the open file, not the thread
+  intptr_t m_hLock = -1;  // the lock file's descriptor, or the mutex's handle
 };
 
 #endif  // MIBSCAN_PLATFORM_NAMEDMUTEX_H_

@@ -1,13 +1,7 @@
 #include "platform/SnmpSession.h"
 
-#include <arpa/inet.h>
-#include <netdb.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <cerrno>
+#include <initializer_list>
 #include <chrono>
 #include <cstring>
 #include <map>
@@ -18,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "platform/Descriptors.h"
 #include "platform/Interrupt.h"
 #include "platform/LastError.h"
 #include "platform/SnmpV3.h"
+#include "platform/UdpSocket.h"
 #include "platform/UsmCrypto.h"
 
 namespace {
@@ -60,32 +54,23 @@ bool IsInvalidDomain(std::string_view strName) {
 // over IPv6; anything else over IPv4 when it has an IPv4 address, over
 // IPv6 otherwise. False, with WSAGetLastError() set for a system error,
 // when it does not resolve.
-bool ResolveAgent(const char* szAgent, uint16_t uPort, sockaddr_storage* pAgent, socklen_t* pnLen) {
+bool ResolveAgent(const char* szAgent, uint16_t uPort, SAgentAddress* pAgent) {
   if (IsInvalidDomain(szAgent)) return false;
   const bool bIpv6Literal = IsIpv6Literal(szAgent);
-  int nGai = EAI_NONAME;
-  addrinfo* pResult = nullptr;
-  for (const int nFamily : {AF_INET, AF_INET6}) {
-    if (bIpv6Literal && nFamily == AF_INET) continue;
-    addrinfo hints{};
-    hints.ai_family = nFamily;
-    hints.ai_socktype = SOCK_DGRAM;
-    if (bIpv6Literal) hints.ai_flags = AI_NUMERICHOST;
-    nGai = getaddrinfo(szAgent, nullptr, &hints, &pResult);
-    if (nGai == 0 && pResult != nullptr) break;
-    if (nGai == EAI_SYSTEM) WSASetLastError(errno);
-    // Only a name that has no address of this family is tried again.
-    if (nGai != EAI_NONAME && nGai != EAI_NODATA && nGai != EAI_ADDRFAMILY) return false;
+  for (const bool bIpv6 : {false, true}) {
+    if (bIpv6Literal && !bIpv6) continue;
+    int nError = 0;
+    switch (ResolveAgentAddress(szAgent, bIpv6, bIpv6Literal, uPort, pAgent, &nError)) {
+      case EResolve::Found:
+        return true;
+      case EResolve::NoAddress:
+        continue;  // only a name that has no address of this family is tried again
+      case EResolve::Failed:
+        if (nError != 0) WSASetLastError(nError);
+        return false;
+    }
   }
-  if (nGai != 0 || pResult == nullptr) return false;
-  std::memcpy(pAgent, pResult->ai_addr, pResult->ai_addrlen);
-  *pnLen = static_cast<socklen_t>(pResult->ai_addrlen);
-  freeaddrinfo(pResult);
-  if (pAgent->ss_family == AF_INET6)
-    reinterpret_cast<sockaddr_in6*>(pAgent)->sin6_port = htons(uPort);
-  else
-    reinterpret_cast<sockaddr_in*>(pAgent)->sin_port = htons(uPort);
-  return true;
+  return false;
 }
 
 // USM report OIDs (RFC 3414 5): usmStats 1.3.6.1.6.3.15.1.1.N.0.
@@ -164,14 +149,12 @@ struct CUsmState {
 
 class CSnmpSession {
  public:
-  CSnmpSession(int nFd, int32_t nVersionField, std::string strCommunity, int nTimeoutMs, int nRetries)
-      : m_nFd(nFd),
-        m_nVersionField(nVersionField),
+  CSnmpSession(int32_t nVersionField, std::string strCommunity, int nTimeoutMs, int nRetries)
+      : m_nVersionField(nVersionField),
         m_strCommunity(std::move(strCommunity)),
         m_nTimeoutMs(nTimeoutMs > 0 ? nTimeoutMs : c_nDefaultTimeoutMs),
         m_nTries(nRetries > 0 ? 1 + static_cast<int64_t>(nRetries) : 1),
         m_nNextRequestId(FirstRequestId()) {}
-  ~CSnmpSession() { close(m_nFd); }
   CSnmpSession(const CSnmpSession&) = delete;
   CSnmpSession& operator=(const CSnmpSession&) = delete;
 
@@ -185,6 +168,9 @@ class CSnmpSession {
   bool Request(uint8_t requestType, int32_t nField1, int32_t nField2, SnmpVarBindList* pBindings,
                int32_t* pnErrorStatus, int32_t* pnErrorIndex);
   bool IsVersion1() const { return m_nVersionField == SNMP_VERSION_1; }
+  // Points the session's socket at agent. False (both codes set) when it
+  // cannot.
+  bool Connect(const SAgentAddress& agent);
 
  private:
   // Sends m_strDatagram and its re-sends, handing every datagram that
@@ -199,9 +185,6 @@ class CSnmpSession {
   // Receives one datagram before the deadline into *pDatagram. False at the
   // deadline (GetLastError() unchanged) or on a receive failure.
   bool Receive(CClock::time_point deadline, std::string_view* pDatagram);
-  // Makes the next receive wait at most nWaitMs. False when the socket
-  // refused it.
-  bool SetReceiveWait(int64_t nWaitMs);
   // A fresh positive request-id; ids wrap around before they turn negative.
   int32_t NextRequestId() {
     const int32_t nId = m_nNextRequestId;
@@ -220,13 +203,12 @@ class CSnmpSession {
   // SNMPv3: what a datagram is to the request m_request.
   EVerdict JudgeV3(std::string_view datagram, bool bMayResync, CSnmpMessage* pAnswer);
 
-  int m_nFd;  // connected to the agent: the kernel drops other senders' datagrams
+  CUdpSocket m_socket;  // connected to the agent: the system drops other senders' datagrams
   int32_t m_nVersionField;  // SNMP_VERSION_1, SNMP_VERSION_2C or SNMP_VERSION_3
   std::string m_strCommunity;
   int m_nTimeoutMs;
   int64_t m_nTries;
   int32_t m_nNextRequestId;
-  int64_t m_nReceiveWaitMs = -1;   // the socket's receive time-out now; -1: not set yet
   std::unique_ptr<char[]> m_pBuffer;  // receive buffer, made at the first receive
   std::string m_strDatagram;          // the request being sent, kept for its re-sends
   CSnmpMessage m_request;             // kept between requests: their buffers are reused
@@ -262,10 +244,7 @@ bool CSnmpSession::Exchange(FJudge fnJudge, bool* pbResend, int64_t nTries) {
     const auto deadline = CClock::now() + std::chrono::milliseconds(m_nTimeoutMs);
     // A failed send is remembered but the wait still runs: an answer to an
     // earlier try may yet arrive, and every try costs the same time.
-    // ECONNREFUSED reports an ICMP error of an earlier send; it says
-    // nothing certain about this one.
-    if (send(m_nFd, m_strDatagram.data(), m_strDatagram.size(), 0) < 0 && errno != ECONNREFUSED)
-      WSASetLastError(errno);
+    if (!m_socket.Send(m_strDatagram)) WSASetLastError(m_socket.LastError());
     std::string_view datagram;
     while (Receive(deadline, &datagram)) {
       switch (fnJudge(datagram)) {
@@ -518,34 +497,24 @@ EVerdict CSnmpSession::JudgeV3(std::string_view datagram, bool bMayResync, CSnmp
   return EVerdict::Take;
 }
 
-bool CSnmpSession::SetReceiveWait(int64_t nWaitMs) {
-  if (nWaitMs == m_nReceiveWaitMs) return true;
-  timeval wait{};
-  wait.tv_sec = static_cast<time_t>(nWaitMs / 1000);
-  wait.tv_usec = static_cast<suseconds_t>((nWaitMs % 1000) * 1000);
-  if (setsockopt(m_nFd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) != 0) return false;
-  m_nReceiveWaitMs = nWaitMs;
-  return true;
+bool CSnmpSession::Connect(const SAgentAddress& agent) {
+  if (m_socket.Open(agent)) return true;
+  WSASetLastError(m_socket.LastError());
+  SetLastError(SNMP_MGR_ERROR_SOCKET);
+  return false;
 }
 
 bool CSnmpSession::Receive(CClock::time_point deadline, std::string_view* pDatagram) {
   while (true) {
-    // A blocking receive that gives up at the deadline: one call per
-    // datagram, and the time-out is set again only when it changes.
     const auto remaining = std::chrono::ceil<std::chrono::milliseconds>(deadline - CClock::now());
     if (remaining.count() <= 0) return false;
-    if (!SetReceiveWait(remaining.count())) {
-      WSASetLastError(errno);
-      SetLastError(SNMP_MGMTAPI_SELECT_FDERRORS);
-      return false;
-    }
-    ssize_t nLen = 0;
+    size_t nLen = 0;
+    CUdpSocket::EReceive result = CUdpSocket::EReceive::Datagram;
     if (!m_pBuffer) {
       // No buffer before the first datagram: a silent agent costs none.
-      // The wait peeks; the datagram stays queued for the receive below.
-      char byte = 0;
-      nLen = recv(m_nFd, &byte, 1, MSG_PEEK | MSG_TRUNC);
-      if (nLen >= 0) {
+      // The wait leaves the datagram queued for the receive below.
+      result = m_socket.Receive(nullptr, 0, remaining.count(), &nLen);
+      if (result == CUdpSocket::EReceive::Datagram) {
         m_pBuffer.reset(new (std::nothrow) char[c_nMaxDatagram]);
         if (!m_pBuffer) {
           SetLastError(SNMP_MGMTAPI_SELECT_FDERRORS);
@@ -553,53 +522,43 @@ bool CSnmpSession::Receive(CClock::time_point deadline, std::string_view* pDatag
         }
       }
     }
-    if (nLen >= 0) nLen = recv(m_nFd, m_pBuffer.get(), c_nMaxDatagram, 0);
-    if (nLen < 0) {
-      if (errno == EAGAIN || errno == EWOULDBLOCK) return false;  // the wait is over
-      // ICMP errors of earlier sends surface here (ECONNREFUSED); they say
-      // nothing certain about this try, so the wait goes on. So does a
-      // wait cut short by a signal.
-      if (errno == EINTR || errno == ECONNREFUSED) continue;
-      WSASetLastError(errno);
-      SetLastError(SNMP_MGMTAPI_SELECT_FDERRORS);
-      return false;
+    if (result == CUdpSocket::EReceive::Datagram)
+      result = m_socket.Receive(m_pBuffer.get(), c_nMaxDatagram, remaining.count(), &nLen);
+    switch (result) {
+      case CUdpSocket::EReceive::Datagram:
+        *pDatagram = std::string_view(m_pBuffer.get(), nLen);
+        return true;
+      case CUdpSocket::EReceive::TimedOut:
+        return false;  // the wait is over
+      case CUdpSocket::EReceive::Again:
+        continue;
+      case CUdpSocket::EReceive::Failed:
+        WSASetLastError(m_socket.LastError());
+        SetLastError(SNMP_MGMTAPI_SELECT_FDERRORS);
+        return false;
     }
-    *pDatagram = std::string_view(m_pBuffer.get(), static_cast<size_t>(nLen));
-    return true;
   }
 }
 
 bool IsIpv6Literal(std::string_view strText) {
   const std::string strAddress(strText.substr(0, strText.find('%')));
-  in6_addr address{};
-  return inet_pton(AF_INET6, strAddress.c_str(), &address) == 1;
+  return IsIpv6Address(strAddress.c_str());
 }
 
 LPSNMP_MGR_SESSION SnmpMgrOpen(const char* szAgent, const char* szCommunity, int nTimeoutMs,
                                int nRetries, int nPort, int nVersion) {
   WSASetLastError(0);
-  sockaddr_storage agent{};
-  socklen_t nAgentLen = 0;
-  if (!ResolveAgent(szAgent, static_cast<uint16_t>(nPort), &agent, &nAgentLen)) {
+  SAgentAddress agent;
+  if (!ResolveAgent(szAgent, static_cast<uint16_t>(nPort), &agent)) {
     SetLastError(SNMP_MGR_ERROR_RESOLVE);
     return nullptr;
   }
-  // Out of descriptors for a moment, other targets are about to close
-  // theirs (the driver runs no more targets than there are descriptors).
-  const int nFd = OpenWaitingForDescriptors(
-      [&] { return socket(agent.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0); });
-  // Connected: the kernel passes on only the agent's datagrams.
-  if (nFd < 0 || connect(nFd, reinterpret_cast<const sockaddr*>(&agent), nAgentLen) != 0) {
-    WSASetLastError(errno);
-    if (nFd >= 0) close(nFd);
-    SetLastError(SNMP_MGR_ERROR_SOCKET);
-    return nullptr;
-  }
+  auto pSession = std::make_unique<CSnmpSession>(nVersion == 2 ? SNMP_VERSION_2C : SNMP_VERSION_1,
+                                                 szCommunity, nTimeoutMs, nRetries);
+  if (!pSession->Connect(agent)) return nullptr;
   SetLastError(SNMP_MGR_OK);
-  return new CSnmpSession(nFd, nVersion == 2 ? SNMP_VERSION_2C : SNMP_VERSION_1, szCommunity,
-                          nTimeoutMs, nRetries);
+  return pSession.release();
 }
-
 
 LPSNMP_MGR_SESSION SnmpMgrOpenV3(const char* szAgent, const CSnmpV3Security& security, int nTimeoutMs,
                                  int nRetries, int nPort) {

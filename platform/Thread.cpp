@@ -1,10 +1,5 @@
 #include "platform/Thread.h"
 
-#include <limits.h>
-#include <pthread.h>
-
-#include <algorithm>
-
 uint64_t CThreadEnds::Count() const {
   std::lock_guard<std::mutex> lock(m_mutex);
   return m_nCount;
@@ -23,37 +18,10 @@ void CThreadEnds::Add() {
   m_ended.notify_all();
 }
 
-void* CThread::Run(void* pThis) {
-  CThread* pThread = static_cast<CThread*>(pThis);
-  (void)pThread->m_pfnProc(pThread->m_pParam);
+void CThread::RunProc() {
+  (void)m_pfnProc(m_pParam);
   // Read before the flag is set: once it is, the owner may free the object.
-  CThreadEnds* pEnds = pThread->m_pEnds;
-  pThread->m_bEnded.store(true, std::memory_order_release);
+  CThreadEnds* pEnds = m_pEnds;
+  m_bEnded.store(true, std::memory_order_release);
   if (pEnds != nullptr) pEnds->Add();
-  return nullptr;
-}
-
-bool CThread::Start(size_t nStackBytes) {
-  if (m_bStarted) return false;
-  pthread_attr_t attr;
-  if (pthread_attr_init(&attr) != 0) return false;
-  bool bAttrOk = true;
-  if (nStackBytes != 0) {
-    // Whole pages, and never below what the system accepts.
-    const size_t nPage = 4096;
-    const size_t nBytes = std::max<size_t>((nStackBytes + nPage - 1) / nPage * nPage, PTHREAD_STACK_MIN);
-    bAttrOk = pthread_attr_setstacksize(&attr, nBytes) == 0;
-  }
-  static_assert(sizeof(pthread_t) <= sizeof(m_hThread));
-  pthread_t thread{};
-  m_bStarted = bAttrOk && pthread_create(&thread, &attr, Run, this) == 0;
-  if (m_bStarted) m_hThread = static_cast<uintptr_t>(thread);
-  pthread_attr_destroy(&attr);
-  return m_bStarted;
-}
-
-void CThread::Join() {
-  if (!m_bStarted) return;
-  pthread_join(static_cast<pthread_t>(m_hThread), nullptr);
-  m_bStarted = false;
 }

@@ -54,7 +54,9 @@ class CThread {
   [[nodiscard]] bool HasEnded() const { return m_bEnded.load(std::memory_order_acquire); }
 
  private:
-  static void* Run(void* pThis);
+  friend struct SThreadStart;  // the system's thread start routine
+  // Runs the procedure and reports its end.
+  void RunProc();
 
   ThreadProc m_pfnProc;
   void* m_pParam;

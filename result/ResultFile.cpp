@@ -4,6 +4,7 @@
 #include <new>
 
 #include "settings/Settings.h"
+#include "platform/FileOps.h"
 #include "platform/MbString.h"
 #include "platform/SnmpSession.h"
 #include "platform/Utf8Converter.h"
@@ -36,7 +37,7 @@ bool MakeResultPath(const std::string& strBaseDir, const std::string& strTarget,
   const std::string strName = FileNameOfTarget(strTarget);
   if (!IsFileNamePart(strName) || !IsFileNamePart(strStartOid)) return false;
   const std::string strSuffix = strStartOid.empty() ? std::string() : "_[" + strStartOid + "]";
-  *pstrPath = strBaseDir + "/" + strName + strSuffix + ".xml";
+  *pstrPath = JoinPath(strBaseDir, strName + strSuffix + ".xml");
   return true;
 }
 

@@ -26,15 +26,15 @@ bool g_bSystemMib = true;
 bool g_bLogDirect = false;
 
 bool SplitBaseDir(std::string_view strExePath, std::string* pstrBaseDir) {
-  const size_t nSlash = MbReverseFind(strExePath, '/');
+  const size_t nSlash = MbReverseFind(strExePath, PathSeparator());
   if (nSlash == std::string_view::npos) return false;
   pstrBaseDir->assign(strExePath.substr(0, nSlash));
   return true;
 }
 
-std::string MakeLogDirPath(const std::string& strBaseDir) { return strBaseDir + "/log"; }
+std::string MakeLogDirPath(const std::string& strBaseDir) { return JoinPath(strBaseDir, "log"); }
 
-std::string MakeConfigPath(const std::string& strBaseDir) { return strBaseDir + "/config.ini"; }
+std::string MakeConfigPath(const std::string& strBaseDir) { return JoinPath(strBaseDir, "config.ini"); }
 
 namespace {
 

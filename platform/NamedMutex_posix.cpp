@@ -9,11 +9,11 @@
 
 CNamedMutex::CNamedMutex(const std::string& strName) {
   // O_NOFOLLOW: in /tmp another user could plant a link under our name.
-  m_nFd = open(LockFilePath(strName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  m_hLock = open(LockFilePath(strName).c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
 }
 
 CNamedMutex::~CNamedMutex() {
-  if (m_nFd >= 0) close(m_nFd);
+  if (m_hLock >= 0) close(static_cast<int>(m_hLock));
 }
 
 std::string CNamedMutex::LockFilePath(const std::string& strName) {
@@ -24,8 +24,8 @@ std::string CNamedMutex::LockFilePath(const std::string& strName) {
 
 bool CNamedMutex::Lock() {
   m_mutex.lock();
-  if (m_nFd < 0) return true;
-  while (flock(m_nFd, LOCK_EX) != 0) {
+  if (m_hLock < 0) return true;
+  while (flock(static_cast<int>(m_hLock), LOCK_EX) != 0) {
     if (errno == EINTR) continue;
     m_mutex.unlock();
     return false;
@@ -34,6 +34,6 @@ bool CNamedMutex::Lock() {
 }
 
 void CNamedMutex::Unlock() {
-  if (m_nFd >= 0) (void)flock(m_nFd, LOCK_UN);
+  if (m_hLock >= 0) (void)flock(static_cast<int>(m_hLock), LOCK_UN);
   m_mutex.unlock();
 }

@@ -1,0 +1,19 @@
+#include "platform/Runtime.h"
+
+#include <iconv.h>
+#include <langinfo.h>
+
+#include <clocale>
+#include <cstdio>
+
+void InitialiseConsole() { std::setvbuf(stdout, nullptr, _IOLBF, 0); }
+
+bool InitialiseLocale() {
+  if (setlocale(LC_ALL, "") == nullptr) setlocale(LC_ALL, "C");
+  const iconv_t cd = iconv_open("UTF-8", nl_langinfo(CODESET));
+  if (cd == reinterpret_cast<iconv_t>(-1)) return false;
+  iconv_close(cd);
+  return true;
+}
+
+void PrintFatal(const char* szUtf8) { std::fputs(szUtf8, stdout); }

@@ -1,0 +1,98 @@
+#include "platform/UdpSocket.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "platform/Descriptors.h"
+
+EResolve ResolveAgentAddress(const char* szAgent, bool bIpv6, bool bNumeric, uint16_t uPort,
+                             SAgentAddress* pAddress, int* pnError) {
+  *pnError = 0;
+  addrinfo hints{};
+  hints.ai_family = bIpv6 ? AF_INET6 : AF_INET;
+  hints.ai_socktype = SOCK_DGRAM;
+  if (bNumeric) hints.ai_flags = AI_NUMERICHOST;
+  addrinfo* pResult = nullptr;
+  const int nGai = getaddrinfo(szAgent, nullptr, &hints, &pResult);
+  if (nGai != 0 || pResult == nullptr) {
+    if (nGai == EAI_SYSTEM) *pnError = errno;
+    return nGai == EAI_NONAME || nGai == EAI_NODATA || nGai == EAI_ADDRFAMILY ? EResolve::NoAddress
+                                                                              : EResolve::Failed;
+  }
+  static_assert(sizeof pAddress->aBytes >= sizeof(sockaddr_storage));
+  std::memcpy(pAddress->aBytes, pResult->ai_addr, pResult->ai_addrlen);
+  pAddress->nLen = static_cast<int>(pResult->ai_addrlen);
+  freeaddrinfo(pResult);
+  auto* pStorage = reinterpret_cast<sockaddr_storage*>(pAddress->aBytes);
+  if (pStorage->ss_family == AF_INET6)
+    reinterpret_cast<sockaddr_in6*>(pStorage)->sin6_port = htons(uPort);
+  else
+    reinterpret_cast<sockaddr_in*>(pStorage)->sin_port = htons(uPort);
+  return EResolve::Found;
+}
+
+bool IsIpv6Address(const char* szAddress) {
+  in6_addr address{};
+  return inet_pton(AF_INET6, szAddress, &address) == 1;
+}
+
+CUdpSocket::~CUdpSocket() {
+  if (m_hSocket >= 0) close(static_cast<int>(m_hSocket));
+}
+
+bool CUdpSocket::Open(const SAgentAddress& agent) {
+  const auto* pAgent = reinterpret_cast<const sockaddr*>(agent.aBytes);
+  const int nFd = OpenWaitingForDescriptors([&] { return socket(pAgent->sa_family, SOCK_DGRAM | SOCK_CLOEXEC, 0); });
+  if (nFd < 0 || connect(nFd, pAgent, static_cast<socklen_t>(agent.nLen)) != 0) {
+    m_nLastError = errno;
+    if (nFd >= 0) close(nFd);
+    return false;
+  }
+  m_hSocket = nFd;
+  return true;
+}
+
+bool CUdpSocket::Send(std::string_view datagram) {
+  // ECONNREFUSED reports an ICMP error of an earlier send; it says nothing
+  // about this one.
+  if (send(static_cast<int>(m_hSocket), datagram.data(), datagram.size(), 0) >= 0 || errno == ECONNREFUSED)
+    return true;
+  m_nLastError = errno;
+  return false;
+}
+
+CUdpSocket::EReceive CUdpSocket::Receive(char* pBuffer, size_t nSize, int64_t nWaitMs, size_t* pnLen) {
+  const int nFd = static_cast<int>(m_hSocket);
+  // A blocking receive that gives up after the wait: one call per
+  // datagram, and the time-out is set again only when it changes.
+  if (nWaitMs != m_nWaitMs) {
+    timeval wait{};
+    wait.tv_sec = static_cast<time_t>(nWaitMs / 1000);
+    wait.tv_usec = static_cast<suseconds_t>((nWaitMs % 1000) * 1000);
+    if (setsockopt(nFd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait) != 0) {
+      m_nLastError = errno;
+      return EReceive::Failed;
+    }
+    m_nWaitMs = nWaitMs;
+  }
+  char byte = 0;
+  const ssize_t nLen = pBuffer == nullptr ? recv(nFd, &byte, 1, MSG_PEEK | MSG_TRUNC)
+                                          : recv(nFd, pBuffer, nSize, 0);
+  if (nLen >= 0) {
+    *pnLen = static_cast<size_t>(nLen);
+    return EReceive::Datagram;
+  }
+  if (errno == EAGAIN || errno == EWOULDBLOCK) return EReceive::TimedOut;
+  // ICMP errors of earlier sends surface here (ECONNREFUSED); they say
+  // nothing certain about this try, so the wait goes on. So does a wait
+  // cut short by a signal.
+  if (errno == EINTR || errno == ECONNREFUSED) return EReceive::Again;
+  m_nLastError = errno;
+  return EReceive::Failed;
+}

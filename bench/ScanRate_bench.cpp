@@ -8,6 +8,7 @@
 //   scanrate_bench MIBSCAN_EXECUTABLE SNMPD_DIR
 #include <sys/resource.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -20,15 +21,10 @@
 
 namespace {
 
-double CpuSeconds(const rusage& usage) {
-  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 struct CFigures {
   double dWall = 0;
   double dCpu = 0;
-  long nPeakKiB = 0;
+  int64_t nPeakKiB = 0;
   size_t nOids = 0;
 };
 
@@ -39,7 +35,7 @@ CFigures RunMibscan(const std::string& strExe, int nPort, const std::vector<std:
   std::filesystem::copy_file(strExe, strCopy);
   dir.WriteFile("config.ini", "[Config]\nCommunity=qzvtrk\nTimeout=2000\nRetry=1\nPort=" + std::to_string(nPort) + "\n");
   const CProcessResult result = RunProcess(strCopy, arrTargets, 600);
-  CFigures figures{result.dSeconds, CpuSeconds(result.usage), result.usage.ru_maxrss, 0};
+  CFigures figures{result.dSeconds, result.dCpuSeconds, result.nPeakKiB, 0};
   for (const auto& entry : std::filesystem::directory_iterator(dir.Path())) {
     if (entry.path().extension() != ".xml") continue;
     std::ifstream in(entry.path());
@@ -61,8 +57,8 @@ CFigures RunSnmpwalks(const std::string& strEnvDir, int nPort, const std::vector
         "/usr/bin/snmpwalk", {"-v1", "-c", "qzvtrk", "-On", "-m", "", "-t", "2", "-r", "1",
                               strTarget + ":" + std::to_string(nPort), ".1.3"}, 600);
     figures.dWall += result.dSeconds;
-    figures.dCpu += CpuSeconds(result.usage);
-    figures.nPeakKiB = std::max(figures.nPeakKiB, result.usage.ru_maxrss);
+    figures.dCpu += result.dCpuSeconds;
+    figures.nPeakKiB = std::max(figures.nPeakKiB, result.nPeakKiB);
     for (char ch : result.strOutput) figures.nOids += ch == '\n' ? 1 : 0;
   }
   return figures;

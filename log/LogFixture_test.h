@@ -46,7 +46,7 @@ class LogFixture : public ::testing::Test {
     std::vector<std::string> arrFiles;
     for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path())) {
       const std::string strName = entry.path().filename().string();
-      if (strName != "log.txt" && strName.ends_with("_log.txt")) arrFiles.push_back(entry.path());
+      if (strName != "log.txt" && strName.ends_with("_log.txt")) arrFiles.push_back(entry.path().string());
     }
     std::sort(arrFiles.begin(), arrFiles.end());
     arrFiles.push_back(LivePath());

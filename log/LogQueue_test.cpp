@@ -2,13 +2,11 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <filesystem>
 
 #include "log/LogFixture_test.h"
+#include "tests/TestSupport.h"
 
 namespace {
 
@@ -23,11 +21,11 @@ class CScopedUtc {
     const char* szTz = getenv("TZ");
     m_bHad = szTz != nullptr;
     if (m_bHad) m_strOld = szTz;
-    setenv("TZ", "UTC", 1);
+    SetEnvironment("TZ", "UTC");
     tzset();
   }
   ~CScopedUtc() {
-    if (m_bHad) setenv("TZ", m_strOld.c_str(), 1); else unsetenv("TZ");
+    SetEnvironment("TZ", m_bHad ? m_strOld.c_str() : nullptr);
     tzset();
   }
 
@@ -112,37 +110,6 @@ TEST_F(LogQueueTest, DrainsAtMostTwoHundredOldestFirst) {
   arrLines.clear();
   DrainLogQueue(&arrLines);
   EXPECT_TRUE(arrLines.empty());
-}
-
-// Another process holds the log lock and is killed with it held: logging
-// here waits for it, then goes on.
-TEST_F(LogQueueTest, LoggingGoesOnAfterALockHolderIsKilled) {
-  ASSERT_TRUE(g_pLogMutex->IsShared());
-  int pipeFds[2];
-  ASSERT_EQ(pipe(pipeFds), 0);
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    if (!g_pLogMutex->Lock()) _exit(1);
-    (void)!write(pipeFds[1], "L", 1);
-    pause();
-    _exit(0);
-  }
-  char ch = 0;
-  ASSERT_EQ(read(pipeFds[0], &ch, 1), 1);
-  std::thread killer([pid] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    kill(pid, SIGKILL);
-  });
-  WriteLog("%s|after", "host");  // blocks until the holder is dead
-  killer.join();
-  int nStatus = 0;
-  waitpid(pid, &nStatus, 0);
-  EXPECT_TRUE(WIFSIGNALED(nStatus));
-  ASSERT_EQ(g_LogQueue.Size(), 1u);
-  EXPECT_EQ(g_LogQueue.PopFront().strText, "host|after");
-  close(pipeFds[0]);
-  close(pipeFds[1]);
 }
 
 }  // namespace

@@ -1,11 +1,7 @@
 // SNMPv3 sessions against a scripted agent of the test's own, for what
 // snmpd cannot be made to do: a notInTimeWindow report, answers that fail
 // authentication.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <functional>
 #include <thread>
@@ -15,6 +11,7 @@
 #include "platform/SnmpSession.h"
 #include "platform/SnmpV3.h"
 #include "platform/UsmCrypto.h"
+#include "tests/UdpEndpoints.h"
 
 namespace {
 
@@ -27,37 +24,27 @@ class CScriptedAgent {
  public:
   using FAnswer = std::function<std::string(int nRequest, const CSnmpV3Message&)>;
   CScriptedAgent(int nAnswers, FAnswer fnAnswer) {
-    m_nFd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t nLen = sizeof addr;
-    bind(m_nFd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    getsockname(m_nFd, reinterpret_cast<sockaddr*>(&addr), &nLen);
-    m_uPort = ntohs(addr.sin_port);
-    timeval wait{1, 0};  // a request that does not come within 1 s is not coming
-    setsockopt(m_nFd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-    m_thread = std::thread([this, nAnswers, fnAnswer] {
-      for (int nRequest = 1; nRequest <= nAnswers; ++nRequest) {
-        char buffer[4096];
-        sockaddr_in from{};
-        socklen_t nFromLen = sizeof from;
-        const ssize_t nLen = recvfrom(m_nFd, buffer, sizeof buffer, 0, reinterpret_cast<sockaddr*>(&from), &nFromLen);
-        if (nLen <= 0) return;
+    const int nSocket = m_endpoints.Bind("127.0.0.1", 0, &m_uPort);
+    m_thread = std::thread([this, nSocket, nAnswers, fnAnswer] {
+      std::vector<char> buffer(4096);
+      std::vector<size_t> arrReady;
+      for (int nRequest = 1; nRequest <= nAnswers && nSocket >= 0; ++nRequest) {
+        // A request that does not come within 1 s is not coming.
+        SUdpPeer from;
+        size_t nLen = 0;
+        if (!m_endpoints.Wait(1000, &arrReady) || arrReady.empty() ||
+            !m_endpoints.ReceiveFrom(0, &buffer, &nLen, &from) || nLen == 0)
+          return;
         CSnmpV3Message request;
         size_t nOffset = 0;
-        if (!DecodeSnmpV3Message(std::string_view(buffer, static_cast<size_t>(nLen)), &request, &nOffset)) continue;
+        if (!DecodeSnmpV3Message(std::string_view(buffer.data(), nLen), &request, &nOffset)) continue;
         m_arrRequests.push_back(request);
         const std::string strAnswer = fnAnswer(nRequest, request);
-        if (!strAnswer.empty())
-          sendto(m_nFd, strAnswer.data(), strAnswer.size(), 0, reinterpret_cast<sockaddr*>(&from), nFromLen);
+        if (!strAnswer.empty()) m_endpoints.SendTo(0, strAnswer, from);
       }
     });
   }
-  ~CScriptedAgent() {
-    Join();
-    close(m_nFd);
-  }
+  ~CScriptedAgent() { Join(); }
   uint16_t Port() const { return m_uPort; }
   // Waits until the agent has answered all it will answer; then
   // m_arrRequests holds every request it received.
@@ -67,7 +54,7 @@ class CScriptedAgent {
   std::vector<CSnmpV3Message> m_arrRequests;
 
  private:
-  int m_nFd = -1;
+  CUdpEndpoints m_endpoints;
   uint16_t m_uPort = 0;
   std::thread m_thread;
 };

@@ -1,9 +1,6 @@
 #include "result/XmlDoc.h"
 
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sys/file.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -79,14 +76,14 @@ TEST(CXmlDocTest, SaveReplacesAnExistingFile) {
 TEST(CXmlDocTest, SecondWriterIsRefusedAndDamagesNothing) {
   CTempDir dir;
   const std::string strPath = dir.WriteFile("r.xml", "first writer's text");
-  const int nFd = open(strPath.c_str(), O_WRONLY);
-  ASSERT_GE(nFd, 0);
-  ASSERT_EQ(flock(nFd, LOCK_EX), 0);
   CXmlDoc doc;
   ASSERT_TRUE(doc.LoadXml("<R/>"));
-  EXPECT_FALSE(doc.Save(strPath));
-  EXPECT_EQ(ReadAll(strPath), "first writer's text");
-  close(nFd);
+  {
+    const CForeignWriterLock lock(strPath);
+    ASSERT_TRUE(lock.IsHeld());
+    EXPECT_FALSE(doc.Save(strPath));
+    EXPECT_EQ(ReadAll(strPath), "first writer's text");
+  }
   EXPECT_TRUE(doc.Save(strPath));
 }
 

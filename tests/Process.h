@@ -1,9 +1,8 @@
 // Running a program as a child process, for the tests and benchmarks of
-// the whole program.
+// the whole program. Process_posix.cpp (fork and exec), Process_win32.cpp
+// (CreateProcessA).
 #ifndef MIBSCAN_TESTS_PROCESS_H_
 #define MIBSCAN_TESTS_PROCESS_H_
-
-#include <sys/resource.h>
 
 #include <cstdint>
 #include <string>
@@ -15,8 +14,14 @@ struct CProcessResult {
   bool bTimedOut = false;   // killed after the time limit
   std::string strOutput;    // standard output
   double dSeconds = 0;      // wall time
-  rusage usage{};           // CPU times and peak memory (ru_maxrss, KiB)
+  double dCpuSeconds = 0;   // user and system CPU time
+  int64_t nPeakKiB = 0;     // peak resident memory (Linux only; 0 elsewhere)
 };
+
+// Whether this system's RunProcess can send signals, set the limits and
+// user of CProcessOptions and start Linux programs (/bin/sh, snmpwalk):
+// true on Linux. A Windows test process under wine can do none of these.
+extern const bool c_bLinuxProcesses;
 
 // A signal to send the child nAfterMs milliseconds after its start.
 struct CTimedSignal {
@@ -26,13 +31,13 @@ struct CTimedSignal {
 
 struct CProcessOptions {
   int nTimeoutSeconds = 120;          // then SIGKILL
-  rlim_t uAddressSpace = 0;           // RLIMIT_AS of the child, bytes; 0: as inherited
-  rlim_t uDescriptors = 0;            // RLIMIT_NOFILE of the child, soft and hard; 0: as inherited
+  uint64_t uAddressSpace = 0;           // RLIMIT_AS of the child, bytes; 0: as inherited
+  uint64_t uDescriptors = 0;            // RLIMIT_NOFILE of the child, soft and hard; 0: as inherited
   // Run as this user (root only; the child then has no other group), with
   // at most uProcesses processes and threads of that user (RLIMIT_NPROC).
   // uUser < 0: as the caller.
   int64_t nUser = -1;
-  rlim_t uProcesses = 0;
+  uint64_t uProcesses = 0;
   std::vector<CTimedSignal> arrSignals{};  // sent in order, each at its time
 };
 

@@ -1,14 +1,8 @@
 #include "tests/TestAgent.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <poll.h>
-#include <sys/eventfd.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <chrono>
+#include <cerrno>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -18,34 +12,6 @@
 namespace {
 
 using CClock = std::chrono::steady_clock;
-
-// A UDP socket bound to strAddress (IPv4 or IPv6) and uPort (0: any).
-int BindUdp(const std::string& strAddress, uint16_t uPort, uint16_t* puBound) {
-  sockaddr_storage addr{};
-  socklen_t nLen = 0;
-  auto* pV4 = reinterpret_cast<sockaddr_in*>(&addr);
-  auto* pV6 = reinterpret_cast<sockaddr_in6*>(&addr);
-  if (inet_pton(AF_INET, strAddress.c_str(), &pV4->sin_addr) == 1) {
-    pV4->sin_family = AF_INET;
-    pV4->sin_port = htons(uPort);
-    nLen = sizeof *pV4;
-  } else if (inet_pton(AF_INET6, strAddress.c_str(), &pV6->sin6_addr) == 1) {
-    pV6->sin6_family = AF_INET6;
-    pV6->sin6_port = htons(uPort);
-    nLen = sizeof *pV6;
-  } else {
-    return -1;
-  }
-  const int nFd = socket(addr.ss_family, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  if (nFd < 0) return -1;
-  if (bind(nFd, reinterpret_cast<sockaddr*>(&addr), nLen) != 0 ||
-      getsockname(nFd, reinterpret_cast<sockaddr*>(&addr), &nLen) != 0) {
-    close(nFd);
-    return -1;
-  }
-  *puBound = ntohs(addr.ss_family == AF_INET6 ? pV6->sin6_port : pV4->sin_port);
-  return nFd;
-}
 
 bool ParseHex(std::string_view strHex, std::string* pstrBytes) {
   if (strHex.size() % 2 != 0) return false;
@@ -57,6 +23,24 @@ bool ParseHex(std::string_view strHex, std::string* pstrBytes) {
     if (*pEnd != '\0') return false;
     pstrBytes->push_back(static_cast<char>(nByte));
   }
+  return true;
+}
+
+// The four bytes of a dotted-quad IPv4 address.
+bool ParseDottedQuad(const std::string& strText, std::string* pstrBytes) {
+  std::string strBytes;
+  size_t nPos = 0;
+  for (int nPart = 0; nPart < 4; ++nPart) {
+    if (nPart > 0 && (nPos >= strText.size() || strText[nPos++] != '.')) return false;
+    unsigned uValue = 0;
+    size_t nDigits = 0;
+    for (; nPos < strText.size() && strText[nPos] >= '0' && strText[nPos] <= '9' && nDigits < 4; ++nPos, ++nDigits)
+      uValue = uValue * 10 + static_cast<unsigned>(strText[nPos] - '0');
+    if (nDigits == 0 || nDigits > 3 || uValue > 255) return false;
+    strBytes.push_back(static_cast<char>(uValue));
+  }
+  if (nPos != strText.size()) return false;
+  *pstrBytes = strBytes;
   return true;
 }
 
@@ -100,11 +84,7 @@ bool ParseSnmprecValue(int nTag, bool bHex, const std::string& strText, AsnAny* 
       if (!bHex) {
         // Dotted quad, or (as snmpsim records printable addresses) the four
         // bytes themselves.
-        in_addr addr{};
-        if (inet_pton(AF_INET, strText.c_str(), &addr) == 1)
-          strBytes.assign(reinterpret_cast<const char*>(&addr), 4);
-        else if (strText.size() != 4)
-          return false;
+        if (!ParseDottedQuad(strText, &strBytes) && strText.size() != 4) return false;
       }
       pValue->strBytes = strBytes;
       return true;
@@ -166,9 +146,8 @@ bool WriteNonMinimal(std::string_view bytes, std::string* pstrOut) {
 
 struct CTestAgent::COutgoing {
   CClock::time_point due;
-  int nFd;
-  sockaddr_storage to;
-  socklen_t nToLen;
+  size_t nSocket;
+  SUdpPeer to;
   std::string strBytes;
 };
 
@@ -220,25 +199,25 @@ bool CTestAgent::LoadSnmprecFile(const std::string& strPath, std::string* pstrEr
 bool CTestAgent::Start(const std::vector<std::string>& arrAddresses, uint16_t uPort) {
   Stop();
   m_uPort = uPort;
+  m_pEndpoints = std::make_unique<CUdpEndpoints>();
+  if (!m_pEndpoints->IsReady()) {
+    Stop();
+    return false;
+  }
   for (const std::string& strAddress : arrAddresses) {
     uint16_t uBound = 0;
     uint16_t uOther = 0;
-    const int nFd = BindUdp(strAddress, m_uPort, &uBound);
+    const int nMain = m_pEndpoints->Bind(strAddress, m_uPort, &uBound);
     // The second port is only bound when asked for: large benchmarks serve
     // a thousand addresses from one process.
-    const int nOtherFd = m_misbehaviour.bOtherPortFirst ? BindUdp(strAddress, 0, &uOther) : -2;
-    if (nFd >= 0) m_arrFds.push_back(nFd);
-    if (nOtherFd >= 0) m_arrOtherFds.push_back(nOtherFd);
-    if (nFd < 0 || nOtherFd == -1) {
+    const int nOther = m_misbehaviour.bOtherPortFirst ? m_pEndpoints->Bind(strAddress, 0, &uOther) : -2;
+    if (nMain < 0 || nOther == -1) {
       Stop();
       return false;
     }
+    m_arrMain.push_back(static_cast<size_t>(nMain));
+    if (nOther >= 0) m_arrOther.push_back(static_cast<size_t>(nOther));
     m_uPort = uBound;  // the first address fixes the port of the others
-  }
-  m_nStopFd = eventfd(0, EFD_CLOEXEC);
-  if (m_nStopFd < 0) {
-    Stop();
-    return false;
   }
   m_nRequests = 0;
   m_thread = std::thread([this] { Serve(); });
@@ -247,24 +226,24 @@ bool CTestAgent::Start(const std::vector<std::string>& arrAddresses, uint16_t uP
 
 void CTestAgent::Stop() {
   if (m_thread.joinable()) {
-    const uint64_t uOne = 1;
-    (void)!write(m_nStopFd, &uOne, sizeof uOne);
+    m_pEndpoints->Stop();
     m_thread.join();
   }
-  for (int nFd : m_arrFds) close(nFd);
-  for (int nFd : m_arrOtherFds) close(nFd);
-  if (m_nStopFd >= 0) close(m_nStopFd);
-  m_arrFds.clear();
-  m_arrOtherFds.clear();
-  m_nStopFd = -1;
+  m_pEndpoints.reset();
+  m_arrMain.clear();
+  m_arrOther.clear();
 }
 
 void CTestAgent::Serve() {
-  std::vector<pollfd> arrPoll;
-  for (int nFd : m_arrFds) arrPoll.push_back({nFd, POLLIN, 0});
-  arrPoll.push_back({m_nStopFd, POLLIN, 0});
+  // Which address each socket serves; other ports only send.
+  std::vector<int> arrAddressOf;
+  for (size_t i = 0; i < m_arrMain.size(); ++i) {
+    if (arrAddressOf.size() <= m_arrMain[i]) arrAddressOf.resize(m_arrMain[i] + 1, -1);
+    arrAddressOf[m_arrMain[i]] = static_cast<int>(i);
+  }
   std::vector<COutgoing> arrPending;  // delayed answers, in the order queued
   std::vector<char> buffer(65535);
+  std::vector<size_t> arrReady;
   while (true) {
     int nWaitMs = -1;
     if (!arrPending.empty()) {
@@ -273,25 +252,21 @@ void CTestAgent::Serve() {
       nWaitMs = static_cast<int>(std::max<int64_t>(
           0, std::chrono::ceil<std::chrono::milliseconds>(due - CClock::now()).count()));
     }
-    if (poll(arrPoll.data(), arrPoll.size(), nWaitMs) < 0 && errno != EINTR) return;
-    if (arrPoll.back().revents & POLLIN) return;
-    for (size_t i = 0; i + 1 < arrPoll.size(); ++i) {
-      if (!(arrPoll[i].revents & POLLIN)) continue;
-      sockaddr_storage from{};
-      socklen_t nFromLen = sizeof from;
-      const ssize_t nLen = recvfrom(arrPoll[i].fd, buffer.data(), buffer.size(), MSG_DONTWAIT,
-                                    reinterpret_cast<sockaddr*>(&from), &nFromLen);
-      if (nLen < 0) continue;
+    if (!m_pEndpoints->Wait(nWaitMs, &arrReady)) return;
+    for (const size_t nSocket : arrReady) {
+      SUdpPeer from;
+      size_t nLen = 0;
+      if (!m_pEndpoints->ReceiveFrom(nSocket, &buffer, &nLen, &from)) continue;
+      if (nSocket >= arrAddressOf.size() || arrAddressOf[nSocket] < 0) continue;
+      const auto nAddress = static_cast<size_t>(arrAddressOf[nSocket]);
       m_nRequests.fetch_add(1);
       bool bFromOtherPort = false;
-      const auto arrAnswers = Answer(std::string_view(buffer.data(), static_cast<size_t>(nLen)),
-                                     &bFromOtherPort);
+      const auto arrAnswers = Answer(std::string_view(buffer.data(), nLen), &bFromOtherPort);
       const auto due = CClock::now() + std::chrono::milliseconds(m_misbehaviour.nDelayMs);
       // The copy from the other port, when asked for, goes out first.
       if (bFromOtherPort && !arrAnswers.empty())
-        arrPending.push_back({due, m_arrOtherFds[i], from, nFromLen, arrAnswers.back()});
-      for (const std::string& strAnswer : arrAnswers)
-        arrPending.push_back({due, arrPoll[i].fd, from, nFromLen, strAnswer});
+        arrPending.push_back({due, m_arrOther[nAddress], from, arrAnswers.back()});
+      for (const std::string& strAnswer : arrAnswers) arrPending.push_back({due, nSocket, from, strAnswer});
     }
     const auto now = CClock::now();
     for (auto it = arrPending.begin(); it != arrPending.end();) {
@@ -299,8 +274,7 @@ void CTestAgent::Serve() {
         ++it;
         continue;
       }
-      (void)sendto(it->nFd, it->strBytes.data(), it->strBytes.size(), 0,
-                   reinterpret_cast<const sockaddr*>(&it->to), it->nToLen);
+      m_pEndpoints->SendTo(it->nSocket, it->strBytes, it->to);
       it = arrPending.erase(it);
     }
   }

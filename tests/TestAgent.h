@@ -25,8 +25,10 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <memory>
 #include <vector>
 
+#include "tests/UdpEndpoints.h"
 #include "platform/Ber.h"
 
 class CTestAgent {
@@ -97,9 +99,9 @@ class CTestAgent {
   std::map<std::vector<uint32_t>, AsnAny> m_records;  // in OID order
   std::string m_strCommunity = "qzvtrk";
   CMisbehaviour m_misbehaviour;
-  std::vector<int> m_arrFds;   // one per address
-  std::vector<int> m_arrOtherFds;  // a second port per address, for bOtherPortFirst
-  int m_nStopFd = -1;
+  std::unique_ptr<CUdpEndpoints> m_pEndpoints;
+  std::vector<size_t> m_arrMain;   // the socket of each address
+  std::vector<size_t> m_arrOther;  // a second port per address, for bOtherPortFirst
   uint16_t m_uPort = 0;
   std::atomic<int> m_nRequests{0};
   std::thread m_thread;

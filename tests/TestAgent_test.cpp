@@ -2,15 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
 
 #include "platform/SnmpOid.h"
 #include "platform/SnmpSession.h"
+#include "platform/UdpSocket.h"
 
 namespace {
 
@@ -65,18 +63,16 @@ std::string RawAnswer(uint16_t uPort, const char* szOid) {
   EXPECT_TRUE(SnmpMgrStrToOid(szOid, &request.bindings[0].name));
   std::string strRequest;
   EXPECT_TRUE(EncodeSnmpMessage(request, &strRequest));
-  const int nFd = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
-  sockaddr_in agent{};
-  agent.sin_family = AF_INET;
-  agent.sin_port = htons(uPort);
-  agent.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  timeval wait{2, 0};
-  setsockopt(nFd, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
-  sendto(nFd, strRequest.data(), strRequest.size(), 0, reinterpret_cast<sockaddr*>(&agent), sizeof agent);
+  SAgentAddress agent;
+  int nError = 0;
+  CUdpSocket socket;
   char buffer[2048];
-  const ssize_t nLen = recv(nFd, buffer, sizeof buffer, 0);
-  close(nFd);
-  return nLen > 0 ? std::string(buffer, static_cast<size_t>(nLen)) : std::string();
+  size_t nLen = 0;
+  if (ResolveAgentAddress("127.0.0.1", false, true, uPort, &agent, &nError) != EResolve::Found ||
+      !socket.Open(agent) || !socket.Send(strRequest) ||
+      socket.Receive(buffer, sizeof buffer, 2000, &nLen) != CUdpSocket::EReceive::Datagram)
+    return std::string();
+  return std::string(buffer, nLen);
 }
 
 TEST(CTestAgentTest, NonMinimalAnswersDecodeToTheSameMessage) {

@@ -2,6 +2,7 @@
 #ifndef MIBSCAN_TESTS_TESTSUPPORT_H_
 #define MIBSCAN_TESTS_TESTSUPPORT_H_
 
+#include <cstdint>
 #include <filesystem>
 #include <string>
 
@@ -39,6 +40,30 @@ class CSmallTmpfs {
   CTempDir m_dir;
   bool m_bMounted = false;
 };
+
+// Holds the lock that a writer of result files in another process holds on
+// strPath while it writes (flock on Linux, LockFileEx on Windows), until
+// the object goes. IsHeld() tells whether it was taken.
+class CForeignWriterLock {
+ public:
+  explicit CForeignWriterLock(const std::string& strPath);
+  ~CForeignWriterLock();
+  CForeignWriterLock(const CForeignWriterLock&) = delete;
+  CForeignWriterLock& operator=(const CForeignWriterLock&) = delete;
+
+  bool IsHeld() const { return m_bHeld; }
+
+ private:
+  intptr_t m_hFile = -1;
+  bool m_bHeld = false;
+};
+
+// Sets the environment variable szName to szValue, or removes it when
+// szValue is nullptr.
+void SetEnvironment(const char* szName, const char* szValue);
+
+// True when the tests run as the super-user (root; never on Windows).
+[[nodiscard]] bool IsSuperUser();
 
 // The bytes of Base64 text (line breaks ignored; decoding stops at "=" or
 // any other character outside the alphabet).

@@ -7,8 +7,12 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <chrono>
+
+const bool c_bLinuxProcesses = true;
 
 CProcessResult RunProcess(const std::string& strProgram, const std::vector<std::string>& arrArgs,
                           const CProcessOptions& options) {
@@ -28,17 +32,17 @@ CProcessResult RunProcess(const std::string& strProgram, const std::vector<std::
     dup2(nNull, 0);
     dup2(pipeFds[1], 1);
     if (options.uAddressSpace != 0) {
-      const rlimit limit{options.uAddressSpace, options.uAddressSpace};
+      const rlimit limit{static_cast<rlim_t>(options.uAddressSpace), static_cast<rlim_t>(options.uAddressSpace)};
       setrlimit(RLIMIT_AS, &limit);
     }
     if (options.uDescriptors != 0) {
-      const rlimit limit{options.uDescriptors, options.uDescriptors};
+      const rlimit limit{static_cast<rlim_t>(options.uDescriptors), static_cast<rlim_t>(options.uDescriptors)};
       setrlimit(RLIMIT_NOFILE, &limit);
     }
     if (options.nUser >= 0) {
       const auto uid = static_cast<uid_t>(options.nUser);
       if (options.uProcesses != 0) {
-        const rlimit limit{options.uProcesses, options.uProcesses};
+        const rlimit limit{static_cast<rlim_t>(options.uProcesses), static_cast<rlim_t>(options.uProcesses)};
         setrlimit(RLIMIT_NPROC, &limit);
       }
       if (setgroups(0, nullptr) != 0 || setgid(static_cast<gid_t>(uid)) != 0 || setuid(uid) != 0) _exit(126);
@@ -76,7 +80,11 @@ CProcessResult RunProcess(const std::string& strProgram, const std::vector<std::
   }
   close(pipeFds[0]);
   int nStatus = 0;
-  wait4(pid, &nStatus, 0, &result.usage);
+  rusage usage{};
+  wait4(pid, &nStatus, 0, &usage);
+  result.dCpuSeconds = static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                       static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+  result.nPeakKiB = usage.ru_maxrss;
   result.dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
   if (WIFEXITED(nStatus)) result.nExitCode = WEXITSTATUS(nStatus);
   if (WIFSIGNALED(nStatus)) result.nSignal = WTERMSIG(nStatus);

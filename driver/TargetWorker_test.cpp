@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "settings/Settings.h"
+#include "platform/FileOps.h"
 #include "log/LogFixture_test.h"
 #include "mib/MIB.h"
 #include "platform/Thread.h"
@@ -56,7 +57,7 @@ TEST_F(TargetWorkerStackTest, DeepestPathFitsHalfTheWorkerStack) {
   ASSERT_TRUE(thread.Start(c_nWorkerStackBytes / 2));
   thread.Join();
   const std::string strConsole = ::testing::internal::GetCapturedStdout();
-  EXPECT_NE(strConsole.find("output: " + g_strBaseDir + "/localhost.xml"), std::string::npos) << strConsole;
+  EXPECT_NE(strConsole.find("output: " + JoinPath(g_strBaseDir, "localhost.xml")), std::string::npos) << strConsole;
   pugi::xml_document doc;
   ASSERT_TRUE(doc.load_file((m_dir.Path() / "localhost.xml").c_str()));
   const auto records = doc.child("RESULTS").children("RESULT");

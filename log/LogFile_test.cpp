@@ -6,6 +6,7 @@
 #include <filesystem>
 
 #include "log/LogFixture_test.h"
+#include "platform/FileOps.h"
 
 namespace {
 
@@ -42,8 +43,9 @@ TEST_F(LogFileTest, RotatedNameStartsWithTheTimeOfRotation) {
   tmLocal.tm_hour = 9;
   tmLocal.tm_min = 15;
   tmLocal.tm_sec = 2;
-  EXPECT_EQ(MakeRotatedLogPath("/opt/m/log", tmLocal, "log.txt"), "/opt/m/log/20240501_091502_log.txt");
-  EXPECT_EQ(MakeLogFilePath("/opt/m/log", "log.txt"), "/opt/m/log/log.txt");
+  const std::string s(1, PathSeparator());
+  EXPECT_EQ(MakeRotatedLogPath("log", tmLocal, "log.txt"), "log" + s + "20240501_091502_log.txt");
+  EXPECT_EQ(MakeLogFilePath("log", "log.txt"), "log" + s + "log.txt");
 }
 
 TEST_F(LogFileTest, EmptyBatchStillCreatesTheFile) {
@@ -87,7 +89,7 @@ TEST_F(LogFileTest, TakenRotatedNameLeavesTheLiveFileGrowing) {
   std::vector<std::string> arrBlockers;
   for (int n = 0; n <= 5; ++n) {
     arrBlockers.push_back(RotatedPathIn(n));
-    std::ofstream(arrBlockers.back()) << "earlier rotation\n";
+    std::ofstream(arrBlockers.back(), std::ios::binary) << "earlier rotation\n";
   }
   WriteLogLines({std::string(c_uRotateBytes, 'x') + "\n"});
   WriteLogLines({"more\n"});

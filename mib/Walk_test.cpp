@@ -7,6 +7,7 @@
 #include <chrono>
 #include <thread>
 
+#include "platform/FileOps.h"
 #include "log/LogFixture_test.h"
 #include "mib/MIB.h"
 #include "result/XmlDoc.h"
@@ -274,7 +275,7 @@ TEST_F(WalkTest, SaveXmlWritesTheWalkedEntries) {
   EXPECT_EQ(Walk("system.sysDescr.0", true), 0);
   ::testing::internal::CaptureStdout();
   EXPECT_TRUE(m_mib.SaveXml(m_mib.m_strTarget));
-  const std::string strPath = g_strBaseDir + "/127.0.0.1.xml";
+  const std::string strPath = JoinPath(g_strBaseDir, "127.0.0.1.xml");
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "output: " + strPath + "\n");
   pugi::xml_document doc;
   ASSERT_TRUE(doc.load_file(strPath.c_str()));

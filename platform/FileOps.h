@@ -15,8 +15,8 @@
 // strDir, the separator and strName.
 [[nodiscard]] std::string JoinPath(const std::string& strDir, std::string_view strName);
 
-// Renames strFrom to strTo, failing (false) when strTo already exists: an
-// existing file is never replaced.
+// Renames strFrom to strTo, failing (false, errno set) when strTo already
+// exists: an existing file is never replaced.
 [[nodiscard]] bool MoveFileNoReplace(const std::string& strFrom, const std::string& strTo);
 
 // Opens strPath for appending (created if missing, kept otherwise), writes

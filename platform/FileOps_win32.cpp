@@ -3,12 +3,18 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cerrno>
 
 char PathSeparator() { return '\\'; }
 
 bool MoveFileNoReplace(const std::string& strFrom, const std::string& strTo) {
   // MoveFileA refuses an existing destination.
-  return MoveFileA(strFrom.c_str(), strTo.c_str()) != 0;
+  if (MoveFileA(strFrom.c_str(), strTo.c_str())) return true;
+  const DWORD uError = GetLastError();
+  errno = uError == ERROR_ALREADY_EXISTS || uError == ERROR_FILE_EXISTS ? EEXIST
+          : uError == ERROR_FILE_NOT_FOUND || uError == ERROR_PATH_NOT_FOUND ? ENOENT
+                                                                               : EACCES;
+  return false;
 }
 
 bool AppendToFile(const std::string& strPath, std::string_view strData, uint64_t* puLength) {

@@ -39,7 +39,7 @@ TEST(MbStringTest, TrimKeepsADoubleByteCharacterWhole) {
 
 TEST(MbStringTest, FindWalksInvalidBytesOneAtATime) {
   CScopedLocale locale("C.UTF-8");
-  ASSERT_TRUE(locale.IsActive());
+  if (!locale.IsActive()) GTEST_SKIP() << "no UTF-8 locale (msvcrt, the C runtime on Windows, has none)";
   // A lone lead byte, a truncated sequence at the end, and a real comma.
   EXPECT_EQ(MbFind("\xE3,", ','), 1u);
   EXPECT_EQ(MbReverseFind("a,\xE3\x81", ','), 1u);
@@ -48,7 +48,7 @@ TEST(MbStringTest, FindWalksInvalidBytesOneAtATime) {
 
 TEST(MbStringTest, TruncateNeverCutsACharacterInTwo) {
   CScopedLocale locale("C.UTF-8");
-  ASSERT_TRUE(locale.IsActive());
+  if (!locale.IsActive()) GTEST_SKIP() << "no UTF-8 locale (msvcrt, the C runtime on Windows, has none)";
   EXPECT_EQ(MbTruncate("abcdef", 4), "abcd");
   EXPECT_EQ(MbTruncate("ab", 4), "ab");
   EXPECT_EQ(MbTruncate("a\xE3\x81\x82", 3), "a");  // "a" + one 3-byte character

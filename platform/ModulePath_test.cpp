@@ -7,6 +7,6 @@
 TEST(ModulePathTest, NamesThisTestBinary) {
   std::string strPath;
   ASSERT_TRUE(GetExecutablePath(&strPath));
-  EXPECT_EQ(std::filesystem::path(strPath).filename(), "platform_test");
+  EXPECT_EQ(std::filesystem::path(strPath).stem(), "platform_test");  // ".exe" on Windows
   EXPECT_TRUE(std::filesystem::path(strPath).is_absolute());
 }

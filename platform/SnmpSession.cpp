@@ -55,7 +55,8 @@ bool IsInvalidDomain(std::string_view strName) {
 // IPv6 otherwise. False, with WSAGetLastError() set for a system error,
 // when it does not resolve.
 bool ResolveAgent(const char* szAgent, uint16_t uPort, SAgentAddress* pAgent) {
-  if (IsInvalidDomain(szAgent)) return false;
+  // An empty name is no agent (Windows would resolve it to this host).
+  if (*szAgent == '\0' || IsInvalidDomain(szAgent)) return false;
   const bool bIpv6Literal = IsIpv6Literal(szAgent);
   for (const bool bIpv6 : {false, true}) {
     if (bIpv6Literal && !bIpv6) continue;

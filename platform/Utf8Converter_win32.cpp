@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <clocale>
 #include <cstdlib>
 
 namespace {
@@ -67,6 +68,15 @@ int ToWide(UINT uCodePage, bool bStrict, std::string_view text, wchar_t* pOut, i
   return nLen;
 }
 
+// text converted whole to UTF-16; false when a byte sequence in it is no
+// character of the code page.
+bool ToWideString(UINT uCodePage, std::string_view text, std::wstring* pstrWide) {
+  const int nWide = ToWide(uCodePage, true, text, nullptr, 0);
+  if (nWide == 0) return false;
+  pstrWide->assign(static_cast<size_t>(nWide), L'\0');
+  return ToWide(uCodePage, true, text, pstrWide->data(), nWide) == nWide;
+}
+
 }  // namespace
 
 void CUtf8Converter::Open(const std::string& strCharset) {
@@ -74,7 +84,11 @@ void CUtf8Converter::Open(const std::string& strCharset) {
   if (uCodePage != 0) {
     m_strCharset = strCharset;
   } else {
-    uCodePage = GetACP();
+    // The code page of the C runtime's locale: the ANSI code page once the
+    // program has set the user's locale. The plain C locale has none, and
+    // its text is read as UTF-8, as on Linux.
+    uCodePage = ___lc_codepage_func();
+    if (uCodePage == 0) uCodePage = CP_UTF8;
     m_strCharset = "CP" + std::to_string(uCodePage);
   }
   // UTF-8 only needs checking, not converting.
@@ -89,11 +103,29 @@ bool CUtf8Converter::Convert(std::string_view text, bool bStrict, std::string* p
   if (text.empty()) return true;
   if (text.size() > (1u << 28)) return false;  // no value comes near this
   const UINT uCodePage = static_cast<UINT>(m_uConverter);
-  const int nWide = ToWide(uCodePage, bStrict, text, nullptr, 0);
-  if (nWide == 0) return false;
-  std::wstring strWide(static_cast<size_t>(nWide), L'\0');
-  if (ToWide(uCodePage, bStrict, text, strWide.data(), nWide) != nWide) return false;
+  std::wstring strWide;
+  if (!ToWideString(uCodePage, text, &strWide)) {
+    if (bStrict) return false;
+    // Character by character: what is not one (a lead byte cut off, a
+    // byte the code page lacks) becomes U+FFFD, one byte at a time.
+    // Windows itself would map some of them to look-alike characters.
+    strWide.clear();
+    std::wstring strChar;
+    for (size_t nPos = 0; nPos < text.size();) {
+      size_t nLen = 1;
+      while (nLen <= 4 && nPos + nLen <= text.size() && !ToWideString(uCodePage, text.substr(nPos, nLen), &strChar))
+        ++nLen;
+      if (nLen > 4 || nPos + nLen > text.size()) {
+        strWide += L'\xFFFD';
+        ++nPos;
+      } else {
+        strWide += strChar;
+        nPos += nLen;
+      }
+    }
+  }
   // Unpaired surrogates become U+FFFD.
+  const int nWide = static_cast<int>(strWide.size());
   const int nUtf8 = WideCharToMultiByte(CP_UTF8, 0, strWide.data(), nWide, nullptr, 0, nullptr, nullptr);
   if (nUtf8 == 0) return false;
   pOut->resize(static_cast<size_t>(nUtf8));

@@ -62,6 +62,9 @@ class CForeignWriterLock {
 // szValue is nullptr.
 void SetEnvironment(const char* szName, const char* szValue);
 
+// True in the Windows build (the tests then run under wine).
+extern const bool c_bWindows;
+
 // True when the tests run as the super-user (root; never on Windows).
 [[nodiscard]] bool IsSuperUser();
 

@@ -52,4 +52,6 @@ void SetEnvironment(const char* szName, const char* szValue) {
   if (szValue != nullptr) setenv(szName, szValue, 1); else unsetenv(szName);
 }
 
+const bool c_bWindows = false;
+
 bool IsSuperUser() { return geteuid() == 0; }

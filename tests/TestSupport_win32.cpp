@@ -55,4 +55,6 @@ void SetEnvironment(const char* szName, const char* szValue) {
   (void)_putenv_s(szName, szValue != nullptr ? szValue : "");
 }
 
+const bool c_bWindows = true;
+
 bool IsSuperUser() { return false; }

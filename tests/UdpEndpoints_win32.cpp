@@ -29,6 +29,10 @@ SOCKET BindUdp(const std::string& strAddress, uint16_t uPort, sockaddr_storage* 
   }
   const SOCKET hSocket = socket(pAddr->ss_family, SOCK_DGRAM, IPPROTO_UDP);
   if (hSocket == INVALID_SOCKET) return hSocket;
+  // Wine takes one port on two loopback addresses for a conflict unless
+  // both sockets allow reuse; Windows does not.
+  const BOOL bReuse = TRUE;
+  setsockopt(hSocket, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<const char*>(&bReuse), sizeof bReuse);
   if (bind(hSocket, reinterpret_cast<sockaddr*>(pAddr), *pnLen) != 0 ||
       getsockname(hSocket, reinterpret_cast<sockaddr*>(pAddr), pnLen) != 0) {
     closesocket(hSocket);

@@ -11,6 +11,7 @@
 #include "settings/Settings.h"
 #include "result/XmlDoc.h"
 #include "platform/FileOps.h"
+#include "tests/Process.h"
 #include "tests/TestSupport.h"
 
 namespace {
@@ -50,10 +51,7 @@ class ResultFileTest : public ::testing::Test {
       EXPECT_STREQ(record.name(), "RESULT");
       arrRecords.emplace_back(record.child_value("OID"), record.child_value("VALUE"));
     }
-    // xmllint is a Linux program, which a Windows process cannot start.
-    if (!c_bWindows) {
-      EXPECT_EQ(std::system(("xmllint --noout '" + strPath + "'").c_str()), 0) << strPath;
-    }
+    EXPECT_EQ(RunProcess("/usr/bin/xmllint", {"--noout", strPath}, 60).nExitCode, 0) << strPath;
     return arrRecords;
   }
 

@@ -18,9 +18,10 @@ struct CProcessResult {
   int64_t nPeakKiB = 0;     // peak resident memory (Linux only; 0 elsewhere)
 };
 
-// Whether this system's RunProcess can send signals, set the limits and
-// user of CProcessOptions and start Linux programs (/bin/sh, snmpwalk):
-// true on Linux. A Windows test process under wine can do none of these.
+// Whether this system's RunProcess can send signals and set the limits
+// and user of CProcessOptions: true on Linux. A Windows test process under
+// wine can do neither; it can start Linux programs (a path from "/"),
+// with their output read after they end.
 extern const bool c_bLinuxProcesses;
 
 // A signal to send the child nAfterMs milliseconds after its start.

@@ -3,6 +3,9 @@
 #include <windows.h>
 
 #include <atomic>
+#include <fstream>
+#include <cstdlib>
+#include <iterator>
 #include <chrono>
 #include <thread>
 
@@ -33,10 +36,82 @@ double Seconds(const FILETIME& time) {
   return static_cast<double>((static_cast<uint64_t>(time.dwHighDateTime) << 32) | time.dwLowDateTime) / 1e7;
 }
 
+
+// A Linux program (a path from "/"): wine starts it, but hands it no
+// Windows pipe, so a Linux shell runs it with its output in a file, which
+// is read after it ends.
+CProcessResult RunLinuxProgram(const std::string& strProgram, const std::vector<std::string>& arrArgs,
+                               const CProcessOptions& options) {
+  const auto quote = [](const std::string& strArg) {
+    std::string strQuoted = "'";
+    for (char ch : strArg) strQuoted += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
+    return strQuoted + "'";
+  };
+  char szTemp[MAX_PATH + 1] = "";
+  GetTempPathA(sizeof szTemp, szTemp);
+  const std::string strOutput = std::string(szTemp) + "mibscan-run-" + std::to_string(GetCurrentProcessId()) +
+                                "-" + std::to_string(GetTickCount64()) + ".out";
+  // The shell sees the file under its Linux name.
+  std::string strUnixOutput;
+  // Wine's own export; a generic function pointer first, as the compiler
+  // asks for a cast between unrelated function types.
+  const auto pfnProc = reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"));
+  if (const auto pfnToUnix = reinterpret_cast<char* (*)(const wchar_t*)>(pfnProc)) {
+    std::wstring strWide(strOutput.begin(), strOutput.end());
+    if (char* szName = pfnToUnix(strWide.c_str())) {
+      strUnixOutput = szName;
+      HeapFree(GetProcessHeap(), 0, szName);
+    }
+  }
+  CProcessResult result;
+  if (strUnixOutput.empty()) return result;
+  // The process handle of a Linux program does not wait for it under
+  // wine: the script's last act is to write its exit status beside the
+  // output, and this waits for that file. timeout(1) keeps the time limit.
+  std::string strScript = "timeout -s KILL " + std::to_string(options.nTimeoutSeconds) + " " + quote(strProgram);
+  for (const std::string& strArg : arrArgs) strScript += " " + quote(strArg);
+  strScript += " </dev/null >" + quote(strUnixOutput) + "; echo $? >" + quote(strUnixOutput + ".status");
+  std::string strCommand = "Z:\\bin\\sh -c " + QuoteArgument(strScript);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  const auto start = std::chrono::steady_clock::now();
+  if (!CreateProcessA(nullptr, strCommand.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return result;
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  const std::string strStatus = strOutput + ".status";
+  const auto deadline = start + std::chrono::seconds(options.nTimeoutSeconds + 5);
+  std::string strCode;
+  while (strCode.empty() || strCode.back() != '\n') {
+    if (std::chrono::steady_clock::now() > deadline) {
+      result.bTimedOut = true;
+      break;
+    }
+    Sleep(10);
+    std::ifstream status(strStatus, std::ios::binary);
+    strCode.assign(std::istreambuf_iterator<char>(status), std::istreambuf_iterator<char>());
+  }
+  if (!result.bTimedOut) {
+    result.nExitCode = std::atoi(strCode.c_str());
+    result.bTimedOut = result.nExitCode == 128 + 9;  // killed by timeout(1)
+  }
+  result.dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  {
+    std::ifstream in(strOutput, std::ios::binary);
+    result.strOutput.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  DeleteFileA(strOutput.c_str());
+  DeleteFileA(strStatus.c_str());
+  return result;
+}
+
 }  // namespace
 
 CProcessResult RunProcess(const std::string& strProgram, const std::vector<std::string>& arrArgs,
                           const CProcessOptions& options) {
+  if (strProgram.starts_with("/")) return RunLinuxProgram(strProgram, arrArgs, options);
   CProcessResult result;
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   HANDLE hRead = nullptr;

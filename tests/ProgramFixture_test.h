@@ -74,7 +74,9 @@ class ProgramFixture : public ::testing::Test {
     size_t nPos = 0;
     while (nPos < strOutput.size()) {
       const size_t nEnd = strOutput.find('\n', nPos);
-      const std::string strLine = strOutput.substr(nPos, nEnd - nPos);
+      std::string strLine = strOutput.substr(nPos, nEnd - nPos);
+      // The console of Windows ends its lines with CR LF.
+      if (!strLine.empty() && strLine.back() == '\r') strLine.pop_back();
       if (strLine.starts_with(strPrefix)) arrLines.push_back(strLine);
       if (nEnd == std::string::npos) break;
       nPos = nEnd + 1;

@@ -28,6 +28,7 @@
 #include <memory>
 #include <vector>
 
+#include "tests/TestSupport.h"
 #include "tests/UdpEndpoints.h"
 #include "platform/Ber.h"
 
@@ -106,5 +107,11 @@ class CTestAgent {
   std::atomic<int> m_nRequests{0};
   std::thread m_thread;
 };
+
+// Under wine a process cannot bind one UDP port on two loopback addresses
+// (real Windows can), so on Windows a test serves one address only; tests
+// of several agents or addresses run on Linux.
+#define SKIP_SEVERAL_AGENT_ADDRESSES_UNDER_WINE() \
+  if (c_bWindows) GTEST_SKIP() << "wine binds a UDP port on one loopback address only"
 
 #endif  // MIBSCAN_TESTS_TESTAGENT_H_

@@ -11,6 +11,7 @@
 #include "mib/MIB.h"
 #include "platform/Thread.h"
 #include "tests/TestAgent.h"
+#include "tests/TestSupport.h"
 
 namespace {
 
@@ -29,12 +30,8 @@ class TargetWorkerStackTest : public LogFixture {
 };
 
 TEST_F(TargetWorkerStackTest, DeepestPathFitsHalfTheWorkerStack) {
-  FILE* pPipe = popen("gzip -dc /usr/share/doc/snmpsim/examples/data/recorded/linux-full-walk.snmprec.gz 2>/dev/null", "r");
-  ASSERT_NE(pPipe, nullptr);
-  std::string strRecords;
-  char buffer[65536];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pPipe)) > 0;) strRecords.append(buffer, n);
-  pclose(pPipe);
+  std::string strRecords = RecordedLinuxWalk();
+  ASSERT_FALSE(strRecords.empty()) << "snmpsim's recordings are not installed";
   // Shift_JIS text: one long enough to be cut, one that is not Shift_JIS.
   std::string strLongText;
   for (int i = 0; i < 200; ++i) strLongText += "93fa";
@@ -61,7 +58,7 @@ TEST_F(TargetWorkerStackTest, DeepestPathFitsHalfTheWorkerStack) {
   pugi::xml_document doc;
   ASSERT_TRUE(doc.load_file((m_dir.Path() / "localhost.xml").c_str()));
   const auto records = doc.child("RESULTS").children("RESULT");
-  EXPECT_GT(std::distance(records.begin(), records.end()), 1000);
+  EXPECT_GT(std::distance(records.begin(), records.end()), 1000) << strConsole;
 }
 
 }  // namespace

@@ -62,6 +62,7 @@ TEST(CUtf8ConverterTest, PlainCLocaleReadsUtf8) {
 
 TEST(CUtf8ConverterTest, StatefulCodeSetsAreCheckedWhole) {
   CUtf8Converter jis("ISO-2022-JP");
+  if (jis.Charset() != "ISO-2022-JP") GTEST_SKIP() << "no ISO-2022-JP code page here (wine has none)";
   EXPECT_TRUE(jis.IsValidText("\x1B$B;z\x1B(B ok"));
   EXPECT_FALSE(jis.IsValidText("\x1B$B;")) << "a character cut in half";
 }

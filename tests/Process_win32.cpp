@@ -37,6 +37,23 @@ double Seconds(const FILETIME& time) {
 }
 
 
+// The Linux name of a Windows path, through wine's own export; empty
+// when there is none.
+std::string UnixPathOf(const std::string& strPath) {
+  // A generic function pointer first, as the compiler asks for a cast
+  // between unrelated function types.
+  const auto pfnProc = reinterpret_cast<void (*)()>(
+      GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"));
+  const auto pfnToUnix = reinterpret_cast<char* (*)(const wchar_t*)>(pfnProc);
+  if (pfnToUnix == nullptr) return std::string();
+  const std::wstring strWide(strPath.begin(), strPath.end());
+  char* szName = pfnToUnix(strWide.c_str());
+  if (szName == nullptr) return std::string();
+  std::string strUnix = szName;
+  HeapFree(GetProcessHeap(), 0, szName);
+  return strUnix;
+}
+
 // A Linux program (a path from "/"): wine starts it, but hands it no
 // Windows pipe, so a Linux shell runs it with its output in a file, which
 // is read after it ends.
@@ -47,30 +64,24 @@ CProcessResult RunLinuxProgram(const std::string& strProgram, const std::vector<
     for (char ch : strArg) strQuoted += ch == '\'' ? std::string("'\\''") : std::string(1, ch);
     return strQuoted + "'";
   };
+  static std::atomic<unsigned> nRun{0};
   char szTemp[MAX_PATH + 1] = "";
   GetTempPathA(sizeof szTemp, szTemp);
   const std::string strOutput = std::string(szTemp) + "mibscan-run-" + std::to_string(GetCurrentProcessId()) +
-                                "-" + std::to_string(GetTickCount64()) + ".out";
+                                "-" + std::to_string(nRun.fetch_add(1)) + ".out";
   // The shell sees the file under its Linux name.
-  std::string strUnixOutput;
-  // Wine's own export; a generic function pointer first, as the compiler
-  // asks for a cast between unrelated function types.
-  const auto pfnProc = reinterpret_cast<void (*)()>(
-      GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name"));
-  if (const auto pfnToUnix = reinterpret_cast<char* (*)(const wchar_t*)>(pfnProc)) {
-    std::wstring strWide(strOutput.begin(), strOutput.end());
-    if (char* szName = pfnToUnix(strWide.c_str())) {
-      strUnixOutput = szName;
-      HeapFree(GetProcessHeap(), 0, szName);
-    }
-  }
+  const std::string strUnixOutput = UnixPathOf(strOutput);
   CProcessResult result;
   if (strUnixOutput.empty()) return result;
   // The process handle of a Linux program does not wait for it under
   // wine: the script's last act is to write its exit status beside the
   // output, and this waits for that file. timeout(1) keeps the time limit.
   std::string strScript = "timeout -s KILL " + std::to_string(options.nTimeoutSeconds) + " " + quote(strProgram);
-  for (const std::string& strArg : arrArgs) strScript += " " + quote(strArg);
+  // Arguments that are Windows paths ("C:\\...") are given as Linux ones.
+  for (const std::string& strArg : arrArgs) {
+    const bool bPath = strArg.size() > 2 && strArg[1] == ':' && (strArg[2] == '\\' || strArg[2] == '/');
+    strScript += " " + quote(bPath ? UnixPathOf(strArg) : strArg);
+  }
   strScript += " </dev/null >" + quote(strUnixOutput) + "; echo $? >" + quote(strUnixOutput + ".status");
   std::string strCommand = "Z:\\bin\\sh -c " + QuoteArgument(strScript);
   STARTUPINFOA startup{};

@@ -47,14 +47,14 @@ class ProgramTest : public ProgramFixture {
 
 TEST_F(ProgramTest, PlainFormWalksFromTheSystemGroupOnce) {
   SKIP_SEVERAL_AGENT_ADDRESSES_UNDER_WINE();
-  StartAgent({"127.0.0.2", "127.0.0.3"});
+  StartAgent({"127.0.0.1", "127.0.0.3"});
   WriteConfig(m_agent.Port());
-  const CProcessResult result = Run({"127.0.0.2", " 127.0.0.3 "});
-  EXPECT_THAT(Lines(result.strOutput, "target[127.0.0.2]start:"),
-              ElementsAre("target[127.0.0.2]start:system.sysDescr.0"));
+  const CProcessResult result = Run({"127.0.0.1", " 127.0.0.3 "});
+  EXPECT_THAT(Lines(result.strOutput, "target[127.0.0.1]start:"),
+              ElementsAre("target[127.0.0.1]start:system.sysDescr.0"));
   EXPECT_THAT(Lines(result.strOutput, "output"),
-              UnorderedElementsAre("output: " + Path("127.0.0.2.xml"), "output: " + Path("127.0.0.3.xml")));
-  for (const char* szFile : {"127.0.0.2.xml", "127.0.0.3.xml"}) {
+              UnorderedElementsAre("output: " + Path("127.0.0.1.xml"), "output: " + Path("127.0.0.3.xml")));
+  for (const char* szFile : {"127.0.0.1.xml", "127.0.0.3.xml"}) {
     const CRecords arrRecords = ReadXml(szFile);
     EXPECT_EQ(arrRecords.size(), 8u) << "the walk goes on past the system group";
     std::map<std::string, std::string> mapValues(arrRecords.begin(), arrRecords.end());
@@ -70,22 +70,22 @@ TEST_F(ProgramTest, PlainFormWalksAgainFromSysUpTimeWhenTheFirstWalkMissedIt) {
   // again from there, adding to the same map.
   std::string strRecords = c_szDevice;
   strRecords.erase(strRecords.find("1.3.6.1.2.1.1.3.0"), std::string("1.3.6.1.2.1.1.3.0|67|4242\n").size());
-  StartAgent({"127.0.0.2"}, strRecords);
+  StartAgent({"127.0.0.1"}, strRecords);
   WriteConfig(m_agent.Port());
-  const CProcessResult result = Run({"oid", "", "127.0.0.2"});  // Plain, one target
-  EXPECT_THAT(Lines(result.strOutput, "target[127.0.0.2]start:"),
-              ElementsAre("target[127.0.0.2]start:system.sysDescr.0",
-                          "target[127.0.0.2]start:system.sysUpTime.0"));
-  EXPECT_EQ(ReadXml("127.0.0.2.xml").size(), 7u);
+  const CProcessResult result = Run({"oid", "", "127.0.0.1"});  // Plain, one target
+  EXPECT_THAT(Lines(result.strOutput, "target[127.0.0.1]start:"),
+              ElementsAre("target[127.0.0.1]start:system.sysDescr.0",
+                          "target[127.0.0.1]start:system.sysUpTime.0"));
+  EXPECT_EQ(ReadXml("127.0.0.1.xml").size(), 7u);
 }
 
 TEST_F(ProgramTest, ListFormWalksTheEnterprisesOfEveryTarget) {
   SKIP_SEVERAL_AGENT_ADDRESSES_UNDER_WINE();
-  StartAgent({"127.0.0.2", "127.0.0.3", "127.0.0.4"});
+  StartAgent({"127.0.0.1", "127.0.0.3", "127.0.0.4"});
   WriteConfig(m_agent.Port(), 1000, 1, 1);
-  const CProcessResult result = Run({",127.0.0.2,, 127.0.0.3 ,127.0.0.4"});
+  const CProcessResult result = Run({",127.0.0.1,, 127.0.0.3 ,127.0.0.4"});
   EXPECT_EQ(Lines(result.strOutput, "output: ").size(), 3u);
-  for (const char* szTarget : {"127.0.0.2", "127.0.0.3", "127.0.0.4"}) {
+  for (const char* szTarget : {"127.0.0.1", "127.0.0.3", "127.0.0.4"}) {
     EXPECT_THAT(Lines(result.strOutput, std::string("target[") + szTarget + "]start:"),
                 ElementsAre(std::string("target[") + szTarget + "]start:.1.3.6.1.4.1"));
     EXPECT_THAT(Oids(ReadXml(std::string(szTarget) + ".xml")),
@@ -102,11 +102,11 @@ TEST_F(ProgramTest, ListFormWalksTheEnterprisesOfEveryTarget) {
 }
 
 TEST_F(ProgramTest, OidFormGetsOneObjectIntoASuffixedFile) {
-  StartAgent({"127.0.0.2"});
+  StartAgent({"127.0.0.1"});
   WriteConfig(m_agent.Port());
-  const CProcessResult result = Run({"OID", "system.sysName.0", "127.0.0.2"});
+  const CProcessResult result = Run({"OID", "system.sysName.0", "127.0.0.1"});
   EXPECT_EQ(m_agent.RequestCount(), 1);
-  const std::string strFile = "127.0.0.2_[system.sysName.0].xml";
+  const std::string strFile = "127.0.0.1_[system.sysName.0].xml";
   EXPECT_THAT(Lines(result.strOutput, "output"), ElementsAre("output: " + Path(strFile)));
   EXPECT_THAT(ReadXml(strFile), ElementsAre(std::pair<std::string, std::string>("1.3.6.1.2.1.1.5.0", "router1")));
 }
@@ -114,14 +114,14 @@ TEST_F(ProgramTest, OidFormGetsOneObjectIntoASuffixedFile) {
 // Text whose bytes are not characters of the code set comes back as
 // Base64 of the very bytes; text that is comes back as text.
 TEST_F(ProgramTest, TextOutsideTheCodeSetIsKeptAsBase64) {
-  StartAgent({"127.0.0.2"}, "1.3.6.1.2.1.2.2.1.2.1|4x|636166c3a9\n"      // "cafe" in UTF-8
+  StartAgent({"127.0.0.1"}, "1.3.6.1.2.1.2.2.1.2.1|4x|636166c3a9\n"      // "cafe" in UTF-8
                             "1.3.6.1.2.1.2.2.1.2.2|4x|636166e9\n"        // ... in Latin-1
                             "1.3.6.1.2.1.2.2.1.6.1|4x|863942ac6751\n");  // a MAC address
   for (const char* szCharset : {"UTF-8", "ISO-8859-1"}) {
     SCOPED_TRACE(szCharset);
     WriteConfig(m_agent.Port(), 1000, 1, 0, std::string("Charset=") + szCharset + "\n");
-    Run({"oid", "", "127.0.0.2"});
-    const CRecords arrRecords = ReadXml("127.0.0.2.xml");
+    Run({"oid", "", "127.0.0.1"});
+    const CRecords arrRecords = ReadXml("127.0.0.1.xml");
     std::map<std::string, std::string> mapValues(arrRecords.begin(), arrRecords.end());
     if (std::string(szCharset) == "UTF-8") {
       EXPECT_EQ(mapValues["1.3.6.1.2.1.2.2.1.2.1"], "caf\xC3\xA9");
@@ -137,22 +137,22 @@ TEST_F(ProgramTest, TextOutsideTheCodeSetIsKeptAsBase64) {
 }
 
 TEST_F(ProgramTest, StartOidThatDoesNotParseIsReported) {
-  StartAgent({"127.0.0.2"});
+  StartAgent({"127.0.0.1"});
   WriteConfig(m_agent.Port());
-  const CProcessResult result = Run({"oid", "system.noSuchName.0", "127.0.0.2"});
+  const CProcessResult result = Run({"oid", "system.noSuchName.0", "127.0.0.1"});
   EXPECT_EQ(m_agent.RequestCount(), 0);
-  EXPECT_THAT(Lines(result.strOutput, "target[127.0.0.2]"),
-              ElementsAre("target[127.0.0.2]start:system.noSuchName.0", "target[127.0.0.2]wsaerror:0",
-                          "target[127.0.0.2]error:53"));
-  EXPECT_THAT(ReadXml("127.0.0.2_[system.noSuchName.0].xml"), IsEmpty());
+  EXPECT_THAT(Lines(result.strOutput, "target[127.0.0.1]"),
+              ElementsAre("target[127.0.0.1]start:system.noSuchName.0", "target[127.0.0.1]wsaerror:0",
+                          "target[127.0.0.1]error:53"));
+  EXPECT_THAT(ReadXml("127.0.0.1_[system.noSuchName.0].xml"), IsEmpty());
 }
 
 TEST_F(ProgramTest, SilentTargetGetsTwoWalksAndAnEmptyFile) {
-  StartAgent({"127.0.0.2"}, c_szDevice, {.nSilentAfter = 0});
+  StartAgent({"127.0.0.1"}, c_szDevice, {.nSilentAfter = 0});
   WriteConfig(m_agent.Port(), 100, 1);
-  const CProcessResult result = Run({"127.0.0.2", "127.0.0.9"});  // 127.0.0.9: nobody listens
+  const CProcessResult result = Run({"127.0.0.1", "127.0.0.9"});  // 127.0.0.9: nobody listens
   EXPECT_EQ(m_agent.RequestCount(), 2 * (1 + 1)) << "two walks, each a GET tried twice";
-  for (const char* szTarget : {"127.0.0.2", "127.0.0.9"}) {
+  for (const char* szTarget : {"127.0.0.1", "127.0.0.9"}) {
     EXPECT_EQ(Lines(result.strOutput, std::string("target[") + szTarget + "]start:").size(), 2u);
     EXPECT_THAT(Lines(result.strOutput, std::string("target[") + szTarget + "]error:"),
                 ElementsAre(std::string("target[") + szTarget + "]error:40",
@@ -171,14 +171,14 @@ TEST_F(ProgramTest, NoArgumentsMakesTheLogDirectoryAndNothingElse) {
 }
 
 TEST_F(ProgramTest, SameTargetTwiceIsWalkedTwiceIntoOneSoundFile) {
-  StartAgent({"127.0.0.2"});
+  StartAgent({"127.0.0.1"});
   WriteConfig(m_agent.Port());
-  const CProcessResult result = Run({"127.0.0.2", "127.0.0.2"});
-  EXPECT_EQ(Lines(result.strOutput, "target[127.0.0.2]start:").size(), 2u);
+  const CProcessResult result = Run({"127.0.0.1", "127.0.0.1"});
+  EXPECT_EQ(Lines(result.strOutput, "target[127.0.0.1]start:").size(), 2u);
   const auto arrOutputs = Lines(result.strOutput, "output");
   ASSERT_EQ(arrOutputs.size(), 2u);
-  EXPECT_THAT(arrOutputs, ::testing::Contains("output: " + Path("127.0.0.2.xml")));
-  EXPECT_EQ(ReadXml("127.0.0.2.xml").size(), 8u);
+  EXPECT_THAT(arrOutputs, ::testing::Contains("output: " + Path("127.0.0.1.xml")));
+  EXPECT_EQ(ReadXml("127.0.0.1.xml").size(), 8u);
 }
 
 TEST_F(ProgramTest, SlowEarlyTargetStillGetsACompleteFile) {
@@ -186,42 +186,31 @@ TEST_F(ProgramTest, SlowEarlyTargetStillGetsACompleteFile) {
   std::string strRecords;
   for (int i = 1; i <= 60; ++i) strRecords += "1.3.6.1.2.1.2.2.1.10." + std::to_string(i) + "|65|" + std::to_string(i * 1000) + "\n";
   strRecords = std::string(c_szDevice) + strRecords;
-  StartAgent({"127.0.0.2"}, strRecords, {.nDelayMs = 5});
+  StartAgent({"127.0.0.1"}, strRecords, {.nDelayMs = 5});
   CTestAgent fast;
   std::string strErr;
   ASSERT_TRUE(fast.LoadSnmprec(c_szDevice, &strErr));
   ASSERT_TRUE(fast.Start({"127.0.0.3"}, m_agent.Port()));
   WriteConfig(m_agent.Port());
-  const CProcessResult result = Run({"127.0.0.2", "127.0.0.3"});
+  const CProcessResult result = Run({"127.0.0.1", "127.0.0.3"});
   // The fast target's output line comes first, the slow one's later.
   const auto arrOutputs = Lines(result.strOutput, "output");
   ASSERT_EQ(arrOutputs.size(), 2u);
   EXPECT_EQ(arrOutputs[0], "output: " + Path("127.0.0.3.xml"));
-  const CRecords arrSlow = ReadXml("127.0.0.2.xml");
+  const CRecords arrSlow = ReadXml("127.0.0.1.xml");
   EXPECT_EQ(arrSlow.size(), 68u);
   EXPECT_EQ(Oids(arrSlow).size(), arrSlow.size()) << "no OID twice";
   EXPECT_EQ(ReadXml("127.0.0.3.xml").size(), 8u);
 }
 
-// The records of snmpsim's recorded Linux walk; empty without snmpsim.
-std::string LinuxFullWalk() {
-  FILE* pPipe = popen("gzip -dc /usr/share/doc/snmpsim/examples/data/recorded/linux-full-walk.snmprec.gz 2>/dev/null", "r");
-  if (pPipe == nullptr) return std::string();
-  std::string strRecords;
-  char buffer[65536];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pPipe)) > 0;) strRecords.append(buffer, n);
-  pclose(pPipe);
-  return strRecords;
-}
-
 // One target logs directly, one line per write: every rotated file went
 // past 262144 bytes with its last line, and not before.
 TEST_F(ProgramTest, LogRotatesAtTheFirstWritePastTheThreshold) {
-  const std::string strRecords = LinuxFullWalk();
+  const std::string strRecords = RecordedLinuxWalk();
   if (strRecords.empty()) GTEST_SKIP() << "snmpsim is not installed";
-  StartAgent({"127.0.0.2"}, strRecords);
+  StartAgent({"127.0.0.1"}, strRecords);
   WriteConfig(m_agent.Port(), 1000, 1, 1);
-  for (int nRun = 0; nRun < 3; ++nRun) Run({"127.0.0.2"});  // the log grows across runs
+  for (int nRun = 0; nRun < 3; ++nRun) Run({"127.0.0.1"});  // the log grows across runs
   size_t nRotated = 0;
   for (const auto& entry : std::filesystem::directory_iterator(Path("log"))) {
     const std::string strName = entry.path().filename().string();
@@ -241,18 +230,18 @@ TEST_F(ProgramTest, LogRotatesAtTheFirstWritePastTheThreshold) {
 // rotated files every stored binding has its log line.
 TEST_F(ProgramTest, LogRotatesWithoutLosingALine) {
   SKIP_SEVERAL_AGENT_ADDRESSES_UNDER_WINE();
-  const std::string strRecords = LinuxFullWalk();
+  const std::string strRecords = RecordedLinuxWalk();
   if (strRecords.empty()) GTEST_SKIP() << "snmpsim is not installed";
-  StartAgent({"127.0.0.2", "127.0.0.3"}, strRecords);
+  StartAgent({"127.0.0.1", "127.0.0.3"}, strRecords);
   WriteConfig(m_agent.Port(), 1000, 1, 1);
-  Run({"127.0.0.2", "127.0.0.3"});
+  Run({"127.0.0.1", "127.0.0.3"});
 
   size_t nRotated = 0;
   for (const auto& entry : std::filesystem::directory_iterator(Path("log")))
     nRotated += entry.path().filename().string().ends_with("_log.txt") ? 1 : 0;
   EXPECT_GE(nRotated, 1u);
   const auto arrLines = LogLines();
-  for (const char* szTarget : {"127.0.0.2", "127.0.0.3"}) {
+  for (const char* szTarget : {"127.0.0.1", "127.0.0.3"}) {
     const CRecords arrRecords = ReadXml(std::string(szTarget) + ".xml");
     EXPECT_EQ(arrRecords.size(), m_agent.RecordCount());
     std::set<std::string> setLogged;
@@ -292,17 +281,17 @@ TEST_P(InterruptTest, InterruptedScanKeepsWhatWasRead) {
   if (!c_bLinuxProcesses) GTEST_SKIP() << "signals are Linux's (Windows: a console control event, not sent here)";
   const int nSignal = GetParam();
   // No sysUpTime.0: an uninterrupted worker would walk again from there.
-  StartAgent({"127.0.0.2", "127.0.0.3"}, "1.3.6.1.2.1.1.1.0|4|test device\n" + Counters(100),
+  StartAgent({"127.0.0.1", "127.0.0.3"}, "1.3.6.1.2.1.1.1.0|4|test device\n" + Counters(100),
              {.nDelayMs = 15});
   WriteConfig(m_agent.Port(), 1000, 1, 1);
-  const CProcessResult result = RunProcess(m_strExe, {"127.0.0.2", "127.0.0.3"},
+  const CProcessResult result = RunProcess(m_strExe, {"127.0.0.1", "127.0.0.3"},
                                               {.nTimeoutSeconds = 60, .arrSignals = {{600, nSignal}}});
   ASSERT_FALSE(result.bTimedOut);
   EXPECT_EQ(result.nExitCode, 128 + nSignal);
   const int nRequests = m_agent.RequestCount();
   EXPECT_LT(nRequests, 2 * 101) << "the walks stopped early";
   const auto arrLines = LogLines();
-  for (const char* szTarget : {"127.0.0.2", "127.0.0.3"}) {
+  for (const char* szTarget : {"127.0.0.1", "127.0.0.3"}) {
     SCOPED_TRACE(szTarget);
     const std::string strPrefix = std::string("target[") + szTarget + "]";
     EXPECT_THAT(Lines(result.strOutput, strPrefix + "start:"), ElementsAre(strPrefix + "start:system.sysDescr.0"))
@@ -338,10 +327,10 @@ INSTANTIATE_TEST_SUITE_P(Signals, InterruptTest, ::testing::Values(SIGINT, SIGTE
 
 TEST_F(ProgramTest, SecondInterruptEndsTheProcessAtOnce) {
   if (!c_bLinuxProcesses) GTEST_SKIP() << "signals are Linux's (Windows: a console control event, not sent here)";
-  StartAgent({"127.0.0.2"}, c_szDevice, {.nSilentAfter = 0});
+  StartAgent({"127.0.0.1"}, c_szDevice, {.nSilentAfter = 0});
   WriteConfig(m_agent.Port(), 20000, 3);  // each walk would wait a minute and more
   const CProcessResult result =
-      RunProcess(m_strExe, {"127.0.0.2", "127.0.0.3"},
+      RunProcess(m_strExe, {"127.0.0.1", "127.0.0.3"},
                  {.nTimeoutSeconds = 60, .arrSignals = {{300, SIGINT}, {600, SIGINT}}});
   EXPECT_FALSE(result.bTimedOut);
   EXPECT_EQ(result.nSignal, SIGINT) << "ended by the second signal, not by the first";
@@ -351,13 +340,13 @@ TEST_F(ProgramTest, SecondInterruptEndsTheProcessAtOnce) {
 // still writes both files and the log.
 TEST_F(ProgramTest, ClosedConsoleCostsNoData) {
   if (!c_bLinuxProcesses) GTEST_SKIP() << "needs a Linux shell pipeline";
-  StartAgent({"127.0.0.2", "127.0.0.3"}, std::string(c_szDevice) + Counters(50), {.nDelayMs = 1});
+  StartAgent({"127.0.0.1", "127.0.0.3"}, std::string(c_szDevice) + Counters(50), {.nDelayMs = 1});
   WriteConfig(m_agent.Port(), 1000, 1, 1);
   const CProcessResult result =
-      RunProcess("/bin/sh", {"-c", "'" + m_strExe + "' 127.0.0.2 127.0.0.3 | head -1"}, 60);
+      RunProcess("/bin/sh", {"-c", "'" + m_strExe + "' 127.0.0.1 127.0.0.3 | head -1"}, 60);
   ASSERT_FALSE(result.bTimedOut);
   EXPECT_EQ(Lines(result.strOutput, "target[").size(), 1u);
-  for (const char* szTarget : {"127.0.0.2", "127.0.0.3"})
+  for (const char* szTarget : {"127.0.0.1", "127.0.0.3"})
     EXPECT_EQ(ReadXml(std::string(szTarget) + ".xml").size(), 58u) << szTarget;
   const auto arrLines = LogLines();
   EXPECT_EQ(std::count_if(arrLines.begin(), arrLines.end(),

@@ -124,14 +124,8 @@ TEST(CTestAgentTest, ServesSeveralLoopbackAddressesOnOnePort) {
 
 // A recorded device from Debian's snmpsim package, walked whole in OID order.
 TEST(CTestAgentTest, WalksARecordedDevice) {
-  const char* szFile = "/usr/share/doc/snmpsim/examples/data/recorded/linux-full-walk.snmprec.gz";
-  if (!std::filesystem::exists(szFile)) GTEST_SKIP() << "snmpsim is not installed";
-  FILE* pPipe = popen((std::string("gzip -dc ") + szFile).c_str(), "r");
-  ASSERT_NE(pPipe, nullptr);
-  std::string strText;
-  char buffer[65536];
-  for (size_t n; (n = std::fread(buffer, 1, sizeof buffer, pPipe)) > 0;) strText.append(buffer, n);
-  pclose(pPipe);
+  const std::string strText = RecordedLinuxWalk();
+  if (strText.empty()) GTEST_SKIP() << "snmpsim is not installed";
   CTestAgent agent;
   std::string strErr;
   ASSERT_TRUE(agent.LoadSnmprec(strText, &strErr)) << strErr;

@@ -1,5 +1,7 @@
 #include "tests/TestSupport.h"
 
+#include "tests/Process.h"
+
 #include <clocale>
 #include <cstdint>
 #include <string_view>
@@ -36,6 +38,12 @@ std::string DecodeBase64(const std::string& strText) {
     }
   }
   return strBytes;
+}
+
+std::string RecordedLinuxWalk() {
+  return RunProcess("/bin/gzip", {"-dc", "/usr/share/doc/snmpsim/examples/data/recorded/linux-full-walk.snmprec.gz"},
+                    60)
+      .strOutput;
 }
 
 std::string ReadAll(const std::filesystem::path& path) {

@@ -72,6 +72,11 @@ extern const bool c_bWindows;
 // any other character outside the alphabet).
 std::string DecodeBase64(const std::string& strText);
 
+// The records (.snmprec) of the Linux host that Debian's snmpsim package
+// ships as an example (a full walk, about 1,000 objects); empty without
+// snmpsim.
+std::string RecordedLinuxWalk();
+
 // The whole content of a file; empty when it cannot be read.
 std::string ReadAll(const std::filesystem::path& path);
 

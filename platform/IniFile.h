@@ -49,10 +49,11 @@ class CIniFile {
 };
 
 // An integer read the way GetPrivateProfileIntA reads one: after optional
-// leading blanks, an optional sign and the decimal digits that follow;
-// reading stops at the first other character, so "12abc" is 12 and "abc" is
-// 0. Digits past the range of 32 bits wrap around, as on Windows. An empty
-// text gives nDefault.
+// leading blanks, an optional sign and the digits that follow, decimal or,
+// after "0x", "0o" or "0b" (lower case), hexadecimal, octal or binary;
+// reading stops at the first other character, so "12abc" is 12, "abc" is 0
+// and "0x10" is 16. Digits past the range of 32 bits wrap around, as on
+// Windows. An empty text gives nDefault.
 [[nodiscard]] int ParseProfileInt(std::string_view strValue, int nDefault);
 
 #endif  // MIBSCAN_PLATFORM_INIFILE_H_

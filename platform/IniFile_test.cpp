@@ -19,15 +19,30 @@ TEST(ParseProfileIntTest, ReadsLikeTheWindowsProfileFunctions) {
       {"-250", -250, "negative numbers are taken as they are"},
       {"+3", 3, "a plus sign is allowed"},
       {"  42", 42, "leading blanks are skipped"},
-      {"0x10", 0, "no hexadecimal: reading stops at the x"},
+      {"0x10", 16, "hexadecimal after 0x"},
+      {"0o17", 15, "octal after 0o"},
+      {"0b101", 5, "binary after 0b"},
+      {"-0x10", -16, "a sign before the prefix"},
+      {"0X10", 0, "an upper-case prefix is no prefix: reading stops at the X"},
+      {"0x1g", 1, "reading stops at the first digit outside the base"},
+      {"019", 19, "a leading zero alone is still decimal"},
       {"1.5", 1, "no fractions"},
       {"-", 0, "a sign alone is zero"},
       {"4294967297", 1, "past 32 bits the value wraps"},
       {"2147483648", -2147483647 - 1, "wraps into the negative range"},
   };
-  for (const auto& row : rows) {
-    SCOPED_TRACE(row.szReason);
-    EXPECT_EQ(ParseProfileInt(row.szText, 7), row.nExpected) << '"' << row.szText << '"';
+  // The same values read from a file: on Windows by the profile functions
+  // themselves, so both systems are held to their reading.
+  CTempDir dir;
+  std::string strIni = "[S]\n";
+  for (size_t i = 0; i < std::size(rows); ++i) strIni += "K" + std::to_string(i) + "=" + rows[i].szText + "\n";
+  CIniFile ini;
+  ASSERT_TRUE(ini.Load(dir.WriteFile("t.ini", strIni)));
+  for (size_t i = 0; i < std::size(rows); ++i) {
+    SCOPED_TRACE(rows[i].szReason);
+    EXPECT_EQ(ParseProfileInt(rows[i].szText, 7), rows[i].nExpected) << '"' << rows[i].szText << '"';
+    EXPECT_EQ(ini.GetInt("S", ("K" + std::to_string(i)).c_str(), 7), rows[i].nExpected)
+        << "from the file: \"" << rows[i].szText << '"';
   }
 }
 

@@ -39,8 +39,8 @@ class CUdpEndpoints {
 
  private:
   std::vector<intptr_t> m_arrSockets;
-  intptr_t m_hStop = -1;       // an eventfd, or a socket that a wake-up datagram reaches
-  intptr_t m_hStopSender = -1;  // Windows: the socket that sends it
+  intptr_t m_hStop = -1;        // what Wait() watches: an eventfd, or a socket a wake-up datagram reaches
+  intptr_t m_hStopSender = -1;  // what Stop() writes to: the same eventfd, or the socket that sends it
 };
 
 #endif  // MIBSCAN_TESTS_UDPENDPOINTS_H_

@@ -10,7 +10,10 @@
 #include <cerrno>
 #include <cstring>
 
-CUdpEndpoints::CUdpEndpoints() { m_hStop = eventfd(0, EFD_CLOEXEC); }
+CUdpEndpoints::CUdpEndpoints() {
+  m_hStop = eventfd(0, EFD_CLOEXEC);
+  m_hStopSender = m_hStop;
+}
 
 CUdpEndpoints::~CUdpEndpoints() {
   for (intptr_t hSocket : m_arrSockets) close(static_cast<int>(hSocket));
@@ -78,5 +81,5 @@ void CUdpEndpoints::SendTo(size_t nIndex, std::string_view datagram, const SUdpP
 
 void CUdpEndpoints::Stop() {
   const uint64_t uOne = 1;
-  (void)!write(static_cast<int>(m_hStop), &uOne, sizeof uOne);
+  (void)!write(static_cast<int>(m_hStopSender), &uOne, sizeof uOne);
 }

@@ -54,4 +54,13 @@ inline CProcessResult RunProcess(const std::string& strProgram, const std::vecto
   return RunProcess(strProgram, arrArgs, CProcessOptions{.nTimeoutSeconds = nTimeoutSeconds});
 }
 
+// Starts strProgram with arrArgs and does not wait for it; it must end by
+// itself. On Windows a path from "/" is a Linux program, which wine starts.
+// False when it could not be started.
+bool StartInBackground(const std::string& strProgram, const std::vector<std::string>& arrArgs);
+
+// The path under which a Linux program sees the file at strPath (the same
+// path on Linux; under wine the Linux name of a Windows path).
+std::string LinuxPathOf(const std::string& strPath);
+
 #endif  // MIBSCAN_TESTS_PROCESS_H_

@@ -9,8 +9,11 @@
 
 #include <sys/resource.h>
 
+#include <spawn.h>
+
 #include <algorithm>
 #include <chrono>
+#include <thread>
 
 const bool c_bLinuxProcesses = true;
 
@@ -90,3 +93,17 @@ CProcessResult RunProcess(const std::string& strProgram, const std::vector<std::
   if (WIFSIGNALED(nStatus)) result.nSignal = WTERMSIG(nStatus);
   return result;
 }
+
+bool StartInBackground(const std::string& strProgram, const std::vector<std::string>& arrArgs) {
+  std::vector<char*> argv;
+  argv.push_back(const_cast<char*>(strProgram.c_str()));
+  for (const std::string& strArg : arrArgs) argv.push_back(const_cast<char*>(strArg.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = 0;
+  if (posix_spawn(&pid, strProgram.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return false;
+  // Reaped when it ends, so it leaves no zombie behind.
+  std::thread([pid] { waitpid(pid, nullptr, 0); }).detach();
+  return true;
+}
+
+std::string LinuxPathOf(const std::string& strPath) { return strPath; }

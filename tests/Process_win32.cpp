@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <cstdlib>
@@ -176,3 +177,24 @@ CProcessResult RunProcess(const std::string& strProgram, const std::vector<std::
   CloseHandle(process.hProcess);
   return result;
 }
+
+bool StartInBackground(const std::string& strProgram, const std::vector<std::string>& arrArgs) {
+  // A Linux path is reached through wine's drive Z:, the root.
+  std::string strPath = strProgram;
+  if (strPath.starts_with("/")) {
+    std::replace(strPath.begin(), strPath.end(), '/', '\\');
+    strPath = "Z:" + strPath;
+  }
+  std::string strCommand = QuoteArgument(strPath);
+  for (const std::string& strArg : arrArgs) strCommand += " " + QuoteArgument(strArg);
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessA(nullptr, strCommand.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    return false;
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return true;
+}
+
+std::string LinuxPathOf(const std::string& strPath) { return UnixPathOf(strPath); }

@@ -4,10 +4,12 @@
 #include <chrono>
 #include <cerrno>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "platform/SnmpOid.h"
+#include "tests/Process.h"
 
 namespace {
 
@@ -181,6 +183,7 @@ bool CTestAgent::LoadSnmprec(std::string_view text, std::string* pstrErr) {
       return false;
     }
     Add(oid, value);
+    m_strRecordsText += strLine + "\n";
   }
   return true;
 }
@@ -198,6 +201,7 @@ bool CTestAgent::LoadSnmprecFile(const std::string& strPath, std::string* pstrEr
 
 bool CTestAgent::Start(const std::vector<std::string>& arrAddresses, uint16_t uPort) {
   Stop();
+  if (IsHosted()) return StartHosted(arrAddresses, uPort);
   m_uPort = uPort;
   m_pEndpoints = std::make_unique<CUdpEndpoints>();
   if (!m_pEndpoints->IsReady()) {
@@ -225,6 +229,7 @@ bool CTestAgent::Start(const std::vector<std::string>& arrAddresses, uint16_t uP
 }
 
 void CTestAgent::Stop() {
+  if (m_pHostDir) StopHosted();
   if (m_thread.joinable()) {
     m_pEndpoints->Stop();
     m_thread.join();
@@ -278,6 +283,112 @@ void CTestAgent::Serve() {
       it = arrPending.erase(it);
     }
   }
+}
+
+int CTestAgent::RequestCount() const {
+  if (!m_pHostDir) return m_nRequests.load();
+  // The host writes the count as it changes; a count read twice the same,
+  // a few milliseconds apart, has caught up with the datagrams sent.
+  const auto read = [this] {
+    std::ifstream in(m_pHostDir->Path() / "count");
+    int nCount = -1;
+    in >> nCount;
+    return nCount;
+  };
+  for (int nCount = read();;) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    const int nAgain = read();
+    if (nAgain == nCount) return nCount;
+    nCount = nAgain;
+  }
+}
+
+bool CTestAgent::IsHosted() { return std::string_view(MIBSCAN_AGENT_HOST) != ""; }
+
+std::string CTestAgent::Spec(const std::vector<std::string>& arrAddresses, uint16_t uPort) const {
+  const CMisbehaviour& m = m_misbehaviour;
+  std::ostringstream spec;
+  spec << "community " << m_strCommunity << "\nport " << uPort << "\n";
+  for (const std::string& strAddress : arrAddresses) spec << "address " << strAddress << "\n";
+  spec << "silentAfter " << m.nSilentAfter << "\nerrorStatus " << m.nErrorStatus << "\nrepeatOid " << m.bRepeatOid
+       << "\ngoBackwards " << m.bGoBackwards << "\ngarbageFirst " << m.bGarbageFirst << "\nwrongIdFirst "
+       << m.bWrongIdFirst << "\nwrongCommunityFirst " << m.bWrongCommunityFirst << "\notherPortFirst "
+       << m.bOtherPortFirst << "\ndelayMs " << m.nDelayMs << "\nnonMinimal " << m.bNonMinimal << "\nmaxBindings "
+       << m.nMaxBindings << "\nbulkRepetitions " << m.nBulkRepetitions << "\nversion1Errors " << m.bVersion1Errors
+       << "\n";
+  for (int nRequest : m.setErrorRequests) spec << "errorRequest " << nRequest << "\n";
+  for (const std::string& strOid : m.setUnreadable) spec << "unreadable " << strOid << "\n";
+  return spec.str();
+}
+
+bool CTestAgent::LoadSpec(std::string_view spec, std::vector<std::string>* pArrAddresses, uint16_t* puPort) {
+  CMisbehaviour m;
+  std::istringstream lines{std::string(spec)};
+  for (std::string strKey, strValue; lines >> strKey && lines >> strValue;) {
+    const int nValue = std::atoi(strValue.c_str());
+    if (strKey == "community") m_strCommunity = strValue;
+    else if (strKey == "port") *puPort = static_cast<uint16_t>(nValue);
+    else if (strKey == "address") pArrAddresses->push_back(strValue);
+    else if (strKey == "silentAfter") m.nSilentAfter = nValue;
+    else if (strKey == "errorStatus") m.nErrorStatus = nValue;
+    else if (strKey == "repeatOid") m.bRepeatOid = nValue != 0;
+    else if (strKey == "goBackwards") m.bGoBackwards = nValue != 0;
+    else if (strKey == "garbageFirst") m.bGarbageFirst = nValue != 0;
+    else if (strKey == "wrongIdFirst") m.bWrongIdFirst = nValue != 0;
+    else if (strKey == "wrongCommunityFirst") m.bWrongCommunityFirst = nValue != 0;
+    else if (strKey == "otherPortFirst") m.bOtherPortFirst = nValue != 0;
+    else if (strKey == "delayMs") m.nDelayMs = nValue;
+    else if (strKey == "nonMinimal") m.bNonMinimal = nValue != 0;
+    else if (strKey == "maxBindings") m.nMaxBindings = nValue;
+    else if (strKey == "bulkRepetitions") m.nBulkRepetitions = nValue;
+    else if (strKey == "version1Errors") m.bVersion1Errors = nValue != 0;
+    else if (strKey == "errorRequest") m.setErrorRequests.insert(nValue);
+    else if (strKey == "unreadable") m.setUnreadable.insert(strValue);
+    else return false;
+  }
+  m_misbehaviour = m;
+  return true;
+}
+
+namespace {
+
+// Waits up to nSeconds for the file at path; false when it did not come.
+bool WaitForFile(const std::filesystem::path& path, int nSeconds) {
+  for (int nWaited = 0; nWaited < nSeconds * 500; ++nWaited) {
+    std::error_code ec;
+    if (std::filesystem::exists(path, ec)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  return false;
+}
+
+}  // namespace
+
+bool CTestAgent::StartHosted(const std::vector<std::string>& arrAddresses, uint16_t uPort) {
+  m_pHostDir = std::make_unique<CTempDir>();
+  m_pHostDir->WriteFile("records.snmprec", m_strRecordsText);
+  m_pHostDir->WriteFile("spec", Spec(arrAddresses, uPort));
+  std::ifstream port;
+  if (!StartInBackground(MIBSCAN_AGENT_HOST, {LinuxPathOf(m_pHostDir->Path().string())}) ||
+      !WaitForFile(m_pHostDir->Path() / "port", 20)) {
+    m_pHostDir.reset();
+    return false;
+  }
+  port.open(m_pHostDir->Path() / "port");
+  int nPort = 0;
+  port >> nPort;
+  if (nPort <= 0) {
+    StopHosted();
+    return false;
+  }
+  m_uPort = static_cast<uint16_t>(nPort);
+  return true;
+}
+
+void CTestAgent::StopHosted() {
+  m_pHostDir->WriteFile("stop", "");
+  (void)WaitForFile(m_pHostDir->Path() / "stopped", 20);
+  m_pHostDir.reset();
 }
 
 std::vector<std::string> CTestAgent::Answer(std::string_view request, bool* pbFromOtherPort) {

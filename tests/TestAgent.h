@@ -15,6 +15,13 @@
 // It can be told to misbehave (CMisbehaviour), and it counts the requests
 // it received. One thread serves every address given to Start(); Stop()
 // (or the destructor) ends it.
+//
+// The tests of the Windows build run under wine, which cannot serve two
+// loopback addresses on one port. There, when the build names a Linux
+// agent host (MIBSCAN_AGENT_HOST, tests/AgentHost.cpp), Start() runs the
+// agent in that Linux process instead: the records, the community and the
+// misbehaviour go to it in files of a scratch folder, and the request count
+// comes back the same way.
 #ifndef MIBSCAN_TESTS_TESTAGENT_H_
 #define MIBSCAN_TESTS_TESTAGENT_H_
 
@@ -87,7 +94,13 @@ class CTestAgent {
   void Stop();
   uint16_t Port() const { return m_uPort; }
   // Datagrams received so far, whatever became of them.
-  int RequestCount() const { return m_nRequests.load(); }
+  int RequestCount() const;
+
+  // Whether Start() runs the agent in a Linux agent host process.
+  static bool IsHosted();
+  // The agent host's side: the settings of an agent as a text, and back.
+  std::string Spec(const std::vector<std::string>& arrAddresses, uint16_t uPort) const;
+  bool LoadSpec(std::string_view spec, std::vector<std::string>* pArrAddresses, uint16_t* puPort);
 
  private:
   struct COutgoing;
@@ -97,7 +110,12 @@ class CTestAgent {
   void Respond(CSnmpMessage* pMessage) const;
   void RespondVersion2(CSnmpMessage* pMessage) const;
 
+  bool StartHosted(const std::vector<std::string>& arrAddresses, uint16_t uPort);
+  void StopHosted();
+
   std::map<std::vector<uint32_t>, AsnAny> m_records;  // in OID order
+  std::string m_strRecordsText;  // the .snmprec text loaded, for an agent host
+  std::unique_ptr<CTempDir> m_pHostDir;  // the files shared with a running agent host
   std::string m_strCommunity = "qzvtrk";
   CMisbehaviour m_misbehaviour;
   std::unique_ptr<CUdpEndpoints> m_pEndpoints;
@@ -109,9 +127,10 @@ class CTestAgent {
 };
 
 // Under wine a process cannot bind one UDP port on two loopback addresses
-// (real Windows can), so on Windows a test serves one address only; tests
-// of several agents or addresses run on Linux.
+// (real Windows can): without an agent host, a Windows test serves one
+// address only, and tests of several agents or addresses run on Linux.
 #define SKIP_SEVERAL_AGENT_ADDRESSES_UNDER_WINE() \
-  if (c_bWindows) GTEST_SKIP() << "wine binds a UDP port on one loopback address only"
+  if (c_bWindows && !CTestAgent::IsHosted())      \
+  GTEST_SKIP() << "wine binds a UDP port on one loopback address only, and no Linux agent host is built"
 
 #endif  // MIBSCAN_TESTS_TESTAGENT_H_

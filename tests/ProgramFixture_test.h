@@ -22,7 +22,9 @@ class ProgramFixture : public ::testing::Test {
   using CRecords = std::vector<std::pair<std::string, std::string>>;
 
   void SetUp() override {
-    m_strExe = (m_dir.Path() / "mibscan").string();
+    // The executable's own name: "mibscan", or "mibscan.exe", without which
+    // Windows would not start it.
+    m_strExe = (m_dir.Path() / std::filesystem::path(MIBSCAN_EXECUTABLE).filename()).string();
     std::filesystem::copy_file(MIBSCAN_EXECUTABLE, m_strExe);
   }
   void WriteConfig(int nPort, int nTimeout = 1000, int nRetry = 1, int nLog = 0,

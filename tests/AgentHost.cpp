@@ -4,7 +4,7 @@
 //
 //   agenthost DIR
 //
-// Reads DIR/spec (CTestAgent::Spec) and DIR/records.snmprec, serves them,
+// Reads DIR/agent.conf (CTestAgent::Settings) and DIR/records.snmprec, serves them,
 // and writes DIR/port (0 when it could not start). Keeps DIR/count at the
 // number of requests received until DIR/stop appears, then writes
 // DIR/stopped and ends; it ends by itself after ten minutes in any case.
@@ -50,7 +50,7 @@ int main(int argc, char* argv[]) {
   std::vector<std::string> arrAddresses;
   uint16_t uPort = 0;
   std::string strErr;
-  const bool bStarted = agent.LoadSpec(ReadText(dir / "spec"), &arrAddresses, &uPort) &&
+  const bool bStarted = agent.LoadSettings(ReadText(dir / "agent.conf"), &arrAddresses, &uPort) &&
                         agent.LoadSnmprec(ReadText(dir / "records.snmprec"), &strErr) &&
                         agent.Start(arrAddresses, uPort);
   WriteText(dir / "count", "0\n");

@@ -305,25 +305,25 @@ int CTestAgent::RequestCount() const {
 
 bool CTestAgent::IsHosted() { return std::string_view(MIBSCAN_AGENT_HOST) != ""; }
 
-std::string CTestAgent::Spec(const std::vector<std::string>& arrAddresses, uint16_t uPort) const {
+std::string CTestAgent::Settings(const std::vector<std::string>& arrAddresses, uint16_t uPort) const {
   const CMisbehaviour& m = m_misbehaviour;
-  std::ostringstream spec;
-  spec << "community " << m_strCommunity << "\nport " << uPort << "\n";
-  for (const std::string& strAddress : arrAddresses) spec << "address " << strAddress << "\n";
-  spec << "silentAfter " << m.nSilentAfter << "\nerrorStatus " << m.nErrorStatus << "\nrepeatOid " << m.bRepeatOid
+  std::ostringstream settings;
+  settings << "community " << m_strCommunity << "\nport " << uPort << "\n";
+  for (const std::string& strAddress : arrAddresses) settings << "address " << strAddress << "\n";
+  settings << "silentAfter " << m.nSilentAfter << "\nerrorStatus " << m.nErrorStatus << "\nrepeatOid " << m.bRepeatOid
        << "\ngoBackwards " << m.bGoBackwards << "\ngarbageFirst " << m.bGarbageFirst << "\nwrongIdFirst "
        << m.bWrongIdFirst << "\nwrongCommunityFirst " << m.bWrongCommunityFirst << "\notherPortFirst "
        << m.bOtherPortFirst << "\ndelayMs " << m.nDelayMs << "\nnonMinimal " << m.bNonMinimal << "\nmaxBindings "
        << m.nMaxBindings << "\nbulkRepetitions " << m.nBulkRepetitions << "\nversion1Errors " << m.bVersion1Errors
        << "\n";
-  for (int nRequest : m.setErrorRequests) spec << "errorRequest " << nRequest << "\n";
-  for (const std::string& strOid : m.setUnreadable) spec << "unreadable " << strOid << "\n";
-  return spec.str();
+  for (int nRequest : m.setErrorRequests) settings << "errorRequest " << nRequest << "\n";
+  for (const std::string& strOid : m.setUnreadable) settings << "unreadable " << strOid << "\n";
+  return settings.str();
 }
 
-bool CTestAgent::LoadSpec(std::string_view spec, std::vector<std::string>* pArrAddresses, uint16_t* puPort) {
+bool CTestAgent::LoadSettings(std::string_view settings, std::vector<std::string>* pArrAddresses, uint16_t* puPort) {
   CMisbehaviour m;
-  std::istringstream lines{std::string(spec)};
+  std::istringstream lines{std::string(settings)};
   for (std::string strKey, strValue; lines >> strKey && lines >> strValue;) {
     const int nValue = std::atoi(strValue.c_str());
     if (strKey == "community") m_strCommunity = strValue;
@@ -367,7 +367,7 @@ bool WaitForFile(const std::filesystem::path& path, int nSeconds) {
 bool CTestAgent::StartHosted(const std::vector<std::string>& arrAddresses, uint16_t uPort) {
   m_pHostDir = std::make_unique<CTempDir>();
   m_pHostDir->WriteFile("records.snmprec", m_strRecordsText);
-  m_pHostDir->WriteFile("spec", Spec(arrAddresses, uPort));
+  m_pHostDir->WriteFile("agent.conf", Settings(arrAddresses, uPort));
   std::ifstream port;
   if (!StartInBackground(MIBSCAN_AGENT_HOST, {LinuxPathOf(m_pHostDir->Path().string())}) ||
       !WaitForFile(m_pHostDir->Path() / "port", 20)) {

@@ -99,8 +99,8 @@ class CTestAgent {
   // Whether Start() runs the agent in a Linux agent host process.
   static bool IsHosted();
   // The agent host's side: the settings of an agent as a text, and back.
-  std::string Spec(const std::vector<std::string>& arrAddresses, uint16_t uPort) const;
-  bool LoadSpec(std::string_view spec, std::vector<std::string>* pArrAddresses, uint16_t* puPort);
+  std::string Settings(const std::vector<std::string>& arrAddresses, uint16_t uPort) const;
+  bool LoadSettings(std::string_view settings, std::vector<std::string>* pArrAddresses, uint16_t* puPort);
 
  private:
   struct COutgoing;

@@ -136,8 +136,9 @@ bool CUtf8Converter::Convert(std::string_view text, bool bStrict, std::string* p
 size_t CUtf8Converter::ConvertiblePrefix(std::string_view text, size_t nMaxBytes) {
   const UINT uCodePage = static_cast<UINT>(m_uConverter);
   CPINFO info{};
-  if (GetCPInfo(uCodePage, &info) && info.MaxCharSize == 1) return nMaxBytes;
-  if (GetCPInfo(uCodePage, &info) && info.MaxCharSize == 2) {
+  const UINT uMaxCharSize = GetCPInfo(uCodePage, &info) ? info.MaxCharSize : 0;
+  if (uMaxCharSize == 1) return nMaxBytes;
+  if (uMaxCharSize == 2) {
     // Double-byte code pages: a lead byte takes the next byte with it.
     size_t nPos = 0;
     while (nPos < nMaxBytes) {

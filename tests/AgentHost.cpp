@@ -12,23 +12,16 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "tests/TestAgent.h"
+#include "tests/TestSupport.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadText(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
 
 // Writes the file whole under its name (a reader never sees half of it).
 void WriteText(const fs::path& path, const std::string& strText) {
@@ -50,8 +43,8 @@ int main(int argc, char* argv[]) {
   std::vector<std::string> arrAddresses;
   uint16_t uPort = 0;
   std::string strErr;
-  const bool bStarted = agent.LoadSettings(ReadText(dir / "agent.conf"), &arrAddresses, &uPort) &&
-                        agent.LoadSnmprec(ReadText(dir / "records.snmprec"), &strErr) &&
+  const bool bStarted = agent.LoadSettings(ReadAll(dir / "agent.conf"), &arrAddresses, &uPort) &&
+                        agent.LoadSnmprec(ReadAll(dir / "records.snmprec"), &strErr) &&
                         agent.Start(arrAddresses, uPort);
   WriteText(dir / "count", "0\n");
   WriteText(dir / "port", std::to_string(bStarted ? agent.Port() : 0) + "\n");

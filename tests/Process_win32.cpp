@@ -4,11 +4,11 @@
 
 #include <algorithm>
 #include <atomic>
-#include <fstream>
 #include <cstdlib>
-#include <iterator>
 #include <chrono>
 #include <thread>
+
+#include "tests/TestSupport.h"
 
 const bool c_bLinuxProcesses = false;
 
@@ -102,18 +102,14 @@ CProcessResult RunLinuxProgram(const std::string& strProgram, const std::vector<
       break;
     }
     Sleep(10);
-    std::ifstream status(strStatus, std::ios::binary);
-    strCode.assign(std::istreambuf_iterator<char>(status), std::istreambuf_iterator<char>());
+    strCode = ReadAll(strStatus);
   }
   if (!result.bTimedOut) {
     result.nExitCode = std::atoi(strCode.c_str());
     result.bTimedOut = result.nExitCode == 128 + 9;  // killed by timeout(1)
   }
   result.dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  {
-    std::ifstream in(strOutput, std::ios::binary);
-    result.strOutput.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  result.strOutput = ReadAll(strOutput);
   DeleteFileA(strOutput.c_str());
   DeleteFileA(strStatus.c_str());
   return result;

@@ -46,20 +46,24 @@ std::string HexBytes(std::string_view bytes) {
 
 bool IsTextByte(uint8_t byte) { return byte >= 0x20 || byte == 0x0A || byte == 0x0D || byte == 0x00; }
 
-// An OCTET STRING as text: Base64 when a byte is not text; otherwise the
-// bytes up to the first NUL, provided that NUL is missing or last. Text
-// that is not characters of the agents' code set is Base64 as well, so no
-// byte is lost to a replacement character in the result file. Long text
-// is cut between characters, at most c_nMaxTextValue bytes in.
-std::string OctetStringText(std::string_view bytes, CUtf8Converter* pConverter) {
+// An OCTET STRING as text: Base64 of all its bytes when a byte is not
+// text or a NUL stands before its last byte (a MAC address, a bitmap);
+// otherwise the bytes up to a NUL that ends them. Text that is not
+// characters of the agents' code set is Base64 as well, so no byte is
+// lost or replaced in the result file. Long text is cut between
+// characters, at most c_nMaxTextValue bytes in. *pbText tells whether
+// the text is the bytes themselves.
+std::string OctetStringText(std::string_view bytes, CUtf8Converter* pConverter, bool* pbText) {
+  *pbText = false;
   if (bytes.empty()) return std::string();
   for (char ch : bytes) {
     if (!IsTextByte(static_cast<uint8_t>(ch))) return Base64Lines(bytes);
   }
   const size_t nTextLen = std::min(bytes.find('\0'), bytes.size());
-  if (nTextLen != bytes.size() && nTextLen + 1 != bytes.size()) return "invalid length";
+  if (nTextLen + 1 < bytes.size()) return Base64Lines(bytes);
   const std::string_view text = bytes.substr(0, nTextLen);
   if (!pConverter->IsValidText(text)) return Base64Lines(bytes);
+  *pbText = true;
   return std::string(text.substr(0, pConverter->CharBoundary(text, c_nMaxTextValue)));
 }
 
@@ -79,7 +83,10 @@ bool IsByteString(uint8_t asnType) {
 
 CUnreadableValue::CUnreadableValue() : std::runtime_error("value cannot be decoded") {}
 
-std::string CMIB::RenderValue(const std::string& strOid, const AsnAny& value) {
+std::string CMIB::RenderValue(const std::string& strOid, const AsnAny& value, bool* pbText) {
+  bool bText = false;
+  if (pbText == nullptr) pbText = &bText;
+  *pbText = false;
   if (value.bMalformed) {
     SetLastError(SNMP_MGR_ERROR_VALUE);
     throw CUnreadableValue();
@@ -98,7 +105,7 @@ std::string CMIB::RenderValue(const std::string& strOid, const AsnAny& value) {
     case ASN_OCTETSTRING:
       WriteLog("%s|length=%d", szTarget, static_cast<int>(value.strBytes.size()));
       if (!m_pConverter) m_pConverter = std::make_unique<CUtf8Converter>(g_strCharset);
-      return OctetStringText(value.strBytes, m_pConverter.get());
+      return OctetStringText(value.strBytes, m_pConverter.get(), pbText);
     case ASN_OBJECTIDENTIFIER: {
       WriteLog("%s|length=%d", szTarget, static_cast<int>(value.oid.ids.size()));
       std::string strText;
@@ -220,7 +227,15 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
             if (strOid == strPreviousOid) break;
             strPreviousOid = strOid;
             WriteLog("%s|%s,%d", szTarget, strOid.c_str(), static_cast<int>(varBind.value.asnType));
-            std::string strValue = RenderValue(strOid, varBind.value);
+            bool bText = false;
+            std::string strValue = RenderValue(strOid, varBind.value, &bText);
+            // Marked before it is stored: should the store fail, a mark too
+            // many only writes a CR of the older value as a reference.
+            if (bText && strValue.find('\r') != std::string::npos) {
+              m_setCrTextKeys.insert(strOid);
+            } else if (!m_setCrTextKeys.empty()) {
+              m_setCrTextKeys.erase(strOid);
+            }
             m_mapResults[strOid] = std::move(strValue);
             nOutcome = 0;
           } catch (const std::exception&) {
@@ -263,5 +278,5 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
 }
 
 bool CMIB::SaveXml(const std::string& /*strTarget*/) {
-  return WriteResultFile(m_strTarget, m_mapResults);
+  return WriteResultFile(m_strTarget, m_mapResults, m_setCrTextKeys);
 }

@@ -10,6 +10,7 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <unordered_set>
 
 #include "platform/Ber.h"
 #include "platform/MapStringToString.h"
@@ -50,9 +51,11 @@ class CMIB {
   int Walk(const char* pszStartOid, bool bContinue);
 
   // The text of a received value (strOid is its binding's OID text).
-  // Throws CUnreadableValue, with GetLastError() SNMP_MGR_ERROR_VALUE, for
-  // a value marked bMalformed.
-  std::string RenderValue(const std::string& strOid, const AsnAny& value);
+  // *pbText, when given, tells whether the text is an octet string's own
+  // bytes (whose carriage returns are data) rather than a form made from
+  // them. Throws CUnreadableValue, with GetLastError()
+  // SNMP_MGR_ERROR_VALUE, for a value marked bMalformed.
+  std::string RenderValue(const std::string& strOid, const AsnAny& value, bool* pbText = nullptr);
 
   // Writes m_mapResults to the target's XML result file and prints the
   // "output" line (ResultFile.h). The file is named from m_strTarget; the
@@ -62,6 +65,9 @@ class CMIB {
   CThread* m_pThread = nullptr;      // owned by the driver
   const std::string m_strTarget;     // as the command line gave it
   CMapStringToString m_mapResults;   // OID text -> value text
+  // The OIDs whose value text is an octet string's text holding a carriage
+  // return, which the result file writes as a reference (ResultFile.h).
+  std::unordered_set<std::string> m_setCrTextKeys;
 
  private:
   // Reads text values in g_strCharset; made at the first value that is

@@ -53,7 +53,7 @@ TEST_F(RenderValueTest, RendersEveryTypeOfTheTable) {
   }
 }
 
-TEST_F(RenderValueTest, OctetStringsAsTextBase64OrInvalidLength) {
+TEST_F(RenderValueTest, OctetStringsAsTextOrBase64) {
   struct {
     std::string strBytes;
     std::string strExpected;
@@ -61,8 +61,10 @@ TEST_F(RenderValueTest, OctetStringsAsTextBase64OrInvalidLength) {
   } const rows[] = {
       {"public", "public", "plain text"},
       {std::string("public\0", 7), "public", "one NUL at the end"},
-      {std::string("ab\0cd", 5), "invalid length", "NUL before the last byte"},
-      {std::string("\0\0", 2), "invalid length", "two NULs only"},
+      {std::string("ab\0cd", 5), "YWIAY2Q=\r\n", "NUL before the last byte: Base64"},
+      {std::string("\0\0", 2), "AAA=\r\n", "two NULs only: Base64"},
+      {std::string("\xD6\xCD\0\\\xE4\xBB", 6), "1s0AXOS7\r\n", "a MAC address with a zero byte inside"},
+      {std::string("ab\0\0", 4), "YWIAAA==\r\n", "two NULs at the end"},
       {std::string("\0", 1), "", "a single NUL"},
       {"", "", "no bytes"},
       {"line\r\nnext", "line\r\nnext", "CR and LF are text"},

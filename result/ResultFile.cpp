@@ -41,7 +41,8 @@ bool MakeResultPath(const std::string& strBaseDir, const std::string& strTarget,
   return true;
 }
 
-bool WriteResultFile(const std::string& strTarget, const CMapStringToString& mapResults) {
+bool WriteResultFile(const std::string& strTarget, const CMapStringToString& mapResults,
+                     const std::unordered_set<std::string>& setCrTextKeys) {
   std::string strPath;
   if (!MakeResultPath(g_strBaseDir, strTarget, g_strStartOid, &strPath)) {
     std::printf("output error\n");
@@ -54,7 +55,8 @@ bool WriteResultFile(const std::string& strTarget, const CMapStringToString& map
     mapResults.ForEach([&](const std::string& strKey, const std::string& strValue) {
       CXmlElement result = doc.AddRootElement("RESULT", "");
       doc.AddElement(result, "OID", converter.ToUtf8(strKey));
-      doc.AddElement(result, "VALUE", converter.ToUtf8(strValue));
+      const bool bExactCr = !setCrTextKeys.empty() && setCrTextKeys.contains(strKey);
+      doc.AddElement(result, "VALUE", converter.ToUtf8(strValue), bExactCr);
     });
     if (doc.Save(strPath)) {
       std::printf("output: %s\n", strPath.c_str());

@@ -8,6 +8,7 @@
 
 #include <string>
 #include <string_view>
+#include <unordered_set>
 
 #include "platform/MapStringToString.h"
 
@@ -37,6 +38,12 @@ constexpr char c_szResultTemplate[] = "<?xml version=\"1.0\" encoding=\"UTF-8\" 
 // prints "output: <path>\n" or, when no file was written (a name that
 // cannot be a file, a document that could not be built, a failed save),
 // "output error\n". True when the file was written.
-bool WriteResultFile(const std::string& strTarget, const CMapStringToString& mapResults);
+//
+// The values of the keys in setCrTextKeys are texts whose carriage
+// returns are data: they are written as "&#13;", so a parser reads back
+// every byte. Other values keep their CR LF line ends as they are (the
+// Base64 form).
+bool WriteResultFile(const std::string& strTarget, const CMapStringToString& mapResults,
+                     const std::unordered_set<std::string>& setCrTextKeys = {});
 
 #endif  // MIBSCAN_RESULT_RESULTFILE_H_

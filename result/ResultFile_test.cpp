@@ -34,7 +34,7 @@ class ResultFileTest : public ::testing::Test {
   }
   bool Write(const std::string& strTarget) {
     ::testing::internal::CaptureStdout();
-    const bool bWritten = WriteResultFile(strTarget, m_map);
+    const bool bWritten = WriteResultFile(strTarget, m_map, m_setCrTextKeys);
     std::fflush(stdout);
     m_strConsole = ::testing::internal::GetCapturedStdout();
     return bWritten;
@@ -58,6 +58,7 @@ class ResultFileTest : public ::testing::Test {
   CTempDir m_dir;
   std::string m_strBase;
   CMapStringToString m_map;
+  std::unordered_set<std::string> m_setCrTextKeys;
   std::string m_strConsole;
 };
 
@@ -138,12 +139,16 @@ TEST_F(ResultFileTest, ValuesReadBackUnchanged) {
   m_map["1.1"] = "a<b>&c";
   m_map["1.2"] = "QUJD\r\nREVG\r\n";  // Base64 lines
   m_map["1.3"] = "";
+  m_map["1.4"] = "text\r\nof an agent\r";  // CRs that are data
+  m_setCrTextKeys.insert("1.4");
   ASSERT_TRUE(Write("h"));
   const auto arrRecords = ReadBack(m_strBase + "/h.xml");
   std::map<std::string, std::string> mapBack(arrRecords.begin(), arrRecords.end());
   EXPECT_EQ(mapBack["1.1"], "a<b>&c");
-  EXPECT_EQ(mapBack["1.2"], "QUJD\nREVG\n") << "CR LF reads back as LF";
+  EXPECT_EQ(mapBack["1.2"], "QUJD\nREVG\n") << "Base64: CR LF reads back as LF";
   EXPECT_EQ(mapBack["1.3"], "");
+  EXPECT_EQ(mapBack["1.4"], "text\r\nof an agent\r") << "text: byte for byte";
+  EXPECT_NE(ReadAll(m_strBase + "/h.xml").find("<VALUE>QUJD\r\nREVG\r\n</VALUE>"), std::string::npos);
 }
 
 TEST_F(ResultFileTest, ExistingFileIsReplaced) {

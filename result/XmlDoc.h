@@ -31,6 +31,8 @@ class CXmlError : public std::runtime_error {
 
 using CXmlElement = pugi::xml_node;
 
+// The document holds every text as it goes into the file, escaped (a
+// CXmlElement's text reads "a&lt;b" for "a<b").
 class CXmlDoc {
  public:
   CXmlDoc() = default;
@@ -45,20 +47,24 @@ class CXmlDoc {
 
   // A new element strName (every "&" of it made "-") with the one text
   // child strText (UTF-8, possibly empty), appended as the last child of
-  // the root element. Throws CXmlError.
-  CXmlElement AddRootElement(std::string_view strName, std::string_view strText);
+  // the root element. A carriage return of the text is written as it is,
+  // so a parser reads "\r\n" back as "\n" (XML 1.0 section 2.11), which
+  // suits the line ends of a form such as Base64; with bExactCr it is
+  // written as the reference "&#13;", which a parser reads back as a
+  // carriage return. Throws CXmlError.
+  CXmlElement AddRootElement(std::string_view strName, std::string_view strText, bool bExactCr = false);
   // The same, appended as the last child of parent. Throws CXmlError.
-  CXmlElement AddElement(CXmlElement parent, std::string_view strName, std::string_view strText);
+  CXmlElement AddElement(CXmlElement parent, std::string_view strName, std::string_view strText,
+                         bool bExactCr = false);
 
   // Writes the document to strPath: a declaration of version "1.0" and
   // encoding "UTF-8", then the document indented by tabs, as UTF-8, with
-  // "<", "&" and ">" of texts escaped. A carriage return in a text is
-  // written as it is, so a parser reads "\r\n" back as "\n" (XML 1.0
-  // section 2.11). The file is replaced whole or not at all (AtomicFile.h):
-  // a second writer of the same file, while the first is writing it, fails
-  // and leaves the first's alone. False when the file was not written (no
-  // document, no such directory, the file locked, a failed write); the
-  // file then keeps its previous content.
+  // "<", "&" and ">" of texts escaped, and control characters other than
+  // TAB, LF and CR as references. The file is replaced whole or not at all
+  // (AtomicFile.h): a second writer of the same file, while the first is
+  // writing it, fails and leaves the first's alone. False when the file
+  // was not written (no document, no such directory, the file locked, a
+  // failed write); the file then keeps its previous content.
   [[nodiscard]] bool Save(const std::string& strPath) const;
 
  private:

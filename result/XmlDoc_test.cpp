@@ -64,6 +64,62 @@ TEST(CXmlDocTest, SavesDeclarationIndentedUtf8AndEscapes) {
   EXPECT_STREQ(back.child("RESULTS").child("RESULT").child_value("VALUE"), "a<b&c>d \xC3\xA9");
 }
 
+// The document escapes its texts itself (so that a CR can be written as a
+// reference where asked); everywhere else its file is what pugixml's own
+// escaping writes, byte for byte.
+TEST(CXmlDocTest, WritesTextsAsPugixmlEscapesThem) {
+  std::string strAllBytes;
+  for (int i = 1; i < 256; ++i) strAllBytes += static_cast<char>(i);
+  const std::string arrTexts[] = {strAllBytes, "line\r\nnext\r", "QUJD\r\nREVG\r\n", "",
+                                  "a<b&c>d\"e'f", std::string("cut\0here", 8)};
+  const char c_szDocument[] =
+      "<!DOCTYPE R><R a=\"&amp;&lt;&quot;&#9;&#13;'>\">in &lt;loaded&gt;\ttext</R>";
+  CXmlDoc doc;
+  ASSERT_TRUE(doc.LoadXml(c_szDocument));
+  pugi::xml_document expected;
+  ASSERT_TRUE(expected.load_string(c_szDocument));
+  for (const std::string& strText : arrTexts) {
+    doc.AddElement(doc.AddRootElement("RESULT", ""), "VALUE", strText);
+    pugi::xml_node result = expected.document_element().append_child("RESULT");
+    result.append_child(pugi::node_pcdata);
+    result.append_child("VALUE")
+        .append_child(pugi::node_pcdata)
+        .set_value(strText.data(), strText.size());
+  }
+  CTempDir dir;
+  const auto path = dir.Path() / "r.xml";
+  ASSERT_TRUE(doc.Save(path.string()));
+  std::ostringstream pugixmlText;
+  expected.save(pugixmlText, "\t", pugi::format_indent | pugi::format_no_declaration,
+                pugi::encoding_utf8);
+  EXPECT_EQ(ReadAll(path), "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n" + pugixmlText.str());
+}
+
+// A text whose CRs are data reads back byte for byte through a parser;
+// other texts keep raw CR LF line ends, which a parser reads as LF.
+TEST(CXmlDocTest, ExactCrTextsReadBackByteForByte) {
+  CXmlDoc doc;
+  ASSERT_TRUE(doc.LoadXml("<RESULTS/>"));
+  const std::string strText = "Cisco IOS\r\nTechnical Support\r\n\rlone CR\n\tend\r";
+  doc.AddElement(doc.AddRootElement("RESULT", ""), "VALUE", strText, true);
+  doc.AddElement(doc.AddRootElement("RESULT", ""), "VALUE", "QUJD\r\nREVG\r\n");
+  CTempDir dir;
+  const auto path = dir.Path() / "r.xml";
+  ASSERT_TRUE(doc.Save(path.string()));
+  const std::string strFile = ReadAll(path);
+  EXPECT_NE(
+      strFile.find("Cisco IOS&#13;\nTechnical Support&#13;\n&#13;lone CR\n\tend&#13;</VALUE>"),
+      std::string::npos)
+      << strFile;
+  EXPECT_NE(strFile.find("<VALUE>QUJD\r\nREVG\r\n</VALUE>"), std::string::npos)
+      << "Base64 lines as they were";
+  pugi::xml_document back;
+  ASSERT_TRUE(back.load_file(path.c_str()));
+  pugi::xml_node result = back.child("RESULTS").child("RESULT");
+  EXPECT_EQ(std::string(result.child_value("VALUE")), strText);
+  EXPECT_EQ(std::string(result.next_sibling("RESULT").child_value("VALUE")), "QUJD\nREVG\n");
+}
+
 TEST(CXmlDocTest, SaveReplacesAnExistingFile) {
   CTempDir dir;
   const std::string strPath = dir.WriteFile("r.xml", std::string(10000, 'x'));

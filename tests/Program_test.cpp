@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <map>
 #include <set>
+#include <sstream>
+#include <string_view>
 
 #include "tests/ProgramFixture_test.h"
 #include "tests/TestAgent.h"
@@ -134,6 +136,108 @@ TEST_F(ProgramTest, TextOutsideTheCodeSetIsKeptAsBase64) {
       EXPECT_EQ(mapValues["1.3.6.1.2.1.2.2.1.6.1"], "\xC2\x86" "9B\xC2\xAC" "gQ");
     }
   }
+}
+
+// Lowercase hexadecimal of bytes, as .snmprec writes a value ("4x").
+std::string Hex(std::string_view bytes) {
+  std::string strHex;
+  for (char ch : bytes) {
+    static constexpr char c_szDigits[] = "0123456789abcdef";
+    strHex += c_szDigits[static_cast<unsigned char>(ch) >> 4];
+    strHex += c_szDigits[static_cast<unsigned char>(ch) & 0x0F];
+  }
+  return strHex;
+}
+
+// Octet strings with a NUL before their last byte (MAC addresses, bitmaps,
+// runs of zeros) come back as Base64 of every byte, and text with CR LF
+// inside comes back byte for byte through a parser, with SNMPv1 and v2c.
+TEST_F(ProgramTest, EveryByteOfAnOctetStringComesBack) {
+  const std::string strDescr = "Switch Software\r\nTechnical Support: none\r\n\rCompiled\r";
+  const std::string strBitmap = std::string(16, '\xFF') + std::string(112, '\0');
+  const std::map<std::string, std::string> mapBinary = {
+      {"1.3.6.1.2.1.2.2.1.6.2", std::string("\xD6\xCD\0\\\xE4\xBB", 6)},              // ifPhysAddress
+      {"1.3.6.1.2.1.2.2.1.6.3", std::string("\0\x50\x56\xAB\xCD\xEF", 6)},             // an OUI 00:50:56
+      {"1.3.6.1.2.1.3.1.1.2.2.1.192.168.0.1", std::string("\xD6\xCD\0\\\xE4\xBB", 6)},  // atPhysAddress
+      {"1.3.6.1.4.1.9999.1.0", std::string("ab\0cd", 5)},
+      {"1.3.6.1.4.1.9999.2.0", std::string(2, '\0')},
+      {"1.3.6.1.4.1.9999.5.0", strBitmap},
+      {"1.3.6.1.4.1.9999.6.0", std::string(129, '\0')},
+  };
+  std::string strRecords = "1.3.6.1.2.1.1.1.0|4x|" + Hex(strDescr) + "\n";
+  for (const auto& [strOid, strBytes] : mapBinary) strRecords += strOid + "|4x|" + Hex(strBytes) + "\n";
+  strRecords +=
+      "1.3.6.1.2.1.4.22.1.2.2.192.168.0.1|4x|005056abcdef\n"
+      "1.3.6.1.4.1.9999.3.0|4x|00\n"
+      "1.3.6.1.4.1.9999.4.0|4x|7075626c696300\n";
+  StartAgent({"127.0.0.1"}, strRecords);
+  for (const char* szVersion : {"Version=1\n", "Version=2\n"}) {
+    SCOPED_TRACE(szVersion);
+    WriteConfig(m_agent.Port(), 1000, 1, 0, szVersion);
+    Run({"oid", "", "127.0.0.1"});
+    EXPECT_EQ(ReadAll(Path("127.0.0.1.xml")).find("invalid length"), std::string::npos);
+    const CRecords arrRecords = ReadXml("127.0.0.1.xml");
+    std::map<std::string, std::string> mapValues(arrRecords.begin(), arrRecords.end());
+    EXPECT_EQ(mapValues["1.3.6.1.2.1.1.1.0"], strDescr) << "CRs are data";
+    for (const auto& [strOid, strBytes] : mapBinary) {
+      EXPECT_EQ(DecodeBase64(mapValues[strOid]), strBytes) << strOid;
+      EXPECT_EQ(mapValues[strOid].back(), '\n') << strOid << ": Base64 lines";
+    }
+    EXPECT_EQ(mapValues["1.3.6.1.2.1.4.22.1.2.2.192.168.0.1"], "00:50:56:ab:cd:ef");
+    EXPECT_EQ(mapValues["1.3.6.1.4.1.9999.3.0"], "") << "a single NUL";
+    EXPECT_EQ(mapValues["1.3.6.1.4.1.9999.4.0"], "public") << "a NUL at the end";
+  }
+}
+
+// A real 16-port switch, recorded: every octet string comes back whole,
+// its 202 values with a NUL inside as Base64 of the exact bytes, its text
+// with CR LF byte for byte.
+TEST_F(ProgramTest, RecordedSwitchLosesNoByte) {
+  const std::string strRecords = RecordedSwitch();
+  if (strRecords.empty()) GTEST_SKIP() << "snmpsim is not installed";
+  StartAgent({"127.0.0.1"}, strRecords);
+  WriteConfig(m_agent.Port(), 2000, 1, 0, "Version=2\nMaxRepetitions=50\nCharset=UTF-8\n");
+  Run({"oid", "", "127.0.0.1"});
+  EXPECT_EQ(ReadAll(Path("127.0.0.1.xml")).find("invalid length"), std::string::npos);
+  const CRecords arrRecords = ReadXml("127.0.0.1.xml");
+  const std::map<std::string, std::string> mapValues(arrRecords.begin(), arrRecords.end());
+  EXPECT_EQ(mapValues.size(), m_agent.RecordCount());
+  size_t nNulInText = 0;
+  size_t nCrText = 0;
+  std::istringstream lines(strRecords);
+  for (std::string strLine; std::getline(lines, strLine);) {
+    const size_t nBar = strLine.find('|');
+    const size_t nBar2 = strLine.find('|', nBar + 1);
+    const std::string strOid = strLine.substr(0, nBar);
+    const std::string strTag = strLine.substr(nBar + 1, nBar2 - nBar - 1);
+    if ((strTag != "4" && strTag != "4x") || strOid.starts_with("1.3.6.1.2.1.4.22.1.2.")) continue;
+    std::string strBytes = strLine.substr(nBar2 + 1);
+    if (strTag == "4x") {
+      std::string strHex = std::move(strBytes);
+      strBytes.clear();
+      for (size_t i = 0; i + 1 < strHex.size(); i += 2)
+        strBytes += static_cast<char>(std::stoi(strHex.substr(i, 2), nullptr, 16));
+    }
+    const auto it = mapValues.find(strOid);
+    ASSERT_NE(it, mapValues.end()) << strOid;
+    const size_t nNul = strBytes.find('\0');
+    if (nNul != std::string::npos && nNul + 1 < strBytes.size()) {
+      // Bytes that would all be text but for that NUL.
+      nNulInText += std::all_of(strBytes.begin(), strBytes.end(), [](char ch) {
+        return static_cast<unsigned char>(ch) >= 0x20 || ch == '\0' || ch == '\n' || ch == '\r';
+      });
+      EXPECT_EQ(DecodeBase64(it->second), strBytes) << strOid;
+      continue;
+    }
+    std::string strText = strBytes.substr(0, nNul);
+    if (it->second == strText.substr(0, 256)) {
+      nCrText += strText.find('\r') != std::string::npos ? 1 : 0;
+    } else {
+      EXPECT_EQ(DecodeBase64(it->second), strBytes) << strOid;
+    }
+  }
+  EXPECT_EQ(nNulInText, 202u) << "ARP entries, VLAN bitmaps, engine IDs, runs of zeros";
+  EXPECT_EQ(nCrText, 4u) << "sysDescr.0 and three more texts with CR LF, read back whole";
 }
 
 TEST_F(ProgramTest, StartOidThatDoesNotParseIsReported) {

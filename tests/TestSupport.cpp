@@ -40,10 +40,9 @@ std::string DecodeBase64(const std::string& strText) {
   return strBytes;
 }
 
-std::string RecordedLinuxWalk() {
-  return RunProcess("/bin/gzip", {"-dc", "/usr/share/doc/snmpsim/examples/data/recorded/linux-full-walk.snmprec.gz"},
-                    60)
-      .strOutput;
+std::string SnmpsimRecording(const std::string& strName) {
+  // gzip -dcf passes a file that is not gzipped as it is.
+  return RunProcess("/bin/gzip", {"-dcf", "/usr/share/doc/snmpsim/examples/data/" + strName}, 60).strOutput;
 }
 
 std::string ReadAll(const std::filesystem::path& path) {

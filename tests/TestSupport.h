@@ -72,10 +72,15 @@ extern const bool c_bWindows;
 // any other character outside the alphabet).
 std::string DecodeBase64(const std::string& strText);
 
-// The records (.snmprec) of the Linux host that Debian's snmpsim package
-// ships as an example (a full walk, about 1,000 objects); empty without
+// The records (.snmprec) of one of the devices that Debian's snmpsim
+// package ships as examples, strName relative to its data folder
+// ("recorded/linux-full-walk.snmprec.gz"; gzipped or not); empty without
 // snmpsim.
-std::string RecordedLinuxWalk();
+std::string SnmpsimRecording(const std::string& strName);
+// The Linux host's full walk (about 1,000 objects).
+inline std::string RecordedLinuxWalk() { return SnmpsimRecording("recorded/linux-full-walk.snmprec.gz"); }
+// A 16-port switch (51,008 objects).
+inline std::string RecordedSwitch() { return SnmpsimRecording("cisco_16_switch.snmprec.gz"); }
 
 // The whole content of a file; empty when it cannot be read.
 std::string ReadAll(const std::filesystem::path& path);

@@ -1,6 +1,7 @@
 #include "tests/TestSupport.h"
 
 #include "tests/Process.h"
+#include "tests/UdpEndpoints.h"
 
 #include <clocale>
 #include <cstdint>
@@ -43,6 +44,12 @@ std::string DecodeBase64(const std::string& strText) {
 std::string SnmpsimRecording(const std::string& strName) {
   // gzip -dcf passes a file that is not gzipped as it is.
   return RunProcess("/bin/gzip", {"-dcf", "/usr/share/doc/snmpsim/examples/data/" + strName}, 60).strOutput;
+}
+
+bool HasIpv6Loopback() {
+  CUdpEndpoints endpoints;
+  uint16_t uPort = 0;
+  return endpoints.Bind("::1", 0, &uPort) >= 0;
 }
 
 std::string ReadAll(const std::filesystem::path& path) {

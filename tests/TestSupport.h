@@ -68,6 +68,10 @@ extern const bool c_bWindows;
 // True when the tests run as the super-user (root; never on Windows).
 [[nodiscard]] bool IsSuperUser();
 
+// True when a UDP socket can be bound to ::1 (a machine with IPv6
+// switched off has no IPv6 loopback).
+[[nodiscard]] bool HasIpv6Loopback();
+
 // The bytes of Base64 text (line breaks ignored; decoding stops at "=" or
 // any other character outside the alphabet).
 std::string DecodeBase64(const std::string& strText);

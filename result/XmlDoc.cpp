@@ -27,38 +27,75 @@ std::string ElementName(std::string_view strName) {
 // What a text is escaped for (Escaped).
 enum class CEscape { kText, kExactCrText, kAttribute };
 
-// A text as it goes into the file, escaped as pugixml escapes: "&" and
-// "<" as entity references, and ">" in text content, '"' in an attribute
-// value (written between double quotes); characters below 0x20 as "&#"
-// and two decimal digits, except TAB, LF and CR in text content. With
-// kExactCrText a CR becomes "&#13;" too: a parser turns a raw CR LF into
-// LF (XML 1.0 section 2.11), a reference back into CR. Nothing after a
-// NUL is written, as pugixml writes nothing after it.
-std::string Escaped(std::string_view text, CEscape escape) {
-  text = text.substr(0, text.find('\0'));
-  const bool bAttribute = escape == CEscape::kAttribute;
-  std::string strOut;
-  strOut.reserve(text.size());
-  for (char ch : text) {
-    const auto byte = static_cast<unsigned char>(ch);
-    if (ch == '&') {
-      strOut += "&amp;";
-    } else if (ch == '<') {
-      strOut += "&lt;";
-    } else if (ch == '>' && !bAttribute) {
-      strOut += "&gt;";
-    } else if (ch == '"' && bAttribute) {
-      strOut += "&quot;";
-    } else if (byte < 0x20 && (bAttribute || (ch != '\t' && ch != '\n' &&
-                                              (ch != '\r' || escape == CEscape::kExactCrText)))) {
-      strOut += "&#";
-      strOut += static_cast<char>('0' + byte / 10);
-      strOut += static_cast<char>('0' + byte % 10);
-      strOut += ';';
+// The bytes that pugixml escapes: "&" and "<"; ">" in text content, '"'
+// in an attribute value (written between double quotes); characters
+// below 0x20, except TAB, LF and CR in text content. kExactCrText escapes
+// CR too: a parser turns a raw CR LF into LF (XML 1.0 section 2.11), a
+// reference back into CR.
+struct CEscapeTable {
+  bool abEscaped[3][256] = {};
+};
+constexpr CEscapeTable MakeEscapeTable() {
+  CEscapeTable table;
+  for (int nKind = 0; nKind < 3; ++nKind) {
+    const auto escape = static_cast<CEscape>(nKind);
+    bool* pbEscaped = table.abEscaped[nKind];
+    for (int ch = 0; ch < 0x20; ++ch) pbEscaped[ch] = true;
+    pbEscaped[static_cast<unsigned char>('&')] = true;
+    pbEscaped[static_cast<unsigned char>('<')] = true;
+    if (escape == CEscape::kAttribute) {
+      pbEscaped[static_cast<unsigned char>('"')] = true;
     } else {
-      strOut += ch;
+      pbEscaped[static_cast<unsigned char>('>')] = true;
+      pbEscaped[static_cast<unsigned char>('\t')] = false;
+      pbEscaped[static_cast<unsigned char>('\n')] = false;
+      pbEscaped[static_cast<unsigned char>('\r')] = escape == CEscape::kExactCrText;
     }
   }
+  return table;
+}
+constexpr CEscapeTable c_escapeTable = MakeEscapeTable();
+
+// A text as it goes into the file, escaped as pugixml escapes: the
+// characters of c_escapeTable as entity references, or as "&#" and two
+// decimal digits. Nothing after a NUL is written, as pugixml writes
+// nothing after it. The escaped text is made in *pstrBuffer, and text
+// itself is returned where nothing needs escaping (most texts: numbers,
+// OIDs, Base64, plain words).
+std::string_view Escaped(std::string_view text, CEscape escape, std::string* pstrBuffer) {
+  text = text.substr(0, text.find('\0'));
+  const bool* pbEscaped = c_escapeTable.abEscaped[static_cast<int>(escape)];
+  std::string& strOut = *pstrBuffer;
+  strOut.clear();
+  size_t nPlain = 0;  // where the bytes not copied yet begin
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    if (!pbEscaped[byte]) continue;
+    if (nPlain == 0) strOut.reserve(text.size() + 16);
+    strOut.append(text, nPlain, i - nPlain);
+    nPlain = i + 1;
+    switch (byte) {
+      case '&':
+        strOut += "&amp;";
+        break;
+      case '<':
+        strOut += "&lt;";
+        break;
+      case '>':
+        strOut += "&gt;";
+        break;
+      case '"':
+        strOut += "&quot;";
+        break;
+      default: {
+        const char aReference[] = {'&', '#', static_cast<char>('0' + byte / 10),
+                                   static_cast<char>('0' + byte % 10), ';'};
+        strOut.append(aReference, sizeof aReference);
+      }
+    }
+  }
+  if (nPlain == 0) return text;
+  strOut.append(text, nPlain);
   return strOut;
 }
 
@@ -66,9 +103,15 @@ std::string Escaped(std::string_view text, CEscape escape) {
 class CTreeEscaper : public pugi::xml_tree_walker {
  public:
   bool for_each(pugi::xml_node& node) override {
-    for (pugi::xml_attribute attribute : node.attributes())
-      attribute.set_value(Escaped(attribute.value(), CEscape::kAttribute).c_str());
-    if (node.type() == pugi::node_pcdata) node.set_value(Escaped(node.value(), CEscape::kText).c_str());
+    std::string strBuffer;
+    for (pugi::xml_attribute attribute : node.attributes()) {
+      const std::string_view escaped = Escaped(attribute.value(), CEscape::kAttribute, &strBuffer);
+      attribute.set_value(escaped.data(), escaped.size());
+    }
+    if (node.type() == pugi::node_pcdata) {
+      const std::string_view escaped = Escaped(node.value(), CEscape::kText, &strBuffer);
+      node.set_value(escaped.data(), escaped.size());
+    }
     return true;
   }
 };
@@ -105,8 +148,9 @@ CXmlElement CXmlDoc::AddElement(CXmlElement parent, std::string_view strName,
   if (!element) throw CXmlError(XML_E_OUTOFMEMORY);
   // Every element gets its text node, an empty text too.
   pugi::xml_node text = element.append_child(pugi::node_pcdata);
-  const std::string strEscaped = Escaped(strText, bExactCr ? CEscape::kExactCrText : CEscape::kText);
-  if (!text || !text.set_value(strEscaped.data(), strEscaped.size()))
+  std::string strBuffer;
+  const std::string_view escaped = Escaped(strText, bExactCr ? CEscape::kExactCrText : CEscape::kText, &strBuffer);
+  if (!text || !text.set_value(escaped.data(), escaped.size()))
     throw CXmlError(XML_E_OUTOFMEMORY);
   return element;
 }

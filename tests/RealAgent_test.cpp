@@ -435,8 +435,14 @@ TEST_F(Version3RealAgentTest, WalksAndGetsWithEveryProtocolPair) {
     EXPECT_EQ(Lines(result.strOutput, "target[127.0.0.1]error:"),
               std::vector<std::string>{"target[127.0.0.1]error:0"});
     std::set<std::string> setStored;
-    for (const auto& record : ReadXml("127.0.0.1.xml")) setStored.insert(record.first);
+    std::map<std::string, std::string> mapStored;
+    for (const auto& record : ReadXml("127.0.0.1.xml")) {
+      setStored.insert(record.first);
+      mapStored.insert(record);
+    }
     EXPECT_EQ(setStored, setExpected);
+    EXPECT_EQ(DecodeBase64(mapStored["1.3.6.1.4.1.8072.9999.1.1.0"]), std::string("\xD6\xCD\0\\\xE4\xBB", 6));
+    EXPECT_EQ(mapStored["1.3.6.1.4.1.8072.9999.1.2.0"], "Line one\r\nLine two\r\n");
     Run({"oid", "system.sysName.0", "127.0.0.1"});
     using CRecord = std::pair<std::string, std::string>;
     EXPECT_EQ(ReadXml("127.0.0.1_[system.sysName.0].xml"),

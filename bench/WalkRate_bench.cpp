@@ -13,8 +13,8 @@
 #include <sstream>
 #include <string>
 
-#include "platform/SnmpOid.h"
-#include "platform/SnmpSession.h"
+#include "snmp/SnmpOid.h"
+#include "snmp/SnmpSession.h"
 #include "tests/TestAgent.h"
 
 namespace {

@@ -11,8 +11,8 @@
 #include "log/LogQueue.h"
 #include "platform/Base64.h"
 #include "platform/LastError.h"
-#include "platform/SnmpOid.h"
-#include "platform/SnmpSession.h"
+#include "snmp/SnmpOid.h"
+#include "snmp/SnmpSession.h"
 #include "result/ResultFile.h"
 
 namespace {

@@ -12,7 +12,7 @@
 #include <string>
 #include <unordered_set>
 
-#include "platform/Ber.h"
+#include "snmp/Ber.h"
 #include "platform/MapStringToString.h"
 #include "platform/Thread.h"
 #include "platform/Utf8Converter.h"

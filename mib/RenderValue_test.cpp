@@ -2,7 +2,7 @@
 
 #include "log/LogFixture_test.h"
 #include "mib/MIB.h"
-#include "platform/AsnValues_test.h"
+#include "snmp/AsnValues_test.h"
 #include "tests/TestSupport.h"
 
 namespace {

@@ -6,7 +6,7 @@
 #include "settings/Settings.h"
 #include "platform/FileOps.h"
 #include "platform/MbString.h"
-#include "platform/SnmpSession.h"
+#include "snmp/SnmpSession.h"
 #include "platform/Utf8Converter.h"
 #include "result/XmlDoc.h"
 

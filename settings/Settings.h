@@ -4,14 +4,14 @@
 // Thread use: every setting is written by the main thread before the first
 // worker thread exists (the command line, then the scan's start-up) and is
 // read-only from then on, so no lock guards them.
-#ifndef MIBSCAN_DRIVER_SETTINGS_H_
-#define MIBSCAN_DRIVER_SETTINGS_H_
+#ifndef MIBSCAN_SETTINGS_SETTINGS_H_
+#define MIBSCAN_SETTINGS_SETTINGS_H_
 
 #include <cstdint>
-
-#include "platform/SnmpSession.h"
 #include <string>
 #include <string_view>
+
+#include "snmp/UsmUser.h"
 
 // Directory that holds the executable, without a trailing "/". The initial
 // value is replaced before anything uses it.
@@ -107,4 +107,4 @@ constexpr size_t c_nMaxCommunity = 1023;
 // SNMPv3 keys are read and checked (g_uV3SettingsError). Cannot fail.
 void ReadSettings(const std::string& strIniPath);
 
-#endif  // MIBSCAN_DRIVER_SETTINGS_H_
+#endif  // MIBSCAN_SETTINGS_SETTINGS_H_

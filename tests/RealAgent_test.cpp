@@ -19,8 +19,8 @@
 #include "settings/Settings.h"
 #include "mib/MIB.h"
 #include "platform/LastError.h"
-#include "platform/SnmpOid.h"
-#include "platform/SnmpSession.h"
+#include "snmp/SnmpOid.h"
+#include "snmp/SnmpSession.h"
 #include "tests/ProgramFixture_test.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/SnmpOid.h"
+#include "snmp/SnmpOid.h"
 #include "tests/Process.h"
 
 namespace {

@@ -37,7 +37,7 @@
 
 #include "tests/TestSupport.h"
 #include "tests/UdpEndpoints.h"
-#include "platform/Ber.h"
+#include "snmp/Ber.h"
 
 class CTestAgent {
  public:

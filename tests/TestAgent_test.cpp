@@ -6,8 +6,8 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "platform/SnmpOid.h"
-#include "platform/SnmpSession.h"
+#include "snmp/SnmpOid.h"
+#include "snmp/SnmpSession.h"
 #include "platform/UdpSocket.h"
 
 namespace {

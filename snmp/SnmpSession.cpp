@@ -1,4 +1,4 @@
-#include "platform/SnmpSession.h"
+#include "snmp/SnmpSession.h"
 
 #include <algorithm>
 #include <initializer_list>
@@ -14,9 +14,9 @@
 
 #include "platform/Interrupt.h"
 #include "platform/LastError.h"
-#include "platform/SnmpV3.h"
+#include "snmp/SnmpV3.h"
 #include "platform/UdpSocket.h"
-#include "platform/UsmCrypto.h"
+#include "snmp/UsmCrypto.h"
 
 namespace {
 

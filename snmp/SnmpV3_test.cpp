@@ -1,4 +1,4 @@
-#include "platform/SnmpV3.h"
+#include "snmp/SnmpV3.h"
 
 #include <gtest/gtest.h>
 
@@ -7,7 +7,7 @@
 #include <iterator>
 #include <map>
 
-#include "platform/UsmCrypto.h"
+#include "snmp/UsmCrypto.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/Ber.h"
+#include "snmp/Ber.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
   CSnmpMessage message;

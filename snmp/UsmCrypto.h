@@ -4,8 +4,8 @@
 // SHA-2 HMACs (RFC 7860), DES-CBC (RFC 3414 8) and AES-128-CFB (RFC 3826).
 //
 // Thread use: every function may run on any thread at once.
-#ifndef MIBSCAN_PLATFORM_USMCRYPTO_H_
-#define MIBSCAN_PLATFORM_USMCRYPTO_H_
+#ifndef MIBSCAN_SNMP_USMCRYPTO_H_
+#define MIBSCAN_SNMP_USMCRYPTO_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -49,4 +49,4 @@ enum class EPrivProtocol { None, Des, Aes128 };
                            uint32_t uTime, std::string_view strSalt, std::string_view strCipher,
                            std::string* pstrPlain);
 
-#endif  // MIBSCAN_PLATFORM_USMCRYPTO_H_
+#endif  // MIBSCAN_SNMP_USMCRYPTO_H_

@@ -1,5 +1,5 @@
-#include "platform/Ber.h"
-#include "platform/AsnValues_test.h"
+#include "snmp/Ber.h"
+#include "snmp/AsnValues_test.h"
 
 #include <gtest/gtest.h>
 

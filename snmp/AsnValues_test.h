@@ -1,12 +1,12 @@
 // Makers of SNMP values for the tests, one per value field.
-#ifndef MIBSCAN_PLATFORM_ASNVALUES_TEST_H_
-#define MIBSCAN_PLATFORM_ASNVALUES_TEST_H_
+#ifndef MIBSCAN_SNMP_ASNVALUES_TEST_H_
+#define MIBSCAN_SNMP_ASNVALUES_TEST_H_
 
 #include <string>
 #include <utility>
 #include <vector>
 
-#include "platform/Ber.h"
+#include "snmp/Ber.h"
 
 inline AsnAny Value(uint8_t tag) {
   AsnAny value;
@@ -39,4 +39,4 @@ inline AsnAny Oid(std::vector<uint32_t> ids) {
   return value;
 }
 
-#endif  // MIBSCAN_PLATFORM_ASNVALUES_TEST_H_
+#endif  // MIBSCAN_SNMP_ASNVALUES_TEST_H_

@@ -1,11 +1,11 @@
-#include "platform/SnmpSession.h"
+#include "snmp/SnmpSession.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 
 #include "platform/LastError.h"
-#include "platform/SnmpOid.h"
+#include "snmp/SnmpOid.h"
 #include "tests/TestAgent.h"
 
 namespace {

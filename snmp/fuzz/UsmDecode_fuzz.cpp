@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/SnmpV3.h"
+#include "snmp/SnmpV3.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* pData, size_t nSize) {
   const std::string_view datagram(reinterpret_cast<const char*>(pData), nSize);

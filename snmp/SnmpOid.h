@@ -1,12 +1,12 @@
 // Object identifiers as text: conversion of a typed name to an identifier,
 // and of an identifier to its dotted text.
-#ifndef MIBSCAN_PLATFORM_SNMPOID_H_
-#define MIBSCAN_PLATFORM_SNMPOID_H_
+#ifndef MIBSCAN_SNMP_SNMPOID_H_
+#define MIBSCAN_SNMP_SNMPOID_H_
 
 #include <string>
 #include <string_view>
 
-#include "platform/Ber.h"
+#include "snmp/Ber.h"
 
 // Converts strText to an identifier. Labels are separated by "."; each is
 // a decimal number (0 to 4294967295) or the name of a node of the standard
@@ -28,4 +28,4 @@
 // The sub-identifiers in unsigned decimal joined by ".", no leading dot.
 [[nodiscard]] std::string OidToText(const AsnObjectIdentifier& oid);
 
-#endif  // MIBSCAN_PLATFORM_SNMPOID_H_
+#endif  // MIBSCAN_SNMP_SNMPOID_H_

@@ -2,14 +2,14 @@
 // parameters (RFC 3414 2.4), and the scoped PDU it carries, plain or
 // encrypted. The decoder reads untrusted datagrams with the checks of
 // Ber.h.
-#ifndef MIBSCAN_PLATFORM_SNMPV3_H_
-#define MIBSCAN_PLATFORM_SNMPV3_H_
+#ifndef MIBSCAN_SNMP_SNMPV3_H_
+#define MIBSCAN_SNMP_SNMPV3_H_
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "platform/Ber.h"
+#include "snmp/Ber.h"
 
 constexpr int32_t SNMP_VERSION_3 = 3;
 constexpr int32_t SNMP_SECURITY_MODEL_USM = 3;
@@ -58,4 +58,4 @@ struct CSnmpV3Message {
 // Bytes after the scoped PDU (DES padding) are allowed.
 [[nodiscard]] bool DecodeScopedPdu(std::string_view bytes, CSnmpV3Message* pMessage);
 
-#endif  // MIBSCAN_PLATFORM_SNMPV3_H_
+#endif  // MIBSCAN_SNMP_SNMPV3_H_

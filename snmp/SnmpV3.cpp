@@ -1,23 +1,4 @@
-#include "platform/SnmpV3.h"
-
-namespace {
-
-// Reads one element that must carry the tag expected.
-bool ReadTagged(std::string_view* pBytes, uint8_t expected, std::string_view* pContents) {
-  uint8_t tag = 0;
-  return ReadBerElement(pBytes, &tag, pContents) && tag == expected;
-}
-
-bool ReadInt(std::string_view* pBytes, int32_t* pnValue) {
-  std::string_view contents;
-  return ReadTagged(pBytes, ASN_INTEGER, &contents) && ParseBerInt32(contents, pnValue);
-}
-
-bool ReadString(std::string_view* pBytes, std::string_view* pValue) {
-  return ReadTagged(pBytes, ASN_OCTETSTRING, pValue);
-}
-
-}  // namespace
+#include "snmp/SnmpV3.h"
 
 bool EncodeScopedPdu(const CSnmpV3Message& message, std::string* pstrOut) {
   std::string strScoped;
@@ -29,11 +10,14 @@ bool EncodeScopedPdu(const CSnmpV3Message& message, std::string* pstrOut) {
 }
 
 bool DecodeScopedPdu(std::string_view bytes, CSnmpV3Message* pMessage) {
-  std::string_view scoped;
+  CBerReader reader(bytes);  // DES padding may follow the sequence
+  std::string_view scopedBytes;
   std::string_view engineId;
   std::string_view contextName;
-  if (!ReadTagged(&bytes, ASN_SEQUENCE, &scoped) || !ReadString(&scoped, &engineId) ||
-      !ReadString(&scoped, &contextName) || !DecodeSnmpPdu(scoped, &pMessage->pdu))
+  if (!reader.ReadExpected(ASN_SEQUENCE, &scopedBytes)) return false;
+  CBerReader scoped(scopedBytes);
+  if (!scoped.ReadExpected(ASN_OCTETSTRING, &engineId) || !scoped.ReadExpected(ASN_OCTETSTRING, &contextName) ||
+      !DecodeSnmpPdu(scoped.Rest(), &pMessage->pdu))
     return false;
   pMessage->strContextEngineId.assign(engineId);
   pMessage->strContextName.assign(contextName);
@@ -79,31 +63,36 @@ bool EncodeSnmpV3Message(const CSnmpV3Message& message, std::string* pstrOut, si
 }
 
 bool DecodeSnmpV3Message(std::string_view datagram, CSnmpV3Message* pMessage, size_t* pnAuthOffset) {
-  std::string_view rest = datagram;
-  std::string_view body;
-  if (!ReadTagged(&rest, ASN_SEQUENCE, &body) || !rest.empty()) return false;
+  CBerReader top(datagram);
+  std::string_view bodyBytes;
+  if (!top.ReadExpected(ASN_SEQUENCE, &bodyBytes) || !top.IsEmpty()) return false;
+  CBerReader body(bodyBytes);
   int32_t nVersion = 0;
-  std::string_view header;
-  std::string_view securityParameters;
-  if (!ReadInt(&body, &nVersion) || nVersion != SNMP_VERSION_3 ||
-      !ReadTagged(&body, ASN_SEQUENCE, &header) || !ReadString(&body, &securityParameters))
+  std::string_view headerBytes;
+  std::string_view securityBytes;
+  if (!body.ReadInt32(&nVersion) || nVersion != SNMP_VERSION_3 ||
+      !body.ReadExpected(ASN_SEQUENCE, &headerBytes) || !body.ReadExpected(ASN_OCTETSTRING, &securityBytes))
     return false;
+  CBerReader header(headerBytes);
   std::string_view flags;
-  if (!ReadInt(&header, &pMessage->nMessageId) || !ReadInt(&header, &pMessage->nMaxSize) ||
-      !ReadString(&header, &flags) || flags.size() != 1 || !ReadInt(&header, &pMessage->nSecurityModel) ||
-      !header.empty())
+  if (!header.ReadInt32(&pMessage->nMessageId) || !header.ReadInt32(&pMessage->nMaxSize) ||
+      !header.ReadExpected(ASN_OCTETSTRING, &flags) || flags.size() != 1 ||
+      !header.ReadInt32(&pMessage->nSecurityModel) || !header.IsEmpty())
     return false;
   pMessage->flags = static_cast<uint8_t>(flags[0]);
 
-  std::string_view usm;
+  CBerReader security(securityBytes);
+  std::string_view usmBytes;
+  if (!security.ReadExpected(ASN_SEQUENCE, &usmBytes) || !security.IsEmpty()) return false;
+  CBerReader usm(usmBytes);
   std::string_view engineId;
   std::string_view userName;
   std::string_view authParameters;
   std::string_view privParameters;
-  if (!ReadTagged(&securityParameters, ASN_SEQUENCE, &usm) || !securityParameters.empty() ||
-      !ReadString(&usm, &engineId) || !ReadInt(&usm, &pMessage->usm.nEngineBoots) ||
-      !ReadInt(&usm, &pMessage->usm.nEngineTime) || !ReadString(&usm, &userName) ||
-      !ReadString(&usm, &authParameters) || !ReadString(&usm, &privParameters) || !usm.empty())
+  if (!usm.ReadExpected(ASN_OCTETSTRING, &engineId) || !usm.ReadInt32(&pMessage->usm.nEngineBoots) ||
+      !usm.ReadInt32(&pMessage->usm.nEngineTime) || !usm.ReadExpected(ASN_OCTETSTRING, &userName) ||
+      !usm.ReadExpected(ASN_OCTETSTRING, &authParameters) ||
+      !usm.ReadExpected(ASN_OCTETSTRING, &privParameters) || !usm.IsEmpty())
     return false;
   pMessage->usm.strEngineId.assign(engineId);
   pMessage->usm.strUserName.assign(userName);
@@ -113,13 +102,14 @@ bool DecodeSnmpV3Message(std::string_view datagram, CSnmpV3Message* pMessage, si
 
   if (pMessage->flags & SNMP_FLAG_PRIV) {
     std::string_view encrypted;
-    if (!ReadString(&body, &encrypted) || !body.empty()) return false;
+    if (!body.ReadExpected(ASN_OCTETSTRING, &encrypted) || !body.IsEmpty()) return false;
     pMessage->strEncryptedPdu.assign(encrypted);
     return true;
   }
   pMessage->strEncryptedPdu.clear();
-  std::string_view scoped = body;
+  // A plain scoped PDU is exactly one sequence, no padding after it.
+  const std::string_view scopedBytes = body.Rest();
   std::string_view scopedContents;
-  return ReadTagged(&scoped, ASN_SEQUENCE, &scopedContents) && scoped.empty() &&
-         DecodeScopedPdu(body, pMessage);
+  return body.ReadExpected(ASN_SEQUENCE, &scopedContents) && body.IsEmpty() &&
+         DecodeScopedPdu(scopedBytes, pMessage);
 }

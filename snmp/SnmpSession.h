@@ -1,6 +1,6 @@
-// The SNMP manager: a session with one agent over UDP, SNMPv1 or SNMPv2c,
-// and requests of one kind (GET, GET-NEXT or, with SNMPv2c, GETBULK) with
-// a list of bindings.
+// The SNMP manager: a session with one agent over UDP, SNMPv1, SNMPv2c or
+// SNMPv3 (SnmpMgrOpenV3), and requests of one kind (GET, GET-NEXT or, with
+// SNMPv2c and SNMPv3, GETBULK) with a list of bindings.
 //
 // Tries: each request is sent once and re-sent nRetries times, each try
 // waiting nTimeoutMs milliseconds for the answer, so an agent that never
@@ -10,7 +10,8 @@
 // Answers: every request has a fresh request-id, kept by its re-sends, so a
 // late answer to an earlier try of the same request is taken. Only a
 // GetResponse from the agent's address and port, with the session's
-// version, community and the request's id is taken. Every other
+// version, community (SNMPv3: message-id, user and authentication) and the
+// request's id is taken. Every other
 // datagram (an answer to an earlier request, other senders, malformed
 // bytes) is dropped and the wait goes on until the time-out.
 //
@@ -22,15 +23,15 @@
 // Thread use: a session belongs to one thread at a time; sessions share
 // nothing, so each thread may run its own. Every call sets the thread's
 // GetLastError() and WSAGetLastError() codes (LastError.h).
-#ifndef MIBSCAN_PLATFORM_SNMPSESSION_H_
-#define MIBSCAN_PLATFORM_SNMPSESSION_H_
+#ifndef MIBSCAN_SNMP_SNMPSESSION_H_
+#define MIBSCAN_SNMP_SNMPSESSION_H_
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 
-#include "platform/Ber.h"
-#include "platform/UsmCrypto.h"
+#include "snmp/Ber.h"
+#include "snmp/UsmUser.h"
 
 constexpr int c_nDefaultTimeoutMs = 500;
 constexpr int c_nSnmpPort = 161;
@@ -60,18 +61,6 @@ using LPSNMP_MGR_SESSION = CSnmpSession*;
                                   SnmpVarBindList* pBindings, int32_t* pnErrorStatus,
                                   int32_t* pnErrorIndex);
 
-// The user of an SNMPv3 session and what it needs: its security name, the
-// authentication and privacy protocols with their passwords (None: that
-// level is off) and the context name.
-struct CSnmpV3Security {
-  std::string strUser;
-  EAuthProtocol auth = EAuthProtocol::None;
-  std::string strAuthPassword;
-  EPrivProtocol priv = EPrivProtocol::None;
-  std::string strPrivPassword;
-  std::string strContext;
-};
-
 // Opens an SNMPv3 session (User-based Security Model) with the agent, as
 // SnmpMgrOpen does. Requests then go as SNMPv3 messages of security's
 // user: the first one discovers the agent's engine and clock (RFC 3414 4)
@@ -99,4 +88,4 @@ struct CSnmpV3Security {
 // Closes the session and frees it. False for a null session.
 bool SnmpMgrClose(LPSNMP_MGR_SESSION pSession);
 
-#endif  // MIBSCAN_PLATFORM_SNMPSESSION_H_
+#endif  // MIBSCAN_SNMP_SNMPSESSION_H_

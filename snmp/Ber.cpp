@@ -1,4 +1,4 @@
-#include "platform/Ber.h"
+#include "snmp/Ber.h"
 
 #include <limits>
 
@@ -9,59 +9,6 @@ namespace {
 constexpr size_t c_nMaxInt32Bytes = 5;
 constexpr size_t c_nMaxUnsigned32Bytes = 4;
 constexpr size_t c_nMaxUnsigned64Bytes = 8;
-
-// Bounds-checked cursor over untrusted bytes. Every read either takes a
-// whole element or leaves the cursor where it was.
-class CBerReader {
- public:
-  explicit CBerReader(std::string_view bytes) : m_bytes(bytes) {}
-
-  bool IsEmpty() const { return m_bytes.empty(); }
-
-  // Reads one tag-length-contents element. Lengths may come in the long
-  // form where the short one would do, and with leading zero bytes, as
-  // some agents send them (X.690 8.1.3.5 allows it for BER).
-  [[nodiscard]] bool ReadElement(uint8_t* pTag, std::string_view* pContents) {
-    std::string_view rest = m_bytes;
-    if (rest.size() < 2) return false;
-    const uint8_t tag = static_cast<uint8_t>(rest[0]);
-    // X.690 8.1.2.4: the high-tag-number form; SNMP uses none.
-    if ((tag & 0x1F) == 0x1F) return false;
-    const uint8_t first = static_cast<uint8_t>(rest[1]);
-    rest.remove_prefix(2);
-    size_t nLength = first;
-    if (first & 0x80) {
-      // 0x80 alone is the indefinite form (8.1.3.6), which SNMP does not
-      // allow; 0xFF is reserved (8.1.3.5 c).
-      const size_t nBytes = first & 0x7F;
-      if (nBytes == 0 || nBytes == 0x7F || nBytes > rest.size()) return false;
-      nLength = 0;
-      for (size_t i = 0; i < nBytes; ++i) {
-        nLength = (nLength << 8) | static_cast<uint8_t>(rest[i]);
-        // Checked at every byte, so the number never outgrows size_t.
-        if (nLength > rest.size()) return false;
-      }
-      rest.remove_prefix(nBytes);
-    }
-    if (nLength > rest.size()) return false;
-    *pTag = tag;
-    *pContents = rest.substr(0, nLength);
-    m_bytes = rest.substr(nLength);
-    return true;
-  }
-
-  // Reads one element that must carry the tag expected.
-  [[nodiscard]] bool ReadExpected(uint8_t expected, std::string_view* pContents) {
-    CBerReader copy = *this;
-    uint8_t tag = 0;
-    if (!copy.ReadElement(&tag, pContents) || tag != expected) return false;
-    *this = copy;
-    return true;
-  }
-
- private:
-  std::string_view m_bytes;
-};
 
 // X.690 8.3: a two's complement integer of one or more bytes. Redundant
 // leading 0x00 or 0xFF bytes are accepted (up to five bytes in all) as
@@ -281,18 +228,10 @@ bool IsPduType(uint8_t pduType) {
 
 bool DecodePduContents(std::string_view pduBytes, CSnmpMessage* pMessage) {
   CBerReader pdu(pduBytes);
-  std::string_view requestIdBytes;
-  std::string_view statusBytes;
-  std::string_view indexBytes;
   std::string_view bindingsBytes;
-  return pdu.ReadExpected(ASN_INTEGER, &requestIdBytes) &&
-         ParseInt32(requestIdBytes, &pMessage->nRequestId) &&
-         pdu.ReadExpected(ASN_INTEGER, &statusBytes) &&
-         ParseInt32(statusBytes, &pMessage->nErrorStatus) &&
-         pdu.ReadExpected(ASN_INTEGER, &indexBytes) &&
-         ParseInt32(indexBytes, &pMessage->nErrorIndex) &&
-         pdu.ReadExpected(ASN_SEQUENCE, &bindingsBytes) && pdu.IsEmpty() &&
-         ParseVarBinds(bindingsBytes, &pMessage->bindings);
+  return pdu.ReadInt32(&pMessage->nRequestId) && pdu.ReadInt32(&pMessage->nErrorStatus) &&
+         pdu.ReadInt32(&pMessage->nErrorIndex) && pdu.ReadExpected(ASN_SEQUENCE, &bindingsBytes) &&
+         pdu.IsEmpty() && ParseVarBinds(bindingsBytes, &pMessage->bindings);
 }
 
 }  // namespace
@@ -340,13 +279,10 @@ bool DecodeSnmpMessage(std::string_view datagram, CSnmpMessage* pMessage) {
   if (!top.ReadExpected(ASN_SEQUENCE, &messageBytes) || !top.IsEmpty()) return false;
 
   CBerReader message(messageBytes);
-  std::string_view versionBytes;
   std::string_view communityBytes;
   std::string_view pduBytes;
   uint8_t pduType = 0;
-  if (!message.ReadExpected(ASN_INTEGER, &versionBytes) ||
-      !ParseInt32(versionBytes, &pMessage->nVersion) ||
-      !message.ReadExpected(ASN_OCTETSTRING, &communityBytes) ||
+  if (!message.ReadInt32(&pMessage->nVersion) || !message.ReadExpected(ASN_OCTETSTRING, &communityBytes) ||
       !message.ReadElement(&pduType, &pduBytes) || !message.IsEmpty() || !IsPduType(pduType))
     return false;
   pMessage->strCommunity.assign(communityBytes);
@@ -368,11 +304,47 @@ size_t BerHeaderLength(size_t nContents) {
 
 std::string BerInteger(int64_t nValue) { return EncodeSigned(nValue); }
 
-bool ReadBerElement(std::string_view* pBytes, uint8_t* pTag, std::string_view* pContents) {
-  CBerReader reader(*pBytes);
-  if (!reader.ReadElement(pTag, pContents)) return false;
-  *pBytes = pBytes->substr(static_cast<size_t>(pContents->data() + pContents->size() - pBytes->data()));
+bool CBerReader::ReadElement(uint8_t* pTag, std::string_view* pContents) {
+  std::string_view rest = m_bytes;
+  if (rest.size() < 2) return false;
+  const uint8_t tag = static_cast<uint8_t>(rest[0]);
+  // X.690 8.1.2.4: the high-tag-number form; SNMP uses none.
+  if ((tag & 0x1F) == 0x1F) return false;
+  const uint8_t first = static_cast<uint8_t>(rest[1]);
+  rest.remove_prefix(2);
+  size_t nLength = first;
+  if (first & 0x80) {
+    // 0x80 alone is the indefinite form (8.1.3.6), which SNMP does not
+    // allow; 0xFF is reserved (8.1.3.5 c).
+    const size_t nBytes = first & 0x7F;
+    if (nBytes == 0 || nBytes == 0x7F || nBytes > rest.size()) return false;
+    nLength = 0;
+    for (size_t i = 0; i < nBytes; ++i) {
+      nLength = (nLength << 8) | static_cast<uint8_t>(rest[i]);
+      // Checked at every byte, so the number never outgrows size_t.
+      if (nLength > rest.size()) return false;
+    }
+    rest.remove_prefix(nBytes);
+  }
+  if (nLength > rest.size()) return false;
+  *pTag = tag;
+  *pContents = rest.substr(0, nLength);
+  m_bytes = rest.substr(nLength);
   return true;
 }
 
-bool ParseBerInt32(std::string_view contents, int32_t* pnValue) { return ParseInt32(contents, pnValue); }
+bool CBerReader::ReadExpected(uint8_t expected, std::string_view* pContents) {
+  CBerReader copy = *this;
+  uint8_t tag = 0;
+  if (!copy.ReadElement(&tag, pContents) || tag != expected) return false;
+  *this = copy;
+  return true;
+}
+
+bool CBerReader::ReadInt32(int32_t* pnValue) {
+  CBerReader copy = *this;
+  std::string_view contents;
+  if (!copy.ReadExpected(ASN_INTEGER, &contents) || !ParseInt32(contents, pnValue)) return false;
+  *this = copy;
+  return true;
+}

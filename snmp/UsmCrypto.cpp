@@ -1,4 +1,4 @@
-#include "platform/UsmCrypto.h"
+#include "snmp/UsmCrypto.h"
 
 #include <gcrypt.h>
 

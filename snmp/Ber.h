@@ -1,4 +1,6 @@
-// BER encoding and decoding of SNMPv1 messages (RFC 1157, X.690).
+// BER encoding and decoding (X.690) of SNMP messages: the community
+// messages of SNMPv1 and SNMPv2c (RFC 1157, RFC 3416), and the PDUs that
+// SNMPv3 messages carry (SnmpV3.h).
 //
 // The decoder reads untrusted datagrams: every length is checked against
 // the bytes left in its enclosing element before anything is read, no read
@@ -19,8 +21,8 @@
 // message: it is kept with bMalformed set and its contents as sent. The
 // encoder always writes the shortest forms, and writes a malformed value
 // back as it came.
-#ifndef MIBSCAN_PLATFORM_BER_H_
-#define MIBSCAN_PLATFORM_BER_H_
+#ifndef MIBSCAN_SNMP_BER_H_
+#define MIBSCAN_SNMP_BER_H_
 
 #include <cstdint>
 #include <string>
@@ -98,7 +100,8 @@ struct SnmpVarBind {
 
 using SnmpVarBindList = std::vector<SnmpVarBind>;
 
-// One SNMPv1 or SNMPv2c message: version, community and a GetRequest,
+// One SNMPv1 or SNMPv2c message (or, without its community, the PDU of an
+// SNMPv3 message): version, community and a GetRequest,
 // GetNextRequest, GetResponse, SetRequest, GetBulkRequest or Report PDU. A
 // GetBulkRequest carries its non-repeaters in nErrorStatus and its
 // max-repetitions in nErrorIndex, where its encoding has them (RFC 3416 3).
@@ -132,15 +135,36 @@ struct CSnmpMessage {
 [[nodiscard]] bool DecodeSnmpPdu(std::string_view bytes, CSnmpMessage* pMessage);
 
 // The BER pieces other message formats (SNMPv3) are built from: an
-// element with its tag and length, and that header's size; the shortest two's complement contents
-// of an integer; reading one element off the front of *pBytes (with the
-// checks the decoder makes); a 32-bit integer's contents.
+// element with its tag and length, and that header's size; the shortest
+// two's complement contents of an integer.
 void AppendBerElement(std::string* pstrOut, uint8_t tag, std::string_view contents);
 // Bytes of the tag and length that AppendBerElement writes before
 // nContents bytes of contents.
 [[nodiscard]] size_t BerHeaderLength(size_t nContents);
 [[nodiscard]] std::string BerInteger(int64_t nValue);
-[[nodiscard]] bool ReadBerElement(std::string_view* pBytes, uint8_t* pTag, std::string_view* pContents);
-[[nodiscard]] bool ParseBerInt32(std::string_view contents, int32_t* pnValue);
 
-#endif  // MIBSCAN_PLATFORM_BER_H_
+// The one reader of both decoders: a bounds-checked cursor over untrusted
+// bytes. Every read either takes a whole element or leaves the cursor
+// where it was.
+class CBerReader {
+ public:
+  explicit CBerReader(std::string_view bytes) : m_bytes(bytes) {}
+
+  bool IsEmpty() const { return m_bytes.empty(); }
+  // What is left to read.
+  std::string_view Rest() const { return m_bytes; }
+
+  // Reads one tag-length-contents element. Lengths may come in the long
+  // form where the short one would do, and with leading zero bytes, as
+  // some agents send them (X.690 8.1.3.5 allows it for BER).
+  [[nodiscard]] bool ReadElement(uint8_t* pTag, std::string_view* pContents);
+  // Reads one element that must carry the tag expected.
+  [[nodiscard]] bool ReadExpected(uint8_t expected, std::string_view* pContents);
+  // Reads an INTEGER that fits 32 bits (redundant leading bytes allowed).
+  [[nodiscard]] bool ReadInt32(int32_t* pnValue);
+
+ private:
+  std::string_view m_bytes;
+};
+
+#endif  // MIBSCAN_SNMP_BER_H_

@@ -1,4 +1,4 @@
-#include "platform/SnmpOid.h"
+#include "snmp/SnmpOid.h"
 
 #include <gtest/gtest.h>
 

@@ -7,10 +7,10 @@
 #include <thread>
 
 #include "platform/LastError.h"
-#include "platform/SnmpOid.h"
-#include "platform/SnmpSession.h"
-#include "platform/SnmpV3.h"
-#include "platform/UsmCrypto.h"
+#include "snmp/SnmpOid.h"
+#include "snmp/SnmpSession.h"
+#include "snmp/SnmpV3.h"
+#include "snmp/UsmCrypto.h"
 #include "tests/UdpEndpoints.h"
 
 namespace {

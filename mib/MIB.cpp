@@ -133,17 +133,94 @@ std::string CMIB::RenderValue(const std::string& strOid, const AsnAny& value, bo
   }
 }
 
+LPSNMP_MGR_SESSION CMIB::OpenSession(const std::string& strAgent, const std::string& strCommunity) {
+  const char* szTarget = m_strTarget.c_str();
+  WriteLog("%s|SnmpMgrOpen", szTarget);
+  LPSNMP_MGR_SESSION pSession = nullptr;
+  if (g_nVersion != 3) {
+    pSession = SnmpMgrOpen(strAgent.c_str(), strCommunity.c_str(), g_nTimeout, g_nRetry, g_nPort, g_nVersion);
+  } else if (g_uV3SettingsError != 0) {
+    // SNMPv3 settings that cannot work: nothing is sent to anybody.
+    WSASetLastError(0);
+    SetLastError(g_uV3SettingsError);
+  } else {
+    pSession = SnmpMgrOpenV3(strAgent.c_str(), g_v3Security, g_nTimeout, g_nRetry, g_nPort);
+  }
+  if (pSession == nullptr) {
+    WriteLog("%s|error:%d", szTarget, static_cast<int>(GetLastError()));
+    // A walk that never started says why on the console too.
+    PrintEndLines(szTarget);
+  }
+  return pSession;
+}
+
+bool CMIB::StoreBindings(const SnmpVarBindList& bindings, CWalkState* pState) {
+  const char* szTarget = m_strTarget.c_str();
+  for (const SnmpVarBind& varBind : bindings) {
+    if (pState->bVersion2 && varBind.value.asnType == SNMP_EXCEPTION_ENDOFMIBVIEW)
+      return false;  // nothing follows in the agent's view, whatever name it came under
+    try {
+      const std::string strOid = OidToText(varBind.name);
+      if (strOid == pState->strPreviousOid) break;
+      pState->strPreviousOid = strOid;
+      WriteLog("%s|%s,%d", szTarget, strOid.c_str(), static_cast<int>(varBind.value.asnType));
+      bool bText = false;
+      std::string strValue = RenderValue(strOid, varBind.value, &bText);
+      // Marked before it is stored: should the store fail, a mark too
+      // many only writes a CR of the older value as a reference.
+      if (bText && strValue.find('\r') != std::string::npos) {
+        m_setCrTextKeys.insert(strOid);
+      } else if (!m_setCrTextKeys.empty()) {
+        m_setCrTextKeys.erase(strOid);
+      }
+      m_mapResults[strOid] = std::move(strValue);
+      pState->nOutcome = 0;
+    } catch (const std::exception&) {
+      WriteLog("%s|catch1:%d", szTarget, static_cast<int>(GetLastError()));
+    }
+  }
+  return true;
+}
+
+bool CMIB::NextRequest(const AsnObjectIdentifier& requested, SnmpVarBindList* pBindings, CWalkState* pState) {
+  if (pState->nErrorStatus > 0) {
+    // An answer too big for the agent: ask for fewer objects, down to
+    // one, before it counts.
+    if (pState->requestType == SNMP_PDU_GETBULK && pState->nErrorStatus == SNMP_ERRORSTATUS_TOOBIG &&
+        pState->nRepetitions > 1) {
+      pState->nRepetitions /= 2;
+      pBindings->assign(1, SnmpVarBind{requested, AsnAny{}});
+      return true;
+    }
+    if (++pState->nErrorCount > c_nMaxWalkErrors) return false;
+  } else {
+    if (!StoreBindings(*pBindings, pState)) return false;
+    if (pState->requestType != SNMP_PDU_GET && !Advances(requested, *pBindings) &&
+        ++pState->nErrorCount > c_nMaxWalkErrors)
+      return false;
+    // A GETBULK goes on from the last object received.
+    if (pState->continueType == SNMP_PDU_GETBULK && pBindings->size() > 1)
+      pBindings->erase(pBindings->begin(), pBindings->end() - 1);
+  }
+  // An answer without bindings (RFC 3416 sends tooBig so) is asked again
+  // for the same OID: a request always names one.
+  if (pBindings->empty()) pBindings->assign(1, SnmpVarBind{requested, AsnAny{}});
+  if (!pState->bContinue) return false;
+  pState->requestType = pState->continueType;
+  return true;
+}
+
 int CMIB::Walk(const char* pszStartOid, bool bContinue) {
   const char* szTarget = m_strTarget.c_str();
   WriteLog("%s|scan start: %s", szTarget, pszStartOid);
   std::printf("target[%s]start:%s\n", szTarget, pszStartOid);
-  const int nTimeout = g_nTimeout;
-  const int nRetry = g_nRetry;
-  uint8_t requestType = SNMP_PDU_GET;
-  int nErrorCount = 0;
-  int nOutcome = 1;
-  int32_t nErrorStatus = 0;
-  int32_t nErrorIndex = 0;
+  CWalkState state;
+  state.bContinue = bContinue;
+  // SNMPv2c and SNMPv3: endOfMibView ends the walk, and GETBULK may ask
+  // for many objects at once.
+  state.bVersion2 = g_nVersion >= 2;
+  state.continueType = state.bVersion2 && g_nMaxRepetitions > 0 ? SNMP_PDU_GETBULK : SNMP_PDU_GETNEXT;
+  state.nRepetitions = g_nMaxRepetitions;
 
   WriteLog("%s|SnmpMgrStrToOid", szTarget);
   AsnObjectIdentifier startOid;
@@ -168,101 +245,28 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
   } catch (const std::bad_alloc&) {
     return 1;  // everything acquired so far is released by its owner
   }
+  LPSNMP_MGR_SESSION pSession = OpenSession(strAgent, strCommunity);
+  if (pSession == nullptr) return 1;
 
-  WriteLog("%s|SnmpMgrOpen", szTarget);
-  LPSNMP_MGR_SESSION pSession = nullptr;
-  if (g_nVersion != 3) {
-    pSession = SnmpMgrOpen(strAgent.c_str(), strCommunity.c_str(), nTimeout, nRetry, g_nPort, g_nVersion);
-  } else if (g_uV3SettingsError != 0) {
-    // SNMPv3 settings that cannot work: nothing is sent to anybody.
-    WSASetLastError(0);
-    SetLastError(g_uV3SettingsError);
-  } else {
-    pSession = SnmpMgrOpenV3(strAgent.c_str(), g_v3Security, nTimeout, nRetry, g_nPort);
-  }
-  if (pSession == nullptr) {
-    WriteLog("%s|error:%d", szTarget, static_cast<int>(GetLastError()));
-    // A walk that never started says why on the console too.
-    PrintEndLines(szTarget);
-    return 1;
-  }
-
-  std::string strPreviousOid;
   WriteLog("%s|SnmpMgrRequest", szTarget);
   bool bLeftOrdinarily = true;
-  // SNMPv2c and SNMPv3: endOfMibView ends the walk, and GETBULK may ask
-  // for many objects at once.
-  const bool bVersion2 = g_nVersion >= 2;
-  const uint8_t continueType = bVersion2 && g_nMaxRepetitions > 0 ? SNMP_PDU_GETBULK : SNMP_PDU_GETNEXT;
-  int32_t nRepetitions = g_nMaxRepetitions;
   try {
     while (true) {
-      // The OID asked for: the answer must pass it, and a GETBULK (always
-      // of this one binding) may have to ask for it again.
+      // The OID asked for: the answer must pass it, and the next request
+      // may have to ask for it again.
       const AsnObjectIdentifier requested = bindings.empty() ? AsnObjectIdentifier{} : bindings[0].name;
       const bool bAnswered =
-          requestType == SNMP_PDU_GETBULK
-              ? SnmpMgrRequestBulk(pSession, nRepetitions, &bindings, &nErrorStatus, &nErrorIndex)
-              : SnmpMgrRequest(pSession, requestType, &bindings, &nErrorStatus, &nErrorIndex);
-      if (!bAnswered) break;
-      if (nErrorStatus > 0) {
-        // An answer too big for the agent: ask for fewer objects, down to
-        // one, before it counts.
-        if (requestType == SNMP_PDU_GETBULK && nErrorStatus == SNMP_ERRORSTATUS_TOOBIG &&
-            nRepetitions > 1) {
-          nRepetitions /= 2;
-          bindings.assign(1, SnmpVarBind{requested, AsnAny{}});
-          continue;
-        }
-        if (++nErrorCount > c_nMaxWalkErrors) break;
-      } else {
-        bool bEndOfView = false;
-        for (const SnmpVarBind& varBind : bindings) {
-          if (bVersion2 && varBind.value.asnType == SNMP_EXCEPTION_ENDOFMIBVIEW) {
-            bEndOfView = true;  // nothing follows in the agent's view
-            break;
-          }
-          try {
-            const std::string strOid = OidToText(varBind.name);
-            if (strOid == strPreviousOid) break;
-            strPreviousOid = strOid;
-            WriteLog("%s|%s,%d", szTarget, strOid.c_str(), static_cast<int>(varBind.value.asnType));
-            bool bText = false;
-            std::string strValue = RenderValue(strOid, varBind.value, &bText);
-            // Marked before it is stored: should the store fail, a mark too
-            // many only writes a CR of the older value as a reference.
-            if (bText && strValue.find('\r') != std::string::npos) {
-              m_setCrTextKeys.insert(strOid);
-            } else if (!m_setCrTextKeys.empty()) {
-              m_setCrTextKeys.erase(strOid);
-            }
-            m_mapResults[strOid] = std::move(strValue);
-            nOutcome = 0;
-          } catch (const std::exception&) {
-            WriteLog("%s|catch1:%d", szTarget, static_cast<int>(GetLastError()));
-          }
-        }
-        if (bEndOfView) break;
-        if (requestType != SNMP_PDU_GET && !Advances(requested, bindings) &&
-            ++nErrorCount > c_nMaxWalkErrors)
-          break;
-        // A GETBULK goes on from the last object received.
-        if (continueType == SNMP_PDU_GETBULK) {
-          if (bindings.empty()) {
-            bindings.assign(1, SnmpVarBind{requested, AsnAny{}});
-          } else if (bindings.size() > 1) {
-            bindings.erase(bindings.begin(), bindings.end() - 1);
-          }
-        }
-      }
-      if (!bContinue) break;
-      requestType = continueType;
+          state.requestType == SNMP_PDU_GETBULK
+              ? SnmpMgrRequestBulk(pSession, state.nRepetitions, &bindings, &state.nErrorStatus,
+                                   &state.nErrorIndex)
+              : SnmpMgrRequest(pSession, state.requestType, &bindings, &state.nErrorStatus, &state.nErrorIndex);
+      if (!bAnswered || !NextRequest(requested, &bindings, &state)) break;
     }
   } catch (const std::exception&) {
     WriteLog("%s|catch2:%d", szTarget, static_cast<int>(GetLastError()));
     bLeftOrdinarily = false;
   }
-  if (bLeftOrdinarily) WriteLog("%s|%d,%d", szTarget, nErrorStatus, nErrorIndex);
+  if (bLeftOrdinarily) WriteLog("%s|%d,%d", szTarget, state.nErrorStatus, state.nErrorIndex);
 
   WriteLog("%s|GetLastError:%d", szTarget, static_cast<int>(GetLastError()));
   PrintEndLines(szTarget);
@@ -274,7 +278,7 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
   WriteLog("%s|SnmpMgrClose", szTarget);
   if (!SnmpMgrClose(pSession)) return 1;
   WriteLog("%s|scan end", szTarget);
-  return nOutcome;
+  return state.nOutcome;
 }
 
 bool CMIB::SaveXml(const std::string& /*strTarget*/) {

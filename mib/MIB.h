@@ -13,6 +13,7 @@
 #include <unordered_set>
 
 #include "snmp/Ber.h"
+#include "snmp/SnmpSession.h"
 #include "platform/MapStringToString.h"
 #include "platform/Thread.h"
 #include "platform/Utf8Converter.h"
@@ -70,6 +71,30 @@ class CMIB {
   std::unordered_set<std::string> m_setCrTextKeys;
 
  private:
+  // The state of one walk's request loop.
+  struct CWalkState {
+    bool bContinue = false;
+    bool bVersion2 = false;  // SNMPv2c or SNMPv3: exception values, GETBULK
+    uint8_t requestType = SNMP_PDU_GET;
+    uint8_t continueType = SNMP_PDU_GETNEXT;  // GETNEXT, or GETBULK
+    int32_t nRepetitions = 0;                 // of a GETBULK; halved by tooBig
+    int nErrorCount = 0;                      // error answers and answers that do not advance
+    int nOutcome = 1;                         // 0 once an entry was stored
+    int32_t nErrorStatus = 0;
+    int32_t nErrorIndex = 0;
+    std::string strPreviousOid;               // of the binding stored last
+  };
+  // Opens the walk's session (SNMPv3 when g_nVersion is 3); null, with the
+  // error logged and the end lines printed, when it cannot.
+  LPSNMP_MGR_SESSION OpenSession(const std::string& strAgent, const std::string& strCommunity);
+  // Logs, renders and stores an answer's bindings in order, up to a
+  // repeated OID. False at an endOfMibView (SNMPv2c, SNMPv3): the walk ends.
+  bool StoreBindings(const SnmpVarBindList& bindings, CWalkState* pState);
+  // Takes the answer in *pBindings (to a request for requested) and makes
+  // *pBindings the next request's. False when the walk ends: an error
+  // budget spent, the end of the view, or no continuation asked.
+  bool NextRequest(const AsnObjectIdentifier& requested, SnmpVarBindList* pBindings, CWalkState* pState);
+
   // Reads text values in g_strCharset; made at the first value that is
   // not plain ASCII, on the worker's thread.
   std::unique_ptr<CUtf8Converter> m_pConverter;

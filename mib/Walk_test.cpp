@@ -362,6 +362,54 @@ TEST_F(Version2WalkTest, AgentAnsweringWithVersion1ErrorsEndsOnTheErrorBudget) {
   EXPECT_THAT(LogTexts(), Contains("127.0.0.1|2,1"));
 }
 
+// An error answer without bindings (RFC 3416's tooBig has none) is asked
+// again for the same OID, and counts with the errors, in every version and
+// with GET-NEXT and GETBULK alike.
+TEST_F(WalkTest, ErrorAnswerWithoutBindingsIsAskedAgainForTheSameOid) {
+  struct {
+    int nVersion;
+    int nRepetitions;
+    int32_t nErrorStatus;
+  } const rows[] = {{1, 0, SNMP_ERRORSTATUS_TOOBIG},
+                    {2, 0, SNMP_ERRORSTATUS_TOOBIG},
+                    {2, 1, SNMP_ERRORSTATUS_TOOBIG},  // no fewer to ask for: it counts
+                    {2, 10, SNMP_ERRORSTATUS_GENERR}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::to_string(row.nVersion) + "/" + std::to_string(row.nRepetitions));
+    g_nVersion = row.nVersion;
+    g_nMaxRepetitions = row.nRepetitions;
+    CMIB mib("127.0.0.1");
+    StartAgent(c_szRecords,
+               {.setErrorRequests = {2, 3}, .nErrorStatus = row.nErrorStatus, .bErrorsWithoutBindings = true});
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(mib.Walk("system.sysDescr.0", true), 0);
+    ::testing::internal::GetCapturedStdout();
+    std::vector<std::string> arrKeys;
+    mib.m_mapResults.ForEach([&](const std::string& strKey, const std::string&) { arrKeys.push_back(strKey); });
+    EXPECT_EQ(arrKeys.size(), 5u) << "the walk goes on after both error answers";
+    m_agent.Stop();
+  }
+}
+
+// An endOfMibView ends the walk whatever name it comes under: no entry
+// for it, no log line of it.
+TEST_F(Version2WalkTest, EndOfViewUnderAnotherNameEndsTheWalk) {
+  for (const int nRepetitions : {0, 10}) {
+    SCOPED_TRACE(nRepetitions);
+    g_nMaxRepetitions = nRepetitions;
+    CMIB mib("127.0.0.1");
+    StartAgent(c_szRecords, {.bEndOfViewElsewhere = true});
+    ::testing::internal::CaptureStdout();
+    EXPECT_EQ(mib.Walk("system.sysDescr.0", true), 0);
+    ::testing::internal::GetCapturedStdout();
+    EXPECT_EQ(mib.m_mapResults.GetCount(), 5u);
+    std::string strValue;
+    EXPECT_FALSE(mib.m_mapResults.Lookup("1.3.6.1.2.1.2.1.0.0", &strValue)) << "no Type.130 entry";
+    EXPECT_THAT(LogTexts(), Not(Contains(HasSubstr(",130"))));
+    m_agent.Stop();
+  }
+}
+
 TEST_F(Version2WalkTest, GetOfAMissingInstanceStoresTheException) {
   StartAgent();
   EXPECT_EQ(Walk("system.sysContact.0", false), 0);

@@ -315,7 +315,8 @@ std::string CTestAgent::Settings(const std::vector<std::string>& arrAddresses, u
        << m.bWrongIdFirst << "\nwrongCommunityFirst " << m.bWrongCommunityFirst << "\notherPortFirst "
        << m.bOtherPortFirst << "\ndelayMs " << m.nDelayMs << "\nnonMinimal " << m.bNonMinimal << "\nmaxBindings "
        << m.nMaxBindings << "\nbulkRepetitions " << m.nBulkRepetitions << "\nversion1Errors " << m.bVersion1Errors
-       << "\n";
+       << "\nerrorsWithoutBindings " << m.bErrorsWithoutBindings << "\nendOfViewElsewhere "
+       << m.bEndOfViewElsewhere << "\n";
   for (int nRequest : m.setErrorRequests) settings << "errorRequest " << nRequest << "\n";
   for (const std::string& strOid : m.setUnreadable) settings << "unreadable " << strOid << "\n";
   return settings.str();
@@ -342,6 +343,8 @@ bool CTestAgent::LoadSettings(std::string_view settings, std::vector<std::string
     else if (strKey == "maxBindings") m.nMaxBindings = nValue;
     else if (strKey == "bulkRepetitions") m.nBulkRepetitions = nValue;
     else if (strKey == "version1Errors") m.bVersion1Errors = nValue != 0;
+    else if (strKey == "errorsWithoutBindings") m.bErrorsWithoutBindings = nValue != 0;
+    else if (strKey == "endOfViewElsewhere") m.bEndOfViewElsewhere = nValue != 0;
     else if (strKey == "errorRequest") m.setErrorRequests.insert(nValue);
     else if (strKey == "unreadable") m.setUnreadable.insert(strValue);
     else return false;
@@ -414,6 +417,8 @@ std::vector<std::string> CTestAgent::Answer(std::string_view request, bool* pbFr
     Respond(&message);
   }
   message.pduType = SNMP_PDU_RESPONSE;
+  if (m_misbehaviour.bErrorsWithoutBindings && message.nErrorStatus != SNMP_ERRORSTATUS_NOERROR)
+    message.bindings.clear();
   for (SnmpVarBind& varBind : message.bindings) {
     if (m_misbehaviour.setUnreadable.count(OidToText(varBind.name)) == 0) continue;
     varBind.value = AsnAny{};
@@ -455,6 +460,7 @@ void CTestAgent::RespondVersion2(CSnmpMessage* pMessage) const {
   // The record after name, or endOfMibView.
   const auto next = [&](const AsnObjectIdentifier& name) {
     SnmpVarBind varBind{name, exception(SNMP_EXCEPTION_ENDOFMIBVIEW)};
+    if (m_misbehaviour.bEndOfViewElsewhere) varBind.name.ids.push_back(0);
     const auto it = m_records.upper_bound(name.ids);
     if (it != m_records.end()) varBind = {{it->first}, it->second};
     return varBind;

@@ -69,6 +69,11 @@ class CTestAgent {
     // SNMPv2c requests answered as an SNMPv1 agent would (noSuchName
     // errors instead of exception values), in SNMPv2c messages.
     bool bVersion1Errors = false;
+    // Error answers carry no bindings, as RFC 3416 sends tooBig.
+    bool bErrorsWithoutBindings = false;
+    // SNMPv2c: endOfMibView comes under a name after the one asked for
+    // (".0" appended) instead of that name.
+    bool bEndOfViewElsewhere = false;
   };
 
   CTestAgent();

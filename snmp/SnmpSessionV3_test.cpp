@@ -18,14 +18,20 @@ namespace {
 constexpr char c_szEngineId[] = "\x80\x00\x1f\x88\x04test";
 constexpr char c_szPassword[] = "scripted-auth";
 
-// A UDP agent on 127.0.0.1 that answers each datagram it gets with what
-// fnAnswer makes of it (nothing for an empty text), for nAnswers datagrams.
+// A UDP agent on 127.0.0.1 that answers each datagram it gets with the
+// datagrams fnAnswers makes of it, in order (an empty text: none), for
+// nAnswers datagrams.
 class CScriptedAgent {
  public:
   using FAnswer = std::function<std::string(int nRequest, const CSnmpV3Message&)>;
-  CScriptedAgent(int nAnswers, FAnswer fnAnswer) {
+  using FAnswers = std::function<std::vector<std::string>(int nRequest, const CSnmpV3Message&)>;
+  CScriptedAgent(int nAnswers, FAnswer fnAnswer)
+      : CScriptedAgent(nAnswers, FAnswers([fnAnswer](int nRequest, const CSnmpV3Message& request) {
+          return std::vector<std::string>{fnAnswer(nRequest, request)};
+        })) {}
+  CScriptedAgent(int nAnswers, FAnswers fnAnswers) {
     const int nSocket = m_endpoints.Bind("127.0.0.1", 0, &m_uPort);
-    m_thread = std::thread([this, nSocket, nAnswers, fnAnswer] {
+    m_thread = std::thread([this, nSocket, nAnswers, fnAnswers] {
       std::vector<char> buffer(4096);
       std::vector<size_t> arrReady;
       for (int nRequest = 1; nRequest <= nAnswers && nSocket >= 0; ++nRequest) {
@@ -39,8 +45,9 @@ class CScriptedAgent {
         size_t nOffset = 0;
         if (!DecodeSnmpV3Message(std::string_view(buffer.data(), nLen), &request, &nOffset)) continue;
         m_arrRequests.push_back(request);
-        const std::string strAnswer = fnAnswer(nRequest, request);
-        if (!strAnswer.empty()) m_endpoints.SendTo(0, strAnswer, from);
+        for (const std::string& strAnswer : fnAnswers(nRequest, request)) {
+          if (!strAnswer.empty()) m_endpoints.SendTo(0, strAnswer, from);
+        }
       }
     });
   }
@@ -63,7 +70,7 @@ class CScriptedAgent {
 // sysName; authenticated with the test user's key unless bForged, in which
 // case the code is wrong.
 std::string Answer(const CSnmpV3Message& request, uint8_t pduType, int nBoots, int nTime, bool bAuth,
-                   bool bForged = false, uint32_t uStat = 0) {
+                   bool bForged = false, uint32_t uStat = 0, const std::string& strValue = "scripted") {
   CSnmpV3Message answer;
   answer.nMessageId = request.nMessageId;
   answer.usm.strEngineId = std::string(c_szEngineId, sizeof c_szEngineId - 1);
@@ -78,7 +85,7 @@ std::string Answer(const CSnmpV3Message& request, uint8_t pduType, int nBoots, i
   } else {
     AsnAny value;
     value.asnType = ASN_OCTETSTRING;
-    value.strBytes = "scripted";
+    value.strBytes = strValue;
     answer.pdu.bindings.push_back({{{1, 3, 6, 1, 2, 1, 1, 5, 0}}, value});
   }
   std::string strKey;
@@ -100,23 +107,34 @@ std::string Answer(const CSnmpV3Message& request, uint8_t pduType, int nBoots, i
   return strBytes;
 }
 
-// One GET of sysName.0 as the user of the scripted agent; its outcome.
-bool GetSysName(uint16_t uPort, std::string* pstrValue) {
+// nGets GETs of sysName.0 in one session as the user of the scripted
+// agent; whether the last was answered, the values in *pArrValues.
+bool GetSysName(uint16_t uPort, std::vector<std::string>* pArrValues, int nGets = 1) {
   CSnmpV3Security security;
   security.strUser = "scripted";
   security.auth = EAuthProtocol::Sha1;
   security.strAuthPassword = c_szPassword;
   LPSNMP_MGR_SESSION pSession = SnmpMgrOpenV3("127.0.0.1", security, 500, 1, uPort);
   EXPECT_NE(pSession, nullptr);
-  SnmpVarBindList bindings(1);
-  EXPECT_TRUE(SnmpMgrStrToOid("system.sysName.0", &bindings[0].name));
-  int32_t nStatus = -1;
-  int32_t nIndex = -1;
-  const bool bAnswered = SnmpMgrRequest(pSession, SNMP_PDU_GET, &bindings, &nStatus, &nIndex);
+  bool bAnswered = false;
+  for (int nGet = 0; nGet < nGets; ++nGet) {
+    SnmpVarBindList bindings(1);
+    EXPECT_TRUE(SnmpMgrStrToOid("system.sysName.0", &bindings[0].name));
+    int32_t nStatus = -1;
+    int32_t nIndex = -1;
+    bAnswered = SnmpMgrRequest(pSession, SNMP_PDU_GET, &bindings, &nStatus, &nIndex);
+    if (bAnswered && !bindings.empty()) pArrValues->push_back(bindings[0].value.strBytes);
+  }
   const uint32_t uError = GetLastError();
   SnmpMgrClose(pSession);
   SetLastError(uError);
-  if (bAnswered && !bindings.empty()) *pstrValue = bindings[0].value.strBytes;
+  return bAnswered;
+}
+
+bool GetSysName(uint16_t uPort, std::string* pstrValue) {
+  std::vector<std::string> arrValues;
+  const bool bAnswered = GetSysName(uPort, &arrValues);
+  if (!arrValues.empty()) *pstrValue = arrValues.back();
   return bAnswered;
 }
 
@@ -164,6 +182,35 @@ TEST(SnmpV3SessionTest, AnswersThatFailAuthenticationEndTheRequest) {
     agent.Join();
     EXPECT_EQ(agent.m_arrRequests.size(), 2u) << "no re-send";
   }
+}
+
+// Answers are matched by message-id and request-id: an authentic answer
+// whose message-id or request-id is another's (a stray one, or the answer
+// to the request before) is dropped, and the right one after it is still
+// taken.
+TEST(SnmpV3SessionTest, StaleAndStrayAnswersAreDroppedAndTheRightOneTaken) {
+  CSnmpV3Message previous;
+  CScriptedAgent agent(3, [&previous](int nRequest, const CSnmpV3Message& request) {
+    if (nRequest == 1) return std::vector<std::string>{Answer(request, SNMP_PDU_REPORT, 0, 0, false, false, 4)};
+    if (nRequest == 2) {
+      previous = request;
+      return std::vector<std::string>{Answer(request, SNMP_PDU_RESPONSE, 7, 5000, true, false, 0, "first")};
+    }
+    CSnmpV3Message otherMessage = request;  // the request-id right, the message-id not
+    otherMessage.nMessageId ^= 0x100;
+    CSnmpV3Message otherRequest = request;  // the message-id right, the request-id not
+    otherRequest.pdu.nRequestId ^= 0x100;
+    return std::vector<std::string>{
+        Answer(previous, SNMP_PDU_RESPONSE, 7, 5000, true, false, 0, "stale"),
+        Answer(otherMessage, SNMP_PDU_RESPONSE, 7, 5000, true, false, 0, "stray message-id"),
+        Answer(otherRequest, SNMP_PDU_RESPONSE, 7, 5000, true, false, 0, "stray request-id"),
+        Answer(request, SNMP_PDU_RESPONSE, 7, 5000, true, false, 0, "second")};
+  });
+  std::vector<std::string> arrValues;
+  EXPECT_TRUE(GetSysName(agent.Port(), &arrValues, 2)) << GetLastError();
+  EXPECT_EQ(arrValues, (std::vector<std::string>{"first", "second"}));
+  agent.Join();
+  EXPECT_EQ(agent.m_arrRequests.size(), 3u) << "no re-send: the right answer came within the wait";
 }
 
 }  // namespace

@@ -20,6 +20,11 @@
 // SNMP_MGR_ERROR_INTERRUPTED. A wait already under way runs to its end,
 // and an answer that comes in it is still taken.
 //
+// The session is the face of its parts: the exchange of datagrams with a
+// window of pending requests (SnmpTransport.h), and the security model
+// that writes requests and judges answers: community, or USM with its
+// discovery (SnmpSecurity.h).
+//
 // Thread use: a session belongs to one thread at a time; sessions share
 // nothing, so each thread may run its own. Every call sets the thread's
 // GetLastError() and WSAGetLastError() codes (LastError.h).

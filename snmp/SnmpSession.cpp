@@ -1,5 +1,6 @@
 #include "snmp/SnmpSession.h"
 
+#include <map>
 #include <memory>
 #include <string>
 
@@ -84,6 +85,10 @@ class CSnmpSession {
   // status and index stand (a GETBULK's non-repeaters and max-repetitions).
   bool Request(uint8_t requestType, int32_t nField1, int32_t nField2, SnmpVarBindList* pBindings,
                int32_t* pnErrorStatus, int32_t* pnErrorIndex);
+  // Requests in flight (SnmpMgrSend, SnmpMgrReceive).
+  bool Send(uint8_t requestType, int32_t nField1, int32_t nField2, const SnmpVarBindList& bindings, int32_t* pnId);
+  bool Receive(int32_t* pnId, SnmpVarBindList* pBindings, int32_t* pnErrorStatus, int32_t* pnErrorIndex);
+  int64_t Resends() const { return m_transport.Resends(); }
 
  private:
   // Sends strDatagram as request nId for nTries tries and hands every
@@ -94,6 +99,8 @@ class CSnmpSession {
   bool Exchange(int32_t nId, std::string strDatagram, int64_t nTries, FJudge fnJudge, bool* pbResend);
   // SNMPv3: learns the agent's engine and clock, once per session.
   bool Discover();
+  // m_request as a request of requestType for bindings, with a fresh id.
+  void MakeRequest(uint8_t requestType, int32_t nField1, int32_t nField2, const SnmpVarBindList& bindings);
   // A fresh positive request-id; ids wrap around before they turn negative.
   int32_t NextRequestId() {
     const int32_t nId = m_nNextRequestId;
@@ -108,6 +115,13 @@ class CSnmpSession {
   int64_t m_nTries;
   int32_t m_nNextRequestId;
   CSnmpMessage m_request;  // kept between requests: their buffers are reused
+  // The requests in flight of SnmpMgrSend: each one's message (for a
+  // resend with the agent's clock) and whether that resend is still left.
+  struct CInFlight {
+    CSnmpMessage request;
+    bool bMayResync = true;
+  };
+  std::map<int32_t, CInFlight> m_mapInFlight;
 };
 
 template <typename FJudge>
@@ -151,16 +165,7 @@ bool CSnmpSession::Request(uint8_t requestType, int32_t nField1, int32_t nField2
                            SnmpVarBindList* pBindings, int32_t* pnErrorStatus,
                            int32_t* pnErrorIndex) {
   if (m_pUsm && !m_pUsm->IsDiscovered() && !Discover()) return false;
-  m_request.nVersion = m_nVersionField;
-  m_request.pduType = requestType;
-  m_request.nErrorStatus = nField1;
-  m_request.nErrorIndex = nField2;
-  m_request.nRequestId = NextRequestId();
-  m_request.bindings.resize(pBindings->size());
-  for (size_t i = 0; i < pBindings->size(); ++i) {
-    m_request.bindings[i].name = (*pBindings)[i].name;
-    m_request.bindings[i].value = AsnAny{};  // values go as NULL
-  }
+  MakeRequest(requestType, nField1, nField2, *pBindings);
   const int32_t nId = m_request.nRequestId;
   CSnmpMessage answer;
   const auto judge = [&](std::string_view datagram, int32_t* pnAnswered) {
@@ -203,6 +208,83 @@ bool CSnmpSession::Request(uint8_t requestType, int32_t nField1, int32_t nField2
       return true;
     }
     if (!bResend || !bMayResync) return false;
+  }
+}
+
+void CSnmpSession::MakeRequest(uint8_t requestType, int32_t nField1, int32_t nField2,
+                               const SnmpVarBindList& bindings) {
+  m_request.nVersion = m_nVersionField;
+  m_request.pduType = requestType;
+  m_request.nErrorStatus = nField1;
+  m_request.nErrorIndex = nField2;
+  m_request.nRequestId = NextRequestId();
+  m_request.bindings.resize(bindings.size());
+  for (size_t i = 0; i < bindings.size(); ++i) {
+    m_request.bindings[i].name = bindings[i].name;
+    m_request.bindings[i].value = AsnAny{};  // values go as NULL
+  }
+}
+
+bool CSnmpSession::Send(uint8_t requestType, int32_t nField1, int32_t nField2, const SnmpVarBindList& bindings,
+                        int32_t* pnId) {
+  WSASetLastError(0);
+  if (m_pUsm && !m_pUsm->IsDiscovered() && !Discover()) return false;
+  MakeRequest(requestType, nField1, nField2, bindings);
+  std::string strDatagram;
+  if (!m_pSecurity->Encode(m_request, &strDatagram) || strDatagram.size() > c_nMaxDatagram) {
+    SetLastError(SNMP_MGMTAPI_INVALID_BUFFER);
+    return false;
+  }
+  *pnId = m_request.nRequestId;
+  if (!m_transport.Send(*pnId, std::move(strDatagram), m_nTries)) return false;
+  m_mapInFlight[*pnId].request = m_request;
+  SetLastError(SNMP_MGR_OK);
+  return true;
+}
+
+bool CSnmpSession::Receive(int32_t* pnId, SnmpVarBindList* pBindings, int32_t* pnErrorStatus,
+                           int32_t* pnErrorIndex) {
+  *pnId = 0;
+  CSnmpMessage answer;
+  while (true) {
+    std::string_view datagram;
+    int32_t nId = 0;
+    switch (m_transport.Wait(&datagram, &nId)) {
+      case CSnmpTransport::EEvent::Expired:
+        m_mapInFlight.erase(nId);
+        *pnId = nId;
+        return false;
+      case CSnmpTransport::EEvent::Failed: {
+        const uint32_t uError = GetLastError();
+        for (const auto& [nPending, inFlight] : m_mapInFlight) m_transport.Forget(nPending);
+        m_mapInFlight.clear();
+        SetLastError(uError);
+        return false;
+      }
+      case CSnmpTransport::EEvent::Datagram:
+        break;
+    }
+    const EVerdict verdict = m_pSecurity->Judge(datagram, m_transport, &nId, &answer);
+    const auto it = m_mapInFlight.find(nId);
+    if (verdict == EVerdict::Ignore || it == m_mapInFlight.end()) continue;
+    m_transport.Forget(nId);
+    if (verdict == EVerdict::Resend && it->second.bMayResync) {
+      // The agent's clock was learnt: the same request once more.
+      it->second.bMayResync = false;
+      std::string strDatagram;
+      if (m_pSecurity->Encode(it->second.request, &strDatagram) &&
+          m_transport.Send(nId, std::move(strDatagram), m_nTries))
+        continue;
+      if (GetLastError() == SNMP_MGR_ERROR_TIME_WINDOW) SetLastError(SNMP_MGMTAPI_INVALID_BUFFER);
+    }
+    m_mapInFlight.erase(it);
+    *pnId = nId;
+    if (verdict != EVerdict::Take) return false;
+    *pBindings = std::move(answer.bindings);
+    *pnErrorStatus = answer.nErrorStatus;
+    *pnErrorIndex = answer.nErrorIndex;
+    SetLastError(SNMP_MGR_OK);
+    return true;
   }
 }
 
@@ -271,6 +353,29 @@ bool SnmpMgrRequestBulk(LPSNMP_MGR_SESSION pSession, int32_t nMaxRepetitions,
   return pSession->Request(SNMP_PDU_GETBULK, 0, nMaxRepetitions, pBindings, pnErrorStatus,
                            pnErrorIndex);
 }
+
+bool SnmpMgrSend(LPSNMP_MGR_SESSION pSession, uint8_t requestType, int32_t nMaxRepetitions,
+                 const SnmpVarBindList& bindings, int32_t* pnId) {
+  if (pSession == nullptr || (requestType == SNMP_PDU_GETBULK && pSession->IsVersion1())) {
+    WSASetLastError(0);
+    SetLastError(SNMP_MGMTAPI_INVALID_SESSION);
+    return false;
+  }
+  return pSession->Send(requestType, 0, requestType == SNMP_PDU_GETBULK ? nMaxRepetitions : 0, bindings, pnId);
+}
+
+bool SnmpMgrReceive(LPSNMP_MGR_SESSION pSession, int32_t* pnId, SnmpVarBindList* pBindings,
+                    int32_t* pnErrorStatus, int32_t* pnErrorIndex) {
+  if (pSession == nullptr) {
+    *pnId = 0;
+    WSASetLastError(0);
+    SetLastError(SNMP_MGMTAPI_INVALID_SESSION);
+    return false;
+  }
+  return pSession->Receive(pnId, pBindings, pnErrorStatus, pnErrorIndex);
+}
+
+int64_t SnmpMgrResends(LPSNMP_MGR_SESSION pSession) { return pSession != nullptr ? pSession->Resends() : 0; }
 
 bool SnmpMgrClose(LPSNMP_MGR_SESSION pSession) {
   WSASetLastError(0);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <map>
 
 #include "platform/LastError.h"
 #include "snmp/SnmpOid.h"
@@ -167,6 +168,73 @@ TEST_F(SnmpSessionTest, ErrorStatusComesBackWithTheAnswer) {
 }
 
 // IPv6: a literal, with or without a zone, is reached over IPv6; a
+// Several requests in flight on one session: every answer is matched by
+// its request-id, whatever order the answers come in and whatever stray
+// datagrams (garbage, another id, another community) come first.
+TEST_F(SnmpSessionTest, RequestsInFlightGetTheirOwnAnswers) {
+  for (const bool bStrays : {false, true}) {
+    SCOPED_TRACE(bStrays ? "with stray datagrams first" : "plain");
+    CTestAgent::CMisbehaviour misbehaviour;
+    misbehaviour.bGarbageFirst = misbehaviour.bWrongIdFirst = misbehaviour.bWrongCommunityFirst = bStrays;
+    Start(misbehaviour);
+    LPSNMP_MGR_SESSION pSession = SnmpMgrOpen("127.0.0.1", "qzvtrk", 1000, 1, m_agent.Port(), 2);
+    ASSERT_NE(pSession, nullptr);
+    const char* aszAsked[] = {"system.sysDescr.0", "system.sysObjectID.0", "system.sysUpTime.0",
+                              "system.sysName.0"};
+    std::map<int32_t, std::string> mapAsked;
+    for (const char* szOid : aszAsked) {
+      int32_t nId = 0;
+      ASSERT_TRUE(SnmpMgrSend(pSession, SNMP_PDU_GET, 0, Binding(szOid), &nId));
+      mapAsked[nId] = OidToText(Binding(szOid)[0].name);
+    }
+    EXPECT_EQ(mapAsked.size(), 4u) << "ids are unique";
+    for (size_t i = 0; i < std::size(aszAsked); ++i) {
+      int32_t nId = 0;
+      SnmpVarBindList bindings;
+      int32_t nStatus = -1;
+      int32_t nIndex = -1;
+      ASSERT_TRUE(SnmpMgrReceive(pSession, &nId, &bindings, &nStatus, &nIndex)) << GetLastError();
+      ASSERT_EQ(mapAsked.count(nId), 1u) << "an answer to a request in flight, once";
+      ASSERT_EQ(bindings.size(), 1u);
+      EXPECT_EQ(OidToText(bindings[0].name), mapAsked[nId]);
+      mapAsked.erase(nId);
+    }
+    EXPECT_EQ(SnmpMgrResends(pSession), 0);
+    int32_t nId = -1;
+    SnmpVarBindList bindings;
+    int32_t nStatus = -1;
+    int32_t nIndex = -1;
+    EXPECT_FALSE(SnmpMgrReceive(pSession, &nId, &bindings, &nStatus, &nIndex)) << "nothing in flight";
+    EXPECT_EQ(nId, 0);
+    EXPECT_TRUE(SnmpMgrClose(pSession));
+    m_agent.Stop();
+  }
+}
+
+// A request in flight that is never answered is re-sent and then ends on
+// its own, while the others are answered.
+TEST_F(SnmpSessionTest, UnansweredRequestInFlightEndsAlone) {
+  Start({.nSilentAfter = 1});
+  LPSNMP_MGR_SESSION pSession = Open(100, 1);
+  ASSERT_NE(pSession, nullptr);
+  int32_t nAnswered = 0;
+  int32_t nSilent = 0;
+  ASSERT_TRUE(SnmpMgrSend(pSession, SNMP_PDU_GET, 0, Binding("system.sysName.0"), &nAnswered));
+  ASSERT_TRUE(SnmpMgrSend(pSession, SNMP_PDU_GET, 0, Binding("system.sysDescr.0"), &nSilent));
+  int32_t nId = 0;
+  SnmpVarBindList bindings;
+  int32_t nStatus = -1;
+  int32_t nIndex = -1;
+  ASSERT_TRUE(SnmpMgrReceive(pSession, &nId, &bindings, &nStatus, &nIndex));
+  EXPECT_EQ(nId, nAnswered);
+  EXPECT_FALSE(SnmpMgrReceive(pSession, &nId, &bindings, &nStatus, &nIndex));
+  EXPECT_EQ(nId, nSilent);
+  EXPECT_EQ(GetLastError(), SNMP_MGMTAPI_TIMEOUT);
+  EXPECT_EQ(SnmpMgrResends(pSession), 1);
+  EXPECT_EQ(m_agent.RequestCount(), 3);
+  SnmpMgrClose(pSession);
+}
+
 // version 2 session speaks SNMPv2c and can ask in bulk.
 TEST_F(SnmpSessionTest, Ipv6AgentsAndBulkRequests) {
   if (!HasIpv6Loopback()) GTEST_SKIP() << "this machine has no IPv6 loopback";

@@ -59,6 +59,7 @@ CSnmpTransport::EEvent CSnmpTransport::Wait(std::string_view* pDatagram, int32_t
     }
     // The earliest deadline passed: another try, or the end of it.
     if (itFirst->nTriesLeft > 0 && !IsInterrupted()) {
+      ++m_nResends;
       SendTry(&*itFirst);
       continue;
     }

@@ -50,6 +50,8 @@ class CSnmpTransport {
   void Forget(int32_t nId);
   [[nodiscard]] bool IsPending(int32_t nId) const;
   [[nodiscard]] size_t PendingCount() const { return m_arrPending.size(); }
+  // Datagrams sent again after a time-out, so far.
+  [[nodiscard]] int64_t Resends() const { return m_nResends; }
 
  private:
   struct CPending {
@@ -68,6 +70,7 @@ class CSnmpTransport {
   int m_nTimeoutMs;
   std::vector<CPending> m_arrPending;  // few: a window is small
   std::unique_ptr<char[]> m_pBuffer;   // receive buffer, made at the first datagram
+  int64_t m_nResends = 0;
 };
 
 #endif  // MIBSCAN_SNMP_SNMPTRANSPORT_H_

@@ -154,27 +154,39 @@ LPSNMP_MGR_SESSION CMIB::OpenSession(const std::string& strAgent, const std::str
   return pSession;
 }
 
-bool CMIB::StoreBindings(const SnmpVarBindList& bindings, CWalkState* pState) {
+void CMIB::StoreEntry(CEntry* pEntry, CWalkState* pState) {
+  // Marked before it is stored: should the store fail, a mark too many
+  // only writes a CR of the older value as a reference.
+  if (pEntry->bCrText) {
+    m_setCrTextKeys.insert(pEntry->strOid);
+  } else if (!m_setCrTextKeys.empty()) {
+    m_setCrTextKeys.erase(pEntry->strOid);
+  }
+  m_mapResults[pEntry->strOid] = std::move(pEntry->strValue);
+  pState->nOutcome = 0;
+}
+
+bool CMIB::StoreBindings(const SnmpVarBindList& bindings, CLane* pLane, CWalkState* pState) {
   const char* szTarget = m_strTarget.c_str();
   for (const SnmpVarBind& varBind : bindings) {
     if (pState->bVersion2 && varBind.value.asnType == SNMP_EXCEPTION_ENDOFMIBVIEW)
       return false;  // nothing follows in the agent's view, whatever name it came under
+    // The next lane's part: that lane takes it.
+    if (pLane->bBounded && pLane->end.ids < varBind.name.ids) return false;
     try {
-      const std::string strOid = OidToText(varBind.name);
-      if (strOid == pState->strPreviousOid) break;
-      pState->strPreviousOid = strOid;
-      WriteLog("%s|%s,%d", szTarget, strOid.c_str(), static_cast<int>(varBind.value.asnType));
+      CEntry entry;
+      entry.strOid = OidToText(varBind.name);
+      if (entry.strOid == pLane->strPreviousOid) break;
+      pLane->strPreviousOid = entry.strOid;
+      WriteLog("%s|%s,%d", szTarget, entry.strOid.c_str(), static_cast<int>(varBind.value.asnType));
       bool bText = false;
-      std::string strValue = RenderValue(strOid, varBind.value, &bText);
-      // Marked before it is stored: should the store fail, a mark too
-      // many only writes a CR of the older value as a reference.
-      if (bText && strValue.find('\r') != std::string::npos) {
-        m_setCrTextKeys.insert(strOid);
-      } else if (!m_setCrTextKeys.empty()) {
-        m_setCrTextKeys.erase(strOid);
+      entry.strValue = RenderValue(entry.strOid, varBind.value, &bText);
+      entry.bCrText = bText && entry.strValue.find('\r') != std::string::npos;
+      if (pLane->bDirect) {
+        StoreEntry(&entry, pState);
+      } else {
+        pLane->arrEntries.push_back(std::move(entry));
       }
-      m_mapResults[strOid] = std::move(strValue);
-      pState->nOutcome = 0;
     } catch (const std::exception&) {
       WriteLog("%s|catch1:%d", szTarget, static_cast<int>(GetLastError()));
     }
@@ -182,21 +194,22 @@ bool CMIB::StoreBindings(const SnmpVarBindList& bindings, CWalkState* pState) {
   return true;
 }
 
-bool CMIB::NextRequest(const AsnObjectIdentifier& requested, SnmpVarBindList* pBindings, CWalkState* pState) {
-  if (pState->nErrorStatus > 0) {
+bool CMIB::NextRequest(const AsnObjectIdentifier& requested, SnmpVarBindList* pBindings, CLane* pLane,
+                       CWalkState* pState) {
+  if (pLane->nErrorStatus > 0) {
     // An answer too big for the agent: ask for fewer objects, down to
     // one, before it counts.
-    if (pState->requestType == SNMP_PDU_GETBULK && pState->nErrorStatus == SNMP_ERRORSTATUS_TOOBIG &&
-        pState->nRepetitions > 1) {
-      pState->nRepetitions /= 2;
+    if (pLane->requestType == SNMP_PDU_GETBULK && pLane->nErrorStatus == SNMP_ERRORSTATUS_TOOBIG &&
+        pLane->nRepetitions > 1) {
+      pLane->nRepetitions /= 2;
       pBindings->assign(1, SnmpVarBind{requested, AsnAny{}});
       return true;
     }
-    if (++pState->nErrorCount > c_nMaxWalkErrors) return false;
+    if (++pLane->nErrorCount > c_nMaxWalkErrors) return false;
   } else {
-    if (!StoreBindings(*pBindings, pState)) return false;
-    if (pState->requestType != SNMP_PDU_GET && !Advances(requested, *pBindings) &&
-        ++pState->nErrorCount > c_nMaxWalkErrors)
+    if (!StoreBindings(*pBindings, pLane, pState)) return false;
+    if (pLane->requestType != SNMP_PDU_GET && !Advances(requested, *pBindings) &&
+        ++pLane->nErrorCount > c_nMaxWalkErrors)
       return false;
     // A GETBULK goes on from the last object received.
     if (pState->continueType == SNMP_PDU_GETBULK && pBindings->size() > 1)
@@ -206,7 +219,7 @@ bool CMIB::NextRequest(const AsnObjectIdentifier& requested, SnmpVarBindList* pB
   // for the same OID: a request always names one.
   if (pBindings->empty()) pBindings->assign(1, SnmpVarBind{requested, AsnAny{}});
   if (!pState->bContinue) return false;
-  pState->requestType = pState->continueType;
+  pLane->requestType = pState->continueType;
   return true;
 }
 
@@ -220,7 +233,8 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
   // for many objects at once.
   state.bVersion2 = g_nVersion >= 2;
   state.continueType = state.bVersion2 && g_nMaxRepetitions > 0 ? SNMP_PDU_GETBULK : SNMP_PDU_GETNEXT;
-  state.nRepetitions = g_nMaxRepetitions;
+  CLane lane;
+  lane.nRepetitions = g_nMaxRepetitions;
 
   WriteLog("%s|SnmpMgrStrToOid", szTarget);
   AsnObjectIdentifier startOid;
@@ -233,7 +247,7 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
   }
   std::string strAgent;
   std::string strCommunity;
-  SnmpVarBindList bindings;
+  SnmpVarBindList& bindings = lane.bindings;
   try {
     WriteLog("%s|SnmpUtilMemAlloc", szTarget);
     strAgent = m_strTarget;
@@ -256,17 +270,22 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
       // may have to ask for it again.
       const AsnObjectIdentifier requested = bindings.empty() ? AsnObjectIdentifier{} : bindings[0].name;
       const bool bAnswered =
-          state.requestType == SNMP_PDU_GETBULK
-              ? SnmpMgrRequestBulk(pSession, state.nRepetitions, &bindings, &state.nErrorStatus,
-                                   &state.nErrorIndex)
-              : SnmpMgrRequest(pSession, state.requestType, &bindings, &state.nErrorStatus, &state.nErrorIndex);
-      if (!bAnswered || !NextRequest(requested, &bindings, &state)) break;
+          lane.requestType == SNMP_PDU_GETBULK
+              ? SnmpMgrRequestBulk(pSession, lane.nRepetitions, &bindings, &lane.nErrorStatus,
+                                   &lane.nErrorIndex)
+              : SnmpMgrRequest(pSession, lane.requestType, &bindings, &lane.nErrorStatus, &lane.nErrorIndex);
+      if (!bAnswered || !NextRequest(requested, &bindings, &lane, &state)) break;
+      // Several requests in flight: the walk goes on in lanes from here.
+      if (g_nWindow > 1) {
+        WalkLanes(pSession, &lane, &state);
+        break;
+      }
     }
   } catch (const std::exception&) {
     WriteLog("%s|catch2:%d", szTarget, static_cast<int>(GetLastError()));
     bLeftOrdinarily = false;
   }
-  if (bLeftOrdinarily) WriteLog("%s|%d,%d", szTarget, state.nErrorStatus, state.nErrorIndex);
+  if (bLeftOrdinarily) WriteLog("%s|%d,%d", szTarget, lane.nErrorStatus, lane.nErrorIndex);
 
   WriteLog("%s|GetLastError:%d", szTarget, static_cast<int>(GetLastError()));
   PrintEndLines(szTarget);

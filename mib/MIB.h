@@ -11,8 +11,10 @@
 #include <stdexcept>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 #include "snmp/Ber.h"
+#include "platform/LastError.h"
 #include "snmp/SnmpSession.h"
 #include "platform/MapStringToString.h"
 #include "platform/Thread.h"
@@ -71,29 +73,55 @@ class CMIB {
   std::unordered_set<std::string> m_setCrTextKeys;
 
  private:
-  // The state of one walk's request loop.
+  // What stays the same for the whole of one walk.
   struct CWalkState {
     bool bContinue = false;
-    bool bVersion2 = false;  // SNMPv2c or SNMPv3: exception values, GETBULK
-    uint8_t requestType = SNMP_PDU_GET;
+    bool bVersion2 = false;                   // SNMPv2c or SNMPv3: exception values, GETBULK
     uint8_t continueType = SNMP_PDU_GETNEXT;  // GETNEXT, or GETBULK
-    int32_t nRepetitions = 0;                 // of a GETBULK; halved by tooBig
-    int nErrorCount = 0;                      // error answers and answers that do not advance
     int nOutcome = 1;                         // 0 once an entry was stored
+  };
+  // An entry taken from an answer and not stored yet.
+  struct CEntry {
+    std::string strOid;
+    std::string strValue;
+    bool bCrText = false;  // a text value holding a CR
+  };
+  // A chain of requests over a part of the walk's range: with Window=1
+  // the whole of it; otherwise one lane of several, which ends where the
+  // next one's part begins.
+  struct CLane {
+    SnmpVarBindList bindings;                // the next request's
+    AsnObjectIdentifier end;                 // with bBounded: the last OID of its part
+    bool bBounded = false;
+    uint8_t requestType = SNMP_PDU_GET;
+    int32_t nRepetitions = 0;                // of a GETBULK; halved by tooBig
+    int nErrorCount = 0;                     // error answers and answers that do not advance
     int32_t nErrorStatus = 0;
     int32_t nErrorIndex = 0;
-    std::string strPreviousOid;               // of the binding stored last
+    std::string strPreviousOid;              // of the binding taken last
+    bool bEnded = false;
+    bool bDirect = true;                     // stores what it takes at once; else into arrEntries
+    std::vector<CEntry> arrEntries;
+    int32_t nInFlight = 0;                   // the id of its request in flight; 0: none
+    uint32_t uUnanswered = SNMP_MGR_OK;      // GetLastError() when a request went unanswered
   };
   // Opens the walk's session (SNMPv3 when g_nVersion is 3); null, with the
   // error logged and the end lines printed, when it cannot.
   LPSNMP_MGR_SESSION OpenSession(const std::string& strAgent, const std::string& strCommunity);
-  // Logs, renders and stores an answer's bindings in order, up to a
-  // repeated OID. False at an endOfMibView (SNMPv2c, SNMPv3): the walk ends.
-  bool StoreBindings(const SnmpVarBindList& bindings, CWalkState* pState);
-  // Takes the answer in *pBindings (to a request for requested) and makes
-  // *pBindings the next request's. False when the walk ends: an error
-  // budget spent, the end of the view, or no continuation asked.
-  bool NextRequest(const AsnObjectIdentifier& requested, SnmpVarBindList* pBindings, CWalkState* pState);
+  // Logs, renders and stores (or keeps, for a lane that is not first) an
+  // answer's bindings in order, up to a repeated OID. False when the lane
+  // ends: an endOfMibView (SNMPv2c, SNMPv3), or an OID past its part.
+  bool StoreBindings(const SnmpVarBindList& bindings, CLane* pLane, CWalkState* pState);
+  void StoreEntry(CEntry* pEntry, CWalkState* pState);
+  // Takes the answer in *pBindings (to the lane's request for requested)
+  // and makes *pBindings the lane's next request. False when the lane
+  // ends: an error budget spent, the end of the view or of its part, or no
+  // continuation asked.
+  bool NextRequest(const AsnObjectIdentifier& requested, SnmpVarBindList* pBindings, CLane* pLane,
+                   CWalkState* pState);
+  // Walks on from *pFirst (after the walk's first answer) in lanes, up to
+  // g_nWindow requests in flight on the session (MIBLanes.cpp).
+  void WalkLanes(LPSNMP_MGR_SESSION pSession, CLane* pFirst, CWalkState* pState);
 
   // Reads text values in g_strCharset; made at the first value that is
   // not plain ASCII, on the worker's thread.

@@ -18,6 +18,7 @@ int32_t g_nPort = c_nDefaultPort;
 std::string g_strCharset;
 int32_t g_nVersion = c_nDefaultVersion;
 int32_t g_nMaxRepetitions = c_nDefaultMaxRepetitions;
+int32_t g_nWindow = c_nDefaultWindow;
 CSnmpV3Security g_v3Security;
 uint32_t g_uV3SettingsError = 0;
 bool g_bConfigSecretsExposed = false;
@@ -81,5 +82,6 @@ void ReadSettings(const std::string& strIniPath) {
   const int32_t nRepetitions =
       ini.GetInt(c_szConfigSection, c_szKeyMaxRepetitions, c_nDefaultMaxRepetitions);
   g_nMaxRepetitions = std::clamp(nRepetitions, 0, c_nMaxMaxRepetitions);
+  g_nWindow = std::clamp(ini.GetInt(c_szConfigSection, c_szKeyWindow, c_nDefaultWindow), 1, c_nMaxWindow);
   ReadV3Settings(ini, strIniPath);
 }

@@ -45,6 +45,10 @@ extern bool g_bConfigSecretsExposed;
 // With version 2: 0 walks with GET-NEXT; N >= 1 walks with GETBULK asking
 // for N objects per request (config.ini "MaxRepetitions").
 extern int32_t g_nMaxRepetitions;
+// Requests one target's walk keeps in flight at most (config.ini
+// "Window"): 1 walks one request at a time; 2 to c_nMaxWindow split the
+// walk into lanes that run at once.
+extern int32_t g_nWindow;
 // Code set of the agents' text, for the result files (config.ini "Charset");
 // empty: the locale's.
 extern std::string g_strCharset;
@@ -67,6 +71,7 @@ constexpr char c_szKeyPort[] = "Port";
 constexpr char c_szKeyCharset[] = "Charset";
 constexpr char c_szKeyVersion[] = "Version";
 constexpr char c_szKeyMaxRepetitions[] = "MaxRepetitions";
+constexpr char c_szKeyWindow[] = "Window";
 constexpr char c_szKeyUser[] = "User";
 constexpr char c_szKeyAuthProtocol[] = "AuthProtocol";
 constexpr char c_szKeyAuthPassword[] = "AuthPassword";
@@ -81,6 +86,8 @@ constexpr int32_t c_nDefaultMaxRepetitions = 10;
 // Most objects a GETBULK asks for; a larger setting is cut to this. An
 // answer of that many still fits the datagrams of common agents.
 constexpr int32_t c_nMaxMaxRepetitions = 100;
+constexpr int32_t c_nDefaultWindow = 1;
+constexpr int32_t c_nMaxWindow = 64;
 constexpr int32_t c_nDefaultTimeout = 500;
 constexpr int32_t c_nDefaultRetry = 3;
 constexpr int32_t c_nDefaultLog = 0;
@@ -100,10 +107,11 @@ constexpr size_t c_nMaxCommunity = 1023;
 
 // Reads section "Config" of the INI file at strIniPath into g_nTimeout,
 // g_nRetry, g_bLog, g_strCommunity, g_nPort, g_strCharset, g_nVersion and
-// g_nMaxRepetitions. A missing file, section or key gives the default.
-// Ranges are not checked, except that a "Port" outside 1..65535 gives 161,
-// a "Version" other than 2 or 3 gives 1, and "MaxRepetitions" below 0 gives
-// 0 and above c_nMaxMaxRepetitions gives that. With "Version" 3 the
+// g_nMaxRepetitions and g_nWindow. A missing file, section or key gives
+// the default. Ranges are not checked, except that a "Port" outside
+// 1..65535 gives 161, a "Version" other than 2 or 3 gives 1,
+// "MaxRepetitions" below 0 gives 0 and above c_nMaxMaxRepetitions gives
+// that, and "Window" below 1 gives 1 and above c_nMaxWindow gives that. With "Version" 3 the
 // SNMPv3 keys are read and checked (g_uV3SettingsError). Cannot fail.
 void ReadSettings(const std::string& strIniPath);
 

@@ -22,6 +22,7 @@ class SettingsTest : public ::testing::Test {
     g_strCharset = "stale";
     g_nVersion = -7;
     g_nMaxRepetitions = -7;
+    g_nWindow = -7;
   }
   void Read(const std::string& strIni) { ReadSettings(m_dir.WriteFile("config.ini", strIni)); }
   void ExpectDefaults() {
@@ -33,6 +34,7 @@ class SettingsTest : public ::testing::Test {
     EXPECT_EQ(g_strCharset, "");
     EXPECT_EQ(g_nVersion, 1);
     EXPECT_EQ(g_nMaxRepetitions, 10);
+    EXPECT_EQ(g_nWindow, 1);
   }
   CTempDir m_dir;
 };
@@ -121,7 +123,7 @@ TEST_F(SettingsTest, ShippedConfigShowsTheDefaults) {
     strOn += strLine + "\n";
     nPos = nEnd + 1;
   }
-  EXPECT_EQ(nKeys, 14u) << "every key";
+  EXPECT_EQ(nKeys, 15u) << "every key";
   Read(strOn);
   ExpectDefaults();
 }
@@ -143,6 +145,12 @@ TEST_F(SettingsTest, VersionAndRepetitionsKeepTheirRanges) {
     Read(std::string("[Config]\n") + row.szIni);
     EXPECT_EQ(g_nVersion, row.nVersion) << row.szIni;
     EXPECT_EQ(g_nMaxRepetitions, row.nRepetitions) << row.szIni;
+  }
+  for (const auto& [szIni, nWindow] : {std::pair("Window=16", 16), std::pair("Window=0", 1),
+                                       std::pair("Window=-3", 1), std::pair("Window=65", 64),
+                                       std::pair("Window=", 1)}) {
+    Read(std::string("[Config]\n") + szIni + "\n");
+    EXPECT_EQ(g_nWindow, nWindow) << szIni;
   }
 }
 

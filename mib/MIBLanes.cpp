@@ -1,0 +1,185 @@
+// The walk with several requests in flight (config.ini "Window" above 1).
+//
+// The range still to walk is split into lanes: each lane is a GET-NEXT
+// or GETBULK chain over a part of the range that no other lane covers,
+// and it ends where the next lane's part begins. The lanes share the
+// target's one session; up to the window's number of requests are in
+// flight at once, one per lane.
+//
+// Where to split needs no list from the user: the OID a lane will ask for
+// next suggests boundaries, the next siblings of its arcs. A lane is split
+// at the shallowest of them that lies inside its part, so a lane still
+// long while others have ended is split again, a group at its next group,
+// a table at its columns.
+//
+// The file is the one a walk of one request at a time writes: each lane
+// takes its bindings by the same steps (log line, repeat check, rendering)
+// and keeps them until every lane before its own has ended, so entries
+// are stored in the order of the walk. Each lane has its own error budget,
+// starting from what the lane it was split from had spent: it tolerates
+// at least what a walk of one request at a time would have at that point.
+//
+// The window adapts: it starts at two requests and grows by one with
+// each answer that came without a re-send, up to Window; a re-send (a
+// time-out, as an agent whose input queue is full drops requests) halves
+// it, never below one.
+#include <algorithm>
+#include <list>
+
+#include "log/LogQueue.h"
+#include "mib/MIB.h"
+#include "settings/Settings.h"
+
+namespace {
+
+// Requests in flight at the start, before answers show that more fit.
+constexpr int c_nFirstWindow = 2;
+
+// The OID after every OID that begins with the first nArcs arcs of oid:
+// those arcs, the last one plus one. False when there is none that a
+// request can carry (X.690 8.19.4: at least two arcs, the second below
+// 40 under a first of 0 or 1).
+bool NextSibling(const AsnObjectIdentifier& oid, size_t nArcs, AsnObjectIdentifier* pSibling) {
+  if (nArcs < 2 || nArcs > oid.ids.size() || oid.ids[nArcs - 1] == UINT32_MAX) return false;
+  pSibling->ids.assign(oid.ids.begin(), oid.ids.begin() + static_cast<std::ptrdiff_t>(nArcs));
+  ++pSibling->ids.back();
+  return pSibling->ids[0] >= 2 || pSibling->ids[1] < 40;
+}
+
+}  // namespace
+
+void CMIB::WalkLanes(LPSNMP_MGR_SESSION pSession, CLane* pFirst, CWalkState* pState) {
+  const char* szTarget = m_strTarget.c_str();
+  std::list<CLane> lanes;
+  lanes.push_back(std::move(*pFirst));
+  auto itHead = lanes.begin();  // the first lane that has not ended: it stores at once
+  int nWindow = std::min(c_nFirstWindow, g_nWindow);
+  int nInFlight = 0;
+  int64_t nResends = SnmpMgrResends(pSession);
+
+  // Stores what the lanes before the first one still running took, in
+  // order, and lets that lane store at once from now on.
+  const auto storeInOrder = [&](bool bAll) {
+    for (; itHead != lanes.end(); ++itHead) {
+      for (CEntry& entry : itHead->arrEntries) {
+        try {
+          StoreEntry(&entry, pState);
+        } catch (const std::exception&) {
+          WriteLog("%s|catch1:%d", szTarget, static_cast<int>(GetLastError()));
+        }
+      }
+      itHead->arrEntries.clear();
+      if (!itHead->bEnded && !bAll) {
+        itHead->bDirect = true;
+        break;
+      }
+    }
+  };
+  const auto send = [&](CLane* pLane) {
+    if (!SnmpMgrSend(pSession, pLane->requestType, pLane->nRepetitions, pLane->bindings, &pLane->nInFlight)) {
+      pLane->bEnded = true;
+      pLane->uUnanswered = GetLastError();
+      pLane->nInFlight = 0;
+      return false;
+    }
+    ++nInFlight;
+    return true;
+  };
+  // A new lane split off the end of a running lane's part, at the
+  // shallowest boundary its next OID suggests, and its first request;
+  // false when no boundary is left or nothing could be sent.
+  const auto split = [&]() {
+    auto itBest = lanes.end();
+    size_t nBestArcs = SIZE_MAX;
+    AsnObjectIdentifier best;
+    for (auto it = itHead; it != lanes.end(); ++it) {
+      if (it->bEnded || it->bindings.empty()) continue;
+      const AsnObjectIdentifier& next = it->bindings[0].name;
+      // The deepest arc is left out: its sibling is the next instance.
+      for (size_t nArcs = 2; nArcs + 1 < next.ids.size() && nArcs < nBestArcs; ++nArcs) {
+        AsnObjectIdentifier boundary;
+        if (!NextSibling(next, nArcs, &boundary) || (it->bBounded && !(boundary.ids < it->end.ids))) continue;
+        itBest = it;
+        nBestArcs = nArcs;
+        best = std::move(boundary);
+        break;
+      }
+    }
+    if (itBest == lanes.end()) return false;
+    CLane lane;
+    lane.bindings.assign(1, SnmpVarBind{best, AsnAny{}});
+    lane.end = itBest->end;
+    lane.bBounded = itBest->bBounded;
+    lane.requestType = pState->continueType;
+    lane.nRepetitions = itBest->nRepetitions;
+    lane.nErrorCount = itBest->nErrorCount;
+    lane.bDirect = false;
+    itBest->end = best;
+    itBest->bBounded = true;
+    return send(&*lanes.insert(std::next(itBest), std::move(lane)));
+  };
+
+  try {
+    while (true) {
+      for (auto it = itHead; it != lanes.end() && nInFlight < nWindow; ++it) {
+        if (!it->bEnded && it->nInFlight == 0) send(&*it);
+      }
+      while (nInFlight < nWindow && split()) {
+      }
+      storeInOrder(false);
+      if (nInFlight == 0) break;
+
+      int32_t nId = 0;
+      SnmpVarBindList answer;
+      int32_t nErrorStatus = 0;
+      int32_t nErrorIndex = 0;
+      const bool bAnswered = SnmpMgrReceive(pSession, &nId, &answer, &nErrorStatus, &nErrorIndex);
+      const uint32_t uError = GetLastError();
+      const auto itLane = std::find_if(lanes.begin(), lanes.end(),
+                                       [nId](const CLane& lane) { return nId != 0 && lane.nInFlight == nId; });
+      if (itLane == lanes.end()) {
+        // Receiving failed: every request in flight has ended with it.
+        for (CLane& lane : lanes) {
+          if (lane.nInFlight == 0) continue;
+          lane.nInFlight = 0;
+          lane.bEnded = true;
+          lane.uUnanswered = uError;
+        }
+        nInFlight = 0;
+        continue;
+      }
+      --nInFlight;
+      itLane->nInFlight = 0;
+      // The window: a re-send halves it, an answer in time widens it.
+      const int64_t nNowResends = SnmpMgrResends(pSession);
+      if (nNowResends > nResends) {
+        nWindow = std::max(1, nWindow / 2);
+        nResends = nNowResends;
+      } else if (bAnswered) {
+        nWindow = std::min(g_nWindow, nWindow + 1);
+      }
+      if (!bAnswered) {
+        itLane->bEnded = true;
+        itLane->uUnanswered = uError;
+        continue;
+      }
+      const AsnObjectIdentifier requested = itLane->bindings[0].name;
+      itLane->nErrorStatus = nErrorStatus;
+      itLane->nErrorIndex = nErrorIndex;
+      itLane->bindings = std::move(answer);
+      if (!NextRequest(requested, &itLane->bindings, &*itLane, pState)) itLane->bEnded = true;
+    }
+  } catch (const std::exception&) {
+    storeInOrder(true);
+    throw;
+  }
+  storeInOrder(true);
+  // The walk ends as its last lane did; a request that went unanswered
+  // (the first one, in the walk's order) says why it ended early.
+  const CLane& last = lanes.back();
+  pFirst->nErrorStatus = last.nErrorStatus;
+  pFirst->nErrorIndex = last.nErrorIndex;
+  const auto itUnanswered = std::find_if(lanes.begin(), lanes.end(),
+                                         [](const CLane& lane) { return lane.uUnanswered != SNMP_MGR_OK; });
+  SetLastError(itUnanswered != lanes.end() ? itUnanswered->uUnanswered : SNMP_MGR_OK);
+}

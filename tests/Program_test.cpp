@@ -13,6 +13,7 @@
 
 #include "tests/ProgramFixture_test.h"
 #include "tests/TestAgent.h"
+#include "tests/UdpRelay.h"
 
 namespace {
 
@@ -272,6 +273,32 @@ TEST_F(ProgramTest, WindowsWriteTheSameFile) {
           EXPECT_EQ(result.strOutput, strFirstConsole);
         }
       }
+    }
+  }
+}
+
+// Through a relay that adds 5 ms each way and drops what overflows a
+// queue of 4, a walk with 16 requests in flight stores what a walk of one
+// request at a time stores, byte for byte: dropped requests are re-sent,
+// and the window shrinks at each re-send.
+TEST_F(ProgramTest, WindowThroughABusyRelayLosesNothing) {
+  const std::string strRecords = RecordedLinuxWalk();
+  if (strRecords.empty()) GTEST_SKIP() << "snmpsim is not installed";
+  StartAgent({"127.0.0.1"}, strRecords);
+  std::string strExpected;
+  for (const int nWindow : {1, 16}) {
+    SCOPED_TRACE(nWindow);
+    CUdpRelay relay(m_agent.Port(), 5, nWindow == 1 ? 0 : 4);
+    ASSERT_TRUE(relay.Start());
+    WriteConfig(relay.Port(), 300, 3, 0, "Version=2\nMaxRepetitions=10\nWindow=" + std::to_string(nWindow) + "\n");
+    Run({"oid", "", "127.0.0.1"});
+    const std::string strFile = ReadAll(Path("127.0.0.1.xml"));
+    if (nWindow == 1) {
+      strExpected = strFile;
+      EXPECT_EQ(ReadXml("127.0.0.1.xml").size(), m_agent.RecordCount());
+    } else {
+      EXPECT_TRUE(strFile == strExpected) << "the file differs from Window=1's";
+      EXPECT_GT(relay.Dropped(), 0) << "the queue overflowed";
     }
   }
 }

@@ -16,6 +16,9 @@ struct SUdpPeer {
   int nLen = 0;
 };
 
+// 127.0.0.1:uPort as a peer to send to.
+SUdpPeer LoopbackPeer(uint16_t uPort);
+
 class CUdpEndpoints {
  public:
   CUdpEndpoints();

@@ -10,6 +10,16 @@
 #include <cerrno>
 #include <cstring>
 
+SUdpPeer LoopbackPeer(uint16_t uPort) {
+  SUdpPeer peer;
+  auto* pV4 = reinterpret_cast<sockaddr_in*>(peer.aBytes);
+  pV4->sin_family = AF_INET;
+  pV4->sin_port = htons(uPort);
+  pV4->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  peer.nLen = sizeof *pV4;
+  return peer;
+}
+
 CUdpEndpoints::CUdpEndpoints() {
   m_hStop = eventfd(0, EFD_CLOEXEC);
   m_hStopSender = m_hStop;

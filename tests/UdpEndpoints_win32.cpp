@@ -43,6 +43,17 @@ SOCKET BindUdp(const std::string& strAddress, uint16_t uPort, sockaddr_storage* 
 
 }  // namespace
 
+SUdpPeer LoopbackPeer(uint16_t uPort) {
+  SUdpPeer peer;
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(uPort);
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  std::memcpy(peer.aBytes, &address, sizeof address);
+  peer.nLen = sizeof address;
+  return peer;
+}
+
 CUdpEndpoints::CUdpEndpoints() {
   WSADATA data{};
   if (WSAStartup(MAKEWORD(2, 2), &data) != 0) return;

@@ -68,9 +68,13 @@ struct CKind {
   CValues expected;  // what the file must hold
 };
 
-class FaultScanTest : public ProgramFixture {};
+// The parameter is the window: with several requests in flight each file
+// holds at least what a walk of one request at a time stores (an agent
+// that falls silent after N requests is the exception: the window spends
+// those N answers on several lanes).
+class FaultScanTest : public ProgramFixture, public ::testing::WithParamInterface<int> {};
 
-TEST_F(FaultScanTest, EveryTargetGetsWhatItsAgentAnswered) {
+TEST_P(FaultScanTest, EveryTargetGetsWhatItsAgentAnswered) {
   SKIP_SEVERAL_AGENT_ADDRESSES_UNDER_WINE();
   constexpr int c_nHealthy = 150;
   constexpr int c_nPerKind = 5;
@@ -133,7 +137,7 @@ TEST_F(FaultScanTest, EveryTargetGetsWhatItsAgentAnswered) {
 
   // Under wine 220 threads of one process and the agents' own processes
   // share the machine's cores: answers may take longer than 300 ms there.
-  WriteConfig(uPort, c_bWindows ? 1500 : 300, 1, 1);
+  WriteConfig(uPort, c_bWindows ? 1500 : 300, 1, 1, "Window=" + std::to_string(GetParam()) + "\n");
   // Bound: the slowest target (dead: two walks of two tries) is about 1.2 s
   // (6 s under wine); the rest run beside it. A minute leaves room for
   // sanitizers.
@@ -150,8 +154,15 @@ TEST_F(FaultScanTest, EveryTargetGetsWhatItsAgentAnswered) {
     EXPECT_EQ(fileOf(strTarget), full) << strTarget;
     EXPECT_EQ(ReadAll(Path(strTarget + ".xml")), strHealthyBytes) << strTarget << ": same map, same file";
   }
-  for (const auto& [strTarget, k] : mapKindOf)
-    EXPECT_EQ(fileOf(strTarget), arrKinds[k].expected) << strTarget << ": " << arrKinds[k].szName;
+  for (const auto& [strTarget, k] : mapKindOf) {
+    if (GetParam() == 1) {
+      EXPECT_EQ(fileOf(strTarget), arrKinds[k].expected) << strTarget << ": " << arrKinds[k].szName;
+    } else if (arrKinds[k].misbehaviour.nSilentAfter < 0) {
+      const CValues values = fileOf(strTarget);
+      for (const auto& entry : arrKinds[k].expected)
+        EXPECT_THAT(values, ::testing::Contains(entry)) << strTarget << ": " << arrKinds[k].szName;
+    }
+  }
   for (int i = 1; i <= c_nDead; ++i) {
     const std::string strTarget = "127.0.4." + std::to_string(i);
     EXPECT_THAT(fileOf(strTarget), IsEmpty());
@@ -171,5 +182,7 @@ TEST_F(FaultScanTest, EveryTargetGetsWhatItsAgentAnswered) {
                           [](const std::string& strLine) { return strLine.ends_with("|end"); }),
             static_cast<long>(arrTargets.size()));
 }
+
+INSTANTIATE_TEST_SUITE_P(Windows, FaultScanTest, ::testing::Values(1, 8));
 
 }  // namespace

@@ -442,21 +442,26 @@ std::string Counters(int nCount) {
 // target still gets its file with what was read, nothing is asked after
 // the signal, the log is written whole, and the exit status tells which
 // signal it was.
-class InterruptTest : public ProgramTest, public ::testing::WithParamInterface<int> {};
+// The parameter: the signal, and the window (several requests in flight
+// stop as one does).
+class InterruptTest : public ProgramTest, public ::testing::WithParamInterface<std::pair<int, int>> {};
 
 TEST_P(InterruptTest, InterruptedScanKeepsWhatWasRead) {
   if (!c_bLinuxProcesses) GTEST_SKIP() << "signals are Linux's (Windows: a console control event, not sent here)";
-  const int nSignal = GetParam();
+  const int nSignal = GetParam().first;
   // No sysUpTime.0: an uninterrupted worker would walk again from there.
-  StartAgent({"127.0.0.1", "127.0.0.3"}, "1.3.6.1.2.1.1.1.0|4|test device\n" + Counters(100),
+  // A window walks the 100 objects of one request at a time within the
+  // 600 ms: it gets 2,000.
+  const int nObjects = GetParam().second == 1 ? 100 : 2000;
+  StartAgent({"127.0.0.1", "127.0.0.3"}, "1.3.6.1.2.1.1.1.0|4|test device\n" + Counters(nObjects),
              {.nDelayMs = 15});
-  WriteConfig(m_agent.Port(), 1000, 1, 1);
+  WriteConfig(m_agent.Port(), 1000, 1, 1, "Window=" + std::to_string(GetParam().second) + "\n");
   const CProcessResult result = RunProcess(m_strExe, {"127.0.0.1", "127.0.0.3"},
                                               {.nTimeoutSeconds = 60, .arrSignals = {{600, nSignal}}});
   ASSERT_FALSE(result.bTimedOut);
   EXPECT_EQ(result.nExitCode, 128 + nSignal);
   const int nRequests = m_agent.RequestCount();
-  EXPECT_LT(nRequests, 2 * 101) << "the walks stopped early";
+  EXPECT_LT(nRequests, 2 * (nObjects + 1)) << "the walks stopped early";
   const auto arrLines = LogLines();
   for (const char* szTarget : {"127.0.0.1", "127.0.0.3"}) {
     SCOPED_TRACE(szTarget);
@@ -466,7 +471,7 @@ TEST_P(InterruptTest, InterruptedScanKeepsWhatWasRead) {
     EXPECT_THAT(Lines(result.strOutput, strPrefix + "error:"), ElementsAre(strPrefix + "error:54"));
     const CRecords arrRecords = ReadXml(std::string(szTarget) + ".xml");
     EXPECT_GT(arrRecords.size(), 1u);
-    EXPECT_LT(arrRecords.size(), 101u);
+    EXPECT_LT(arrRecords.size(), static_cast<size_t>(nObjects + 1));
     for (const auto& [strOid, strValue] : arrRecords) {
       if (strOid == "1.3.6.1.2.1.1.1.0") continue;
       const std::string strIndex = strOid.substr(strOid.rfind('.') + 1);
@@ -490,7 +495,9 @@ TEST_P(InterruptTest, InterruptedScanKeepsWhatWasRead) {
 }
 
 // SIGHUP is 1 on Linux; Windows has no such signal.
-INSTANTIATE_TEST_SUITE_P(Signals, InterruptTest, ::testing::Values(SIGINT, SIGTERM, 1));
+INSTANTIATE_TEST_SUITE_P(Signals, InterruptTest,
+                         ::testing::Values(std::pair(SIGINT, 1), std::pair(SIGTERM, 1), std::pair(1, 1),
+                                           std::pair(SIGINT, 16)));
 
 TEST_F(ProgramTest, SecondInterruptEndsTheProcessAtOnce) {
   if (!c_bLinuxProcesses) GTEST_SKIP() << "signals are Linux's (Windows: a console control event, not sent here)";

@@ -46,6 +46,28 @@ bool NextSibling(const AsnObjectIdentifier& oid, size_t nArcs, AsnObjectIdentifi
   return pSibling->ids[0] >= 2 || pSibling->ids[1] < 40;
 }
 
+// A boundary among the instances of the column next is in (its last arc),
+// for a lane whose part ends at end (bBounded) or goes on: half way to the
+// end's own instance in the same column, or, when the column's last
+// instance is unknown, as far again as the index has come (at least 8
+// on), since indexes are often dense from 1. False when there is no room.
+bool InstanceBoundary(const AsnObjectIdentifier& next, const AsnObjectIdentifier& end, bool bBounded,
+                      AsnObjectIdentifier* pBoundary) {
+  const size_t nArcs = next.ids.size();
+  if (nArcs < 3) return false;
+  const uint64_t uLast = next.ids.back();
+  uint64_t uBoundary = uLast + std::max<uint64_t>(8, uLast);
+  if (bBounded && end.ids.size() >= nArcs && std::equal(next.ids.begin(), next.ids.end() - 1, end.ids.begin())) {
+    const uint64_t uEnd = end.ids[nArcs - 1];
+    if (uEnd <= uLast + 1) return false;
+    uBoundary = uLast + (uEnd - uLast) / 2;
+  }
+  if (uBoundary > UINT32_MAX) return false;
+  *pBoundary = next;
+  pBoundary->ids.back() = static_cast<uint32_t>(uBoundary);
+  return !bBounded || pBoundary->ids < end.ids;
+}
+
 }  // namespace
 
 void CMIB::WalkLanes(LPSNMP_MGR_SESSION pSession, CLane* pFirst, CWalkState* pState) {
@@ -86,8 +108,9 @@ void CMIB::WalkLanes(LPSNMP_MGR_SESSION pSession, CLane* pFirst, CWalkState* pSt
     return true;
   };
   // A new lane split off the end of a running lane's part, at the
-  // shallowest boundary its next OID suggests, and its first request;
-  // false when no boundary is left or nothing could be sent.
+  // shallowest boundary its next OID suggests (among a column's instances
+  // only when no other is left), and its first request; false when no
+  // boundary is left or nothing could be sent.
   const auto split = [&]() {
     auto itBest = lanes.end();
     size_t nBestArcs = SIZE_MAX;
@@ -103,6 +126,12 @@ void CMIB::WalkLanes(LPSNMP_MGR_SESSION pSession, CLane* pFirst, CWalkState* pSt
         nBestArcs = nArcs;
         best = std::move(boundary);
         break;
+      }
+      AsnObjectIdentifier boundary;
+      if (next.ids.size() < nBestArcs && InstanceBoundary(next, it->end, it->bBounded, &boundary)) {
+        itBest = it;
+        nBestArcs = next.ids.size();
+        best = std::move(boundary);
       }
     }
     if (itBest == lanes.end()) return false;

@@ -22,6 +22,7 @@
 #include "snmp/SnmpOid.h"
 #include "snmp/SnmpSession.h"
 #include "tests/ProgramFixture_test.h"
+#include "tests/UdpRelay.h"
 
 namespace {
 
@@ -338,6 +339,28 @@ TEST_P(Version2RealAgentTest, WalkStoresWhatSnmpbulkwalkShows) {
   }
 }
 
+// Several requests in flight against snmpd, directly and through a relay
+// of 2 ms each way: the file holds what snmpbulkwalk lists, with the
+// values that stood still; SNMPv2c, and SNMPv3 with privacy (one
+// discovery, the lanes share its keys and clock).
+TEST_P(Version2RealAgentTest, WindowStoresWhatSnmpbulkwalkShows) {
+  const std::string strBulk = "snmpbulkwalk -v2c";
+  for (const bool bRelay : {false, true}) {
+    SCOPED_TRACE(bRelay ? "through the relay" : "directly");
+    CUdpRelay relay(static_cast<uint16_t>(m_nPort), 2);
+    ASSERT_TRUE(relay.Start());
+    const int nPort = bRelay ? relay.Port() : m_nPort;
+    WriteConfig(nPort, 2000, 1, 0, "Version=2\nMaxRepetitions=" + std::to_string(GetParam()) + "\nWindow=16\n");
+    const auto arrAll = SnmpwalkOids(m_strDir, m_nPort, strBulk);
+    const auto mapBefore = SnmpwalkValues(m_strDir, m_nPort, strBulk);
+    Run({"oid", "", "127.0.0.1"});
+    const auto mapAfter = SnmpwalkValues(m_strDir, m_nPort, strBulk);
+    std::map<std::string, std::string> mapStored;
+    for (const auto& [strOid, strValue] : ReadXml("127.0.0.1.xml")) mapStored[strOid] = strValue;
+    ExpectSnmpwalkResults(mapStored, arrAll, mapBefore, mapAfter);
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Repetitions, Version2RealAgentTest, ::testing::Values(10, 0));
 
 // A GET of what the agent does not have stores the exception it answered.
@@ -449,6 +472,20 @@ TEST_F(Version3RealAgentTest, WalksAndGetsWithEveryProtocolPair) {
               std::vector<CRecord>{CRecord("1.3.6.1.2.1.1.5.0", "testagent")});
   }
   EXPECT_EQ(ReadAll(Path("127.0.0.1.xml")).find("pw"), std::string::npos) << "no password in a file";
+}
+
+TEST_F(Version3RealAgentTest, WindowWalksWithPrivacy) {
+  const CV3User& user = c_aV3Users[1];  // SHA and AES
+  const auto arrAll = SnmpwalkOids(m_strDir, m_nPort, std::string("snmpwalk -v3 -u ") + user.szName + " " + user.szOptions);
+  const auto itStart = std::find(arrAll.begin(), arrAll.end(), "1.3.6.1.2.1.1.1.0");
+  ASSERT_NE(itStart, arrAll.end());
+  const std::set<std::string> setExpected(itStart, arrAll.end());
+  WriteV3Config(user.szName, std::string(user.szIni) + "Window=16\n");
+  const CProcessResult result = Run({"oid", "", "127.0.0.1"});
+  EXPECT_EQ(Lines(result.strOutput, "target[127.0.0.1]error:"), std::vector<std::string>{"target[127.0.0.1]error:0"});
+  std::set<std::string> setStored;
+  for (const auto& record : ReadXml("127.0.0.1.xml")) setStored.insert(record.first);
+  EXPECT_EQ(setStored, setExpected);
 }
 
 // A wrong password or user ends the walk with its code at the first

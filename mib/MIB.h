@@ -103,6 +103,7 @@ class CMIB {
     bool bDirect = true;                     // stores what it takes at once; else into arrEntries
     std::vector<CEntry> arrEntries;
     int32_t nInFlight = 0;                   // the id of its request in flight; 0: none
+    int nAnswers = 0;                        // answers taken so far
     uint32_t uUnanswered = SNMP_MGR_OK;      // GetLastError() when a request went unanswered
   };
   // Opens the walk's session (SNMPv3 when g_nVersion is 3); null, with the

@@ -107,32 +107,27 @@ void CMIB::WalkLanes(LPSNMP_MGR_SESSION pSession, CLane* pFirst, CWalkState* pSt
     ++nInFlight;
     return true;
   };
-  // A new lane split off the end of a running lane's part, at the
-  // shallowest boundary its next OID suggests (among a column's instances
-  // only when no other is left), and its first request; false when no
-  // boundary is left or nothing could be sent.
+  // A new lane split off the end of the busiest running lane's part, at
+  // the shallowest boundary its next OID suggests (among a column's
+  // instances only when no other is left), and its first request; false
+  // when no boundary is left or nothing could be sent.
   const auto split = [&]() {
+    // The lane that has answered most is the one likely to go on longest.
     auto itBest = lanes.end();
-    size_t nBestArcs = SIZE_MAX;
     AsnObjectIdentifier best;
     for (auto it = itHead; it != lanes.end(); ++it) {
-      if (it->bEnded || it->bindings.empty()) continue;
+      if (it->bEnded || it->bindings.empty() || (itBest != lanes.end() && it->nAnswers <= itBest->nAnswers))
+        continue;
       const AsnObjectIdentifier& next = it->bindings[0].name;
-      // The deepest arc is left out: its sibling is the next instance.
-      for (size_t nArcs = 2; nArcs + 1 < next.ids.size() && nArcs < nBestArcs; ++nArcs) {
-        AsnObjectIdentifier boundary;
-        if (!NextSibling(next, nArcs, &boundary) || (it->bBounded && !(boundary.ids < it->end.ids))) continue;
-        itBest = it;
-        nBestArcs = nArcs;
-        best = std::move(boundary);
-        break;
-      }
       AsnObjectIdentifier boundary;
-      if (next.ids.size() < nBestArcs && InstanceBoundary(next, it->end, it->bBounded, &boundary)) {
-        itBest = it;
-        nBestArcs = next.ids.size();
-        best = std::move(boundary);
-      }
+      bool bFound = false;
+      // The deepest arc is left out: its sibling is the next instance.
+      for (size_t nArcs = 2; nArcs + 1 < next.ids.size() && !bFound; ++nArcs)
+        bFound = NextSibling(next, nArcs, &boundary) && (!it->bBounded || boundary.ids < it->end.ids);
+      if (!bFound) bFound = InstanceBoundary(next, it->end, it->bBounded, &boundary);
+      if (!bFound) continue;
+      itBest = it;
+      best = std::move(boundary);
     }
     if (itBest == lanes.end()) return false;
     CLane lane;
@@ -196,6 +191,7 @@ void CMIB::WalkLanes(LPSNMP_MGR_SESSION pSession, CLane* pFirst, CWalkState* pSt
       itLane->nErrorStatus = nErrorStatus;
       itLane->nErrorIndex = nErrorIndex;
       itLane->bindings = std::move(answer);
+      ++itLane->nAnswers;
       if (!NextRequest(requested, &itLane->bindings, &*itLane, pState)) itLane->bEnded = true;
     }
   } catch (const std::exception&) {

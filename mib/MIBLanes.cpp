@@ -34,6 +34,8 @@ namespace {
 
 // Requests in flight at the start, before answers show that more fit.
 constexpr int c_nFirstWindow = 2;
+// Answers a lane takes before it is split among a column's instances.
+constexpr int c_nAnswersBeforeInstanceSplit = 2;
 
 // The OID after every OID that begins with the first nArcs arcs of oid:
 // those arcs, the last one plus one. False when there is none that a
@@ -49,14 +51,16 @@ bool NextSibling(const AsnObjectIdentifier& oid, size_t nArcs, AsnObjectIdentifi
 // A boundary among the instances of the column next is in (its last arc),
 // for a lane whose part ends at end (bBounded) or goes on: half way to the
 // end's own instance in the same column, or, when the column's last
-// instance is unknown, as far again as the index has come (at least 8
-// on), since indexes are often dense from 1. False when there is no room.
+// instance is unknown, as far again as the index has come, since indexes
+// are often dense from 1, and at least 8 requests of nPerRequest objects
+// on, so that a lane is worth its request past its end. False when there
+// is no room.
 bool InstanceBoundary(const AsnObjectIdentifier& next, const AsnObjectIdentifier& end, bool bBounded,
-                      AsnObjectIdentifier* pBoundary) {
+                      int32_t nPerRequest, AsnObjectIdentifier* pBoundary) {
   const size_t nArcs = next.ids.size();
   if (nArcs < 3) return false;
   const uint64_t uLast = next.ids.back();
-  uint64_t uBoundary = uLast + std::max<uint64_t>(8, uLast);
+  uint64_t uBoundary = uLast + std::max<uint64_t>(8 * static_cast<uint64_t>(std::max(nPerRequest, 1)), uLast);
   if (bBounded && end.ids.size() >= nArcs && std::equal(next.ids.begin(), next.ids.end() - 1, end.ids.begin())) {
     const uint64_t uEnd = end.ids[nArcs - 1];
     if (uEnd <= uLast + 1) return false;
@@ -121,10 +125,18 @@ void CMIB::WalkLanes(LPSNMP_MGR_SESSION pSession, CLane* pFirst, CWalkState* pSt
       const AsnObjectIdentifier& next = it->bindings[0].name;
       AsnObjectIdentifier boundary;
       bool bFound = false;
-      // The deepest arc is left out: its sibling is the next instance.
-      for (size_t nArcs = 2; nArcs + 1 < next.ids.size() && !bFound; ++nArcs)
+      // The deepest arc is left out: its sibling is the next instance. A
+      // scalar (instance 0) leaves out its next sibling too: the next
+      // scalar is seldom far.
+      const bool bScalar = !next.ids.empty() && next.ids.back() == 0;
+      const size_t nDeepest = next.ids.size() - (bScalar ? 2 : 1);
+      for (size_t nArcs = 2; nArcs < nDeepest && !bFound; ++nArcs)
         bFound = NextSibling(next, nArcs, &boundary) && (!it->bBounded || boundary.ids < it->end.ids);
-      if (!bFound) bFound = InstanceBoundary(next, it->end, it->bBounded, &boundary);
+      // Among a column's instances only once the lane has shown it is long.
+      if (!bFound && !bScalar && it->nAnswers >= c_nAnswersBeforeInstanceSplit) {
+        const int32_t nPerRequest = it->requestType == SNMP_PDU_GETBULK ? it->nRepetitions : 1;
+        bFound = InstanceBoundary(next, it->end, it->bBounded, nPerRequest, &boundary);
+      }
       if (!bFound) continue;
       itBest = it;
       best = std::move(boundary);

@@ -7,10 +7,11 @@
 // flight at once, one per lane.
 //
 // Where to split needs no list from the user: the OID a lane will ask for
-// next suggests boundaries, the next siblings of its arcs. A lane is split
-// at the shallowest of them that lies inside its part, so a lane still
-// long while others have ended is split again, a group at its next group,
-// a table at its columns.
+// next suggests boundaries, the next siblings of its arcs. The busiest
+// lane is split at the shallowest of them that lies inside its part, so a
+// lane still long while others have ended is split again: a group at its
+// next group, a table at its columns, and a long column among its
+// instances.
 //
 // The file is the one a walk of one request at a time writes: each lane
 // takes its bindings by the same steps (log line, repeat check, rendering)
@@ -171,7 +172,8 @@ void CMIB::WalkLanes(LPSNMP_MGR_SESSION pSession, CLane* pFirst, CWalkState* pSt
       int32_t nErrorIndex = 0;
       const bool bAnswered = SnmpMgrReceive(pSession, &nId, &answer, &nErrorStatus, &nErrorIndex);
       const uint32_t uError = GetLastError();
-      const auto itLane = std::find_if(lanes.begin(), lanes.end(),
+      // Lanes before the head have ended: none has a request in flight.
+      const auto itLane = std::find_if(itHead, lanes.end(),
                                        [nId](const CLane& lane) { return nId != 0 && lane.nInFlight == nId; });
       if (itLane == lanes.end()) {
         // Receiving failed: every request in flight has ended with it.

@@ -99,6 +99,10 @@ class CSnmpSession {
   bool Exchange(int32_t nId, std::string strDatagram, int64_t nTries, FJudge fnJudge, bool* pbResend);
   // SNMPv3: learns the agent's engine and clock, once per session.
   bool Discover();
+  // The datagram of request, as the session's security writes it. False
+  // (SNMP_MGMTAPI_INVALID_BUFFER) when it cannot be encoded or would not
+  // fit a datagram.
+  bool Encode(const CSnmpMessage& request, std::string* pstrDatagram);
   // m_request as a request of requestType for bindings, with a fresh id.
   void MakeRequest(uint8_t requestType, int32_t nField1, int32_t nField2, const SnmpVarBindList& bindings);
   // A fresh positive request-id; ids wrap around before they turn negative.
@@ -115,8 +119,9 @@ class CSnmpSession {
   int64_t m_nTries;
   int32_t m_nNextRequestId;
   CSnmpMessage m_request;  // kept between requests: their buffers are reused
-  // The requests in flight of SnmpMgrSend: each one's message (for a
-  // resend with the agent's clock) and whether that resend is still left.
+  // The requests in flight of SnmpMgrSend: each one's message (SNMPv3
+  // only: for a resend with the agent's clock) and whether that resend is
+  // still left.
   struct CInFlight {
     CSnmpMessage request;
     bool bMayResync = true;
@@ -174,10 +179,7 @@ bool CSnmpSession::Request(uint8_t requestType, int32_t nField1, int32_t nField2
   // SNMPv3: one resend when the agent says the clock it was sent was off.
   for (bool bMayResync = true;; bMayResync = false) {
     std::string strDatagram;
-    if (!m_pSecurity->Encode(m_request, &strDatagram) || strDatagram.size() > c_nMaxDatagram) {
-      SetLastError(SNMP_MGMTAPI_INVALID_BUFFER);
-      return false;
-    }
+    if (!Encode(m_request, &strDatagram)) return false;
     bool bResend = false;
     bool bTaken = false;
     if (m_pUsm && m_pUsm->NeedsPrivacyCheck()) {
@@ -211,6 +213,12 @@ bool CSnmpSession::Request(uint8_t requestType, int32_t nField1, int32_t nField2
   }
 }
 
+bool CSnmpSession::Encode(const CSnmpMessage& request, std::string* pstrDatagram) {
+  if (m_pSecurity->Encode(request, pstrDatagram) && pstrDatagram->size() <= c_nMaxDatagram) return true;
+  SetLastError(SNMP_MGMTAPI_INVALID_BUFFER);
+  return false;
+}
+
 void CSnmpSession::MakeRequest(uint8_t requestType, int32_t nField1, int32_t nField2,
                                const SnmpVarBindList& bindings) {
   m_request.nVersion = m_nVersionField;
@@ -231,13 +239,11 @@ bool CSnmpSession::Send(uint8_t requestType, int32_t nField1, int32_t nField2, c
   if (m_pUsm && !m_pUsm->IsDiscovered() && !Discover()) return false;
   MakeRequest(requestType, nField1, nField2, bindings);
   std::string strDatagram;
-  if (!m_pSecurity->Encode(m_request, &strDatagram) || strDatagram.size() > c_nMaxDatagram) {
-    SetLastError(SNMP_MGMTAPI_INVALID_BUFFER);
-    return false;
-  }
+  if (!Encode(m_request, &strDatagram)) return false;
   *pnId = m_request.nRequestId;
   if (!m_transport.Send(*pnId, std::move(strDatagram), m_nTries)) return false;
-  m_mapInFlight[*pnId].request = m_request;
+  CInFlight& inFlight = m_mapInFlight[*pnId];
+  if (m_pUsm) inFlight.request = m_request;
   SetLastError(SNMP_MGR_OK);
   return true;
 }
@@ -272,10 +278,8 @@ bool CSnmpSession::Receive(int32_t* pnId, SnmpVarBindList* pBindings, int32_t* p
       // The agent's clock was learnt: the same request once more.
       it->second.bMayResync = false;
       std::string strDatagram;
-      if (m_pSecurity->Encode(it->second.request, &strDatagram) &&
-          m_transport.Send(nId, std::move(strDatagram), m_nTries))
+      if (Encode(it->second.request, &strDatagram) && m_transport.Send(nId, std::move(strDatagram), m_nTries))
         continue;
-      if (GetLastError() == SNMP_MGR_ERROR_TIME_WINDOW) SetLastError(SNMP_MGMTAPI_INVALID_BUFFER);
     }
     m_mapInFlight.erase(it);
     *pnId = nId;

@@ -104,6 +104,8 @@ class CMIB {
     std::vector<CEntry> arrEntries;
     int32_t nInFlight = 0;                   // the id of its request in flight; 0: none
     int nAnswers = 0;                        // answers taken so far
+    int nAnswersAtSplit = 0;                 // nAnswers when its part was last cut short
+    uint64_t uStride = 0;                    // instances of one column its last request went on; 0: none
     uint32_t uUnanswered = SNMP_MGR_OK;      // GetLastError() when a request went unanswered
   };
   // Opens the walk's session (SNMPv3 when g_nVersion is 3); null, with the

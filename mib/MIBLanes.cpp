@@ -9,9 +9,9 @@
 // Where to split needs no list from the user: the OID a lane will ask for
 // next suggests boundaries, the next siblings of its arcs. The busiest
 // lane is split at the shallowest of them that lies inside its part, so a
-// lane still long while others have ended is split again: a group at its
-// next group, a table at its columns, and a long column among its
-// instances.
+// lane still long while others have ended is split again, once for each
+// answer it takes: a group at its next group, a table at its columns, and
+// a long column among its instances, as far on as its requests went.
 //
 // The file is the one a walk of one request at a time writes: each lane
 // takes its bindings by the same steps (log line, repeat check, rendering)
@@ -50,21 +50,24 @@ bool NextSibling(const AsnObjectIdentifier& oid, size_t nArcs, AsnObjectIdentifi
 }
 
 // A boundary among the instances of the column next is in (its last arc),
-// for a lane whose part ends at end (bBounded) or goes on: half way to the
-// end's own instance in the same column, or, when the column's last
-// instance is unknown, as far again as the index has come, since indexes
-// are often dense from 1, and at least 8 requests of nPerRequest objects
-// on, so that a lane is worth its request past its end. False when there
-// is no room.
+// for a lane whose part ends at end (bBounded) or goes on, that last took
+// uStride instances a request (0: not known yet; at least nPerRequest
+// objects a request are asked for). Half way to the end's own instance in
+// the same column, when each half holds two requests or more; or, when the
+// column's last instance is unknown, as far again as the index has come,
+// since indexes are often dense from 1, and at least 8 requests on, so
+// that a lane is worth its request past its end. False when there is no
+// room.
 bool InstanceBoundary(const AsnObjectIdentifier& next, const AsnObjectIdentifier& end, bool bBounded,
-                      int32_t nPerRequest, AsnObjectIdentifier* pBoundary) {
+                      int32_t nPerRequest, uint64_t uStride, AsnObjectIdentifier* pBoundary) {
   const size_t nArcs = next.ids.size();
   if (nArcs < 3) return false;
   const uint64_t uLast = next.ids.back();
-  uint64_t uBoundary = uLast + std::max<uint64_t>(8 * static_cast<uint64_t>(std::max(nPerRequest, 1)), uLast);
+  const uint64_t uStep = std::max<uint64_t>(uStride, static_cast<uint64_t>(std::max(nPerRequest, 1)));
+  uint64_t uBoundary = uLast + std::max<uint64_t>(8 * uStep, uLast);
   if (bBounded && end.ids.size() >= nArcs && std::equal(next.ids.begin(), next.ids.end() - 1, end.ids.begin())) {
     const uint64_t uEnd = end.ids[nArcs - 1];
-    if (uEnd <= uLast + 1) return false;
+    if (uEnd < uLast + 4 * uStep) return false;
     uBoundary = uLast + (uEnd - uLast) / 2;
   }
   if (uBoundary > UINT32_MAX) return false;
@@ -118,25 +121,30 @@ void CMIB::WalkLanes(LPSNMP_MGR_SESSION pSession, CLane* pFirst, CWalkState* pSt
   // when no boundary is left or nothing could be sent.
   const auto split = [&]() {
     // The lane that has answered most is the one likely to go on longest.
+    // A lane is cut again only once it has answered since it was cut last:
+    // else every free request would cut the same lane ever closer to where
+    // it stands, into lanes that hold nothing.
     auto itBest = lanes.end();
     AsnObjectIdentifier best;
     for (auto it = itHead; it != lanes.end(); ++it) {
-      if (it->bEnded || it->bindings.empty() || (itBest != lanes.end() && it->nAnswers <= itBest->nAnswers))
+      if (it->bEnded || it->bindings.empty() || it->nAnswers <= it->nAnswersAtSplit ||
+          (itBest != lanes.end() && it->nAnswers <= itBest->nAnswers))
         continue;
       const AsnObjectIdentifier& next = it->bindings[0].name;
       AsnObjectIdentifier boundary;
       bool bFound = false;
-      // The deepest arc is left out: its sibling is the next instance. A
-      // scalar (instance 0) leaves out its next sibling too: the next
+      // Every arc but the deepest, whose sibling is the next instance: a
+      // column's next column, a table's next table, a group's next group.
+      // A scalar (instance 0) leaves out its next sibling too: the next
       // scalar is seldom far.
       const bool bScalar = !next.ids.empty() && next.ids.back() == 0;
-      const size_t nDeepest = next.ids.size() - (bScalar ? 2 : 1);
+      const size_t nDeepest = next.ids.size() - (bScalar ? 1 : 0);
       for (size_t nArcs = 2; nArcs < nDeepest && !bFound; ++nArcs)
         bFound = NextSibling(next, nArcs, &boundary) && (!it->bBounded || boundary.ids < it->end.ids);
       // Among a column's instances only once the lane has shown it is long.
       if (!bFound && !bScalar && it->nAnswers >= c_nAnswersBeforeInstanceSplit) {
         const int32_t nPerRequest = it->requestType == SNMP_PDU_GETBULK ? it->nRepetitions : 1;
-        bFound = InstanceBoundary(next, it->end, it->bBounded, nPerRequest, &boundary);
+        bFound = InstanceBoundary(next, it->end, it->bBounded, nPerRequest, it->uStride, &boundary);
       }
       if (!bFound) continue;
       itBest = it;
@@ -152,6 +160,7 @@ void CMIB::WalkLanes(LPSNMP_MGR_SESSION pSession, CLane* pFirst, CWalkState* pSt
     lane.nErrorCount = itBest->nErrorCount;
     lane.bDirect = false;
     itBest->end = best;
+    itBest->nAnswersAtSplit = itBest->nAnswers;
     itBest->bBounded = true;
     return send(&*lanes.insert(std::next(itBest), std::move(lane)));
   };
@@ -206,7 +215,16 @@ void CMIB::WalkLanes(LPSNMP_MGR_SESSION pSession, CLane* pFirst, CWalkState* pSt
       itLane->nErrorIndex = nErrorIndex;
       itLane->bindings = std::move(answer);
       ++itLane->nAnswers;
-      if (!NextRequest(requested, &itLane->bindings, &*itLane, pState)) itLane->bEnded = true;
+      if (!NextRequest(requested, &itLane->bindings, &*itLane, pState)) {
+        itLane->bEnded = true;
+        continue;
+      }
+      // How far along a column's instances one request went.
+      const AsnObjectIdentifier& next = itLane->bindings[0].name;
+      itLane->uStride = 0;
+      if (next.ids.size() == requested.ids.size() && next.ids.size() >= 3 && next.ids.back() > requested.ids.back() &&
+          std::equal(next.ids.begin(), next.ids.end() - 1, requested.ids.begin()))
+        itLane->uStride = next.ids.back() - requested.ids.back();
     }
   } catch (const std::exception&) {
     storeInOrder(true);

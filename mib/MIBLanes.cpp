@@ -23,7 +23,8 @@
 // The window adapts: it starts at two requests and grows by one with
 // each answer that came without a re-send, up to Window; a re-send (a
 // time-out, as an agent whose input queue is full drops requests) halves
-// it, never below one.
+// it, never below one, and from then on it grows by one only after a
+// window's worth of answers in time.
 #include <algorithm>
 #include <list>
 
@@ -84,6 +85,11 @@ void CMIB::WalkLanes(LPSNMP_MGR_SESSION pSession, CLane* pFirst, CWalkState* pSt
   lanes.push_back(std::move(*pFirst));
   auto itHead = lanes.begin();  // the first lane that has not ended: it stores at once
   int nWindow = std::min(c_nFirstWindow, g_nWindow);
+  // Until a request needs sending again the window grows fast, to find the
+  // agent's pace; after that slowly, so that an agent whose input queue
+  // overflows drops few requests.
+  bool bProbing = true;
+  int nAnswersToGrow = 0;
   int nInFlight = 0;
   int64_t nResends = SnmpMgrResends(pSession);
 
@@ -197,13 +203,17 @@ void CMIB::WalkLanes(LPSNMP_MGR_SESSION pSession, CLane* pFirst, CWalkState* pSt
       }
       --nInFlight;
       itLane->nInFlight = 0;
-      // The window: a re-send halves it, an answer in time widens it.
+      // The window: a re-send halves it; answers in time widen it, by one
+      // each until the first re-send, by one a window's worth after it.
       const int64_t nNowResends = SnmpMgrResends(pSession);
       if (nNowResends > nResends) {
         nWindow = std::max(1, nWindow / 2);
         nResends = nNowResends;
-      } else if (bAnswered) {
+        bProbing = false;
+        nAnswersToGrow = nWindow;
+      } else if (bAnswered && (bProbing || --nAnswersToGrow <= 0)) {
         nWindow = std::min(g_nWindow, nWindow + 1);
+        nAnswersToGrow = nWindow;
       }
       if (!bAnswered) {
         itLane->bEnded = true;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <memory>
 #include <new>
 
 #include "settings/Settings.h"
@@ -72,14 +73,14 @@ class CWorkers {
   // tries again; after a refusal, fewer workers run at once from then on,
   // leaving the running ones room to grow. Only a refusal with no worker
   // running at all gives up ("thread error": that target gets no file).
-  void Start(const std::string& strTarget) {
+  void Start(const std::string& strTarget, const std::shared_ptr<const CTargetSettings>& pSettings) {
     CMIB* pMib = nullptr;
     while (true) {
       const uint64_t nEnded = m_ends.Count();
       const uint64_t nRunning = m_nStarted - nEnded;
       if (nRunning < m_nMaxRunning || nRunning == 0) {
         if (nRunning == 0) JoinEnded();  // frees the stacks of every ended worker
-        if (pMib == nullptr) pMib = NewMib(strTarget);
+        if (pMib == nullptr) pMib = NewMib(strTarget, pSettings);
         if (pMib != nullptr && TryStartWorker(pMib, &m_ends)) {
           m_arrMibs.push_back(pMib);  // capacity reserved: cannot throw
           ++m_nStarted;
@@ -104,9 +105,9 @@ class CWorkers {
   }
 
  private:
-  static CMIB* NewMib(const std::string& strTarget) {
+  static CMIB* NewMib(const std::string& strTarget, const std::shared_ptr<const CTargetSettings>& pSettings) {
     try {
-      return new CMIB(strTarget);
+      return new CMIB(strTarget, pSettings);
     } catch (const std::bad_alloc&) {
       return nullptr;
     }
@@ -130,7 +131,7 @@ class CWorkers {
 
 }  // namespace
 
-bool RunScan(const std::vector<std::string>& arrTargets) {
+bool RunScan(const std::vector<std::string>& arrTargets, const CScanPlaces& places) {
   std::string strExePath;
   if (!GetExecutablePath(&strExePath) || !SplitBaseDir(strExePath, &g_strBaseDir)) return false;
 
@@ -138,10 +139,14 @@ bool RunScan(const std::vector<std::string>& arrTargets) {
   (void)CreateDirectoryIfMissing(strLogDir);
   g_strLogDir = strLogDir;
 
+  g_strResultDir = places.strResultDir.empty() ? g_strBaseDir : places.strResultDir;
+
   StartLogThread();
   if (arrTargets.size() == 1) g_bLogDirect = true;
-  const std::string strConfigPath = MakeConfigPath(g_strBaseDir);
-  ReadSettings(strConfigPath);
+  const std::string strConfigPath =
+      places.strConfigPath.empty() ? MakeConfigPath(g_strBaseDir) : places.strConfigPath;
+  CConfig config;
+  (void)config.Load(strConfigPath);
   if (g_bConfigSecretsExposed) {
     // Standard error: the console lines that scripts read stay as they are.
     std::fprintf(stderr, "mibscan: warning: %s holds a password that others can read (chmod 600 it)\n",
@@ -149,7 +154,7 @@ bool RunScan(const std::vector<std::string>& arrTargets) {
   }
 
   CWorkers workers(arrTargets.size());
-  for (const std::string& strTarget : arrTargets) workers.Start(strTarget);
+  for (const std::string& strTarget : arrTargets) workers.Start(strTarget, config.ForTarget(strTarget));
   // In list order: a slow early target delays the freeing of later ones,
   // not their work.
   workers.JoinAll();

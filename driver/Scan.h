@@ -18,6 +18,15 @@
 // error" on the console and in the log) and gets no file; the others are
 // scanned all the same. Ended workers are joined and freed in list order
 // as soon as every earlier one is.
-bool RunScan(const std::vector<std::string>& arrTargets);
+//
+// places.strConfigPath, when set, is read instead of the config.ini beside
+// the executable, and places.strResultDir, when set, takes the result
+// files (g_strResultDir). Each target's settings are resolved from the
+// file's [Target] sections and [Config] (CConfig) and handed to its CMIB.
+struct CScanPlaces {
+  std::string strConfigPath;
+  std::string strResultDir;
+};
+bool RunScan(const std::vector<std::string>& arrTargets, const CScanPlaces& places = {});
 
 #endif  // MIBSCAN_DRIVER_SCAN_H_

@@ -20,14 +20,7 @@ namespace {
 // device with every kind of value, text checked and cut in a multibyte code
 // set, Base64, direct logging with rotation, and the result file. A stack
 // too small ends the test process.
-class TargetWorkerStackTest : public LogFixture {
- protected:
-  void TearDown() override {
-    g_strCharset.clear();
-    g_nPort = c_nDefaultPort;
-    LogFixture::TearDown();
-  }
-};
+class TargetWorkerStackTest : public LogFixture {};
 
 TEST_F(TargetWorkerStackTest, DeepestPathFitsHalfTheWorkerStack) {
   std::string strRecords = RecordedLinuxWalk();
@@ -41,14 +34,15 @@ TEST_F(TargetWorkerStackTest, DeepestPathFitsHalfTheWorkerStack) {
   ASSERT_TRUE(agent.LoadSnmprec(strRecords, &strErr)) << strErr;
   ASSERT_TRUE(agent.Start());
   g_strBaseDir = m_dir.Path().string();
-  g_strCommunity = "qzvtrk";
-  g_strCharset = "SHIFT_JIS";
-  g_nTimeout = 2000;
-  g_nRetry = 1;
-  g_nPort = agent.Port();
+  auto pSettings = std::make_shared<CTargetSettings>();
+  pSettings->strCommunity = "qzvtrk";
+  pSettings->strCharset = "SHIFT_JIS";
+  pSettings->nTimeout = 2000;
+  pSettings->nRetry = 1;
+  pSettings->nPort = agent.Port();
   g_bLogDirect = true;
 
-  CMIB mib("localhost");
+  CMIB mib("localhost", pSettings);
   CThread thread(TargetThreadProc, &mib);
   ::testing::internal::CaptureStdout();
   ASSERT_TRUE(thread.Start(c_nWorkerStackBytes / 2));

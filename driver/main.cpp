@@ -1,10 +1,12 @@
 // mibscan: reads the SNMP MIB of each target and writes one XML file each.
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <new>
 #include <string>
 #include <vector>
 
-#include "driver/CommandLine.h"
+#include "driver/Options.h"
 #include "driver/Scan.h"
 #include "platform/Descriptors.h"
 #include "platform/Interrupt.h"
@@ -16,6 +18,13 @@ namespace {
 // The start-up messages (the source and the program's output are UTF-8).
 constexpr char c_szNoModule[] = "致命的なエラー: GetModuleHandle が失敗しました\n";
 constexpr char c_szNoFramework[] = "致命的なエラー: MFC の初期化が失敗しました\n";
+
+// A command line that cannot be run: why, on standard error; nothing is
+// sent or written.
+int Refuse(const std::string& strWhy) {
+  std::fprintf(stderr, "mibscan: %s\n", strWhy.c_str());
+  return 2;
+}
 
 }  // namespace
 
@@ -39,9 +48,39 @@ int main(int argc, char* argv[]) {
   RaiseDescriptorLimit();
   InstallInterruptHandlers();
   try {
+    COptions options;
+    std::vector<std::string> arrArguments;
     std::vector<std::string> arrTargets;
-    ParseCommandLine(argc, argv, &arrTargets);
-    (void)RunScan(arrTargets);
+    std::string strWhy;
+    if (!ParseOptions(argc, argv, &options, &arrArguments, &strWhy)) return Refuse(strWhy);
+    if (options.bHelp) {
+      std::fputs(UsageText().c_str(), stdout);
+      return 0;
+    }
+    if (options.bVersion) {
+      std::printf("mibscan %s\n", MIBSCAN_VERSION);
+      return 0;
+    }
+    if (!MakeTargetList(options.arrTargetFiles, arrArguments, &arrTargets, &strWhy)) return Refuse(strWhy);
+    arrArguments.clear();
+    arrArguments.shrink_to_fit();
+    CScanPlaces places;
+    if (!options.strConfigPath.empty()) {
+      // The profile functions look for a relative name in the Windows
+      // folder: the path is made whole against the working directory.
+      std::error_code error;
+      const std::filesystem::path config = std::filesystem::absolute(options.strConfigPath, error);
+      if (error || !std::ifstream(config, std::ios::binary) || std::filesystem::is_directory(config, error))
+        return Refuse("cannot read the settings file " + options.strConfigPath);
+      places.strConfigPath = config.string();
+    }
+    if (!options.strOutDir.empty()) {
+      std::error_code error;
+      if (!std::filesystem::is_directory(options.strOutDir, error))
+        return Refuse("the output directory " + options.strOutDir + " does not exist");
+      places.strResultDir = options.strOutDir;
+    }
+    (void)RunScan(arrTargets, places);
   } catch (const std::bad_alloc&) {
     // Only before the first worker starts can memory run out this far up
     // (a command line too long to hold): then nothing was scanned.

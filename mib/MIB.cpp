@@ -104,7 +104,7 @@ std::string CMIB::RenderValue(const std::string& strOid, const AsnAny& value, bo
       return HexBytes(value.strBytes);
     case ASN_OCTETSTRING:
       WriteLog("%s|length=%d", szTarget, static_cast<int>(value.strBytes.size()));
-      if (!m_pConverter) m_pConverter = std::make_unique<CUtf8Converter>(g_strCharset);
+      if (!m_pConverter) m_pConverter = std::make_unique<CUtf8Converter>(m_pSettings->strCharset);
       return OctetStringText(value.strBytes, m_pConverter.get(), pbText);
     case ASN_OBJECTIDENTIFIER: {
       WriteLog("%s|length=%d", szTarget, static_cast<int>(value.oid.ids.size()));
@@ -137,14 +137,16 @@ LPSNMP_MGR_SESSION CMIB::OpenSession(const std::string& strAgent, const std::str
   const char* szTarget = m_strTarget.c_str();
   WriteLog("%s|SnmpMgrOpen", szTarget);
   LPSNMP_MGR_SESSION pSession = nullptr;
-  if (g_nVersion != 3) {
-    pSession = SnmpMgrOpen(strAgent.c_str(), strCommunity.c_str(), g_nTimeout, g_nRetry, g_nPort, g_nVersion);
-  } else if (g_uV3SettingsError != 0) {
+  const CTargetSettings& settings = *m_pSettings;
+  if (settings.nVersion != 3) {
+    pSession = SnmpMgrOpen(strAgent.c_str(), strCommunity.c_str(), settings.nTimeout, settings.nRetry, settings.nPort,
+                           settings.nVersion);
+  } else if (settings.uV3SettingsError != 0) {
     // SNMPv3 settings that cannot work: nothing is sent to anybody.
     WSASetLastError(0);
-    SetLastError(g_uV3SettingsError);
+    SetLastError(settings.uV3SettingsError);
   } else {
-    pSession = SnmpMgrOpenV3(strAgent.c_str(), g_v3Security, g_nTimeout, g_nRetry, g_nPort);
+    pSession = SnmpMgrOpenV3(strAgent.c_str(), settings.v3Security, settings.nTimeout, settings.nRetry, settings.nPort);
   }
   if (pSession == nullptr) {
     WriteLog("%s|error:%d", szTarget, static_cast<int>(GetLastError()));
@@ -231,10 +233,10 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
   state.bContinue = bContinue;
   // SNMPv2c and SNMPv3: endOfMibView ends the walk, and GETBULK may ask
   // for many objects at once.
-  state.bVersion2 = g_nVersion >= 2;
-  state.continueType = state.bVersion2 && g_nMaxRepetitions > 0 ? SNMP_PDU_GETBULK : SNMP_PDU_GETNEXT;
+  state.bVersion2 = m_pSettings->nVersion >= 2;
+  state.continueType = state.bVersion2 && m_pSettings->nMaxRepetitions > 0 ? SNMP_PDU_GETBULK : SNMP_PDU_GETNEXT;
   CLane lane;
-  lane.nRepetitions = g_nMaxRepetitions;
+  lane.nRepetitions = m_pSettings->nMaxRepetitions;
 
   WriteLog("%s|SnmpMgrStrToOid", szTarget);
   AsnObjectIdentifier startOid;
@@ -252,7 +254,7 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
     WriteLog("%s|SnmpUtilMemAlloc", szTarget);
     strAgent = m_strTarget;
     WriteLog("%s|SnmpUtilMemAlloc", szTarget);
-    strCommunity = g_strCommunity;
+    strCommunity = m_pSettings->strCommunity;
     WriteLog("%s|SnmpUtilMemReAlloc", szTarget);
     bindings.resize(1);
     bindings[0].name = std::move(startOid);  // the value goes as NULL
@@ -276,7 +278,7 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
               : SnmpMgrRequest(pSession, lane.requestType, &bindings, &lane.nErrorStatus, &lane.nErrorIndex);
       if (!bAnswered || !NextRequest(requested, &bindings, &lane, &state)) break;
       // Several requests in flight: the walk goes on in lanes from here.
-      if (g_nWindow > 1) {
+      if (m_pSettings->nWindow > 1) {
         WalkLanes(pSession, &lane, &state);
         break;
       }
@@ -301,5 +303,5 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
 }
 
 bool CMIB::SaveXml(const std::string& /*strTarget*/) {
-  return WriteResultFile(m_strTarget, m_mapResults, m_setCrTextKeys);
+  return WriteResultFile(m_strTarget, m_mapResults, m_setCrTextKeys, m_pSettings->strCharset);
 }

@@ -19,6 +19,7 @@
 #include "platform/MapStringToString.h"
 #include "platform/Thread.h"
 #include "platform/Utf8Converter.h"
+#include "settings/Settings.h"
 
 // Most error answers (and answers that do not advance) a walk tolerates;
 // the next one ends it.
@@ -38,7 +39,11 @@ class CUnreadableValue : public std::runtime_error {
 
 class CMIB {
  public:
-  explicit CMIB(const std::string& strTarget) : m_strTarget(strTarget) {}
+  // The target's walk and result file follow pSettings (config.ini's, as
+  // the driver resolved them for this target; the defaults when null).
+  explicit CMIB(const std::string& strTarget, std::shared_ptr<const CTargetSettings> pSettings = nullptr)
+      : m_strTarget(strTarget),
+        m_pSettings(pSettings != nullptr ? std::move(pSettings) : std::make_shared<const CTargetSettings>()) {}
   CMIB(const CMIB&) = delete;
   CMIB& operator=(const CMIB&) = delete;
 
@@ -108,7 +113,7 @@ class CMIB {
     uint64_t uStride = 0;                    // instances of one column its last request went on; 0: none
     uint32_t uUnanswered = SNMP_MGR_OK;      // GetLastError() when a request went unanswered
   };
-  // Opens the walk's session (SNMPv3 when g_nVersion is 3); null, with the
+  // Opens the walk's session (SNMPv3 with version 3); null, with the
   // error logged and the end lines printed, when it cannot.
   LPSNMP_MGR_SESSION OpenSession(const std::string& strAgent, const std::string& strCommunity);
   // Logs, renders and stores (or keeps, for a lane that is not first) an
@@ -123,10 +128,12 @@ class CMIB {
   bool NextRequest(const AsnObjectIdentifier& requested, SnmpVarBindList* pBindings, CLane* pLane,
                    CWalkState* pState);
   // Walks on from *pFirst (after the walk's first answer) in lanes, up to
-  // g_nWindow requests in flight on the session (MIBLanes.cpp).
+  // the Window setting's number of requests in flight on the session
+  // (MIBLanes.cpp).
   void WalkLanes(LPSNMP_MGR_SESSION pSession, CLane* pFirst, CWalkState* pState);
 
-  // Reads text values in g_strCharset; made at the first value that is
+  const std::shared_ptr<const CTargetSettings> m_pSettings;
+  // Reads text values in the Charset setting's code set; made at the first value that is
   // not plain ASCII, on the worker's thread.
   std::unique_ptr<CUtf8Converter> m_pConverter;
 };

@@ -84,7 +84,7 @@ void CMIB::WalkLanes(LPSNMP_MGR_SESSION pSession, CLane* pFirst, CWalkState* pSt
   std::list<CLane> lanes;
   lanes.push_back(std::move(*pFirst));
   auto itHead = lanes.begin();  // the first lane that has not ended: it stores at once
-  int nWindow = std::min(c_nFirstWindow, g_nWindow);
+  int nWindow = std::min(c_nFirstWindow, m_pSettings->nWindow);
   // Until a request needs sending again the window grows fast, to find the
   // agent's pace; after that slowly, so that an agent whose input queue
   // overflows drops few requests.
@@ -212,7 +212,7 @@ void CMIB::WalkLanes(LPSNMP_MGR_SESSION pSession, CLane* pFirst, CWalkState* pSt
         bProbing = false;
         nAnswersToGrow = nWindow;
       } else if (bAnswered && (bProbing || --nAnswersToGrow <= 0)) {
-        nWindow = std::min(g_nWindow, nWindow + 1);
+        nWindow = std::min(m_pSettings->nWindow, nWindow + 1);
         nAnswersToGrow = nWindow;
       }
       if (!bAnswered) {

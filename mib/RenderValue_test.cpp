@@ -103,8 +103,9 @@ TEST_F(RenderValueTest, TextThatIsNotInTheCodeSetIsBase64) {
   CScopedLocale locale("C");
   for (const auto& row : rows) {
     SCOPED_TRACE(row.szReason);
-    g_strCharset = row.szCharset;
-    CMIB mib("agent1");
+    auto pSettings = std::make_shared<CTargetSettings>();
+    pSettings->strCharset = row.szCharset;
+    CMIB mib("agent1", pSettings);
     EXPECT_EQ(mib.RenderValue("1.3.6.1.2.1.2.2.1.6.1", Bytes(ASN_OCTETSTRING, row.strBytes)),
               row.strExpected);
   }
@@ -121,12 +122,12 @@ TEST_F(RenderValueTest, TextThatIsNotInTheCodeSetIsBase64) {
       {"SHIFT_JIS", "\x93\x41" + std::string(254, 'x') + "\x93\x41", 256},
   };
   for (const auto& cut : cuts) {
-    g_strCharset = cut.szCharset;
-    CMIB mib("agent1");
+    auto pSettings = std::make_shared<CTargetSettings>();
+    pSettings->strCharset = cut.szCharset;
+    CMIB mib("agent1", pSettings);
     const std::string strText = mib.RenderValue("1.3.6.1.2.1.1.1.0", Bytes(ASN_OCTETSTRING, cut.strBytes));
     EXPECT_EQ(strText, cut.strBytes.substr(0, cut.nExpected)) << cut.szCharset << " " << cut.nExpected;
   }
-  g_strCharset.clear();
 }
 
 TEST_F(RenderValueTest, PhysicalAddressesAreHexWhateverTheirType) {

@@ -36,15 +36,9 @@ class WalkTest : public LogFixture {
   void SetUp() override {
     LogFixture::SetUp();
     g_bLogDirect = true;
-    g_strCommunity = "qzvtrk";
-    g_nTimeout = 100;
-    g_nRetry = 0;
-  }
-  void TearDown() override {
-    g_nPort = c_nDefaultPort;
-    g_nVersion = c_nDefaultVersion;
-    g_nMaxRepetitions = c_nDefaultMaxRepetitions;
-    LogFixture::TearDown();
+    m_pSettings->strCommunity = "qzvtrk";
+    m_pSettings->nTimeout = 100;
+    m_pSettings->nRetry = 0;
   }
   void StartAgent(const std::string& strRecords = c_szRecords,
                   const CTestAgent::CMisbehaviour& misbehaviour = {}) {
@@ -52,7 +46,7 @@ class WalkTest : public LogFixture {
     ASSERT_TRUE(m_agent.LoadSnmprec(strRecords, &strErr)) << strErr;
     m_agent.SetMisbehaviour(misbehaviour);
     ASSERT_TRUE(m_agent.Start());
-    g_nPort = m_agent.Port();
+    m_pSettings->nPort = m_agent.Port();
   }
   // Runs one walk and keeps what it printed.
   int Walk(const char* szStartOid, bool bContinue) {
@@ -75,7 +69,9 @@ class WalkTest : public LogFixture {
     return arrKeys;
   }
   CTestAgent m_agent;
-  CMIB m_mib{"127.0.0.1"};
+  // The walk's settings: the walks read them as they are when they run.
+  std::shared_ptr<CTargetSettings> m_pSettings = std::make_shared<CTargetSettings>();
+  CMIB m_mib{"127.0.0.1", m_pSettings};
   std::string m_strConsole;
 };
 
@@ -233,7 +229,7 @@ TEST_F(WalkTest, UnknownStartNameEndsAfterTheConversion) {
 // follows it, and what was read stays.
 TEST_F(WalkTest, InterruptionEndsTheWalkAfterTheRequestUnderWay) {
   StartAgent(c_szRecords, {.nDelayMs = 150});
-  g_nTimeout = 1000;
+  m_pSettings->nTimeout = 1000;
   std::thread interrupter([] {
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     RequestInterrupt(SIGINT);
@@ -293,7 +289,7 @@ class Version2WalkTest : public WalkTest {
  protected:
   void SetUp() override {
     WalkTest::SetUp();
-    g_nVersion = 2;
+    m_pSettings->nVersion = 2;
   }
   std::vector<std::string> AllKeys() const {
     return {"1.3.6.1.2.1.1.1.0", "1.3.6.1.2.1.1.2.0", "1.3.6.1.2.1.1.3.0", "1.3.6.1.2.1.1.5.0",
@@ -302,7 +298,7 @@ class Version2WalkTest : public WalkTest {
 };
 
 TEST_F(Version2WalkTest, BulkWalkEndsAtTheEndOfTheView) {
-  g_nMaxRepetitions = 10;
+  m_pSettings->nMaxRepetitions = 10;
   StartAgent();
   EXPECT_EQ(Walk("system.sysDescr.0", true), 0);
   EXPECT_EQ(Keys(), AllKeys());
@@ -316,7 +312,7 @@ TEST_F(Version2WalkTest, BulkWalkEndsAtTheEndOfTheView) {
 }
 
 TEST_F(Version2WalkTest, GetNextWalkEndsAtTheEndOfTheView) {
-  g_nMaxRepetitions = 0;
+  m_pSettings->nMaxRepetitions = 0;
   StartAgent();
   EXPECT_EQ(Walk("system.sysDescr.0", true), 0);
   EXPECT_EQ(Keys(), AllKeys());
@@ -324,7 +320,7 @@ TEST_F(Version2WalkTest, GetNextWalkEndsAtTheEndOfTheView) {
 }
 
 TEST_F(Version2WalkTest, SmallRepetitionsTakeSeveralRequests) {
-  g_nMaxRepetitions = 2;
+  m_pSettings->nMaxRepetitions = 2;
   StartAgent();
   EXPECT_EQ(Walk("system.sysDescr.0", true), 0);
   EXPECT_EQ(Keys(), AllKeys());
@@ -333,7 +329,7 @@ TEST_F(Version2WalkTest, SmallRepetitionsTakeSeveralRequests) {
 }
 
 TEST_F(Version2WalkTest, TooBigAsksForFewerWithoutCounting) {
-  g_nMaxRepetitions = 10;
+  m_pSettings->nMaxRepetitions = 10;
   std::string strRecords = c_szRecords;
   for (int i = 1; i <= 20; ++i) strRecords += "1.3.6.1.2.1.2.2.1.1." + std::to_string(i) + "|2|" + std::to_string(i) + "\n";
   StartAgent(strRecords, {.nMaxBindings = 3});
@@ -345,7 +341,7 @@ TEST_F(Version2WalkTest, TooBigAsksForFewerWithoutCounting) {
 }
 
 TEST_F(Version2WalkTest, AgentThatIgnoresMaxRepetitions) {
-  g_nMaxRepetitions = 10;
+  m_pSettings->nMaxRepetitions = 10;
   StartAgent(c_szRecords, {.nBulkRepetitions = 1});
   EXPECT_EQ(Walk("system.sysDescr.0", true), 0);
   EXPECT_EQ(Keys(), AllKeys());
@@ -353,7 +349,7 @@ TEST_F(Version2WalkTest, AgentThatIgnoresMaxRepetitions) {
 }
 
 TEST_F(Version2WalkTest, AgentAnsweringWithVersion1ErrorsEndsOnTheErrorBudget) {
-  g_nMaxRepetitions = 10;
+  m_pSettings->nMaxRepetitions = 10;
   StartAgent(c_szRecords, {.bVersion1Errors = true});
   EXPECT_EQ(Walk("system.sysDescr.0", true), 0);
   EXPECT_EQ(Keys(), AllKeys());
@@ -376,9 +372,9 @@ TEST_F(WalkTest, ErrorAnswerWithoutBindingsIsAskedAgainForTheSameOid) {
                     {2, 10, SNMP_ERRORSTATUS_GENERR}};
   for (const auto& row : rows) {
     SCOPED_TRACE(std::to_string(row.nVersion) + "/" + std::to_string(row.nRepetitions));
-    g_nVersion = row.nVersion;
-    g_nMaxRepetitions = row.nRepetitions;
-    CMIB mib("127.0.0.1");
+    m_pSettings->nVersion = row.nVersion;
+    m_pSettings->nMaxRepetitions = row.nRepetitions;
+    CMIB mib("127.0.0.1", m_pSettings);
     StartAgent(c_szRecords,
                {.setErrorRequests = {2, 3}, .nErrorStatus = row.nErrorStatus, .bErrorsWithoutBindings = true});
     ::testing::internal::CaptureStdout();
@@ -396,8 +392,8 @@ TEST_F(WalkTest, ErrorAnswerWithoutBindingsIsAskedAgainForTheSameOid) {
 TEST_F(Version2WalkTest, EndOfViewUnderAnotherNameEndsTheWalk) {
   for (const int nRepetitions : {0, 10}) {
     SCOPED_TRACE(nRepetitions);
-    g_nMaxRepetitions = nRepetitions;
-    CMIB mib("127.0.0.1");
+    m_pSettings->nMaxRepetitions = nRepetitions;
+    CMIB mib("127.0.0.1", m_pSettings);
     StartAgent(c_szRecords, {.bEndOfViewElsewhere = true});
     ::testing::internal::CaptureStdout();
     EXPECT_EQ(mib.Walk("system.sysDescr.0", true), 0);

@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The parser behind the class; only the system's IniFile_*.cpp sees it.
 struct SIniParser;
@@ -40,6 +41,12 @@ class CIniFile {
   // nMaxBytes bytes, on a character boundary.
   [[nodiscard]] std::string GetString(const char* szSection, const char* szKey,
                                       const std::string& strDefault, size_t nMaxBytes) const;
+
+  // True when the section sets the key, also to an empty value.
+  [[nodiscard]] bool HasKey(const char* szSection, const char* szKey) const;
+
+  // The names of the file's sections, in file order, each once.
+  [[nodiscard]] std::vector<std::string> SectionNames() const;
 
  private:
   // The value as stored (first occurrence), or nullptr when missing.

@@ -56,3 +56,14 @@ std::string CIniFile::GetString(const char* szSection, const char* szKey,
   return MbTruncate(szValue == nullptr ? std::string_view(strDefault) : StripQuotes(szValue),
                     nMaxBytes);
 }
+
+bool CIniFile::HasKey(const char* szSection, const char* szKey) const { return Find(szSection, szKey) != nullptr; }
+
+std::vector<std::string> CIniFile::SectionNames() const {
+  CSimpleIniA::TNamesDepend sections;
+  m_pParser->ini.GetAllSections(sections);
+  sections.sort(CSimpleIniA::Entry::LoadOrder());
+  std::vector<std::string> arrNames;
+  for (const CSimpleIniA::Entry& section : sections) arrNames.emplace_back(section.pItem);
+  return arrNames;
+}

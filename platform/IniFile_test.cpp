@@ -89,6 +89,24 @@ TEST(CIniFileTest, ValuesLoseBlanksAndOnePairOfQuotes) {
   EXPECT_EQ(ini.GetString("Config", "E", "", 1023), "a;b");  // no comment mid-line
 }
 
+// Sections in file order, a section written twice once; a key set to
+// nothing is set.
+TEST(CIniFileTest, SectionsInFileOrderAndKeysThatAreSet) {
+  CTempDir dir;
+  CIniFile ini;
+  ASSERT_TRUE(ini.Load(dir.WriteFile(
+      "a.ini", "[Target b*]\nPort=1\n[Config]\nCommunity=\n[Target 10.0.0.0/8]\n[Target b*]\nRetry=2\n")));
+  EXPECT_EQ(ini.SectionNames(), (std::vector<std::string>{"Target b*", "Config", "Target 10.0.0.0/8"}));
+  EXPECT_TRUE(ini.HasKey("Config", "community"));
+  EXPECT_FALSE(ini.HasKey("Config", "Port"));
+  EXPECT_TRUE(ini.HasKey("Target b*", "Port"));
+  EXPECT_FALSE(ini.HasKey("Target 10.0.0.0/8", "Port"));
+  CIniFile missing;
+  EXPECT_FALSE(missing.Load((dir.Path() / "absent.ini").string()));
+  EXPECT_TRUE(missing.SectionNames().empty());
+  EXPECT_FALSE(missing.HasKey("Config", "Port"));
+}
+
 TEST(CIniFileTest, FirstOfTwoEqualKeysCounts) {
   CTempDir dir;
   CIniFile ini;

@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/MbString.h"
@@ -40,5 +41,34 @@ std::string CIniFile::GetString(const char* szSection, const char* szKey, const 
                                                 m_pParser->strPath.c_str());
     if (nLen + 1 < nSize || nSize >= (1u << 24))
       return MbTruncate(std::string_view(buffer.data(), nLen), nMaxBytes);
+  }
+}
+
+bool CIniFile::HasKey(const char* szSection, const char* szKey) const {
+  if (m_pParser->strPath.empty()) return false;
+  // A missing key gives the default back: two defaults no value can equal
+  // both.
+  return GetString(szSection, szKey, "\x01", 2) != "\x01" || GetString(szSection, szKey, "\x02", 2) != "\x02";
+}
+
+std::vector<std::string> CIniFile::SectionNames() const {
+  std::vector<std::string> arrNames;
+  if (m_pParser->strPath.empty()) return arrNames;
+  // The names come as texts ended by a NUL each, the list by one more; a
+  // list that fills the buffer may have been cut.
+  for (DWORD nSize = 4096;; nSize *= 2) {
+    std::vector<char> buffer(nSize);
+    const DWORD nLen = GetPrivateProfileSectionNamesA(buffer.data(), nSize, m_pParser->strPath.c_str());
+    if (nLen + 2 < nSize || nSize >= (1u << 24)) {
+      for (size_t nPos = 0; nPos < nLen && buffer[nPos] != '\0';) {
+        const std::string strName(buffer.data() + nPos);
+        nPos += strName.size() + 1;
+        // A section written twice is one section, as for the lookups.
+        if (std::none_of(arrNames.begin(), arrNames.end(),
+                         [&](const std::string& strSeen) { return EqualsNoCase(strSeen, strName); }))
+          arrNames.push_back(strName);
+      }
+      return arrNames;
+    }
   }
 }

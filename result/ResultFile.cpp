@@ -42,16 +42,17 @@ bool MakeResultPath(const std::string& strBaseDir, const std::string& strTarget,
 }
 
 bool WriteResultFile(const std::string& strTarget, const CMapStringToString& mapResults,
-                     const std::unordered_set<std::string>& setCrTextKeys) {
+                     const std::unordered_set<std::string>& setCrTextKeys, const std::string& strCharset) {
   std::string strPath;
-  if (!MakeResultPath(g_strBaseDir, strTarget, g_strStartOid, &strPath)) {
+  const std::string& strDir = g_strResultDir.empty() ? g_strBaseDir : g_strResultDir;
+  if (!MakeResultPath(strDir, strTarget, g_strStartOid, &strPath)) {
     std::printf("output error\n");
     return false;
   }
   try {
     CXmlDoc doc;
     (void)doc.LoadXml(c_szResultTemplate);  // a fixed text; a failure shows at the first element
-    CUtf8Converter converter(g_strCharset);
+    CUtf8Converter converter(strCharset);
     mapResults.ForEach([&](const std::string& strKey, const std::string& strValue) {
       CXmlElement result = doc.AddRootElement("RESULT", "");
       doc.AddElement(result, "OID", converter.ToUtf8(strKey));

@@ -1,7 +1,7 @@
 // The result file of one target: every entry of its result map as a
 // RESULT element (an empty text, then OID and VALUE) under the RESULTS
 // root, in the map's own iteration order, saved as indented UTF-8 to
-// "<g_strBaseDir>/<target><suffix>.xml", where the suffix is
+// "<g_strResultDir>/<target><suffix>.xml", where the suffix is
 // "_[<g_strStartOid>]" when a start OID was given and empty otherwise.
 #ifndef MIBSCAN_RESULT_RESULTFILE_H_
 #define MIBSCAN_RESULT_RESULTFILE_H_
@@ -33,8 +33,9 @@ constexpr char c_szResultTemplate[] = "<?xml version=\"1.0\" encoding=\"UTF-8\" 
 [[nodiscard]] bool MakeResultPath(const std::string& strBaseDir, const std::string& strTarget,
                                   const std::string& strStartOid, std::string* pstrPath);
 
-// Writes the result file of strTarget from mapResults, with keys and
-// values read in the code set g_strCharset (the locale's when empty), and
+// Writes the result file of strTarget from mapResults into g_strResultDir
+// (g_strBaseDir when that is empty), with keys and values read in the
+// code set strCharset (the locale's when empty), and
 // prints "output: <path>\n" or, when no file was written (a name that
 // cannot be a file, a document that could not be built, a failed save),
 // "output error\n". True when the file was written.
@@ -44,6 +45,7 @@ constexpr char c_szResultTemplate[] = "<?xml version=\"1.0\" encoding=\"UTF-8\" 
 // every byte. Other values keep their CR LF line ends as they are (the
 // Base64 form).
 bool WriteResultFile(const std::string& strTarget, const CMapStringToString& mapResults,
-                     const std::unordered_set<std::string>& setCrTextKeys = {});
+                     const std::unordered_set<std::string>& setCrTextKeys = {},
+                     const std::string& strCharset = "");
 
 #endif  // MIBSCAN_RESULT_RESULTFILE_H_

@@ -26,15 +26,11 @@ class ResultFileTest : public ::testing::Test {
     fs::create_directory(m_strBase);
     g_strBaseDir = m_strBase;
     g_strStartOid.clear();
-    g_strCharset.clear();
   }
-  void TearDown() override {
-    g_strStartOid.clear();
-    g_strCharset.clear();
-  }
+  void TearDown() override { g_strStartOid.clear(); }
   bool Write(const std::string& strTarget) {
     ::testing::internal::CaptureStdout();
-    const bool bWritten = WriteResultFile(strTarget, m_map, m_setCrTextKeys);
+    const bool bWritten = WriteResultFile(strTarget, m_map, m_setCrTextKeys, m_strCharset);
     std::fflush(stdout);
     m_strConsole = ::testing::internal::GetCapturedStdout();
     return bWritten;
@@ -59,6 +55,7 @@ class ResultFileTest : public ::testing::Test {
   std::string m_strBase;
   CMapStringToString m_map;
   std::unordered_set<std::string> m_setCrTextKeys;
+  std::string m_strCharset;  // empty: the locale's
   std::string m_strConsole;
 };
 
@@ -204,7 +201,7 @@ TEST_F(ResultFileTest, InvalidUtf8ThatReachesTheWriterBecomesReplacementCharacte
 TEST_F(ResultFileTest, CharsetSettingReadsShiftJis) {
   CScopedLocale locale("C.UTF-8");
   if (!locale.IsActive()) GTEST_SKIP() << "no UTF-8 locale (msvcrt, the C runtime on Windows, has none)";
-  g_strCharset = "SHIFT_JIS";
+  m_strCharset = "SHIFT_JIS";
   m_map["1.1"] = "\x93\xFA\x96\x7B";
   ASSERT_TRUE(Write("h"));
   EXPECT_EQ(ReadBack(m_strBase + "/h.xml")[0].second, "\xE6\x97\xA5\xE6\x9C\xAC");

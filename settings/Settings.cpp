@@ -1,26 +1,21 @@
 #include "settings/Settings.h"
 
 #include <algorithm>
+#include <map>
+#include <utility>
+#include <vector>
 
 #include "platform/FileOps.h"
 #include "platform/IniFile.h"
 #include "platform/LastError.h"
 #include "platform/MbString.h"
+#include "settings/AddressBlock.h"
 
 std::string g_strBaseDir = "/tmp";
 std::string g_strLogDir = "./log";
 std::string g_strLogFile = "log.txt";
-std::string g_strCommunity;
 std::string g_strStartOid;
-int32_t g_nTimeout = c_nDefaultTimeout;
-int32_t g_nRetry = c_nDefaultRetry;
-int32_t g_nPort = c_nDefaultPort;
-std::string g_strCharset;
-int32_t g_nVersion = c_nDefaultVersion;
-int32_t g_nMaxRepetitions = c_nDefaultMaxRepetitions;
-int32_t g_nWindow = c_nDefaultWindow;
-CSnmpV3Security g_v3Security;
-uint32_t g_uV3SettingsError = 0;
+std::string g_strResultDir;
 bool g_bConfigSecretsExposed = false;
 bool g_bLog = false;
 bool g_bSystemMib = true;
@@ -39,49 +34,165 @@ std::string MakeConfigPath(const std::string& strBaseDir) { return JoinPath(strB
 
 namespace {
 
+constexpr char c_szTargetSectionPrefix[] = "Target ";
+
+// The keys a [Target] section may set: all but "Log".
+constexpr const char* c_arrTargetKeys[] = {
+    c_szKeyTimeout, c_szKeyRetry,        c_szKeyCommunity,    c_szKeyPort,         c_szKeyCharset,
+    c_szKeyVersion, c_szKeyMaxRepetitions, c_szKeyWindow,     c_szKeyUser,         c_szKeyAuthProtocol,
+    c_szKeyAuthPassword, c_szKeyPrivProtocol, c_szKeyPrivPassword, c_szKeyContext};
+
+// Where each key of one target is read: the first of its matching
+// sections that sets the key, else [Config].
+class CKeySource {
+ public:
+  CKeySource(const CIniFile& ini, const std::vector<const std::string*>& arrSections)
+      : m_ini(ini), m_arrSections(arrSections) {}
+
+  int GetInt(const char* szKey, int nDefault) const { return m_ini.GetInt(Section(szKey), szKey, nDefault); }
+  std::string GetString(const char* szKey, const char* szDefault) const {
+    return m_ini.GetString(Section(szKey), szKey, szDefault, c_nMaxCommunity);
+  }
+
+ private:
+  const char* Section(const char* szKey) const {
+    for (const std::string* pSection : m_arrSections) {
+      if (m_ini.HasKey(pSection->c_str(), szKey)) return pSection->c_str();
+    }
+    return c_szConfigSection;
+  }
+
+  const CIniFile& m_ini;
+  const std::vector<const std::string*>& m_arrSections;
+};
+
 // The SNMPv3 keys, and whether they can work: a known protocol, privacy
 // only with authentication, passwords of 8 characters or more, a user.
-void ReadV3Settings(const CIniFile& ini, const std::string& strIniPath) {
+void ReadV3Settings(const CKeySource& keys, CTargetSettings* pSettings) {
   CSnmpV3Security security;
-  security.strUser = ini.GetString(c_szConfigSection, c_szKeyUser, "", c_nMaxCommunity);
-  security.strAuthPassword = ini.GetString(c_szConfigSection, c_szKeyAuthPassword, "", c_nMaxCommunity);
-  security.strPrivPassword = ini.GetString(c_szConfigSection, c_szKeyPrivPassword, "", c_nMaxCommunity);
-  security.strContext = ini.GetString(c_szConfigSection, c_szKeyContext, "", c_nMaxCommunity);
-  const bool bProtocolsKnown =
-      ParseAuthProtocol(ini.GetString(c_szConfigSection, c_szKeyAuthProtocol, "", c_nMaxCommunity),
-                        &security.auth) &&
-      ParsePrivProtocol(ini.GetString(c_szConfigSection, c_szKeyPrivProtocol, "", c_nMaxCommunity),
-                        &security.priv);
+  security.strUser = keys.GetString(c_szKeyUser, "");
+  security.strAuthPassword = keys.GetString(c_szKeyAuthPassword, "");
+  security.strPrivPassword = keys.GetString(c_szKeyPrivPassword, "");
+  security.strContext = keys.GetString(c_szKeyContext, "");
+  const bool bProtocolsKnown = ParseAuthProtocol(keys.GetString(c_szKeyAuthProtocol, ""), &security.auth) &&
+                               ParsePrivProtocol(keys.GetString(c_szKeyPrivProtocol, ""), &security.priv);
   const bool bWorks =
       bProtocolsKnown && !security.strUser.empty() && security.strUser.size() <= c_nMaxUserName &&
       (security.priv == EPrivProtocol::None || security.auth != EAuthProtocol::None) &&
       (security.auth == EAuthProtocol::None || security.strAuthPassword.size() >= c_nMinPassword) &&
       (security.priv == EPrivProtocol::None || security.strPrivPassword.size() >= c_nMinPassword);
-  g_uV3SettingsError = g_nVersion == 3 && !bWorks ? SNMP_MGR_ERROR_SETTINGS : 0;
-  g_bConfigSecretsExposed = (!security.strAuthPassword.empty() || !security.strPrivPassword.empty()) &&
-                            IsReadableByOthers(strIniPath);
-  g_v3Security = std::move(security);
+  pSettings->uV3SettingsError = pSettings->nVersion == 3 && !bWorks ? SNMP_MGR_ERROR_SETTINGS : 0;
+  pSettings->v3Security = std::move(security);
+}
+
+CTargetSettings ReadTargetSettings(const CKeySource& keys) {
+  CTargetSettings settings;
+  settings.nTimeout = keys.GetInt(c_szKeyTimeout, c_nDefaultTimeout);
+  settings.nRetry = keys.GetInt(c_szKeyRetry, c_nDefaultRetry);
+  settings.strCommunity = keys.GetString(c_szKeyCommunity, c_szDefaultCommunity);
+  const int32_t nPort = keys.GetInt(c_szKeyPort, c_nDefaultPort);
+  settings.nPort = (nPort >= 1 && nPort <= 65535) ? nPort : c_nDefaultPort;
+  settings.strCharset = keys.GetString(c_szKeyCharset, "");
+  const int32_t nVersion = keys.GetInt(c_szKeyVersion, c_nDefaultVersion);
+  settings.nVersion = (nVersion == 2 || nVersion == 3) ? nVersion : 1;
+  settings.nMaxRepetitions =
+      std::clamp(keys.GetInt(c_szKeyMaxRepetitions, c_nDefaultMaxRepetitions), 0, c_nMaxMaxRepetitions);
+  settings.nWindow = std::clamp(keys.GetInt(c_szKeyWindow, c_nDefaultWindow), 1, c_nMaxWindow);
+  ReadV3Settings(keys, &settings);
+  return settings;
+}
+
+// "*" any run of characters, "?" any one; ASCII letters in either case.
+bool GlobMatches(std::string_view pattern, std::string_view text) {
+  const auto lower = [](char ch) { return ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch; };
+  size_t nPattern = 0;
+  size_t nText = 0;
+  size_t nStar = std::string_view::npos;  // the last "*" seen, and where its run ends so far
+  size_t nStarText = 0;
+  while (nText < text.size()) {
+    if (nPattern < pattern.size() && pattern[nPattern] == '*') {
+      nStar = nPattern++;
+      nStarText = nText;
+    } else if (nPattern < pattern.size() && (pattern[nPattern] == '?' || lower(pattern[nPattern]) == lower(text[nText]))) {
+      ++nPattern;
+      ++nText;
+    } else if (nStar != std::string_view::npos) {
+      nPattern = nStar + 1;
+      nText = ++nStarText;
+    } else {
+      return false;
+    }
+  }
+  while (nPattern < pattern.size() && pattern[nPattern] == '*') ++nPattern;
+  return nPattern == pattern.size();
 }
 
 }  // namespace
 
-void ReadSettings(const std::string& strIniPath) {
+bool TargetMatches(std::string_view strPattern, std::string_view strTarget) {
+  if (strPattern == strTarget) return true;
+  if (strPattern.find('/') != std::string_view::npos) {
+    CAddressBlock block;
+    CIpAddress address;
+    return ParseAddressBlock(strPattern, &block) && block.nPrefix >= 0 && ParseIpAddress(strTarget, &address) &&
+           BlockContains(block, address);
+  }
+  return GlobMatches(strPattern, strTarget);
+}
+
+struct CConfig::CImpl {
   CIniFile ini;
-  // A missing or unreadable file is no error: every key takes its default.
-  (void)ini.Load(strIniPath);
-  g_nTimeout = ini.GetInt(c_szConfigSection, c_szKeyTimeout, c_nDefaultTimeout);
-  g_nRetry = ini.GetInt(c_szConfigSection, c_szKeyRetry, c_nDefaultRetry);
-  g_bLog = ini.GetInt(c_szConfigSection, c_szKeyLog, c_nDefaultLog) == 1;
-  g_strCommunity =
-      ini.GetString(c_szConfigSection, c_szKeyCommunity, c_szDefaultCommunity, c_nMaxCommunity);
-  const int32_t nPort = ini.GetInt(c_szConfigSection, c_szKeyPort, c_nDefaultPort);
-  g_nPort = (nPort >= 1 && nPort <= 65535) ? nPort : c_nDefaultPort;
-  g_strCharset = ini.GetString(c_szConfigSection, c_szKeyCharset, "", c_nMaxCommunity);
-  const int32_t nVersion = ini.GetInt(c_szConfigSection, c_szKeyVersion, c_nDefaultVersion);
-  g_nVersion = (nVersion == 2 || nVersion == 3) ? nVersion : 1;
-  const int32_t nRepetitions =
-      ini.GetInt(c_szConfigSection, c_szKeyMaxRepetitions, c_nDefaultMaxRepetitions);
-  g_nMaxRepetitions = std::clamp(nRepetitions, 0, c_nMaxMaxRepetitions);
-  g_nWindow = std::clamp(ini.GetInt(c_szConfigSection, c_szKeyWindow, c_nDefaultWindow), 1, c_nMaxWindow);
-  ReadV3Settings(ini, strIniPath);
+  // The [Target] sections in file order: name, pattern.
+  std::vector<std::pair<std::string, std::string>> arrTargetSections;
+  // Settings resolved so far, by the indexes of the sections that matched.
+  mutable std::map<std::vector<size_t>, std::shared_ptr<const CTargetSettings>> mapResolved;
+};
+
+CConfig::CConfig() : m_pImpl(std::make_unique<CImpl>()) {}
+
+CConfig::~CConfig() = default;
+
+bool CConfig::Load(const std::string& strIniPath) {
+  CImpl& impl = *m_pImpl;
+  impl.arrTargetSections.clear();
+  impl.mapResolved.clear();
+  // A missing or unreadable file is no error here: every key takes its
+  // default.
+  const bool bLoaded = impl.ini.Load(strIniPath);
+  g_bLog = impl.ini.GetInt(c_szConfigSection, c_szKeyLog, c_nDefaultLog) == 1;
+  bool bSecrets = false;
+  for (std::string& strSection : impl.ini.SectionNames()) {
+    const std::string_view prefix = c_szTargetSectionPrefix;
+    const bool bTarget = strSection.size() > prefix.size() && EqualsNoCase(std::string_view(strSection).substr(0, prefix.size()), prefix);
+    if (!bTarget && !EqualsNoCase(strSection, c_szConfigSection)) continue;
+    bSecrets = bSecrets ||
+               !impl.ini.GetString(strSection.c_str(), c_szKeyAuthPassword, "", c_nMaxCommunity).empty() ||
+               !impl.ini.GetString(strSection.c_str(), c_szKeyPrivPassword, "", c_nMaxCommunity).empty();
+    if (!bTarget) continue;
+    std::string strPattern = MbTrim(std::string_view(strSection).substr(prefix.size()));
+    if (!strPattern.empty()) impl.arrTargetSections.emplace_back(std::move(strSection), std::move(strPattern));
+  }
+  g_bConfigSecretsExposed = bSecrets && IsReadableByOthers(strIniPath);
+  return bLoaded;
+}
+
+std::shared_ptr<const CTargetSettings> CConfig::ForTarget(const std::string& strTarget) const {
+  CImpl& impl = *m_pImpl;
+  std::vector<size_t> arrMatching;
+  for (size_t i = 0; i < impl.arrTargetSections.size(); ++i) {
+    if (TargetMatches(impl.arrTargetSections[i].second, strTarget)) arrMatching.push_back(i);
+  }
+  auto it = impl.mapResolved.find(arrMatching);
+  if (it != impl.mapResolved.end()) return it->second;
+  std::vector<const std::string*> arrSections;
+  for (const size_t i : arrMatching) arrSections.push_back(&impl.arrTargetSections[i].first);
+  auto pSettings = std::make_shared<const CTargetSettings>(ReadTargetSettings(CKeySource(impl.ini, arrSections)));
+  impl.mapResolved.emplace(std::move(arrMatching), pSettings);
+  return pSettings;
+}
+
+CTargetSettings ReadSettings(const std::string& strIniPath) {
+  CConfig config;
+  (void)config.Load(strIniPath);
+  return *config.ForTarget("");
 }

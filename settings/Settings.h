@@ -8,6 +8,7 @@
 #define MIBSCAN_SETTINGS_SETTINGS_H_
 
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -20,38 +21,15 @@ extern std::string g_strBaseDir;
 extern std::string g_strLogDir;
 // File name of the live log inside g_strLogDir; never changed.
 extern std::string g_strLogFile;
-// Community of every SNMP session (config.ini "Community").
-extern std::string g_strCommunity;
-// OID of the single-OID command-line form, exactly as typed; empty otherwise.
+// OID of the single-OID forms (the described "oid" form, or --oid),
+// exactly as typed; empty otherwise.
 extern std::string g_strStartOid;
-// Time-out of every SNMP request in milliseconds (config.ini "Timeout").
-extern int32_t g_nTimeout;
-// Re-sends of an unanswered SNMP request (config.ini "Retry").
-extern int32_t g_nRetry;
-// UDP port of every agent (config.ini "Port").
-extern int32_t g_nPort;
-// SNMP version of every session (config.ini "Version"): 1 (SNMPv1), 2
-// (SNMPv2c) or 3 (SNMPv3 with the User-based Security Model).
-extern int32_t g_nVersion;
-// SNMPv3: the user and its security (config.ini "User", "AuthProtocol",
-// "AuthPassword", "PrivProtocol", "PrivPassword", "Context").
-extern CSnmpV3Security g_v3Security;
-// SNMPv3: 0 when those settings can work; SNMP_MGR_ERROR_SETTINGS when
-// they cannot (every target then fails with that code, sending nothing).
-extern uint32_t g_uV3SettingsError;
-// True when config.ini holds a password and users other than its owner
-// may read it.
+// Directory the result files go into, without a trailing "/": the
+// executable's directory, or the one --out-dir names.
+extern std::string g_strResultDir;
+// True when config.ini holds a password, in any section, and users other
+// than its owner may read it.
 extern bool g_bConfigSecretsExposed;
-// With version 2: 0 walks with GET-NEXT; N >= 1 walks with GETBULK asking
-// for N objects per request (config.ini "MaxRepetitions").
-extern int32_t g_nMaxRepetitions;
-// Requests one target's walk keeps in flight at most (config.ini
-// "Window"): 1 walks one request at a time; 2 to c_nMaxWindow split the
-// walk into lanes that run at once.
-extern int32_t g_nWindow;
-// Code set of the agents' text, for the result files (config.ini "Charset");
-// empty: the locale's.
-extern std::string g_strCharset;
 // True exactly when config.ini "Log" is 1.
 extern bool g_bLog;
 // False after the one-argument command-line form: walks then start at the
@@ -105,14 +83,75 @@ constexpr size_t c_nMaxCommunity = 1023;
 [[nodiscard]] std::string MakeLogDirPath(const std::string& strBaseDir);
 [[nodiscard]] std::string MakeConfigPath(const std::string& strBaseDir);
 
-// Reads section "Config" of the INI file at strIniPath into g_nTimeout,
-// g_nRetry, g_bLog, g_strCommunity, g_nPort, g_strCharset, g_nVersion and
-// g_nMaxRepetitions and g_nWindow. A missing file, section or key gives
-// the default. Ranges are not checked, except that a "Port" outside
-// 1..65535 gives 161, a "Version" other than 2 or 3 gives 1,
-// "MaxRepetitions" below 0 gives 0 and above c_nMaxMaxRepetitions gives
-// that, and "Window" below 1 gives 1 and above c_nMaxWindow gives that. With "Version" 3 the
-// SNMPv3 keys are read and checked (g_uV3SettingsError). Cannot fail.
-void ReadSettings(const std::string& strIniPath);
+// The settings of one target's walk and result file. Each is a config.ini
+// key: ReadSettings and CConfig::ForTarget fill them.
+struct CTargetSettings {
+  // Community of the SNMP session ("Community").
+  std::string strCommunity = c_szDefaultCommunity;
+  // Time-out of each request in milliseconds ("Timeout").
+  int32_t nTimeout = c_nDefaultTimeout;
+  // Re-sends of an unanswered request ("Retry").
+  int32_t nRetry = c_nDefaultRetry;
+  // UDP port of the agent ("Port").
+  int32_t nPort = c_nDefaultPort;
+  // SNMP version ("Version"): 1 (SNMPv1), 2 (SNMPv2c) or 3 (SNMPv3 with
+  // the User-based Security Model).
+  int32_t nVersion = c_nDefaultVersion;
+  // With version 2 or 3: 0 walks with GET-NEXT; N >= 1 walks with GETBULK
+  // asking for N objects per request ("MaxRepetitions").
+  int32_t nMaxRepetitions = c_nDefaultMaxRepetitions;
+  // Requests the walk keeps in flight at most ("Window"): 1 walks one
+  // request at a time; 2 to c_nMaxWindow split the walk into lanes.
+  int32_t nWindow = c_nDefaultWindow;
+  // SNMPv3: the user and its security ("User", "AuthProtocol",
+  // "AuthPassword", "PrivProtocol", "PrivPassword", "Context").
+  CSnmpV3Security v3Security;
+  // SNMPv3: 0 when those settings can work; SNMP_MGR_ERROR_SETTINGS when
+  // they cannot (the target then fails with that code, sending nothing).
+  uint32_t uV3SettingsError = 0;
+  // Code set of the agent's text, for the result file ("Charset"); empty:
+  // the locale's.
+  std::string strCharset;
+};
+
+// config.ini as a whole: [Config], and sections "[Target <pattern>]" that
+// set keys for the targets their pattern matches. A pattern is a target
+// as written, an IPv4 or IPv6 CIDR block, or a glob with "*" and "?" that
+// ignores case. Each key of a target comes from the first section, in file
+// order, whose pattern matches the target and that sets the key; failing
+// that from [Config], and failing that from its default. "Log" belongs to
+// the whole run and is read from [Config] only.
+class CConfig {
+ public:
+  CConfig();
+  ~CConfig();
+  CConfig(const CConfig&) = delete;
+  CConfig& operator=(const CConfig&) = delete;
+
+  // Reads the file: g_bLog, g_bConfigSecretsExposed. A missing file gives
+  // every default; false then, for a caller that named the file itself.
+  bool Load(const std::string& strIniPath);
+
+  // The settings of strTarget. Targets that match the same sections share
+  // one value, resolved once.
+  [[nodiscard]] std::shared_ptr<const CTargetSettings> ForTarget(const std::string& strTarget) const;
+
+ private:
+  struct CImpl;
+  std::unique_ptr<CImpl> m_pImpl;
+};
+
+// True when the [Target] pattern strPattern matches strTarget.
+[[nodiscard]] bool TargetMatches(std::string_view strPattern, std::string_view strTarget);
+
+// Reads config.ini at strIniPath and gives the settings of a target that
+// no [Target] section matches ([Config] and the defaults). A missing file,
+// section or key gives the default. Ranges are not checked, except that a
+// "Port" outside 1..65535 gives 161, a "Version" other than 2 or 3 gives
+// 1, "MaxRepetitions" below 0 gives 0 and above c_nMaxMaxRepetitions gives
+// that, and "Window" below 1 gives 1 and above c_nMaxWindow gives that.
+// With "Version" 3 the SNMPv3 keys are checked (uV3SettingsError). Also
+// sets g_bLog and g_bConfigSecretsExposed. Cannot fail.
+CTargetSettings ReadSettings(const std::string& strIniPath);
 
 #endif  // MIBSCAN_SETTINGS_SETTINGS_H_

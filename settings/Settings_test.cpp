@@ -9,34 +9,26 @@
 
 namespace {
 
-// Puts the config.ini settings back to values no test expects, so a test
-// that forgets to read them fails.
+// Reads a config.ini into m_s, the settings of a target no [Target]
+// section matches. "Log" goes to the process-wide g_bLog: it starts at a
+// value no test expects.
 class SettingsTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    g_nTimeout = -7;
-    g_nRetry = -7;
-    g_nPort = -7;
-    g_bLog = true;
-    g_strCommunity = "stale";
-    g_strCharset = "stale";
-    g_nVersion = -7;
-    g_nMaxRepetitions = -7;
-    g_nWindow = -7;
-  }
-  void Read(const std::string& strIni) { ReadSettings(m_dir.WriteFile("config.ini", strIni)); }
+  void SetUp() override { g_bLog = true; }
+  void Read(const std::string& strIni) { m_s = ReadSettings(m_dir.WriteFile("config.ini", strIni)); }
   void ExpectDefaults() {
-    EXPECT_EQ(g_nTimeout, 500);
-    EXPECT_EQ(g_nRetry, 3);
+    EXPECT_EQ(m_s.nTimeout, 500);
+    EXPECT_EQ(m_s.nRetry, 3);
     EXPECT_FALSE(g_bLog);
-    EXPECT_EQ(g_strCommunity, "qzvtrk");
-    EXPECT_EQ(g_nPort, 161);
-    EXPECT_EQ(g_strCharset, "");
-    EXPECT_EQ(g_nVersion, 1);
-    EXPECT_EQ(g_nMaxRepetitions, 10);
-    EXPECT_EQ(g_nWindow, 1);
+    EXPECT_EQ(m_s.strCommunity, "qzvtrk");
+    EXPECT_EQ(m_s.nPort, 161);
+    EXPECT_EQ(m_s.strCharset, "");
+    EXPECT_EQ(m_s.nVersion, 1);
+    EXPECT_EQ(m_s.nMaxRepetitions, 10);
+    EXPECT_EQ(m_s.nWindow, 1);
   }
   CTempDir m_dir;
+  CTargetSettings m_s;
 };
 
 TEST_F(SettingsTest, InitialValues) {
@@ -47,7 +39,7 @@ TEST_F(SettingsTest, InitialValues) {
 }
 
 TEST_F(SettingsTest, NoConfigFileGivesEveryDefault) {
-  ReadSettings(MakeConfigPath(m_dir.Path().string()));
+  m_s = ReadSettings(MakeConfigPath(m_dir.Path().string()));
   ExpectDefaults();
 }
 
@@ -59,12 +51,12 @@ TEST_F(SettingsTest, KeysInAnotherSectionAreIgnored) {
 TEST_F(SettingsTest, EveryKeyIsRead) {
   Read("; comment\n[Config]\nTimeout=2000\nRetry=0\nLog=1\nCommunity=public\nPort=1161\n"
        "Charset=SHIFT_JIS\n");
-  EXPECT_EQ(g_nTimeout, 2000);
-  EXPECT_EQ(g_nRetry, 0);
+  EXPECT_EQ(m_s.nTimeout, 2000);
+  EXPECT_EQ(m_s.nRetry, 0);
   EXPECT_TRUE(g_bLog);
-  EXPECT_EQ(g_strCommunity, "public");
-  EXPECT_EQ(g_nPort, 1161);
-  EXPECT_EQ(g_strCharset, "SHIFT_JIS");
+  EXPECT_EQ(m_s.strCommunity, "public");
+  EXPECT_EQ(m_s.nPort, 1161);
+  EXPECT_EQ(m_s.strCharset, "SHIFT_JIS");
 }
 
 TEST_F(SettingsTest, Version3SettingsThatCannotWorkAreFound) {
@@ -84,21 +76,21 @@ TEST_F(SettingsTest, Version3SettingsThatCannotWorkAreFound) {
   };
   for (const auto& row : rows) {
     Read(std::string("[Config]\nVersion=3\n") + row.szIni);
-    EXPECT_EQ(g_nVersion, 3);
-    EXPECT_EQ(g_uV3SettingsError, row.uError) << row.szIni;
+    EXPECT_EQ(m_s.nVersion, 3);
+    EXPECT_EQ(m_s.uV3SettingsError, row.uError) << row.szIni;
   }
   Read("[Config]\nVersion=2\nPrivProtocol=AES\n");
-  EXPECT_EQ(g_uV3SettingsError, 0u) << "only SNMPv3 reads them";
+  EXPECT_EQ(m_s.uV3SettingsError, 0u) << "only SNMPv3 reads them";
 }
 
 TEST_F(SettingsTest, PasswordsReadableByOthersAreNoticed) {
   if (c_bWindows) GTEST_SKIP() << "access on Windows is an access control list, not checked";
   const std::string strPath = m_dir.WriteFile("config.ini", "[Config]\nVersion=3\nUser=u\nAuthProtocol=SHA\nAuthPassword=12345678\n");
   std::filesystem::permissions(strPath, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
-  ReadSettings(strPath);
+  (void)ReadSettings(strPath);
   EXPECT_FALSE(g_bConfigSecretsExposed);
   std::filesystem::permissions(strPath, std::filesystem::perms::others_read, std::filesystem::perm_options::add);
-  ReadSettings(strPath);
+  (void)ReadSettings(strPath);
   EXPECT_TRUE(g_bConfigSecretsExposed);
 }
 
@@ -143,14 +135,14 @@ TEST_F(SettingsTest, VersionAndRepetitionsKeepTheirRanges) {
   };
   for (const auto& row : rows) {
     Read(std::string("[Config]\n") + row.szIni);
-    EXPECT_EQ(g_nVersion, row.nVersion) << row.szIni;
-    EXPECT_EQ(g_nMaxRepetitions, row.nRepetitions) << row.szIni;
+    EXPECT_EQ(m_s.nVersion, row.nVersion) << row.szIni;
+    EXPECT_EQ(m_s.nMaxRepetitions, row.nRepetitions) << row.szIni;
   }
   for (const auto& [szIni, nWindow] : {std::pair("Window=16", 16), std::pair("Window=0", 1),
                                        std::pair("Window=-3", 1), std::pair("Window=65", 64),
                                        std::pair("Window=", 1)}) {
     Read(std::string("[Config]\n") + szIni + "\n");
-    EXPECT_EQ(g_nWindow, nWindow) << szIni;
+    EXPECT_EQ(m_s.nWindow, nWindow) << szIni;
   }
 }
 
@@ -163,30 +155,117 @@ TEST_F(SettingsTest, LogIsOnOnlyForOne) {
 
 TEST_F(SettingsTest, EmptyCommunityIsKeptEmpty) {
   Read("[Config]\nCommunity=\n");
-  EXPECT_EQ(g_strCommunity, "");
+  EXPECT_EQ(m_s.strCommunity, "");
 }
 
 TEST_F(SettingsTest, LongCommunityIsCutTo1023Characters) {
   const std::string strCommunity(1500, 'k');
   Read("[Config]\nCommunity=" + strCommunity + "\n");
-  EXPECT_EQ(g_strCommunity, strCommunity.substr(0, 1023));
+  EXPECT_EQ(m_s.strCommunity, strCommunity.substr(0, 1023));
   Read("[Config]\nCommunity=" + strCommunity.substr(0, 1023) + "\n");
-  EXPECT_EQ(g_strCommunity.size(), 1023u);
+  EXPECT_EQ(m_s.strCommunity.size(), 1023u);
 }
 
 TEST_F(SettingsTest, NumbersAreReadButNotRangeChecked) {
   Read("[Config]\nTimeout=fast\nRetry=-5\n");
-  EXPECT_EQ(g_nTimeout, 0);
-  EXPECT_EQ(g_nRetry, -5);
+  EXPECT_EQ(m_s.nTimeout, 0);
+  EXPECT_EQ(m_s.nRetry, -5);
 }
 
 TEST_F(SettingsTest, PortOutOfRangeGivesTheSnmpPort) {
   for (const char* szPort : {"0", "-1", "65536", "x"}) {
     Read(std::string("[Config]\nPort=") + szPort + "\n");
-    EXPECT_EQ(g_nPort, 161) << szPort;
+    EXPECT_EQ(m_s.nPort, 161) << szPort;
   }
   Read("[Config]\nPort=65535\n");
-  EXPECT_EQ(g_nPort, 65535);
+  EXPECT_EQ(m_s.nPort, 65535);
+}
+
+// [Target <pattern>] sections: each key from the first matching section
+// that sets it, in file order, else [Config], else the default; "Log"
+// only from [Config]; a target no section matches gets [Config].
+TEST_F(SettingsTest, TargetSectionsSetKeysPerTarget) {
+  CConfig config;
+  ASSERT_TRUE(config.Load(m_dir.WriteFile(
+      "config.ini",
+      "[Target core-*.example.invalid]\nVersion=3\nUser=ops\nAuthProtocol=SHA\nAuthPassword=12345678\n"
+      "[Config]\nCommunity=fleet\nTimeout=900\nLog=1\n"
+      "[Target 127.1.0.0/16]\nCommunity=access\nPort=1161\nLog=0\n"
+      "[Target 127.1.2.3]\nCommunity=first-is-not-this\nRetry=0\n"
+      "[Target 2001:db8::/64]\nWindow=8\n"
+      "[target PRINTER?]\nVersion=1\nCommunity=printers\n")));
+  EXPECT_TRUE(g_bLog) << "Log comes from [Config] only";
+
+  const auto pCore = config.ForTarget("CORE-7.example.invalid");
+  EXPECT_EQ(pCore->nVersion, 3);
+  EXPECT_EQ(pCore->v3Security.strUser, "ops");
+  EXPECT_EQ(pCore->uV3SettingsError, 0u);
+  EXPECT_EQ(pCore->strCommunity, "fleet");
+  EXPECT_EQ(pCore->nTimeout, 900);
+
+  const auto pAccess = config.ForTarget("127.1.2.3");
+  EXPECT_EQ(pAccess->strCommunity, "access") << "the block comes first in the file";
+  EXPECT_EQ(pAccess->nPort, 1161);
+  EXPECT_EQ(pAccess->nRetry, 0) << "a key the first section does not set comes from the next";
+  EXPECT_EQ(pAccess->nTimeout, 900);
+  EXPECT_EQ(pAccess->nVersion, 1);
+  EXPECT_EQ(config.ForTarget("127.1.9.9"), config.ForTarget("127.1.200.1")) << "one value per set of sections";
+
+  EXPECT_EQ(config.ForTarget("2001:db8::1:2")->nWindow, 8);
+  EXPECT_EQ(config.ForTarget("2001:db8:1::1")->nWindow, 1);
+  EXPECT_EQ(config.ForTarget("printer7")->strCommunity, "printers");
+  EXPECT_EQ(config.ForTarget("printer77")->strCommunity, "fleet");
+  EXPECT_EQ(config.ForTarget("127.2.0.1")->strCommunity, "fleet");
+  EXPECT_EQ(config.ForTarget("127.2.0.1")->nPort, 161);
+}
+
+// The SNMPv3 check runs on the settings a target ends up with, and a
+// password in any section counts for the warning.
+TEST_F(SettingsTest, Version3CheckAndPasswordsPerTarget) {
+  const std::string strPath = m_dir.WriteFile(
+      "config.ini", "[Config]\nUser=u\n[Target a]\nVersion=3\n[Target b]\nVersion=3\nAuthProtocol=SHA\n"
+                    "[Target c]\nAuthPassword=12345678\n");
+  CConfig config;
+  ASSERT_TRUE(config.Load(strPath));
+  EXPECT_EQ(config.ForTarget("a")->uV3SettingsError, 0u);
+  EXPECT_EQ(config.ForTarget("b")->uV3SettingsError, 55u) << "authentication without a password";
+  EXPECT_EQ(config.ForTarget("c")->uV3SettingsError, 0u) << "not SNMPv3";
+  if (c_bWindows) return;  // access on Windows is an access control list, not checked
+  std::filesystem::permissions(strPath, std::filesystem::perms::others_read, std::filesystem::perm_options::add);
+  ASSERT_TRUE(config.Load(strPath));
+  EXPECT_TRUE(g_bConfigSecretsExposed);
+  EXPECT_FALSE(CConfig().Load((m_dir.Path() / "absent.ini").string()));
+}
+
+TEST(TargetPatternTest, ExactBlocksAndGlobs) {
+  struct {
+    const char* szPattern;
+    const char* szTarget;
+    bool bMatches;
+  } const rows[] = {
+      {"sw1.example.invalid", "sw1.example.invalid", true},
+      {"sw1.example.invalid", "SW1.example.invalid", true},
+      {"sw1.example.invalid", "sw10.example.invalid", false},
+      {"sw*.example.invalid", "sw10.example.invalid", true},
+      {"sw*", "SW", true},
+      {"*.invalid", "a.b.invalid", true},
+      {"sw?", "sw12", false},
+      {"*a*b", "xaxxbxb", true},
+      {"*a*b", "xaxxbx", false},
+      {"192.0.2.*", "192.0.2.77", true},
+      {"192.0.2.0/25", "192.0.2.127", true},
+      {"192.0.2.0/25", "192.0.2.128", false},
+      {"192.0.2.9/24", "192.0.2.200", true},
+      {"0.0.0.0/0", "198.51.100.1", true},
+      {"0.0.0.0/0", "::1", false},
+      {"0.0.0.0/0", "host.invalid", false},
+      {"::/0", "::1", true},
+      {"fe80::/10", "FE80::1", true},
+      {"fe80::/10", "fec0::1", false},
+      {"192.0.2.0/33", "192.0.2.1", false},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(TargetMatches(row.szPattern, row.szTarget), row.bMatches) << row.szPattern << " " << row.szTarget;
 }
 
 TEST(SettingsPathTest, BaseDirIsThePathBeforeTheLastSlash) {

@@ -191,17 +191,17 @@ TEST_F(RealAgentTest, GetNextChainVisitsWhatSnmpwalkLists) {
 // both ran (counters of the snmp group move with every request).
 TEST_F(RealAgentTest, WalkStoresWhatSnmpwalkShows) {
   const std::vector<std::string> arrAll = SnmpwalkOids();
-  g_strCommunity = "qzvtrk";
-  g_nTimeout = 2000;
-  g_nRetry = 1;
-  g_nPort = m_nPort;
+  auto pSettings = std::make_shared<CTargetSettings>();
+  pSettings->strCommunity = "qzvtrk";
+  pSettings->nTimeout = 2000;
+  pSettings->nRetry = 1;
+  pSettings->nPort = m_nPort;
   const auto mapBefore = SnmpwalkValues();
-  CMIB mib("127.0.0.1");
+  CMIB mib("127.0.0.1", pSettings);
   ::testing::internal::CaptureStdout();
   EXPECT_EQ(mib.Walk("system.sysDescr.0", true), 0);
   ::testing::internal::GetCapturedStdout();
   const auto mapAfter = SnmpwalkValues();
-  g_nPort = c_nDefaultPort;
 
   std::map<std::string, std::string> mapStored;
   mib.m_mapResults.ForEach([&](const std::string& strKey, const std::string& strValue) { mapStored[strKey] = strValue; });

@@ -1,0 +1,150 @@
+// A fleet in one run: options, target files, address blocks, settings per
+// device group, and the command lines that are refused before anything is
+// sent or written.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <map>
+
+#include "tests/ProgramFixture_test.h"
+#include "tests/TestAgent.h"
+
+namespace {
+
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
+using ::testing::UnorderedElementsAre;
+
+constexpr char c_szDevice[] =
+    "1.3.6.1.2.1.1.1.0|4|fleet device\n"
+    "1.3.6.1.2.1.1.3.0|67|4242\n"
+    "1.3.6.1.2.1.1.5.0|4|name\n";
+
+class FleetTest : public ProgramFixture {
+ protected:
+  // Runs the program with its standard error joined to its output (Linux:
+  // through a shell), inside a network namespace of its own when
+  // bNoNetwork: there no name can reach a resolver and no datagram a host.
+  CProcessResult RunJoined(const std::vector<std::string>& arrArgs, bool bNoNetwork = false) const {
+    if (!c_bLinuxProcesses) return RunProcess(m_strExe, arrArgs, 120);
+    std::vector<std::string> arrShell{"-c", "exec \"$0\" \"$@\" 2>&1", m_strExe};
+    arrShell.insert(arrShell.end(), arrArgs.begin(), arrArgs.end());
+    if (!bNoNetwork) return RunProcess("/bin/sh", arrShell, 120);
+    arrShell.insert(arrShell.begin(), {"-rn", "/bin/sh"});
+    return RunProcess("/usr/bin/unshare", arrShell, 120);
+  }
+  // The names in the program's directory other than itself and config.ini.
+  std::vector<std::string> Written() const {
+    std::vector<std::string> arrNames;
+    for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path())) {
+      const std::string strName = entry.path().filename().string();
+      if (entry.path().string() != m_strExe && strName != "config.ini") arrNames.push_back(strName);
+    }
+    return arrNames;
+  }
+  static bool CanUnshareNetwork() {
+    return c_bLinuxProcesses && RunProcess("/usr/bin/unshare", {"-rn", "/bin/true"}, 30).nExitCode == 0;
+  }
+};
+
+// Each refused command line: status 2, why on standard error, nothing
+// sent to the agent, no file and no log line written.
+TEST_F(FleetTest, RefusedCommandLinesSendAndWriteNothing) {
+  CTestAgent agent;
+  std::string strErr;
+  ASSERT_TRUE(agent.LoadSnmprec(c_szDevice, &strErr)) << strErr;
+  ASSERT_TRUE(agent.Start());
+  WriteConfig(agent.Port(), 300, 0, 1);
+  CTempDir listDir;
+  const std::string strAbsent = (listDir.Path() / "absent-list.txt").string();
+  const std::string strBadList = listDir.WriteFile("bad-list.txt", "127.0.0.1\n# a comment\n127.0.0.1/33\n");
+  struct {
+    std::vector<std::string> arrArgs;
+    const char* szWhy;
+  } const rows[] = {
+      {{"127.0.0.1", "10.1"}, "10.1"},
+      {{"127.0.0.1,1.5.0"}, "1.5.0"},
+      {{"127.0.0.0/33", "127.0.0.1"}, "127.0.0.0/33"},
+      {{"127.0.0.9-2"}, "127.0.0.9-2"},
+      {{"-f", strAbsent, "127.0.0.1"}, "absent-list.txt"},
+      {{"-f", strBadList}, "bad-list.txt:3: "},
+      {{"--config", Path("absent.ini"), "127.0.0.1"}, "absent.ini"},
+      {{"-o", Path("no-such-dir"), "127.0.0.1"}, "no-such-dir"},
+      {{"--oid"}, "--oid"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.arrArgs[0]);
+    const CProcessResult result = RunJoined(row.arrArgs);
+    EXPECT_EQ(result.nExitCode, 2);
+    if (c_bLinuxProcesses) {
+      EXPECT_THAT(result.strOutput, StartsWith("mibscan: "));
+      EXPECT_THAT(result.strOutput, HasSubstr(row.szWhy));
+    }
+  }
+  EXPECT_EQ(agent.RequestCount(), 0);
+  EXPECT_THAT(Written(), ::testing::IsEmpty()) << "no result file, no log directory";
+}
+
+// What the program would once have taken for host names: an option it
+// does not know, the "oid" word among several targets, a path. Tried with
+// no network at all.
+TEST_F(FleetTest, OptionsAndNumbersAreNeverLookedUp) {
+  if (!CanUnshareNetwork()) GTEST_SKIP() << "no network namespace to try names in (unshare -rn)";
+  WriteConfig(161, 300, 0, 1);
+  for (const auto& arrArgs : std::vector<std::vector<std::string>>{
+           {"oid", "1.5.0", "t1.invalid", "t2.invalid"}, {"--halp"}, {"-c", "public", "h.invalid"}, {"1.5.0"}}) {
+    SCOPED_TRACE(arrArgs[0]);
+    const CProcessResult result = RunJoined(arrArgs, true);
+    EXPECT_EQ(result.nExitCode, 2);
+    EXPECT_THAT(result.strOutput, StartsWith("mibscan: "));
+  }
+  EXPECT_THAT(Written(), ::testing::IsEmpty());
+}
+
+TEST_F(FleetTest, HelpAndVersionWriteNothing) {
+  WriteConfig(161);
+  for (const char* szHelp : {"-h", "--help"}) {
+    const CProcessResult result = Run({szHelp});
+    EXPECT_THAT(result.strOutput, HasSubstr("--targets FILE"));
+  }
+  const CProcessResult version = Run({"--version"});
+  EXPECT_THAT(version.strOutput, StartsWith("mibscan 1."));
+  EXPECT_THAT(Written(), ::testing::IsEmpty()) << "no --help.xml, no -h.xml, no log";
+}
+
+// Two device groups with their own community and port, by [Target]
+// sections; a targets file with a block; config.ini and the results in
+// other directories than the program's.
+TEST_F(FleetTest, GroupsFilesAndPlaces) {
+  CTestAgent alpha;
+  CTestAgent beta;
+  std::string strErr;
+  ASSERT_TRUE(alpha.LoadSnmprec(c_szDevice, &strErr)) << strErr;
+  ASSERT_TRUE(beta.LoadSnmprec(std::string(c_szDevice) + "1.3.6.1.2.1.1.6.0|4|beta only\n", &strErr)) << strErr;
+  alpha.SetCommunity("alpha-community");
+  beta.SetCommunity("beta-community");
+  ASSERT_TRUE(alpha.Start());
+  ASSERT_TRUE(beta.Start());
+  CTempDir settingsDir;
+  CTempDir outDir;
+  const std::string strConfig = settingsDir.WriteFile(
+      "fleet.ini", "[Target LOCALHOST]\nCommunity=beta-community\nPort=" + std::to_string(beta.Port()) +
+                       "\n[Config]\nCommunity=nobody\nTimeout=300\nRetry=0\nPort=" + std::to_string(alpha.Port()) +
+                       "\n[Target 127.0.0.0/8]\nCommunity=alpha-community\n");
+  const std::string strList = settingsDir.WriteFile("targets.txt", "# the group\nlocalhost\n\n127.0.0.1-1\n");
+  const CProcessResult result = Run({"--config", strConfig, "-o", outDir.Path().string(), "-f", strList});
+  const auto outPath = [&](const char* szName) { return (outDir.Path() / szName).string(); };
+  EXPECT_THAT(Lines(result.strOutput, "output"),
+              UnorderedElementsAre("output: " + outPath("localhost.xml"), "output: " + outPath("127.0.0.1.xml")));
+  for (const auto& [szFile, nRecords] : {std::pair("localhost.xml", 4u), std::pair("127.0.0.1.xml", 3u)}) {
+    pugi::xml_document doc;
+    ASSERT_TRUE(doc.load_file(outPath(szFile).c_str())) << szFile;
+    const auto records = doc.child("RESULTS").children("RESULT");
+    EXPECT_EQ(static_cast<size_t>(std::distance(records.begin(), records.end())), nRecords) << szFile;
+  }
+  EXPECT_THAT(Written(), ElementsAre("log")) << "results go to the output directory only";
+}
+
+}  // namespace

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <algorithm>
 #include <map>
 
 #include "tests/ProgramFixture_test.h"
@@ -145,6 +146,52 @@ TEST_F(FleetTest, GroupsFilesAndPlaces) {
     EXPECT_EQ(static_cast<size_t>(std::distance(records.begin(), records.end())), nRecords) << szFile;
   }
   EXPECT_THAT(Written(), ElementsAre("log")) << "results go to the output directory only";
+}
+
+// A targets file scans exactly as the same targets on the command line:
+// the same files, byte for byte, and the same console lines. One live
+// target, the others addresses where nothing listens.
+TEST_F(FleetTest, TargetsFileScansAsTheCommandLine) {
+  // Wine starts threads slowly: fewer targets there.
+  const int nTargets = c_bLinuxProcesses ? 5000 : 200;
+  CTestAgent agent;
+  std::string strErr;
+  ASSERT_TRUE(agent.LoadSnmprec(c_szDevice, &strErr)) << strErr;
+  ASSERT_TRUE(agent.Start());
+  WriteConfig(agent.Port(), 50, 0);
+  std::vector<std::string> arrTargets{"127.0.0.1"};
+  std::string strList = "# fleet\n127.0.0.1\n";
+  for (int i = 1; i < nTargets; ++i) {
+    arrTargets.push_back("127.1." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250));
+    strList += arrTargets.back() + "\n";
+  }
+  CTempDir listDir;
+  CTempDir fromFile;
+  CTempDir fromArgs;
+  const CProcessResult byFile = Run({"-o", fromFile.Path().string(), "-f", listDir.WriteFile("list.txt", strList)});
+  std::vector<std::string> arrArgs{"-o", fromArgs.Path().string()};
+  arrArgs.insert(arrArgs.end(), arrTargets.begin(), arrTargets.end());
+  const CProcessResult byArgs = Run(arrArgs);
+
+  std::map<std::string, std::string> mapFile;
+  for (const auto& entry : std::filesystem::directory_iterator(fromFile.Path()))
+    mapFile[entry.path().filename().string()] = ReadAll(entry.path());
+  std::map<std::string, std::string> mapArgs;
+  for (const auto& entry : std::filesystem::directory_iterator(fromArgs.Path()))
+    mapArgs[entry.path().filename().string()] = ReadAll(entry.path());
+  EXPECT_EQ(mapFile.size(), static_cast<size_t>(nTargets));
+  EXPECT_TRUE(mapFile == mapArgs) << "the same files, byte for byte";
+  EXPECT_GT(mapFile["127.0.0.1.xml"].size(), 200u) << "the live target's file holds its walk";
+  auto sortedLines = [](const CProcessResult& result, const std::string& strDir) {
+    std::vector<std::string> arrLines = Lines(result.strOutput, "");
+    for (std::string& strLine : arrLines) {
+      const size_t nDir = strLine.find(strDir);
+      if (nDir != std::string::npos) strLine.replace(nDir, strDir.size(), "DIR");
+    }
+    std::sort(arrLines.begin(), arrLines.end());
+    return arrLines;
+  };
+  EXPECT_EQ(sortedLines(byFile, fromFile.Path().string()), sortedLines(byArgs, fromArgs.Path().string()));
 }
 
 }  // namespace

@@ -36,12 +36,6 @@ namespace {
 
 constexpr char c_szTargetSectionPrefix[] = "Target ";
 
-// The keys a [Target] section may set: all but "Log".
-constexpr const char* c_arrTargetKeys[] = {
-    c_szKeyTimeout, c_szKeyRetry,        c_szKeyCommunity,    c_szKeyPort,         c_szKeyCharset,
-    c_szKeyVersion, c_szKeyMaxRepetitions, c_szKeyWindow,     c_szKeyUser,         c_szKeyAuthProtocol,
-    c_szKeyAuthPassword, c_szKeyPrivProtocol, c_szKeyPrivPassword, c_szKeyContext};
-
 // Where each key of one target is read: the first of its matching
 // sections that sets the key, else [Config].
 class CKeySource {

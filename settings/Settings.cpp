@@ -121,25 +121,54 @@ bool GlobMatches(std::string_view pattern, std::string_view text) {
   return nPattern == pattern.size();
 }
 
+// A [Target] section's pattern, read once: a CIDR block, or a text that
+// matches as itself or as a glob.
+class CTargetPattern {
+ public:
+  explicit CTargetPattern(std::string strText) : m_strText(std::move(strText)) {
+    m_bBlock = m_strText.find('/') != std::string::npos;
+    // A pattern with "/" that is no CIDR block matches nothing but itself.
+    m_bValidBlock = m_bBlock && ParseAddressBlock(m_strText, &m_block) && m_block.nPrefix >= 0;
+  }
+  // pAddress: strTarget as an address, or null when it is none.
+  bool Matches(std::string_view strTarget, const CIpAddress* pAddress) const {
+    if (m_strText == strTarget) return true;
+    if (m_bBlock) return m_bValidBlock && pAddress != nullptr && BlockContains(m_block, *pAddress);
+    return GlobMatches(m_strText, strTarget);
+  }
+
+ private:
+  std::string m_strText;
+  bool m_bBlock = false;
+  bool m_bValidBlock = false;
+  CAddressBlock m_block;
+};
+
 }  // namespace
 
 bool TargetMatches(std::string_view strPattern, std::string_view strTarget) {
-  if (strPattern == strTarget) return true;
-  if (strPattern.find('/') != std::string_view::npos) {
-    CAddressBlock block;
-    CIpAddress address;
-    return ParseAddressBlock(strPattern, &block) && block.nPrefix >= 0 && ParseIpAddress(strTarget, &address) &&
-           BlockContains(block, address);
-  }
-  return GlobMatches(strPattern, strTarget);
+  CIpAddress address;
+  const bool bAddress = ParseIpAddress(strTarget, &address);
+  return CTargetPattern(std::string(strPattern)).Matches(strTarget, bAddress ? &address : nullptr);
 }
 
 struct CConfig::CImpl {
   CIniFile ini;
   // The [Target] sections in file order: name, pattern.
-  std::vector<std::pair<std::string, std::string>> arrTargetSections;
+  std::vector<std::pair<std::string, CTargetPattern>> arrTargetSections;
   // Settings resolved so far, by the indexes of the sections that matched.
   mutable std::map<std::vector<size_t>, std::shared_ptr<const CTargetSettings>> mapResolved;
+
+  // The settings of a target that the sections arrMatching match.
+  std::shared_ptr<const CTargetSettings> Resolve(std::vector<size_t> arrMatching) const {
+    auto it = mapResolved.find(arrMatching);
+    if (it != mapResolved.end()) return it->second;
+    std::vector<const std::string*> arrSections;
+    for (const size_t i : arrMatching) arrSections.push_back(&arrTargetSections[i].first);
+    auto pSettings = std::make_shared<const CTargetSettings>(ReadTargetSettings(CKeySource(ini, arrSections)));
+    mapResolved.emplace(std::move(arrMatching), pSettings);
+    return pSettings;
+  }
 };
 
 CConfig::CConfig() : m_pImpl(std::make_unique<CImpl>()) {}
@@ -157,36 +186,36 @@ bool CConfig::Load(const std::string& strIniPath) {
   bool bSecrets = false;
   for (std::string& strSection : impl.ini.SectionNames()) {
     const std::string_view prefix = c_szTargetSectionPrefix;
-    const bool bTarget = strSection.size() > prefix.size() && EqualsNoCase(std::string_view(strSection).substr(0, prefix.size()), prefix);
+    const bool bTarget = strSection.size() > prefix.size() &&
+                         EqualsNoCase(std::string_view(strSection).substr(0, prefix.size()), prefix);
     if (!bTarget && !EqualsNoCase(strSection, c_szConfigSection)) continue;
     bSecrets = bSecrets ||
                !impl.ini.GetString(strSection.c_str(), c_szKeyAuthPassword, "", c_nMaxCommunity).empty() ||
                !impl.ini.GetString(strSection.c_str(), c_szKeyPrivPassword, "", c_nMaxCommunity).empty();
     if (!bTarget) continue;
     std::string strPattern = MbTrim(std::string_view(strSection).substr(prefix.size()));
-    if (!strPattern.empty()) impl.arrTargetSections.emplace_back(std::move(strSection), std::move(strPattern));
+    if (!strPattern.empty())
+      impl.arrTargetSections.emplace_back(std::move(strSection), CTargetPattern(std::move(strPattern)));
   }
   g_bConfigSecretsExposed = bSecrets && IsReadableByOthers(strIniPath);
   return bLoaded;
 }
 
 std::shared_ptr<const CTargetSettings> CConfig::ForTarget(const std::string& strTarget) const {
-  CImpl& impl = *m_pImpl;
+  const CImpl& impl = *m_pImpl;
+  CIpAddress address;
+  const CIpAddress* pAddress = ParseIpAddress(strTarget, &address) ? &address : nullptr;
   std::vector<size_t> arrMatching;
   for (size_t i = 0; i < impl.arrTargetSections.size(); ++i) {
-    if (TargetMatches(impl.arrTargetSections[i].second, strTarget)) arrMatching.push_back(i);
+    if (impl.arrTargetSections[i].second.Matches(strTarget, pAddress)) arrMatching.push_back(i);
   }
-  auto it = impl.mapResolved.find(arrMatching);
-  if (it != impl.mapResolved.end()) return it->second;
-  std::vector<const std::string*> arrSections;
-  for (const size_t i : arrMatching) arrSections.push_back(&impl.arrTargetSections[i].first);
-  auto pSettings = std::make_shared<const CTargetSettings>(ReadTargetSettings(CKeySource(impl.ini, arrSections)));
-  impl.mapResolved.emplace(std::move(arrMatching), pSettings);
-  return pSettings;
+  return impl.Resolve(std::move(arrMatching));
 }
+
+std::shared_ptr<const CTargetSettings> CConfig::Unmatched() const { return m_pImpl->Resolve({}); }
 
 CTargetSettings ReadSettings(const std::string& strIniPath) {
   CConfig config;
   (void)config.Load(strIniPath);
-  return *config.ForTarget("");
+  return *config.Unmatched();
 }

@@ -135,6 +135,8 @@ class CConfig {
   // The settings of strTarget. Targets that match the same sections share
   // one value, resolved once.
   [[nodiscard]] std::shared_ptr<const CTargetSettings> ForTarget(const std::string& strTarget) const;
+  // The settings of a target that no [Target] section matches.
+  [[nodiscard]] std::shared_ptr<const CTargetSettings> Unmatched() const;
 
  private:
   struct CImpl;

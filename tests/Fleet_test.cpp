@@ -173,12 +173,14 @@ TEST_F(FleetTest, TargetsFileScansAsTheCommandLine) {
   arrArgs.insert(arrArgs.end(), arrTargets.begin(), arrTargets.end());
   const CProcessResult byArgs = Run(arrArgs);
 
-  std::map<std::string, std::string> mapFile;
-  for (const auto& entry : std::filesystem::directory_iterator(fromFile.Path()))
-    mapFile[entry.path().filename().string()] = ReadAll(entry.path());
-  std::map<std::string, std::string> mapArgs;
-  for (const auto& entry : std::filesystem::directory_iterator(fromArgs.Path()))
-    mapArgs[entry.path().filename().string()] = ReadAll(entry.path());
+  const auto files = [](const std::filesystem::path& dir) {
+    std::map<std::string, std::string> mapFiles;
+    for (const auto& entry : std::filesystem::directory_iterator(dir))
+      mapFiles[entry.path().filename().string()] = ReadAll(entry.path());
+    return mapFiles;
+  };
+  std::map<std::string, std::string> mapFile = files(fromFile.Path());
+  const std::map<std::string, std::string> mapArgs = files(fromArgs.Path());
   EXPECT_EQ(mapFile.size(), static_cast<size_t>(nTargets));
   EXPECT_TRUE(mapFile == mapArgs) << "the same files, byte for byte";
   EXPECT_GT(mapFile["127.0.0.1.xml"].size(), 200u) << "the live target's file holds its walk";

@@ -37,12 +37,15 @@ bool FindSnmpd(std::string* pstrDir, int* pnPort) {
 }
 
 // Runs a walk of .1.3 (snmpwalk -v1 unless strTool says otherwise) of the
-// agent at strAddress with extra output options; its lines.
+// agent at strAddress with extra output options; its lines. The community
+// is qzvtrk unless strTool names one (or SNMPv3 credentials).
 std::vector<std::string> Snmpwalk(const std::string& strDir, int nPort, const std::string& strOptions,
                                   const std::string& strTool = "snmpwalk -v1",
                                   const std::string& strAddress = "127.0.0.1") {
+  const bool bCredentials = strTool.find(" -c ") != std::string::npos || strTool.find("-v3") != std::string::npos;
   const std::string strCommand = "SNMP_PERSISTENT_DIR=" + strDir + "/persist SNMPCONFPATH=" + strDir +
-                                 " " + strTool + " -c qzvtrk -On -m '' -t 2 -r 1 " + strOptions + " " +
+                                 " " + strTool + (bCredentials ? "" : " -c qzvtrk") + " -On -m '' -t 2 -r 1 " +
+                                 strOptions + " " +
                                  strAddress + ":" + std::to_string(nPort) + " .1.3 2>/dev/null";
   std::vector<std::string> arrLines;
   std::istringstream output(RunProcess("/bin/sh", {"-c", strCommand}, 60).strOutput);
@@ -69,9 +72,10 @@ std::vector<std::string> SnmpwalkOids(const std::string& strDir, int nPort,
 // addresses and (with -Ot) time ticks as raw numbers.
 std::map<std::string, std::string> SnmpwalkValues(const std::string& strDir, int nPort,
                                                   const std::string& strTool = "snmpwalk -v1",
-                                                  std::set<std::string>* psetCounter64 = nullptr) {
+                                                  std::set<std::string>* psetCounter64 = nullptr,
+                                                  const std::string& strAddress = "127.0.0.1") {
   std::map<std::string, std::string> mapValues;
-  for (const std::string& strLine : Snmpwalk(strDir, nPort, "-Oe -Ot -OU", strTool)) {
+  for (const std::string& strLine : Snmpwalk(strDir, nPort, "-Oe -Ot -OU", strTool, strAddress)) {
     const size_t nEq = strLine.find(" = ");
     if (nEq == std::string::npos) continue;
     const std::string strOid = strLine.substr(1, nEq - 1);
@@ -515,6 +519,54 @@ TEST_F(Version3RealAgentTest, WrongPasswordsAndUsersGiveTheirCodesAtOnce) {
     const auto arrLog = LogLines();
     EXPECT_GT(arrLog.size(), 10u);
     for (const std::string& strLine : arrLog) EXPECT_EQ(strLine.find("-pw"), std::string::npos) << strLine;
+  }
+}
+
+// Three device groups in one run, by [Target] sections: the fixture's
+// snmpd on 127.0.0.1 (SNMPv2c, GETBULK, community qzvtrk), and two more on
+// another port: 127.0.0.2 (SNMPv1, community fleet-b) and 127.0.0.3
+// (SNMPv3 only). [Config] alone would reach none of them. Each file holds
+// what snmpwalk lists there with the group's credentials.
+TEST_F(ProgramRealAgentTest, DeviceGroupsAreWalkedWithTheirOwnSettings) {
+  // The fixture starts them beside its own snmpd.
+  const std::string strFleetDir = m_strDir + "-fleet";
+  int nFleetPort = 0;
+  ASSERT_TRUE(std::ifstream(strFleetDir + "/port") >> nFleetPort) << "the fleet's snmpd did not start";
+  const std::string strV3 = "snmpwalk -v3 -u fleetv3 -l authPriv -a SHA-256 -A fleet-auth-pw -x AES -X fleet-priv-pw";
+  struct CGroup {
+    const char* szTarget;
+    std::string strDir;
+    int nPort;
+    std::string strTool;
+  } const groups[] = {
+      {"127.0.0.1", m_strDir, m_nPort, "snmpbulkwalk -v2c -Cr10"},
+      {"127.0.0.2", strFleetDir + "/b", nFleetPort, "snmpwalk -v1 -c fleet-b"},
+      {"127.0.0.3", strFleetDir + "/c", nFleetPort, strV3},
+  };
+  m_dir.WriteFile("config.ini",
+                  "[Config]\nCommunity=nobody\nTimeout=2000\nRetry=1\nPort=" + std::to_string(nFleetPort) +
+                      "\n[Target 127.0.0.1]\nVersion=2\nMaxRepetitions=10\nCommunity=qzvtrk\nPort=" +
+                      std::to_string(m_nPort) +
+                      "\n[Target 127.0.0.2/32]\nCommunity=fleet-b\n"
+                      "[Target 127.0.0.3]\nVersion=3\nUser=fleetv3\nAuthProtocol=SHA-256\n"
+                      "AuthPassword=fleet-auth-pw\nPrivProtocol=AES\nPrivPassword=fleet-priv-pw\n");
+  std::filesystem::permissions(Path("config.ini"),
+                               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  std::map<std::string, std::vector<std::string>> mapAll;
+  std::map<std::string, std::map<std::string, std::string>> mapBefore;
+  for (const CGroup& group : groups) {
+    mapAll[group.szTarget] = SnmpwalkOids(group.strDir, group.nPort, group.strTool, group.szTarget);
+    mapBefore[group.szTarget] = SnmpwalkValues(group.strDir, group.nPort, group.strTool, nullptr, group.szTarget);
+  }
+  const CProcessResult result = Run({"127.0.0.1", "127.0.0.2", "127.0.0.3"});
+  for (const CGroup& group : groups) {
+    SCOPED_TRACE(group.szTarget);
+    const auto mapAfter = SnmpwalkValues(group.strDir, group.nPort, group.strTool, nullptr, group.szTarget);
+    EXPECT_EQ(Lines(result.strOutput, std::string("target[") + group.szTarget + "]error:"),
+              std::vector<std::string>{std::string("target[") + group.szTarget + "]error:0"});
+    std::map<std::string, std::string> mapStored;
+    for (const auto& [strOid, strValue] : ReadXml(std::string(group.szTarget) + ".xml")) mapStored[strOid] = strValue;
+    ExpectSnmpwalkResults(mapStored, mapAll[group.szTarget], mapBefore[group.szTarget], mapAfter);
   }
 }
 

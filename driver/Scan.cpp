@@ -147,8 +147,11 @@ bool RunScan(const std::vector<std::string>& arrTargets, const CScanPlaces& plac
       places.strConfigPath.empty() ? MakeConfigPath(g_strBaseDir) : places.strConfigPath;
   CConfig config;
   (void)config.Load(strConfigPath);
+  // Warnings go to standard error: the console lines that scripts read
+  // stay as they are.
+  for (const std::string& strWarning : config.Warnings())
+    std::fprintf(stderr, "mibscan: warning: %s\n", strWarning.c_str());
   if (g_bConfigSecretsExposed) {
-    // Standard error: the console lines that scripts read stay as they are.
     std::fprintf(stderr, "mibscan: warning: %s holds a password that others can read (chmod 600 it)\n",
                  strConfigPath.c_str());
   }

@@ -48,6 +48,9 @@ class CIniFile {
   // The names of the file's sections, in file order, each once.
   [[nodiscard]] std::vector<std::string> SectionNames() const;
 
+  // The names of the keys a section sets, in file order, each once.
+  [[nodiscard]] std::vector<std::string> KeyNames(const char* szSection) const;
+
  private:
   // The value as stored (first occurrence), or nullptr when missing.
   const char* Find(const char* szSection, const char* szKey) const;

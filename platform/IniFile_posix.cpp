@@ -4,6 +4,7 @@
 #define SI_IMPLEMENTATION
 #include <SimpleIni.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "platform/MbString.h"
@@ -65,5 +66,19 @@ std::vector<std::string> CIniFile::SectionNames() const {
   sections.sort(CSimpleIniA::Entry::LoadOrder());
   std::vector<std::string> arrNames;
   for (const CSimpleIniA::Entry& section : sections) arrNames.emplace_back(section.pItem);
+  return arrNames;
+}
+
+std::vector<std::string> CIniFile::KeyNames(const char* szSection) const {
+  CSimpleIniA::TNamesDepend keys;
+  m_pParser->ini.GetAllKeys(szSection, keys);
+  keys.sort(CSimpleIniA::Entry::LoadOrder());
+  std::vector<std::string> arrNames;
+  for (const CSimpleIniA::Entry& key : keys) {
+    // Multi-key: a key written twice is listed twice.
+    if (std::none_of(arrNames.begin(), arrNames.end(),
+                     [&](const std::string& strSeen) { return EqualsNoCase(strSeen, key.pItem); }))
+      arrNames.emplace_back(key.pItem);
+  }
   return arrNames;
 }

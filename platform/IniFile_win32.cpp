@@ -72,3 +72,23 @@ std::vector<std::string> CIniFile::SectionNames() const {
     }
   }
 }
+
+std::vector<std::string> CIniFile::KeyNames(const char* szSection) const {
+  std::vector<std::string> arrNames;
+  if (m_pParser->strPath.empty()) return arrNames;
+  // A null key name asks for the section's key names, each ended by a NUL.
+  for (DWORD nSize = 4096;; nSize *= 2) {
+    std::vector<char> buffer(nSize);
+    const DWORD nLen = GetPrivateProfileStringA(szSection, nullptr, "", buffer.data(), nSize, m_pParser->strPath.c_str());
+    if (nLen + 2 < nSize || nSize >= (1u << 24)) {
+      for (size_t nPos = 0; nPos < nLen && buffer[nPos] != '\0';) {
+        const std::string strName(buffer.data() + nPos);
+        nPos += strName.size() + 1;
+        if (std::none_of(arrNames.begin(), arrNames.end(),
+                         [&](const std::string& strSeen) { return EqualsNoCase(strSeen, strName); }))
+          arrNames.push_back(strName);
+      }
+      return arrNames;
+    }
+  }
+}

@@ -36,6 +36,46 @@ namespace {
 
 constexpr char c_szTargetSectionPrefix[] = "Target ";
 
+// Every key config.ini may set, and those read as numbers.
+constexpr const char* c_arrKnownKeys[] = {
+    c_szKeyTimeout,      c_szKeyRetry,        c_szKeyLog,          c_szKeyCommunity, c_szKeyPort,
+    c_szKeyCharset,      c_szKeyVersion,      c_szKeyMaxRepetitions, c_szKeyWindow,  c_szKeyUser,
+    c_szKeyAuthProtocol, c_szKeyAuthPassword, c_szKeyPrivProtocol, c_szKeyPrivPassword, c_szKeyContext};
+constexpr const char* c_arrNumberKeys[] = {c_szKeyTimeout, c_szKeyRetry,          c_szKeyLog,   c_szKeyPort,
+                                           c_szKeyVersion, c_szKeyMaxRepetitions, c_szKeyWindow};
+
+// Edits (insert, delete, replace one character, ignoring case) from a to b.
+size_t EditDistance(std::string_view a, std::string_view b) {
+  const auto lower = [](char ch) { return ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch; };
+  std::vector<size_t> arrRow(b.size() + 1);
+  for (size_t j = 0; j <= b.size(); ++j) arrRow[j] = j;
+  for (size_t i = 1; i <= a.size(); ++i) {
+    size_t nDiagonal = arrRow[0];
+    arrRow[0] = i;
+    for (size_t j = 1; j <= b.size(); ++j) {
+      const size_t nAbove = arrRow[j];
+      arrRow[j] = std::min({arrRow[j] + 1, arrRow[j - 1] + 1, nDiagonal + (lower(a[i - 1]) == lower(b[j - 1]) ? 0 : 1)});
+      nDiagonal = nAbove;
+    }
+  }
+  return arrRow[b.size()];
+}
+
+// A whole integer as the profile functions read one: blanks, a sign, then
+// decimal digits, or hexadecimal, octal or binary ones after "0x", "0o"
+// or "0b", and nothing after them.
+bool IsWholeNumber(std::string_view text) {
+  while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+  if (!text.empty() && (text.front() == '+' || text.front() == '-')) text.remove_prefix(1);
+  std::string_view digits = "0123456789";
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'o' || text[1] == 'b')) {
+    digits = text[1] == 'x' ? "0123456789abcdefABCDEF" : text[1] == 'o' ? "01234567" : "01";
+    text.remove_prefix(2);
+  }
+  return !text.empty() && text.find_first_not_of(digits) == std::string_view::npos;
+}
+
 // Where each key of one target is read: the first of its matching
 // sections that sets the key, else [Config].
 class CKeySource {
@@ -179,6 +219,7 @@ bool CConfig::Load(const std::string& strIniPath) {
   CImpl& impl = *m_pImpl;
   impl.arrTargetSections.clear();
   impl.mapResolved.clear();
+  m_arrWarnings.clear();
   // A missing or unreadable file is no error here: every key takes its
   // default.
   const bool bLoaded = impl.ini.Load(strIniPath);
@@ -189,6 +230,7 @@ bool CConfig::Load(const std::string& strIniPath) {
     const bool bTarget = strSection.size() > prefix.size() &&
                          EqualsNoCase(std::string_view(strSection).substr(0, prefix.size()), prefix);
     if (!bTarget && !EqualsNoCase(strSection, c_szConfigSection)) continue;
+    CheckKeys(strIniPath, strSection);
     bSecrets = bSecrets ||
                !impl.ini.GetString(strSection.c_str(), c_szKeyAuthPassword, "", c_nMaxCommunity).empty() ||
                !impl.ini.GetString(strSection.c_str(), c_szKeyPrivPassword, "", c_nMaxCommunity).empty();
@@ -199,6 +241,33 @@ bool CConfig::Load(const std::string& strIniPath) {
   }
   g_bConfigSecretsExposed = bSecrets && IsReadableByOthers(strIniPath);
   return bLoaded;
+}
+
+void CConfig::CheckKeys(const std::string& strIniPath, const std::string& strSection) {
+  const CIniFile& ini = m_pImpl->ini;
+  for (const std::string& strKey : ini.KeyNames(strSection.c_str())) {
+    const std::string strWhere = strIniPath + ": [" + strSection + "] ";
+    const auto itKnown = std::find_if(std::begin(c_arrKnownKeys), std::end(c_arrKnownKeys),
+                                      [&](const char* szKey) { return EqualsNoCase(strKey, szKey); });
+    if (itKnown == std::end(c_arrKnownKeys)) {
+      std::string strWarning = strWhere + "unknown key " + strKey;
+      const auto itClose = std::min_element(std::begin(c_arrKnownKeys), std::end(c_arrKnownKeys),
+                                            [&](const char* szA, const char* szB) {
+                                              return EditDistance(strKey, szA) < EditDistance(strKey, szB);
+                                            });
+      if (EditDistance(strKey, *itClose) <= 2) strWarning += std::string(" (did you mean ") + *itClose + "?)";
+      m_arrWarnings.push_back(std::move(strWarning));
+      continue;
+    }
+    const bool bNumber = std::any_of(std::begin(c_arrNumberKeys), std::end(c_arrNumberKeys),
+                                     [&](const char* szKey) { return EqualsNoCase(strKey, szKey); });
+    if (!bNumber) continue;
+    const std::string strValue = ini.GetString(strSection.c_str(), strKey.c_str(), "", c_nMaxCommunity);
+    if (!strValue.empty() && !IsWholeNumber(strValue)) {
+      m_arrWarnings.push_back(strWhere + strKey + "=" + strValue + " is not a number (read as " +
+                              std::to_string(ini.GetInt(strSection.c_str(), strKey.c_str(), 0)) + ")");
+    }
+  }
 }
 
 std::shared_ptr<const CTargetSettings> CConfig::ForTarget(const std::string& strTarget) const {

@@ -11,6 +11,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "snmp/UsmUser.h"
 
@@ -138,9 +139,18 @@ class CConfig {
   // The settings of a target that no [Target] section matches.
   [[nodiscard]] std::shared_ptr<const CTargetSettings> Unmatched() const;
 
+  // What Load found wrong in [Config] and the [Target] sections, a line
+  // each: keys that no version of the program knows (with the known key
+  // that is close, when one is), and number keys whose value is no whole
+  // number (the value is still read as the profile functions read it).
+  [[nodiscard]] const std::vector<std::string>& Warnings() const { return m_arrWarnings; }
+
  private:
+  void CheckKeys(const std::string& strIniPath, const std::string& strSection);
+
   struct CImpl;
   std::unique_ptr<CImpl> m_pImpl;
+  std::vector<std::string> m_arrWarnings;
 };
 
 // True when the [Target] pattern strPattern matches strTarget.

@@ -9,6 +9,26 @@
 
 namespace {
 
+// The shipped config.ini with every key switched on: the ";" taken from
+// each commented line of one "Key=value" word; their count in *pnKeys.
+std::string SwitchedOn(const std::string& strShipped, size_t* pnKeys) {
+  std::string strOn;
+  size_t nKeys = 0;
+  for (size_t nPos = 0; nPos < strShipped.size();) {
+    const size_t nEnd = std::min(strShipped.find('\n', nPos), strShipped.size());
+    std::string strLine = strShipped.substr(nPos, nEnd - nPos);
+    if (strLine.size() > 1 && strLine[0] == ';' && strLine.find('=') != std::string::npos &&
+        strLine.find(' ') == std::string::npos) {
+      strLine.erase(0, 1);
+      ++nKeys;
+    }
+    strOn += strLine + "\n";
+    nPos = nEnd + 1;
+  }
+  if (pnKeys != nullptr) *pnKeys = nKeys;
+  return strOn;
+}
+
 // Reads a config.ini into m_s, the settings of a target no [Target]
 // section matches. "Log" goes to the process-wide g_bLog: it starts at a
 // value no test expects.
@@ -102,19 +122,8 @@ TEST_F(SettingsTest, ShippedConfigShowsTheDefaults) {
   ASSERT_FALSE(strShipped.empty());
   Read(strShipped);
   ExpectDefaults();
-  std::string strOn;
   size_t nKeys = 0;
-  for (size_t nPos = 0; nPos < strShipped.size();) {
-    const size_t nEnd = std::min(strShipped.find('\n', nPos), strShipped.size());
-    std::string strLine = strShipped.substr(nPos, nEnd - nPos);
-    if (strLine.size() > 1 && strLine[0] == ';' && strLine.find('=') != std::string::npos &&
-        strLine.find(' ') == std::string::npos) {
-      strLine.erase(0, 1);
-      ++nKeys;
-    }
-    strOn += strLine + "\n";
-    nPos = nEnd + 1;
-  }
+  const std::string strOn = SwitchedOn(strShipped, &nKeys);
   EXPECT_EQ(nKeys, 15u) << "every key";
   Read(strOn);
   ExpectDefaults();
@@ -235,6 +244,38 @@ TEST_F(SettingsTest, Version3CheckAndPasswordsPerTarget) {
   ASSERT_TRUE(config.Load(strPath));
   EXPECT_TRUE(g_bConfigSecretsExposed);
   EXPECT_FALSE(CConfig().Load((m_dir.Path() / "absent.ini").string()));
+}
+
+// Keys no version knows, with the known key that is close, and number
+// keys that are no whole number; the values are still read as before.
+TEST_F(SettingsTest, MisspelledKeysAndWordsForNumbersAreWarnedOf) {
+  const std::string strPath = m_dir.WriteFile(
+      "config.ini",
+      "[Config]\nComunity=public\nTimout=900\nVersion=v2c\nRetry=0x10\nPort= 1161 \nWindow=\nLog=1\n"
+      "Flavour=x\n[Target sw*]\nmaxrepetition=5\nTimeout=12abc\nCommunity=v2c\n[Other]\nComunity=x\n");
+  CConfig config;
+  ASSERT_TRUE(config.Load(strPath));
+  const std::string strWhere = strPath + ": ";
+  EXPECT_EQ(config.Warnings(),
+            (std::vector<std::string>{strWhere + "[Config] unknown key Comunity (did you mean Community?)",
+                                      strWhere + "[Config] unknown key Timout (did you mean Timeout?)",
+                                      strWhere + "[Config] Version=v2c is not a number (read as 0)",
+                                      strWhere + "[Config] unknown key Flavour",
+                                      strWhere + "[Target sw*] unknown key maxrepetition (did you mean MaxRepetitions?)",
+                                      strWhere + "[Target sw*] Timeout=12abc is not a number (read as 12)"}));
+  EXPECT_EQ(config.Unmatched()->nVersion, 1) << "v2c is still read as 0, and so version 1";
+  EXPECT_EQ(config.Unmatched()->nRetry, 16);
+  EXPECT_EQ(config.ForTarget("sw1")->nTimeout, 12);
+}
+
+TEST_F(SettingsTest, ShippedConfigGivesNoWarning) {
+  const std::string strShipped = ReadAll(MIBSCAN_SHIPPED_CONFIG);
+  ASSERT_FALSE(strShipped.empty());
+  CConfig config;
+  ASSERT_TRUE(config.Load(m_dir.WriteFile("config.ini", strShipped)));
+  EXPECT_TRUE(config.Warnings().empty()) << config.Warnings()[0];
+  ASSERT_TRUE(config.Load(m_dir.WriteFile("config.ini", SwitchedOn(strShipped, nullptr))));
+  EXPECT_TRUE(config.Warnings().empty()) << config.Warnings()[0];
 }
 
 TEST(TargetPatternTest, ExactBlocksAndGlobs) {

@@ -104,6 +104,20 @@ TEST_F(FleetTest, OptionsAndNumbersAreNeverLookedUp) {
   EXPECT_THAT(Written(), ::testing::IsEmpty());
 }
 
+// A misspelled key and a word for a number: a warning each on standard
+// error, nothing on standard output.
+TEST_F(FleetTest, ConfigWarningsGoToStandardError) {
+  m_dir.WriteFile("config.ini", "[Config]\nComunity=public\nVersion=v2c\n");
+  const CProcessResult quiet = Run({});
+  EXPECT_EQ(quiet.strOutput, "");
+  if (!c_bLinuxProcesses) return;  // standard error is not caught there
+  const CProcessResult joined = RunJoined({});
+  EXPECT_EQ(joined.strOutput, "mibscan: warning: " + Path("config.ini") +
+                                  ": [Config] unknown key Comunity (did you mean Community?)\n"
+                                  "mibscan: warning: " + Path("config.ini") +
+                                  ": [Config] Version=v2c is not a number (read as 0)\n");
+}
+
 TEST_F(FleetTest, HelpAndVersionWriteNothing) {
   WriteConfig(161);
   for (const char* szHelp : {"-h", "--help"}) {

@@ -288,6 +288,8 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
     bLeftOrdinarily = false;
   }
   if (bLeftOrdinarily) WriteLog("%s|%d,%d", szTarget, lane.nErrorStatus, lane.nErrorIndex);
+  // Answers refused to the end: no error of ours, but no success either.
+  if (bLeftOrdinarily && GetLastError() == SNMP_MGR_OK && EndedOnRefusal(lane)) SetLastError(SNMP_MGR_ERROR_REFUSED);
 
   WriteLog("%s|GetLastError:%d", szTarget, static_cast<int>(GetLastError()));
   PrintEndLines(szTarget);

@@ -113,6 +113,12 @@ class CMIB {
     uint64_t uStride = 0;                    // instances of one column its last request went on; 0: none
     uint32_t uUnanswered = SNMP_MGR_OK;      // GetLastError() when a request went unanswered
   };
+  // True when the lane ended on an answer with an error status other than
+  // noSuchName, which SNMPv1 agents send at the end of their view: the
+  // agent refused (noAccess, authorizationError, genErr, ...).
+  static bool EndedOnRefusal(const CLane& lane) {
+    return lane.nErrorStatus > 0 && lane.nErrorStatus != SNMP_ERRORSTATUS_NOSUCHNAME;
+  }
   // Opens the walk's session (SNMPv3 with version 3); null, with the
   // error logged and the end lines printed, when it cannot.
   LPSNMP_MGR_SESSION OpenSession(const std::string& strAgent, const std::string& strCommunity);

@@ -242,11 +242,15 @@ void CMIB::WalkLanes(LPSNMP_MGR_SESSION pSession, CLane* pFirst, CWalkState* pSt
   }
   storeInOrder(true);
   // The walk ends as its last lane did; a request that went unanswered
-  // (the first one, in the walk's order) says why it ended early.
+  // (the first one, in the walk's order) says why it ended early, and
+  // failing that a lane the agent refused to the end.
   const CLane& last = lanes.back();
   pFirst->nErrorStatus = last.nErrorStatus;
   pFirst->nErrorIndex = last.nErrorIndex;
   const auto itUnanswered = std::find_if(lanes.begin(), lanes.end(),
                                          [](const CLane& lane) { return lane.uUnanswered != SNMP_MGR_OK; });
-  SetLastError(itUnanswered != lanes.end() ? itUnanswered->uUnanswered : SNMP_MGR_OK);
+  const bool bRefused = std::any_of(lanes.begin(), lanes.end(), EndedOnRefusal);
+  SetLastError(itUnanswered != lanes.end() ? itUnanswered->uUnanswered
+               : bRefused                  ? SNMP_MGR_ERROR_REFUSED
+                                           : SNMP_MGR_OK);
 }

@@ -387,6 +387,41 @@ TEST_F(WalkTest, ErrorAnswerWithoutBindingsIsAskedAgainForTheSameOid) {
   }
 }
 
+// A walk the agent refuses to the end (an error status other than
+// noSuchName, until the error budget is spent) ends with code 64, in every
+// version and with several requests in flight; what it stored stays. A
+// walk that meets SNMPv1's end (noSuchName) ends with 0.
+TEST_F(WalkTest, RefusedWalkEndsWithItsOwnCode) {
+  struct {
+    int nVersion;
+    int nWindow;
+    int32_t nErrorStatus;
+    const char* szEnd;
+  } const rows[] = {{1, 1, SNMP_ERRORSTATUS_GENERR, "error:64"},
+                    {2, 1, 6 /* noAccess */, "error:64"},
+                    {2, 8, 16 /* authorizationError */, "error:64"},
+                    {1, 8, SNMP_ERRORSTATUS_GENERR, "error:64"},
+                    {1, 1, SNMP_ERRORSTATUS_NOSUCHNAME, "error:0"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(std::to_string(row.nVersion) + "/" + std::to_string(row.nWindow) + "/" +
+                 std::to_string(row.nErrorStatus));
+    m_pSettings->nVersion = row.nVersion;
+    m_pSettings->nWindow = row.nWindow;
+    std::set<int> setRefused;
+    for (int i = 2; i <= 60; ++i) setRefused.insert(i);  // all but the first GET
+    CMIB mib("127.0.0.1", m_pSettings);
+    StartAgent(c_szRecords, {.setErrorRequests = setRefused, .nErrorStatus = row.nErrorStatus});
+    ::testing::internal::CaptureStdout();
+    mib.Walk("system.sysDescr.0", true);
+    const std::string strConsole = ::testing::internal::GetCapturedStdout();
+    EXPECT_THAT(strConsole, HasSubstr(std::string("target[127.0.0.1]") + row.szEnd + "\n"));
+    EXPECT_GE(mib.m_mapResults.GetCount(), 1u) << "what was read before stays";
+    m_agent.Stop();
+  }
+  m_pSettings->nWindow = 1;
+  m_pSettings->nVersion = 1;
+}
+
 // An endOfMibView ends the walk whatever name it comes under: no entry
 // for it, no log line of it.
 TEST_F(Version2WalkTest, EndOfViewUnderAnotherNameEndsTheWalk) {

@@ -32,6 +32,9 @@
 //                                       password), or an answer that does not decrypt
 //     62  SNMP_MGR_ERROR_AUTHENTICATION an answer that fails authentication
 //     63  SNMP_MGR_ERROR_REPORT         any other report
+//     64  SNMP_MGR_ERROR_REFUSED        the walk ended on an answer with an error
+//                                       status other than noSuchName (noAccess,
+//                                       authorizationError, genErr, ...)
 //   WSAGetLastError()
 //     the errno of the last socket call that failed in the last manager
 //     call, or 0
@@ -59,6 +62,7 @@ constexpr uint32_t SNMP_MGR_ERROR_WRONG_DIGEST = 60;
 constexpr uint32_t SNMP_MGR_ERROR_DECRYPTION = 61;
 constexpr uint32_t SNMP_MGR_ERROR_AUTHENTICATION = 62;
 constexpr uint32_t SNMP_MGR_ERROR_REPORT = 63;
+constexpr uint32_t SNMP_MGR_ERROR_REFUSED = 64;
 
 [[nodiscard]] uint32_t GetLastError();
 void SetLastError(uint32_t uError);

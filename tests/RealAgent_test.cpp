@@ -506,6 +506,9 @@ TEST_F(Version3RealAgentTest, WrongPasswordsAndUsersGiveTheirCodesAtOnce) {
       // A user without a privacy key, asked with privacy.
       {"authonly", "AuthProtocol=SHA\nAuthPassword=authonly-pw\nPrivProtocol=AES\nPrivPassword=some-priv-pw\n", "56"},
       {"shaaes", "PrivProtocol=AES\nPrivPassword=sha-priv-pw\n", "55"},   // privacy without authentication
+      // A user whose access needs privacy, asked without: snmpd answers
+      // authorizationError to every request.
+      {"shaaes", "AuthProtocol=SHA\nAuthPassword=sha-auth-pw\n", "64"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(std::string(row.szUser) + " " + row.szError);

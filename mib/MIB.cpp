@@ -67,11 +67,13 @@ std::string OctetStringText(std::string_view bytes, CUtf8Converter* pConverter, 
   return std::string(text.substr(0, pConverter->CharBoundary(text, c_nMaxTextValue)));
 }
 
-// The console lines that end every walk: the socket error and the code.
-void PrintEndLines(const char* szTarget) {
-  const int nLastError = static_cast<int>(GetLastError());
+// The console lines that end every walk: the socket error and the code;
+// the code.
+uint32_t PrintEndLines(const char* szTarget) {
+  const uint32_t uLastError = GetLastError();
   std::printf("target[%s]wsaerror:%d\n", szTarget, WSAGetLastError());
-  std::printf("target[%s]error:%d\n", szTarget, nLastError);
+  std::printf("target[%s]error:%d\n", szTarget, static_cast<int>(uLastError));
+  return uLastError;
 }
 
 bool IsByteString(uint8_t asnType) {
@@ -151,7 +153,7 @@ LPSNMP_MGR_SESSION CMIB::OpenSession(const std::string& strAgent, const std::str
   if (pSession == nullptr) {
     WriteLog("%s|error:%d", szTarget, static_cast<int>(GetLastError()));
     // A walk that never started says why on the console too.
-    PrintEndLines(szTarget);
+    m_uWalkEnd = PrintEndLines(szTarget);
   }
   return pSession;
 }
@@ -244,7 +246,7 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
     SetLastError(SNMP_MGR_ERROR_OID);
     WSASetLastError(0);
     WriteLog("%s|error:%d", szTarget, static_cast<int>(GetLastError()));
-    PrintEndLines(szTarget);
+    m_uWalkEnd = PrintEndLines(szTarget);
     return 1;
   }
   std::string strAgent;
@@ -292,7 +294,7 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
   if (bLeftOrdinarily && GetLastError() == SNMP_MGR_OK && EndedOnRefusal(lane)) SetLastError(SNMP_MGR_ERROR_REFUSED);
 
   WriteLog("%s|GetLastError:%d", szTarget, static_cast<int>(GetLastError()));
-  PrintEndLines(szTarget);
+  m_uWalkEnd = PrintEndLines(szTarget);
   WriteLog("%s|SnmpUtilVarBindListFree", szTarget);
   bindings.clear();
   WriteLog("%s|SnmpUtilMemFree", szTarget);

@@ -71,6 +71,7 @@ class CMIB {
   bool SaveXml(const std::string& strTarget);
 
   CThread* m_pThread = nullptr;      // owned by the driver
+  uint32_t m_uWalkEnd = SNMP_MGR_OK;  // the code the last walk ended with (its "error:" line)
   const std::string m_strTarget;     // as the command line gave it
   CMapStringToString m_mapResults;   // OID text -> value text
   // The OIDs whose value text is an octet string's text holding a carriage

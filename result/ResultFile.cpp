@@ -1,6 +1,7 @@
 #include "result/ResultFile.h"
 
 #include <cstdio>
+#include <filesystem>
 #include <new>
 
 #include "settings/Settings.h"
@@ -41,11 +42,26 @@ bool MakeResultPath(const std::string& strBaseDir, const std::string& strTarget,
   return true;
 }
 
+namespace {
+
+// Where the result files go: --out-dir's directory, else the executable's.
+const std::string& ResultDir() { return g_strResultDir.empty() ? g_strBaseDir : g_strResultDir; }
+
+}  // namespace
+
+bool KeepResultFile(const std::string& strTarget) {
+  std::string strPath;
+  std::error_code error;
+  if (!MakeResultPath(ResultDir(), strTarget, g_strStartOid, &strPath) || !std::filesystem::is_regular_file(strPath, error))
+    return false;
+  std::printf("output kept: %s (interrupted)\n", strPath.c_str());
+  return true;
+}
+
 bool WriteResultFile(const std::string& strTarget, const CMapStringToString& mapResults,
                      const std::unordered_set<std::string>& setCrTextKeys, const std::string& strCharset) {
   std::string strPath;
-  const std::string& strDir = g_strResultDir.empty() ? g_strBaseDir : g_strResultDir;
-  if (!MakeResultPath(strDir, strTarget, g_strStartOid, &strPath)) {
+  if (!MakeResultPath(ResultDir(), strTarget, g_strStartOid, &strPath)) {
     std::printf("output error\n");
     return false;
   }

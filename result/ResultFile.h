@@ -44,6 +44,12 @@ constexpr char c_szResultTemplate[] = "<?xml version=\"1.0\" encoding=\"UTF-8\" 
 // returns are data: they are written as "&#13;", so a parser reads back
 // every byte. Other values keep their CR LF line ends as they are (the
 // Base64 form).
+// For a target whose walk was cut short by an interruption: when its
+// result file exists from an earlier scan, keeps it as it is and prints
+// "output kept: <path> (interrupted)\n". False, with nothing printed, when
+// there is no such file (the partial one is then written as usual).
+bool KeepResultFile(const std::string& strTarget);
+
 bool WriteResultFile(const std::string& strTarget, const CMapStringToString& mapResults,
                      const std::unordered_set<std::string>& setCrTextKeys = {},
                      const std::string& strCharset = "");

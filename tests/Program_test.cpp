@@ -502,6 +502,32 @@ TEST_P(InterruptTest, InterruptedScanKeepsWhatWasRead) {
   }
 }
 
+// An interrupted scan keeps the complete file of an earlier scan for a
+// target whose walk it cut short, byte for byte, and says so; a target
+// whose walk finished before the interruption writes its new file.
+TEST_F(ProgramTest, InterruptionKeepsTheEarlierCompleteFile) {
+  if (!c_bLinuxProcesses) GTEST_SKIP() << "signals are Linux's (Windows: a console control event, not sent here)";
+  StartAgent({"127.0.0.1"}, "1.3.6.1.2.1.1.1.0|4|slow device\n" + Counters(2000), {.nDelayMs = 15});
+  CTestAgent fast;
+  std::string strErr;
+  ASSERT_TRUE(fast.LoadSnmprec(c_szDevice, &strErr)) << strErr;
+  ASSERT_TRUE(fast.Start({"127.0.0.3"}));
+  WriteConfig(m_agent.Port(), 1000, 1, 0, "[Target 127.0.0.3]\nPort=" + std::to_string(fast.Port()) + "\n");
+  const std::string strEarlier = "<?xml version=\"1.0\"?>\n<RESULTS><!-- last night's --></RESULTS>\n";
+  m_dir.WriteFile("127.0.0.1.xml", strEarlier);
+  m_dir.WriteFile("127.0.0.3.xml", strEarlier);
+  const CProcessResult result = RunProcess(m_strExe, {"127.0.0.1", "127.0.0.3"},
+                                           {.nTimeoutSeconds = 60, .arrSignals = {{600, SIGINT}}});
+  ASSERT_FALSE(result.bTimedOut);
+  EXPECT_EQ(result.nExitCode, 128 + SIGINT);
+  EXPECT_THAT(Lines(result.strOutput, "target[127.0.0.1]error:"), ElementsAre("target[127.0.0.1]error:54"));
+  EXPECT_THAT(Lines(result.strOutput, "output"),
+              UnorderedElementsAre("output kept: " + Path("127.0.0.1.xml") + " (interrupted)",
+                                   "output: " + Path("127.0.0.3.xml")));
+  EXPECT_TRUE(ReadAll(Path("127.0.0.1.xml")) == strEarlier) << "the earlier file, byte for byte";
+  EXPECT_EQ(ReadXml("127.0.0.3.xml").size(), 8u) << "the finished walk's new file";
+}
+
 // SIGHUP is 1 on Linux; Windows has no such signal.
 INSTANTIATE_TEST_SUITE_P(Signals, InterruptTest,
                          ::testing::Values(std::pair(SIGINT, 1), std::pair(SIGTERM, 1), std::pair(1, 1),

@@ -95,6 +95,10 @@ bool ParseOptions(int argc, const char* const argv[], COptions* pOptions, std::v
       pOptions->strConfigPath = strValue;
     } else if (strName == "-o" || strName == "--out-dir") {
       pOptions->strOutDir = strValue;
+    } else if (strName == "--progress") {
+      pOptions->bProgress = true;
+    } else if (strName == "--strict") {
+      pOptions->bStrict = true;
     } else if (strName == "-h" || strName == "--help") {
       pOptions->bHelp = true;
     } else if (strName == "--version") {
@@ -165,6 +169,11 @@ std::string UsageText() {
          "  --config FILE            settings from FILE instead of the config.ini\n"
          "                           beside the program\n"
          "  -o DIR, --out-dir DIR    write the result files into DIR (it must exist)\n"
+         "  --progress               show progress and a summary on standard error\n"
+         "                           (shown anyway when it is a terminal)\n"
+         "  --strict                 exit status 0 when every target answered and\n"
+         "                           its file was written, 3 when some failed, 4\n"
+         "                           when none answered\n"
          "  -h, --help               show this text\n"
          "  --version                show the program's version\n"
          "  --                       end of the options\n";

@@ -5,6 +5,8 @@
 //   --oid OID                 one GET of OID for every target
 //   --config FILE             this config.ini instead of the one beside the program
 //   -o DIR, --out-dir DIR     result files into DIR
+//   --progress                progress and a summary on standard error
+//   --strict                  an exit status that tells the outcome
 //   -h, --help                usage
 //   --version                 the program's version
 //   --                        ends the options
@@ -31,6 +33,8 @@ struct COptions {
   std::string strOid;
   std::string strConfigPath;  // --config; empty: beside the executable
   std::string strOutDir;      // --out-dir; empty: beside the executable
+  bool bProgress = false;     // --progress
+  bool bStrict = false;       // --strict
   bool bHelp = false;
   bool bVersion = false;
 };

@@ -7,10 +7,12 @@
 #include <new>
 
 #include "settings/Settings.h"
+#include "driver/Progress.h"
 #include "driver/TargetWorker.h"
 #include "log/LogQueue.h"
 #include "log/LogThread.h"
 #include "mib/MIB.h"
+#include "platform/Console.h"
 #include "platform/Descriptors.h"
 #include "platform/FileOps.h"
 #include "platform/ModulePath.h"
@@ -23,7 +25,8 @@ namespace {
 constexpr size_t c_nReservedDescriptors = 256;
 
 void ReportThreadError(const std::string& strTarget) {
-  std::printf("target[%s]thread error\n", strTarget.c_str());
+  ScanTally().Ended(strTarget, c_uNoThread, false);
+  PrintLine("target[%s]thread error\n", strTarget.c_str());
   try {
     WriteLog("%s|thread error", strTarget.c_str());
   } catch (const std::bad_alloc&) {
@@ -131,7 +134,7 @@ class CWorkers {
 
 }  // namespace
 
-bool RunScan(const std::vector<std::string>& arrTargets, const CScanPlaces& places) {
+bool RunScan(const std::vector<std::string>& arrTargets, const CScanOptions& options) {
   std::string strExePath;
   if (!GetExecutablePath(&strExePath) || !SplitBaseDir(strExePath, &g_strBaseDir)) return false;
 
@@ -139,12 +142,12 @@ bool RunScan(const std::vector<std::string>& arrTargets, const CScanPlaces& plac
   (void)CreateDirectoryIfMissing(strLogDir);
   g_strLogDir = strLogDir;
 
-  g_strResultDir = places.strResultDir.empty() ? g_strBaseDir : places.strResultDir;
+  g_strResultDir = options.strResultDir.empty() ? g_strBaseDir : options.strResultDir;
 
   StartLogThread();
   if (arrTargets.size() == 1) g_bLogDirect = true;
   const std::string strConfigPath =
-      places.strConfigPath.empty() ? MakeConfigPath(g_strBaseDir) : places.strConfigPath;
+      options.strConfigPath.empty() ? MakeConfigPath(g_strBaseDir) : options.strConfigPath;
   CConfig config;
   (void)config.Load(strConfigPath);
   // Warnings go to standard error: the console lines that scripts read
@@ -156,11 +159,16 @@ bool RunScan(const std::vector<std::string>& arrTargets, const CScanPlaces& plac
                  strConfigPath.c_str());
   }
 
-  CWorkers workers(arrTargets.size());
-  for (const std::string& strTarget : arrTargets) workers.Start(strTarget, config.ForTarget(strTarget));
-  // In list order: a slow early target delays the freeing of later ones,
-  // not their work.
-  workers.JoinAll();
+  ScanTally().Begin(arrTargets.size());
+  {
+    std::unique_ptr<CProgress> pProgress;
+    if (options.bProgress || IsTerminal(stderr)) pProgress = std::make_unique<CProgress>(IsTerminal(stderr));
+    CWorkers workers(arrTargets.size());
+    for (const std::string& strTarget : arrTargets) workers.Start(strTarget, config.ForTarget(strTarget));
+    // In list order: a slow early target delays the freeing of later ones,
+    // not their work.
+    workers.JoinAll();
+  }
   StopLogThread();
   return true;
 }

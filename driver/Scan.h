@@ -19,14 +19,18 @@
 // scanned all the same. Ended workers are joined and freed in list order
 // as soon as every earlier one is.
 //
-// places.strConfigPath, when set, is read instead of the config.ini beside
-// the executable, and places.strResultDir, when set, takes the result
-// files (g_strResultDir). Each target's settings are resolved from the
-// file's [Target] sections and [Config] (CConfig) and handed to its CMIB.
-struct CScanPlaces {
+// options.strConfigPath, when set, is read instead of the config.ini
+// beside the executable, and options.strResultDir, when set, takes the
+// result files (g_strResultDir). Each target's settings are resolved from
+// the file's [Target] sections and [Config] (CConfig) and handed to its
+// CMIB. Every target's end is counted in ScanTally(); with
+// options.bProgress, or when standard error is a terminal, the progress
+// and the summary are shown there (CProgress).
+struct CScanOptions {
   std::string strConfigPath;
   std::string strResultDir;
+  bool bProgress = false;
 };
-bool RunScan(const std::vector<std::string>& arrTargets, const CScanPlaces& places = {});
+bool RunScan(const std::vector<std::string>& arrTargets, const CScanOptions& options = {});
 
 #endif  // MIBSCAN_DRIVER_SCAN_H_

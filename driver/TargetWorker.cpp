@@ -5,45 +5,57 @@
 #include <string>
 
 #include "settings/Settings.h"
+#include "driver/Progress.h"
 #include "log/LogQueue.h"
 #include "mib/MIB.h"
+#include "platform/Console.h"
 #include "platform/Interrupt.h"
 #include "result/ResultFile.h"
 
 unsigned TargetThreadProc(void* pParam) {
   CMIB* pMib = static_cast<CMIB*>(pParam);
   const char* szTarget = pMib->m_strTarget.c_str();
+  ScanTally().Started();
+  // The code of the first walk that failed (a value that could not be
+  // decoded only drops that binding); whether the file was written.
+  uint32_t uFailure = SNMP_MGR_OK;
+  bool bWritten = false;
   try {
     WriteLog("%s|start", szTarget);
     // Whether an interruption cut a walk short, or left one unstarted.
     bool bCut = false;
+    const auto walk = [&](const char* szStartOid, bool bContinue) {
+      pMib->Walk(szStartOid, bContinue);
+      const uint32_t uEnd = pMib->m_uWalkEnd;
+      bCut = bCut || uEnd == SNMP_MGR_ERROR_INTERRUPTED;
+      if (uFailure == SNMP_MGR_OK && uEnd != SNMP_MGR_ERROR_VALUE) uFailure = uEnd;
+    };
     if (!g_strStartOid.empty()) {
-      pMib->Walk(g_strStartOid.c_str(), false);
-      bCut = pMib->m_uWalkEnd == SNMP_MGR_ERROR_INTERRUPTED;
+      walk(g_strStartOid.c_str(), false);
     } else if (g_bSystemMib) {
-      pMib->Walk(c_szSystemStartOid, true);
-      bCut = pMib->m_uWalkEnd == SNMP_MGR_ERROR_INTERRUPTED;
+      walk(c_szSystemStartOid, true);
       std::string strUpTime;
       // An interrupted scan starts no further walk.
       if (!pMib->m_mapResults.Lookup(c_szSysUpTimeKey, &strUpTime)) {
         if (IsInterrupted()) {
           bCut = true;
+          if (uFailure == SNMP_MGR_OK) uFailure = SNMP_MGR_ERROR_INTERRUPTED;
         } else {
-          pMib->Walk(c_szSysUpTimeOid, true);
-          bCut = bCut || pMib->m_uWalkEnd == SNMP_MGR_ERROR_INTERRUPTED;
+          walk(c_szSysUpTimeOid, true);
         }
       }
     } else {
-      pMib->Walk(c_szEnterprisesStartOid, true);
-      bCut = pMib->m_uWalkEnd == SNMP_MGR_ERROR_INTERRUPTED;
+      walk(c_szEnterprisesStartOid, true);
     }
     WriteLog("%s|end", szTarget);
     // A walk cut short keeps the complete file of an earlier scan.
-    if (!bCut || !KeepResultFile(pMib->m_strTarget)) pMib->SaveXml(pMib->m_strTarget);
+    if (!bCut || !KeepResultFile(pMib->m_strTarget)) bWritten = pMib->SaveXml(pMib->m_strTarget);
   } catch (const std::exception&) {
     // Only running out of memory gets here (the walk and the writer handle
     // their own failures); the thread must still end for the driver's join.
-    std::printf("output error\n");
+    PrintLine("output error\n");
+    bWritten = false;
   }
+  ScanTally().Ended(pMib->m_strTarget, uFailure, bWritten);
   return 0;
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "driver/Options.h"
+#include "driver/Progress.h"
 #include "driver/Scan.h"
 #include "platform/Descriptors.h"
 #include "platform/Interrupt.h"
@@ -47,6 +48,7 @@ int main(int argc, char* argv[]) {
   // system lets this process have.
   RaiseDescriptorLimit();
   InstallInterruptHandlers();
+  bool bStrict = false;
   try {
     COptions options;
     std::vector<std::string> arrArguments;
@@ -64,7 +66,7 @@ int main(int argc, char* argv[]) {
     if (!MakeTargetList(options.arrTargetFiles, arrArguments, &arrTargets, &strWhy)) return Refuse(strWhy);
     arrArguments.clear();
     arrArguments.shrink_to_fit();
-    CScanPlaces places;
+    CScanOptions scan;
     if (!options.strConfigPath.empty()) {
       // The profile functions look for a relative name in the Windows
       // folder: the path is made whole against the working directory.
@@ -72,15 +74,17 @@ int main(int argc, char* argv[]) {
       const std::filesystem::path config = std::filesystem::absolute(options.strConfigPath, error);
       if (error || !std::ifstream(config, std::ios::binary) || std::filesystem::is_directory(config, error))
         return Refuse("cannot read the settings file " + options.strConfigPath);
-      places.strConfigPath = config.string();
+      scan.strConfigPath = config.string();
     }
     if (!options.strOutDir.empty()) {
       std::error_code error;
       if (!std::filesystem::is_directory(options.strOutDir, error))
         return Refuse("the output directory " + options.strOutDir + " does not exist");
-      places.strResultDir = options.strOutDir;
+      scan.strResultDir = options.strOutDir;
     }
-    (void)RunScan(arrTargets, places);
+    scan.bProgress = options.bProgress;
+    (void)RunScan(arrTargets, scan);
+    bStrict = options.bStrict;
   } catch (const std::bad_alloc&) {
     // Only before the first worker starts can memory run out this far up
     // (a command line too long to hold): then nothing was scanned.
@@ -88,5 +92,6 @@ int main(int argc, char* argv[]) {
   // An interrupted scan still wrote every file and the whole log; its exit
   // status tells the caller that it was cut short, as a shell would.
   const int nSignal = InterruptSignal();
-  return nSignal != 0 ? 128 + nSignal : 0;
+  if (nSignal != 0) return 128 + nSignal;
+  return bStrict ? ScanTally().StrictStatus() : 0;
 }

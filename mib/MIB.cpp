@@ -9,6 +9,7 @@
 
 #include "settings/Settings.h"
 #include "log/LogQueue.h"
+#include "platform/Console.h"
 #include "platform/Base64.h"
 #include "platform/LastError.h"
 #include "snmp/SnmpOid.h"
@@ -71,8 +72,8 @@ std::string OctetStringText(std::string_view bytes, CUtf8Converter* pConverter, 
 // the code.
 uint32_t PrintEndLines(const char* szTarget) {
   const uint32_t uLastError = GetLastError();
-  std::printf("target[%s]wsaerror:%d\n", szTarget, WSAGetLastError());
-  std::printf("target[%s]error:%d\n", szTarget, static_cast<int>(uLastError));
+  PrintLine("target[%s]wsaerror:%d\n", szTarget, WSAGetLastError());
+  PrintLine("target[%s]error:%d\n", szTarget, static_cast<int>(uLastError));
   return uLastError;
 }
 
@@ -82,6 +83,8 @@ bool IsByteString(uint8_t asnType) {
 }
 
 }  // namespace
+
+std::atomic<uint64_t> CMIB::s_nStoredAll{0};
 
 CUnreadableValue::CUnreadableValue() : std::runtime_error("value cannot be decoded") {}
 
@@ -168,6 +171,7 @@ void CMIB::StoreEntry(CEntry* pEntry, CWalkState* pState) {
   }
   m_mapResults[pEntry->strOid] = std::move(pEntry->strValue);
   pState->nOutcome = 0;
+  s_nStoredAll.fetch_add(1, std::memory_order_relaxed);
 }
 
 bool CMIB::StoreBindings(const SnmpVarBindList& bindings, CLane* pLane, CWalkState* pState) {
@@ -230,7 +234,7 @@ bool CMIB::NextRequest(const AsnObjectIdentifier& requested, SnmpVarBindList* pB
 int CMIB::Walk(const char* pszStartOid, bool bContinue) {
   const char* szTarget = m_strTarget.c_str();
   WriteLog("%s|scan start: %s", szTarget, pszStartOid);
-  std::printf("target[%s]start:%s\n", szTarget, pszStartOid);
+  PrintLine("target[%s]start:%s\n", szTarget, pszStartOid);
   CWalkState state;
   state.bContinue = bContinue;
   // SNMPv2c and SNMPv3: endOfMibView ends the walk, and GETBULK may ask

@@ -7,6 +7,7 @@
 #ifndef MIBSCAN_MIB_MIB_H_
 #define MIBSCAN_MIB_MIB_H_
 
+#include <atomic>
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -72,6 +73,9 @@ class CMIB {
 
   CThread* m_pThread = nullptr;      // owned by the driver
   uint32_t m_uWalkEnd = SNMP_MGR_OK;  // the code the last walk ended with (its "error:" line)
+  // Entries stored by every target's walks so far (for progress; a
+  // binding stored again under its key counts again).
+  static std::atomic<uint64_t> s_nStoredAll;
   const std::string m_strTarget;     // as the command line gave it
   CMapStringToString m_mapResults;   // OID text -> value text
   // The OIDs whose value text is an octet string's text holding a carriage

@@ -5,6 +5,7 @@
 #include <new>
 
 #include "settings/Settings.h"
+#include "platform/Console.h"
 #include "platform/FileOps.h"
 #include "platform/MbString.h"
 #include "snmp/SnmpSession.h"
@@ -54,7 +55,7 @@ bool KeepResultFile(const std::string& strTarget) {
   std::error_code error;
   if (!MakeResultPath(ResultDir(), strTarget, g_strStartOid, &strPath) || !std::filesystem::is_regular_file(strPath, error))
     return false;
-  std::printf("output kept: %s (interrupted)\n", strPath.c_str());
+  PrintLine("output kept: %s (interrupted)\n", strPath.c_str());
   return true;
 }
 
@@ -62,7 +63,7 @@ bool WriteResultFile(const std::string& strTarget, const CMapStringToString& map
                      const std::unordered_set<std::string>& setCrTextKeys, const std::string& strCharset) {
   std::string strPath;
   if (!MakeResultPath(ResultDir(), strTarget, g_strStartOid, &strPath)) {
-    std::printf("output error\n");
+    PrintLine("output error\n");
     return false;
   }
   try {
@@ -76,13 +77,13 @@ bool WriteResultFile(const std::string& strTarget, const CMapStringToString& map
       doc.AddElement(result, "VALUE", converter.ToUtf8(strValue), bExactCr);
     });
     if (doc.Save(strPath)) {
-      std::printf("output: %s\n", strPath.c_str());
+      PrintLine("output: %s\n", strPath.c_str());
       return true;
     }
   } catch (const CXmlError&) {
     // A document that cannot be built is reported like a failed save.
   } catch (const std::bad_alloc&) {
   }
-  std::printf("output error\n");
+  PrintLine("output error\n");
   return false;
 }

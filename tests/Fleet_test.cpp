@@ -162,6 +162,78 @@ TEST_F(FleetTest, GroupsFilesAndPlaces) {
   EXPECT_THAT(Written(), ElementsAre("log")) << "results go to the output directory only";
 }
 
+// --strict: 0 when every target answered and wrote its file, 3 when some
+// failed, 4 when none answered; without it, 0. Standard error holds no
+// progress and no summary unless --progress asks (it is no terminal here);
+// with it, the summary names the failed target.
+TEST_F(FleetTest, StrictStatusAndSummary) {
+  CTestAgent agent;
+  CTestAgent silent;
+  std::string strErr;
+  ASSERT_TRUE(agent.LoadSnmprec(c_szDevice, &strErr)) << strErr;
+  ASSERT_TRUE(silent.LoadSnmprec(c_szDevice, &strErr)) << strErr;
+  silent.SetMisbehaviour({.nSilentAfter = 0});
+  ASSERT_TRUE(agent.Start());
+  ASSERT_TRUE(silent.Start({"127.0.0.3"}));
+  WriteConfig(agent.Port(), 100, 0, 0, "[Target 127.0.0.3]\nPort=" + std::to_string(silent.Port()) + "\n");
+  struct {
+    std::vector<std::string> arrArgs;
+    int nStatus;
+  } const rows[] = {{{"--strict", "127.0.0.1", "localhost"}, 0},
+                    {{"--strict", "127.0.0.1", "127.0.0.3"}, 3},
+                    {{"--strict", "--", "127.0.0.3", "127.0.0.3"}, 4},
+                    {{"127.0.0.3", "127.0.0.3"}, 0}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.arrArgs[1]);
+    const CProcessResult result = RunJoined(row.arrArgs);
+    EXPECT_EQ(result.nExitCode, row.nStatus);
+    if (c_bLinuxProcesses) {
+      EXPECT_EQ(result.strOutput.find("targets"), std::string::npos) << "no progress, no summary";
+    }
+  }
+  if (!c_bLinuxProcesses) return;  // standard error is not caught there
+  const CProcessResult result = RunJoined({"--progress", "127.0.0.1", "127.0.0.3"});
+  EXPECT_THAT(result.strOutput, HasSubstr("\n2 targets in "));
+  EXPECT_THAT(result.strOutput, HasSubstr(": 1 answered, 1 no answer, 0 failed; 3 objects; 2 files written, 0 not written\n"
+                                          "  127.0.0.3: no answer (40)\n"));
+}
+
+// Under a pseudo-terminal the status line is drawn on standard error,
+// redrawn in place and taken away at the end, the console lines never run
+// into it, and the summary follows.
+TEST_F(FleetTest, StatusLineOnATerminal) {
+  if (!c_bLinuxProcesses || RunProcess("/usr/bin/script", {"-qec", "true", "/dev/null"}, 30).nExitCode != 0)
+    GTEST_SKIP() << "no pseudo-terminal to run in (script(1); wine cannot drive one)";
+  CTestAgent agent;
+  CTestAgent silent;
+  std::string strErr;
+  ASSERT_TRUE(agent.LoadSnmprec(c_szDevice, &strErr)) << strErr;
+  ASSERT_TRUE(silent.LoadSnmprec(c_szDevice, &strErr)) << strErr;
+  silent.SetMisbehaviour({.nSilentAfter = 0});
+  ASSERT_TRUE(agent.Start());
+  ASSERT_TRUE(silent.Start({"127.0.0.3"}));
+  // The silent target takes two walks of two tries of 400 ms.
+  WriteConfig(agent.Port(), 400, 1, 0, "[Target 127.0.0.3]\nPort=" + std::to_string(silent.Port()) + "\n");
+  const CProcessResult result =
+      RunProcess("/usr/bin/script", {"-qec", "'" + m_strExe + "' 127.0.0.1 127.0.0.3", "/dev/null"}, 60);
+  const std::string& strOut = result.strOutput;
+  const size_t nStatus = strOut.find("\r2/2 targets");
+  EXPECT_NE(strOut.find("/2 targets, "), std::string::npos) << strOut;
+  EXPECT_NE(strOut.find(" objects/s, ETA "), std::string::npos) << strOut;
+  // Every console line starts a line of its own.
+  for (const char* szLine : {"target[127.0.0.1]start:", "target[127.0.0.3]error:40", "output: "}) {
+    const size_t nAt = strOut.find(szLine);
+    ASSERT_NE(nAt, std::string::npos) << szLine;
+    EXPECT_TRUE(nAt == 0 || strOut[nAt - 1] == '\n' || strOut[nAt - 1] == '\r') << szLine;
+  }
+  // Taken away: blanks over the last status line, then the summary.
+  const size_t nSummary = strOut.find("2 targets in ");
+  ASSERT_NE(nSummary, std::string::npos) << strOut;
+  EXPECT_EQ(strOut.substr(nSummary - 2, 2), " \r") << "the status line blanked before the summary";
+  EXPECT_LT(nStatus == std::string::npos ? 0 : nStatus, nSummary);
+  EXPECT_NE(strOut.find("  127.0.0.3: no answer (40)"), std::string::npos);
+}
+
 // A targets file scans exactly as the same targets on the command line:
 // the same files, byte for byte, and the same console lines. One live
 // target, the others addresses where nothing listens.

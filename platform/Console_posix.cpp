@@ -1,0 +1,5 @@
+#include <unistd.h>
+
+#include "platform/Console.h"
+
+bool IsTerminal(std::FILE* pStream) { return isatty(fileno(pStream)) != 0; }

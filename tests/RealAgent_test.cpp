@@ -494,6 +494,21 @@ TEST_F(Version3RealAgentTest, WindowWalksWithPrivacy) {
 
 // A wrong password or user ends the walk with its code at the first
 // answer (or, for privacy, after one time-out), not after every retry.
+// A user whose access needs privacy, walked without: every answer is
+// authorizationError. The walk shows code 64, the summary counts the
+// target as failed, and --strict says so.
+TEST_F(Version3RealAgentTest, RefusedUserCountsAsFailed) {
+  if (!c_bLinuxProcesses) GTEST_SKIP() << "standard error is not caught there";
+  WriteV3Config("shaaes", "AuthProtocol=SHA\nAuthPassword=sha-auth-pw\n", 2000, 1);
+  const CProcessResult result =
+      RunProcess("/bin/sh", {"-c", "exec \"$0\" --strict --progress 127.0.0.1 2>&1", m_strExe}, 120);
+  EXPECT_EQ(result.nExitCode, 4) << "none answered";
+  const std::string& strOut = result.strOutput;
+  EXPECT_NE(strOut.find("target[127.0.0.1]error:64\n"), std::string::npos) << strOut;
+  EXPECT_NE(strOut.find(": 0 answered, 0 no answer, 1 failed; "), std::string::npos) << strOut;
+  EXPECT_NE(strOut.find("\n  127.0.0.1: the agent refused (an error status) (64)\n"), std::string::npos) << strOut;
+}
+
 TEST_F(Version3RealAgentTest, WrongPasswordsAndUsersGiveTheirCodesAtOnce) {
   struct {
     const char* szUser;

@@ -51,19 +51,23 @@ bool CIniFile::HasKey(const char* szSection, const char* szKey) const {
   return GetString(szSection, szKey, "\x01", 2) != "\x01" || GetString(szSection, szKey, "\x02", 2) != "\x02";
 }
 
-std::vector<std::string> CIniFile::SectionNames() const {
+namespace {
+
+// The names a profile function lists: texts ended by a NUL each, the list
+// by one more, read into buffers that grow while a list fills one (it may
+// have been cut). fnList(buffer, size) fills the buffer and gives the
+// length. A name listed twice (a section or key written twice) counts once,
+// as for the lookups.
+template <typename FList>
+std::vector<std::string> ListedNames(const FList& fnList) {
   std::vector<std::string> arrNames;
-  if (m_pParser->strPath.empty()) return arrNames;
-  // The names come as texts ended by a NUL each, the list by one more; a
-  // list that fills the buffer may have been cut.
   for (DWORD nSize = 4096;; nSize *= 2) {
     std::vector<char> buffer(nSize);
-    const DWORD nLen = GetPrivateProfileSectionNamesA(buffer.data(), nSize, m_pParser->strPath.c_str());
+    const DWORD nLen = fnList(buffer.data(), nSize);
     if (nLen + 2 < nSize || nSize >= (1u << 24)) {
       for (size_t nPos = 0; nPos < nLen && buffer[nPos] != '\0';) {
         const std::string strName(buffer.data() + nPos);
         nPos += strName.size() + 1;
-        // A section written twice is one section, as for the lookups.
         if (std::none_of(arrNames.begin(), arrNames.end(),
                          [&](const std::string& strSeen) { return EqualsNoCase(strSeen, strName); }))
           arrNames.push_back(strName);
@@ -73,22 +77,18 @@ std::vector<std::string> CIniFile::SectionNames() const {
   }
 }
 
+}  // namespace
+
+std::vector<std::string> CIniFile::SectionNames() const {
+  if (m_pParser->strPath.empty()) return {};
+  const char* szPath = m_pParser->strPath.c_str();
+  return ListedNames([&](char* pBuffer, DWORD nSize) { return GetPrivateProfileSectionNamesA(pBuffer, nSize, szPath); });
+}
+
 std::vector<std::string> CIniFile::KeyNames(const char* szSection) const {
-  std::vector<std::string> arrNames;
-  if (m_pParser->strPath.empty()) return arrNames;
-  // A null key name asks for the section's key names, each ended by a NUL.
-  for (DWORD nSize = 4096;; nSize *= 2) {
-    std::vector<char> buffer(nSize);
-    const DWORD nLen = GetPrivateProfileStringA(szSection, nullptr, "", buffer.data(), nSize, m_pParser->strPath.c_str());
-    if (nLen + 2 < nSize || nSize >= (1u << 24)) {
-      for (size_t nPos = 0; nPos < nLen && buffer[nPos] != '\0';) {
-        const std::string strName(buffer.data() + nPos);
-        nPos += strName.size() + 1;
-        if (std::none_of(arrNames.begin(), arrNames.end(),
-                         [&](const std::string& strSeen) { return EqualsNoCase(strSeen, strName); }))
-          arrNames.push_back(strName);
-      }
-      return arrNames;
-    }
-  }
+  if (m_pParser->strPath.empty()) return {};
+  const char* szPath = m_pParser->strPath.c_str();
+  // A null key name asks for the section's key names.
+  return ListedNames(
+      [&](char* pBuffer, DWORD nSize) { return GetPrivateProfileStringA(szSection, nullptr, "", pBuffer, nSize, szPath); });
 }

@@ -45,6 +45,18 @@ class FleetTest : public ProgramFixture {
     }
     return arrNames;
   }
+  // An agent at 127.0.0.1 that answers and one at 127.0.0.3 that never
+  // does, each serving the device, and a config.ini that reaches both.
+  void StartAnsweringAndSilent(CTestAgent* pAgent, CTestAgent* pSilent, int nTimeout, int nRetry) const {
+    std::string strErr;
+    ASSERT_TRUE(pAgent->LoadSnmprec(c_szDevice, &strErr)) << strErr;
+    ASSERT_TRUE(pSilent->LoadSnmprec(c_szDevice, &strErr)) << strErr;
+    pSilent->SetMisbehaviour({.nSilentAfter = 0});
+    ASSERT_TRUE(pAgent->Start());
+    ASSERT_TRUE(pSilent->Start({"127.0.0.3"}));
+    WriteConfig(pAgent->Port(), nTimeout, nRetry, 0,
+                "[Target 127.0.0.3]\nPort=" + std::to_string(pSilent->Port()) + "\n");
+  }
   static bool CanUnshareNetwork() {
     return c_bLinuxProcesses && RunProcess("/usr/bin/unshare", {"-rn", "/bin/true"}, 30).nExitCode == 0;
   }
@@ -169,13 +181,7 @@ TEST_F(FleetTest, GroupsFilesAndPlaces) {
 TEST_F(FleetTest, StrictStatusAndSummary) {
   CTestAgent agent;
   CTestAgent silent;
-  std::string strErr;
-  ASSERT_TRUE(agent.LoadSnmprec(c_szDevice, &strErr)) << strErr;
-  ASSERT_TRUE(silent.LoadSnmprec(c_szDevice, &strErr)) << strErr;
-  silent.SetMisbehaviour({.nSilentAfter = 0});
-  ASSERT_TRUE(agent.Start());
-  ASSERT_TRUE(silent.Start({"127.0.0.3"}));
-  WriteConfig(agent.Port(), 100, 0, 0, "[Target 127.0.0.3]\nPort=" + std::to_string(silent.Port()) + "\n");
+  ASSERT_NO_FATAL_FAILURE(StartAnsweringAndSilent(&agent, &silent, 100, 0));
   struct {
     std::vector<std::string> arrArgs;
     int nStatus;
@@ -206,14 +212,8 @@ TEST_F(FleetTest, StatusLineOnATerminal) {
     GTEST_SKIP() << "no pseudo-terminal to run in (script(1); wine cannot drive one)";
   CTestAgent agent;
   CTestAgent silent;
-  std::string strErr;
-  ASSERT_TRUE(agent.LoadSnmprec(c_szDevice, &strErr)) << strErr;
-  ASSERT_TRUE(silent.LoadSnmprec(c_szDevice, &strErr)) << strErr;
-  silent.SetMisbehaviour({.nSilentAfter = 0});
-  ASSERT_TRUE(agent.Start());
-  ASSERT_TRUE(silent.Start({"127.0.0.3"}));
   // The silent target takes two walks of two tries of 400 ms.
-  WriteConfig(agent.Port(), 400, 1, 0, "[Target 127.0.0.3]\nPort=" + std::to_string(silent.Port()) + "\n");
+  ASSERT_NO_FATAL_FAILURE(StartAnsweringAndSilent(&agent, &silent, 400, 1));
   const CProcessResult result =
       RunProcess("/usr/bin/script", {"-qec", "'" + m_strExe + "' 127.0.0.1 127.0.0.3", "/dev/null"}, 60);
   const std::string& strOut = result.strOutput;

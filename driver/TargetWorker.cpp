@@ -50,6 +50,8 @@ unsigned TargetThreadProc(void* pParam) {
     WriteLog("%s|end", szTarget);
     // A walk cut short keeps the complete file of an earlier scan.
     if (!bCut || !KeepResultFile(pMib->m_strTarget)) bWritten = pMib->SaveXml(pMib->m_strTarget);
+    // Workers are joined in list order: an ended one may wait long for it.
+    pMib->ReleaseResults();
   } catch (const std::exception&) {
     // Only running out of memory gets here (the walk and the writer handle
     // their own failures); the thread must still end for the driver's join.

@@ -53,6 +53,7 @@ TEST_F(TargetWorkerStackTest, DeepestPathFitsHalfTheWorkerStack) {
   ASSERT_TRUE(doc.load_file((m_dir.Path() / "localhost.xml").c_str()));
   const auto records = doc.child("RESULTS").children("RESULT");
   EXPECT_GT(std::distance(records.begin(), records.end()), 1000) << strConsole;
+  EXPECT_TRUE(mib.m_mapResults.IsEmpty()) << "results freed once written";
 }
 
 }  // namespace

@@ -169,7 +169,7 @@ void CMIB::StoreEntry(CEntry* pEntry, CWalkState* pState) {
   } else if (!m_setCrTextKeys.empty()) {
     m_setCrTextKeys.erase(pEntry->strOid);
   }
-  m_mapResults[pEntry->strOid] = std::move(pEntry->strValue);
+  m_mapResults[pEntry->strOid] = pEntry->strValue;
   pState->nOutcome = 0;
   s_nStoredAll.fetch_add(1, std::memory_order_relaxed);
 }
@@ -312,4 +312,10 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
 
 bool CMIB::SaveXml(const std::string& /*strTarget*/) {
   return WriteResultFile(m_strTarget, m_mapResults, m_setCrTextKeys, m_pSettings->strCharset);
+}
+
+void CMIB::ReleaseResults() {
+  m_mapResults.RemoveAll();
+  std::unordered_set<std::string>().swap(m_setCrTextKeys);
+  m_pConverter.reset();
 }

@@ -70,6 +70,11 @@ class CMIB {
   // "output" line (ResultFile.h). The file is named from m_strTarget; the
   // worker passes that same text. True when the file was written.
   bool SaveXml(const std::string& strTarget);
+  // Frees the results (the map, the marks of CR texts) and the text
+  // converter: the worker calls it once the result file is written, so a
+  // target that ended holds no memory for its results while the driver
+  // has yet to join it.
+  void ReleaseResults();
 
   CThread* m_pThread = nullptr;      // owned by the driver
   uint32_t m_uWalkEnd = SNMP_MGR_OK;  // the code the last walk ended with (its "error:" line)

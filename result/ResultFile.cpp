@@ -67,18 +67,21 @@ bool WriteResultFile(const std::string& strTarget, const CMapStringToString& map
     return false;
   }
   try {
-    CXmlDoc doc;
-    (void)doc.LoadXml(c_szResultTemplate);  // a fixed text; a failure shows at the first element
-    CUtf8Converter converter(strCharset);
-    mapResults.ForEach([&](const std::string& strKey, const std::string& strValue) {
-      CXmlElement result = doc.AddRootElement("RESULT", "");
-      doc.AddElement(result, "OID", converter.ToUtf8(strKey));
-      const bool bExactCr = !setCrTextKeys.empty() && setCrTextKeys.contains(strKey);
-      doc.AddElement(result, "VALUE", converter.ToUtf8(strValue), bExactCr);
-    });
-    if (doc.Save(strPath)) {
-      PrintLine("output: %s\n", strPath.c_str());
-      return true;
+    // Written as it is made: a large map never has a whole document
+    // beside it.
+    CXmlFileWriter writer;
+    if (writer.Open(strPath, c_szResultRoot)) {
+      CUtf8Converter converter(strCharset);
+      mapResults.ForEach([&](const std::string& strKey, const std::string& strValue) {
+        CXmlElement result = writer.AddRootElement("RESULT", "");
+        writer.AddElement(result, "OID", converter.ToUtf8(strKey));
+        const bool bExactCr = !setCrTextKeys.empty() && setCrTextKeys.contains(strKey);
+        writer.AddElement(result, "VALUE", converter.ToUtf8(strValue), bExactCr);
+      });
+      if (writer.Commit()) {
+        PrintLine("output: %s\n", strPath.c_str());
+        return true;
+      }
     }
   } catch (const CXmlError&) {
     // A document that cannot be built is reported like a failed save.

@@ -12,8 +12,9 @@
 
 #include "platform/MapStringToString.h"
 
-// Every result document starts from this text.
+// Every result document starts from this text: its root element alone.
 constexpr char c_szResultTemplate[] = "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<RESULTS/>";
+constexpr char c_szResultRoot[] = "RESULTS";
 
 // True when text can stand in a file name: it holds none of the
 // characters \ / : * ? " < > | and no control character (multibyte-aware:

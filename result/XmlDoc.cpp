@@ -140,10 +140,11 @@ CXmlElement CXmlDoc::AddRootElement(std::string_view strName, std::string_view s
   return AddElement(m_pDoc->document_element(), strName, strText, bExactCr);
 }
 
-CXmlElement CXmlDoc::AddElement(CXmlElement parent, std::string_view strName,
-                                std::string_view strText, bool bExactCr) {
+namespace {
+
+// Appends the element strName, with its one text child, to parent.
+CXmlElement AppendElement(CXmlElement parent, std::string_view strName, std::string_view strText, bool bExactCr) {
   const std::string strElementName = ElementName(strName);
-  if (!m_pDoc || !parent) throw CXmlError(XML_E_POINTER);
   CXmlElement element = parent.append_child(strElementName.c_str());
   if (!element) throw CXmlError(XML_E_OUTOFMEMORY);
   // Every element gets its text node, an empty text too.
@@ -155,15 +156,90 @@ CXmlElement CXmlDoc::AddElement(CXmlElement parent, std::string_view strName,
   return element;
 }
 
+// The flags of every save: indented, the declaration written apart, the
+// texts escaped already (Escaped).
+constexpr unsigned c_uSaveFlags = pugi::format_indent | pugi::format_no_declaration | pugi::format_no_escapes;
+
+}  // namespace
+
+CXmlElement CXmlDoc::AddElement(CXmlElement parent, std::string_view strName,
+                                std::string_view strText, bool bExactCr) {
+  if (!m_pDoc || !parent) throw CXmlError(XML_E_POINTER);
+  return AppendElement(parent, strName, strText, bExactCr);
+}
+
 bool CXmlDoc::Save(const std::string& strPath) const {
   if (!m_pDoc) return false;
   CAtomicFile file;
   if (!file.Open(strPath)) return false;
   CFileWriter writer(&file);
   writer.write(c_szDeclaration, sizeof c_szDeclaration - 1);
-  // The texts are escaped already (Escaped).
-  m_pDoc->save(writer, "\t",
-               pugi::format_indent | pugi::format_no_declaration | pugi::format_no_escapes,
-               pugi::encoding_utf8);
+  m_pDoc->save(writer, "\t", c_uSaveFlags, pugi::encoding_utf8);
   return file.Commit();
+}
+
+namespace {
+
+// What the writer gathers before it writes to the file.
+constexpr size_t c_nWriteBufferBytes = 64 * 1024;
+
+}  // namespace
+
+void CXmlFileWriter::CBufferedWriter::write(const void* pData, size_t nSize) {
+  m_strBuffer.append(static_cast<const char*>(pData), nSize);
+  if (m_strBuffer.size() >= c_nWriteBufferBytes) Flush();
+}
+
+void CXmlFileWriter::CBufferedWriter::Flush() {
+  (void)m_pFile->Write(m_strBuffer.data(), m_strBuffer.size());
+  m_strBuffer.clear();
+}
+
+bool CXmlFileWriter::Open(const std::string& strPath, std::string_view strRootName) {
+  m_bOpen = false;
+  m_bRootStarted = false;
+  m_strRootName = strRootName;
+  m_pDoc = std::make_unique<pugi::xml_document>();
+  if (!m_pDoc->append_child(m_strRootName.c_str())) throw CXmlError(XML_E_OUTOFMEMORY);
+  if (!m_file.Open(strPath)) return false;
+  m_bOpen = true;
+  m_writer.write(c_szDeclaration, sizeof c_szDeclaration - 1);
+  return true;
+}
+
+void CXmlFileWriter::WriteHeldChild() {
+  CXmlElement root = m_pDoc->document_element();
+  CXmlElement child = root.first_child();
+  if (!child) return;
+  if (!m_bRootStarted) {
+    const std::string strStart = "<" + m_strRootName + ">\n";
+    m_writer.write(strStart.data(), strStart.size());
+    m_bRootStarted = true;
+  }
+  child.print(m_writer, "\t", c_uSaveFlags, pugi::encoding_utf8, 1);
+  root.remove_child(child);
+}
+
+CXmlElement CXmlFileWriter::AddRootElement(std::string_view strName, std::string_view strText, bool bExactCr) {
+  if (!m_bOpen) throw CXmlError(XML_E_POINTER);
+  WriteHeldChild();
+  return AppendElement(m_pDoc->document_element(), strName, strText, bExactCr);
+}
+
+CXmlElement CXmlFileWriter::AddElement(CXmlElement parent, std::string_view strName, std::string_view strText,
+                                       bool bExactCr) {
+  if (!m_bOpen || !parent) throw CXmlError(XML_E_POINTER);
+  return AppendElement(parent, strName, strText, bExactCr);
+}
+
+bool CXmlFileWriter::Commit() {
+  if (!m_bOpen) return false;
+  m_bOpen = false;
+  WriteHeldChild();
+  // As pugixml ends a root element without children, or with them.
+  const std::string strEnd = m_bRootStarted ? "</" + m_strRootName + ">\n" : "<" + m_strRootName + " />\n";
+  m_writer.write(strEnd.data(), strEnd.size());
+  m_writer.Flush();
+  m_pDoc.reset();
+  return m_file.Commit();
 }

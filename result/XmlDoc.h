@@ -1,5 +1,7 @@
 // A small XML document: made from a text, given elements that each carry a
-// text, and saved to a file as indented UTF-8.
+// text, and saved to a file as indented UTF-8. And a document of the same
+// form written to its file as it is made (CXmlFileWriter), for documents
+// too large to hold.
 //
 // Errors: a document operation that fails (no document, no parent, no
 // memory) throws CXmlError with a code. LoadXml and Save never throw; they
@@ -10,6 +12,8 @@
 #define MIBSCAN_RESULT_XMLDOC_H_
 
 #include <pugixml.hpp>
+
+#include "platform/AtomicFile.h"
 
 #include <memory>
 #include <stdexcept>
@@ -69,6 +73,58 @@ class CXmlDoc {
 
  private:
   std::unique_ptr<pugi::xml_document> m_pDoc;
+};
+
+// A document of one root element without attributes, written to its
+// file as it is made: the declaration and the root's start tag when the
+// first child of the root is made, each child of the root, with everything
+// under it, as soon as the next one is made, and the rest by Commit(). The
+// file's bytes are those CXmlDoc::Save writes for the same document (each
+// child is printed by pugixml at its depth, with the same escaping and
+// indentation), and it is replaced whole or not at all in the same way.
+// Only one child of the root is held in memory at a time.
+class CXmlFileWriter {
+ public:
+  CXmlFileWriter() = default;
+  CXmlFileWriter(const CXmlFileWriter&) = delete;
+  CXmlFileWriter& operator=(const CXmlFileWriter&) = delete;
+
+  // Opens strPath for a document whose root element is strRootName (the
+  // name as it is written). False when the file cannot be opened (no such
+  // directory, the file locked by another writer).
+  [[nodiscard]] bool Open(const std::string& strPath, std::string_view strRootName);
+  // As CXmlDoc::AddRootElement; the root's child made before is written
+  // out first and can no longer be used. Throws CXmlError.
+  CXmlElement AddRootElement(std::string_view strName, std::string_view strText, bool bExactCr = false);
+  // As CXmlDoc::AddElement, under the root's child made last or one of
+  // its descendants. Throws CXmlError.
+  CXmlElement AddElement(CXmlElement parent, std::string_view strName, std::string_view strText,
+                         bool bExactCr = false);
+  // Writes the rest of the document and replaces the file with it. False
+  // when the file was not written (a failed write at any point); the file
+  // then keeps its previous content.
+  [[nodiscard]] bool Commit();
+
+ private:
+  class CBufferedWriter : public pugi::xml_writer {
+   public:
+    explicit CBufferedWriter(CAtomicFile* pFile) : m_pFile(pFile) {}
+    void write(const void* pData, size_t nSize) override;
+    void Flush();
+
+   private:
+    CAtomicFile* m_pFile;
+    std::string m_strBuffer;
+  };
+  // Writes the root's child held, and frees it.
+  void WriteHeldChild();
+
+  CAtomicFile m_file;
+  CBufferedWriter m_writer{&m_file};
+  std::unique_ptr<pugi::xml_document> m_pDoc;  // the root, and the child being made
+  std::string m_strRootName;
+  bool m_bOpen = false;
+  bool m_bRootStarted = false;
 };
 
 #endif  // MIBSCAN_RESULT_XMLDOC_H_

@@ -161,15 +161,15 @@ LPSNMP_MGR_SESSION CMIB::OpenSession(const std::string& strAgent, const std::str
   return pSession;
 }
 
-void CMIB::StoreEntry(CEntry* pEntry, CWalkState* pState) {
+void CMIB::StoreEntry(std::string_view strOid, std::string_view strValue, bool bCrText, CWalkState* pState) {
   // Marked before it is stored: should the store fail, a mark too many
   // only writes a CR of the older value as a reference.
-  if (pEntry->bCrText) {
-    m_setCrTextKeys.insert(pEntry->strOid);
+  if (bCrText) {
+    m_setCrTextKeys.emplace(strOid);
   } else if (!m_setCrTextKeys.empty()) {
-    m_setCrTextKeys.erase(pEntry->strOid);
+    m_setCrTextKeys.erase(std::string(strOid));
   }
-  m_mapResults[pEntry->strOid] = pEntry->strValue;
+  m_mapResults[strOid] = strValue;
   pState->nOutcome = 0;
   s_nStoredAll.fetch_add(1, std::memory_order_relaxed);
 }
@@ -182,18 +182,17 @@ bool CMIB::StoreBindings(const SnmpVarBindList& bindings, CLane* pLane, CWalkSta
     // The next lane's part: that lane takes it.
     if (pLane->bBounded && pLane->end.ids < varBind.name.ids) return false;
     try {
-      CEntry entry;
-      entry.strOid = OidToText(varBind.name);
-      if (entry.strOid == pLane->strPreviousOid) break;
-      pLane->strPreviousOid = entry.strOid;
-      WriteLog("%s|%s,%d", szTarget, entry.strOid.c_str(), static_cast<int>(varBind.value.asnType));
+      const std::string strOid = OidToText(varBind.name);
+      if (strOid == pLane->strPreviousOid) break;
+      pLane->strPreviousOid = strOid;
+      WriteLog("%s|%s,%d", szTarget, strOid.c_str(), static_cast<int>(varBind.value.asnType));
       bool bText = false;
-      entry.strValue = RenderValue(entry.strOid, varBind.value, &bText);
-      entry.bCrText = bText && entry.strValue.find('\r') != std::string::npos;
+      const std::string strValue = RenderValue(strOid, varBind.value, &bText);
+      const bool bCrText = bText && strValue.find('\r') != std::string::npos;
       if (pLane->bDirect) {
-        StoreEntry(&entry, pState);
+        StoreEntry(strOid, strValue, bCrText, pState);
       } else {
-        pLane->arrEntries.push_back(std::move(entry));
+        pLane->pending.Add(strOid, strValue, bCrText);
       }
     } catch (const std::exception&) {
       WriteLog("%s|catch1:%d", szTarget, static_cast<int>(GetLastError()));

@@ -14,6 +14,7 @@
 #include <unordered_set>
 #include <vector>
 
+#include "mib/PendingEntries.h"
 #include "snmp/Ber.h"
 #include "platform/LastError.h"
 #include "snmp/SnmpSession.h"
@@ -95,12 +96,6 @@ class CMIB {
     uint8_t continueType = SNMP_PDU_GETNEXT;  // GETNEXT, or GETBULK
     int nOutcome = 1;                         // 0 once an entry was stored
   };
-  // An entry taken from an answer and not stored yet.
-  struct CEntry {
-    std::string strOid;
-    std::string strValue;
-    bool bCrText = false;  // a text value holding a CR
-  };
   // A chain of requests over a part of the walk's range: with Window=1
   // the whole of it; otherwise one lane of several, which ends where the
   // next one's part begins.
@@ -115,8 +110,8 @@ class CMIB {
     int32_t nErrorIndex = 0;
     std::string strPreviousOid;              // of the binding taken last
     bool bEnded = false;
-    bool bDirect = true;                     // stores what it takes at once; else into arrEntries
-    std::vector<CEntry> arrEntries;
+    bool bDirect = true;                     // stores what it takes at once; else into pending
+    CPendingEntries pending;
     int32_t nInFlight = 0;                   // the id of its request in flight; 0: none
     int nAnswers = 0;                        // answers taken so far
     int nAnswersAtSplit = 0;                 // nAnswers when its part was last cut short
@@ -136,7 +131,8 @@ class CMIB {
   // answer's bindings in order, up to a repeated OID. False when the lane
   // ends: an endOfMibView (SNMPv2c, SNMPv3), or an OID past its part.
   bool StoreBindings(const SnmpVarBindList& bindings, CLane* pLane, CWalkState* pState);
-  void StoreEntry(CEntry* pEntry, CWalkState* pState);
+  // Stores one entry; bCrText marks a text value holding a CR.
+  void StoreEntry(std::string_view strOid, std::string_view strValue, bool bCrText, CWalkState* pState);
   // Takes the answer in *pBindings (to the lane's request for requested)
   // and makes *pBindings the lane's next request. False when the lane
   // ends: an error budget spent, the end of the view or of its part, or no

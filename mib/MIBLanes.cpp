@@ -97,14 +97,14 @@ void CMIB::WalkLanes(LPSNMP_MGR_SESSION pSession, CLane* pFirst, CWalkState* pSt
   // order, and lets that lane store at once from now on.
   const auto storeInOrder = [&](bool bAll) {
     for (; itHead != lanes.end(); ++itHead) {
-      for (CEntry& entry : itHead->arrEntries) {
+      itHead->pending.ForEach([&](std::string_view strOid, std::string_view strValue, bool bCrText) {
         try {
-          StoreEntry(&entry, pState);
+          StoreEntry(strOid, strValue, bCrText, pState);
         } catch (const std::exception&) {
           WriteLog("%s|catch1:%d", szTarget, static_cast<int>(GetLastError()));
         }
-      }
-      itHead->arrEntries.clear();
+      });
+      itHead->pending.Clear();
       if (!itHead->bEnded && !bAll) {
         itHead->bDirect = true;
         break;

@@ -10,10 +10,12 @@
 #include "platform/FileOps.h"
 #include "log/LogFixture_test.h"
 #include "mib/MIB.h"
+#include "result/WholeDocument_test.h"
 #include "result/XmlDoc.h"
 #include "platform/Interrupt.h"
 #include "platform/LastError.h"
 #include "tests/TestAgent.h"
+#include "tests/TestSupport.h"
 
 namespace {
 
@@ -451,6 +453,107 @@ TEST_F(Version2WalkTest, GetOfAMissingInstanceStoresTheException) {
   ASSERT_TRUE(m_mib.m_mapResults.Lookup("1.3.6.1.2.1.1.5.1", &strValue));
   EXPECT_EQ(strValue, "Type.129") << "noSuchInstance: sysName has instance 0 only";
   EXPECT_EQ(m_agent.RequestCount(), 2);
+}
+
+// Walks whose result file is compared, byte for byte, with the one saved
+// from a whole document built from the same map.
+class WriterTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_strBaseDir = m_dir.Path().string();
+    g_strStartOid.clear();
+    m_pSettings->strCommunity = "qzvtrk";
+    m_pSettings->nTimeout = 2000;
+    m_pSettings->nRetry = 1;
+    m_pSettings->nVersion = 2;
+    m_pSettings->nMaxRepetitions = 25;
+  }
+  // Walks pMib from sysDescr.0, then writes its file and the reference;
+  // the file's text.
+  std::string WalkAndCompare(CMIB* pMib) {
+    ::testing::internal::CaptureStdout();
+    pMib->Walk("system.sysDescr.0", true);
+    EXPECT_TRUE(pMib->SaveXml(pMib->m_strTarget));
+    (void)::testing::internal::GetCapturedStdout();
+    const std::string strReference = (m_dir.Path() / "reference.xml").string();
+    EXPECT_TRUE(WriteWholeDocument(strReference, pMib->m_mapResults, pMib->m_setCrTextKeys, m_pSettings->strCharset));
+    const std::string strFile = ReadAll(m_dir.Path() / (pMib->m_strTarget + ".xml"));
+    EXPECT_TRUE(strFile == ReadAll(strReference)) << "the file differs from the whole document's";
+    return strFile;
+  }
+  CTempDir m_dir;
+  std::shared_ptr<CTargetSettings> m_pSettings = std::make_shared<CTargetSettings>();
+};
+
+// Debian's snmpsim recordings of real devices, walked one request at a
+// time and with lanes (whose entries wait, packed, for the lanes before).
+TEST_F(WriterTest, RecordingsWriteWhatTheWholeDocumentWrites) {
+  int nWalked = 0;
+  for (const char* szRecording : {"recorded/linux-full-walk.snmprec.gz", "recorded/winxp-full-walk.snmprec.gz",
+                                  "cisco_16_switch.snmprec.gz",
+                                  "mib2dev/host-resources-mib.snmprec", "recorded/udp-endpoint-table-walk.snmprec"}) {
+    const std::string strRecords = SnmpsimRecording(szRecording);
+    if (strRecords.empty()) continue;
+    SCOPED_TRACE(szRecording);
+    CTestAgent agent;
+    std::string strErr;
+    ASSERT_TRUE(agent.LoadSnmprec(strRecords, &strErr)) << strErr;
+    ASSERT_TRUE(agent.Start());
+    m_pSettings->nPort = agent.Port();
+    std::string strFirst;
+    for (const int nWindow : {1, 8}) {
+      m_pSettings->nWindow = nWindow;
+      CMIB mib("127.0.0.1", m_pSettings);
+      const std::string strFile = WalkAndCompare(&mib);
+      if (nWindow == 1) strFirst = strFile;
+      EXPECT_TRUE(strFile == strFirst) << "Window=" << nWindow << " differs from Window=1";
+      EXPECT_GT(mib.m_mapResults.GetCount(), 0u);
+    }
+    ++nWalked;
+  }
+  if (nWalked == 0) GTEST_SKIP() << "snmpsim is not installed";
+}
+
+// An agent that answers a second walk with other values for the same
+// OIDs: longer, shorter, empty, a CR text that becomes plain, and back.
+TEST_F(WriterTest, ValuesStoredAgainAreWrittenAsTheWholeDocumentWritesThem) {
+  const std::string strFirst =
+      "1.3.6.1.2.1.1.1.0|4|first description\n"
+      "1.3.6.1.2.1.1.3.0|67|100\n"
+      "1.3.6.1.2.1.1.4.0|4x|6c696e65310d0a6c696e6532\n"  // a text with CR LF
+      "1.3.6.1.2.1.1.5.0|4|name\n"
+      "1.3.6.1.2.1.1.6.0|4|\n"
+      "1.3.6.1.2.1.1.7.0|4x|0102030405\n";
+  const std::string strSecond =
+      "1.3.6.1.2.1.1.1.0|4|a much longer description of the same device, stored over the first\n"
+      "1.3.6.1.2.1.1.3.0|67|200\n"
+      "1.3.6.1.2.1.1.4.0|4|plain now\n"
+      "1.3.6.1.2.1.1.5.0|4|\n"
+      "1.3.6.1.2.1.1.6.0|4x|610d62\n"  // now a CR text
+      "1.3.6.1.2.1.1.7.0|4|<&>\n";
+  CMIB mib("127.0.0.1", m_pSettings);
+  uint16_t uPort = 0;
+  for (const std::string* pstrRecords : {&strFirst, &strSecond}) {
+    CTestAgent agent;
+    std::string strErr;
+    ASSERT_TRUE(agent.LoadSnmprec(*pstrRecords, &strErr)) << strErr;
+    ASSERT_TRUE(agent.Start({"127.0.0.1"}, uPort));
+    uPort = agent.Port();
+    m_pSettings->nPort = uPort;
+    WalkAndCompare(&mib);
+  }
+  EXPECT_EQ(mib.m_mapResults.GetCount(), 6u);
+  pugi::xml_document doc;
+  ASSERT_TRUE(doc.load_file((m_dir.Path() / "127.0.0.1.xml").c_str()));
+  std::map<std::string, std::string> mapBack;
+  for (pugi::xml_node record : doc.child("RESULTS").children("RESULT"))
+    mapBack[record.child_value("OID")] = record.child_value("VALUE");
+  EXPECT_EQ(mapBack["1.3.6.1.2.1.1.1.0"], "a much longer description of the same device, stored over the first");
+  EXPECT_EQ(mapBack["1.3.6.1.2.1.1.3.0"], "200");
+  EXPECT_EQ(mapBack["1.3.6.1.2.1.1.4.0"], "plain now");
+  EXPECT_EQ(mapBack["1.3.6.1.2.1.1.5.0"], "");
+  EXPECT_EQ(mapBack["1.3.6.1.2.1.1.6.0"], "a\rb") << "a CR text, byte for byte";
+  EXPECT_EQ(mapBack["1.3.6.1.2.1.1.7.0"], "<&>");
 }
 
 }  // namespace

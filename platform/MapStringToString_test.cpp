@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
+#include <forward_list>
+#include <random>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace {
@@ -75,6 +79,99 @@ TEST(CMapStringToStringTest, ManyKeysKeepTheirOrderAndValues) {
     ++nVisited;
   });
   EXPECT_EQ(nVisited, 20000u);
+}
+
+// The map as it was first built, one list node and two strings per entry:
+// the model the packed map must match in every order and value.
+class CListMap {
+ public:
+  void Set(const std::string& strKey, const std::string& strValue) {
+    const auto it = m_index.find(strKey);
+    if (it != m_index.end()) {
+      it->second->second = strValue;
+      return;
+    }
+    auto& bucket = m_buckets[CMapStringToString::HashKey(strKey) % CMapStringToString::c_nBuckets];
+    m_index.emplace(strKey, &bucket.emplace_front(strKey, strValue));
+  }
+  std::vector<std::pair<std::string, std::string>> Entries() const {
+    std::vector<std::pair<std::string, std::string>> arrEntries;
+    for (const auto& bucket : m_buckets) arrEntries.insert(arrEntries.end(), bucket.begin(), bucket.end());
+    return arrEntries;
+  }
+
+ private:
+  std::array<std::forward_list<std::pair<std::string, std::string>>, CMapStringToString::c_nBuckets> m_buckets;
+  std::unordered_map<std::string, std::pair<std::string, std::string>*> m_index;
+};
+
+std::vector<std::pair<std::string, std::string>> Entries(const CMapStringToString& map) {
+  std::vector<std::pair<std::string, std::string>> arrEntries;
+  map.ForEach([&](const std::string& strKey, const std::string& strValue) { arrEntries.emplace_back(strKey, strValue); });
+  return arrEntries;
+}
+
+// Random keys and values of every length class (empty, one length byte, two,
+// three; longer than a text block), stored again longer, shorter, empty;
+// then everything removed and stored anew.
+TEST(CMapStringToStringTest, MatchesTheListMapInOrderAndValues) {
+  std::mt19937 random(20261207);
+  const auto text = [&](size_t nMax) {
+    std::string strText(std::uniform_int_distribution<size_t>(0, nMax)(random), '\0');
+    for (char& ch : strText) ch = static_cast<char>(std::uniform_int_distribution<int>(1, 255)(random));
+    return strText;
+  };
+  for (int nRound = 0; nRound < 2; ++nRound) {
+    CMapStringToString map;
+    CListMap model;
+    std::vector<std::string> arrKeys;
+    for (int i = 0; i < 30000; ++i) {
+      const int nKind = std::uniform_int_distribution<int>(0, 99)(random);
+      std::string strKey = nKind < 25 && !arrKeys.empty()
+                               ? arrKeys[std::uniform_int_distribution<size_t>(0, arrKeys.size() - 1)(random)]
+                               : "1.3.6.1." + std::to_string(i % 97) + "." + text(nKind < 27 ? 300 : 12);
+      // Two texts longer than a block of the arena.
+      const std::string strValue = i == 100 || i == 20000 ? text(2u << 20) : nKind == 99 ? text(20000) : text(40);
+      map[strKey] = strValue;
+      model.Set(strKey, strValue);
+      arrKeys.push_back(std::move(strKey));
+      if (i % 7919 == 0) {
+        ASSERT_EQ(Entries(map), model.Entries()) << "after " << i;
+      }
+    }
+    ASSERT_EQ(Entries(map), model.Entries());
+    for (const auto& [strKey, strValue] : model.Entries()) {
+      std::string strFound;
+      ASSERT_TRUE(map.Lookup(strKey, &strFound));
+      ASSERT_EQ(strFound, strValue);
+    }
+    EXPECT_EQ(map.GetCount(), model.Entries().size());
+    map.RemoveAll();
+    EXPECT_TRUE(map.IsEmpty());
+    EXPECT_EQ(map.HeldBytes(), 0u);
+    std::string strFound;
+    EXPECT_FALSE(map.Lookup(arrKeys.front(), &strFound));
+    map["1.1"] = "again";
+    EXPECT_EQ(Entries(map), (std::vector<std::pair<std::string, std::string>>{{"1.1", "again"}}));
+  }
+}
+
+// What a large device's walk costs in the map: a route table's OIDs and
+// values take little more than their own bytes; an empty map, nothing.
+TEST(CMapStringToStringTest, EntriesCostLittleMoreThanTheirTexts) {
+  CMapStringToString map;
+  EXPECT_EQ(map.HeldBytes(), 0u);
+  size_t nTextBytes = 0;
+  constexpr int c_nEntries = 200000;
+  for (int i = 0; i < c_nEntries; ++i) {
+    const std::string strKey = "1.3.6.1.2.1.4.21.1." + std::to_string(i % 10 + 1) + ".10." + std::to_string(i / 65536) +
+                               "." + std::to_string(i / 256 % 256) + "." + std::to_string(i % 256);
+    const std::string strValue = std::to_string(i * 7919u);
+    map[strKey] = strValue;
+    nTextBytes += strKey.size() + strValue.size();
+  }
+  const double dOverhead = static_cast<double>(map.HeldBytes() - nTextBytes) / c_nEntries;
+  EXPECT_LT(dOverhead, 40.0) << "bytes per entry beyond its texts";
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "settings/Settings.h"
+#include "result/WholeDocument_test.h"
 #include "result/XmlDoc.h"
 #include "platform/FileOps.h"
 #include "tests/Process.h"
@@ -205,6 +206,68 @@ TEST_F(ResultFileTest, CharsetSettingReadsShiftJis) {
   m_map["1.1"] = "\x93\xFA\x96\x7B";
   ASSERT_TRUE(Write("h"));
   EXPECT_EQ(ReadBack(m_strBase + "/h.xml")[0].second, "\xE6\x97\xA5\xE6\x9C\xAC");
+}
+
+// The file written one record at a time equals, byte for byte, the one
+// saved from a whole document built first.
+TEST_F(ResultFileTest, RecordByRecordEqualsTheWholeDocument) {
+  const auto expectSameFile = [&](const std::string& strCase) {
+    ASSERT_TRUE(Write("h")) << strCase;
+    const std::string strReference = (m_dir.Path() / "reference.xml").string();
+    ASSERT_TRUE(WriteWholeDocument(strReference, m_map, m_setCrTextKeys, m_strCharset)) << strCase;
+    EXPECT_EQ(ReadAll(m_strBase + "/h.xml"), ReadAll(strReference)) << strCase;
+  };
+  expectSameFile("no entries");
+
+  // Every byte, in values and in keys; CRs as data and as line ends.
+  std::string strEveryByte;
+  for (int ch = 1; ch < 0x80; ++ch) strEveryByte += static_cast<char>(ch);
+  m_map["1.1"] = strEveryByte;
+  m_map[strEveryByte] = "key of every byte";
+  m_map["1.2"] = "<RESULT>&amp;</RESULT> \"quoted\" 'single' ]]> <!-- -->";
+  m_map["1.3"] = "text\r\nof an agent\r";
+  m_setCrTextKeys.insert("1.3");
+  m_map["1.4"] = "QUJD\r\nREVG\r\n";  // Base64 lines
+  m_map["1.5"] = "";
+  m_map["1.6"] = std::string("before\0after", 12);  // nothing after a NUL is written
+  // A text cut at 256 bytes between characters: 85 three-byte ones and one byte.
+  std::string strCut = "x";
+  for (int i = 0; i < 85; ++i) strCut += "\xE2\x82\xAC";
+  m_map["1.7"] = strCut;
+  m_map[""] = "empty key";
+  expectSameFile("escaping");
+
+  // Values stored again: longer, shorter, empty; and enough records to
+  // cross the writer's buffer many times.
+  m_map["1.1"] = "shorter";
+  m_map["1.5"] = std::string(300, 'L');
+  m_map["1.7"] = "";
+  for (int i = 0; i < 20000; ++i) m_map["1.3.6.1.2.1.4.21.1.1.10.0." + std::to_string(i)] = std::to_string(i * 7919);
+  expectSameFile("replaced values, many records");
+
+  m_map.RemoveAll();
+  m_setCrTextKeys.clear();
+  m_strCharset = "ISO-8859-1";
+  m_map["1.1"] = "caf\xE9 \xA9";
+  expectSameFile("another code set");
+}
+
+// A failure part way through the file: the previous file stays whole, and
+// no temporary file is left (the writer fails at its first buffer flush or
+// at the commit, whichever meets the limit).
+TEST_F(ResultFileTest, FailedWriteMidFileKeepsThePreviousResult) {
+  CSmallTmpfs disk(256 * 1024);
+  if (!disk.IsMounted()) GTEST_SKIP() << "mounting a tmpfs needs root";
+  g_strBaseDir = disk.Path().string();
+  m_map["1.1"] = "first run";
+  ASSERT_TRUE(Write("h"));
+  const std::string strPrevious = ReadAll(disk.Path() / "h.xml");
+  // About 2 MB of records: many buffers go out before the disk is full.
+  for (int i = 0; i < 20000; ++i) m_map["1.2." + std::to_string(i)] = std::string(60, 'v');
+  EXPECT_FALSE(Write("h"));
+  EXPECT_EQ(m_strConsole, "output error\n");
+  EXPECT_EQ(ReadAll(disk.Path() / "h.xml"), strPrevious);
+  EXPECT_EQ(std::distance(fs::directory_iterator(disk.Path()), fs::directory_iterator()), 1);
 }
 
 }  // namespace

@@ -44,7 +44,7 @@ int main() {
   std::fprintf(stderr,
                "SaveXml, %d entries: %s in %.3f s (%.0f entries/s), file %.1f MiB;\n"
                "peak RSS %ld KiB at start, %ld KiB with the map filled, %ld KiB after the save "
-               "(+%ld KiB for the document)\n",
+               "(+%ld KiB while writing)\n",
                c_nEntries, bWritten ? "written" : "NOT written", dSeconds, c_nEntries / dSeconds,
                static_cast<double>(nBytes) / (1 << 20), nRssStart, nRssFilled, PeakRssKiB(),
                PeakRssKiB() - nRssFilled);

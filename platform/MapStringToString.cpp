@@ -100,12 +100,6 @@ const CMapStringToString::CEntry& CMapStringToString::EntryAt(uint32_t nEntry) c
   return m_arrSegments[nSegment][nPlace];
 }
 
-uint8_t CMapStringToString::BucketAt(uint32_t nEntry) const {
-  uint32_t nPlace = 0;
-  const uint32_t nSegment = SegmentOf(nEntry, &nPlace);
-  return m_arrBucketSegments[nSegment][nPlace];
-}
-
 void CMapStringToString::SetValue(uint32_t nEntry, std::string_view strValue) {
   CEntry& entry = EntryAt(nEntry);
   const std::string_view old = TextAt(entry.pValue);

@@ -17,6 +17,7 @@
 #ifndef MIBSCAN_PLATFORM_MAPSTRINGTOSTRING_H_
 #define MIBSCAN_PLATFORM_MAPSTRINGTOSTRING_H_
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -69,12 +70,18 @@ class CMapStringToString {
     std::string strKey;
     std::string strValue;
     for (uint8_t uBucket = 0; uBucket < c_nBuckets; ++uBucket) {
-      for (uint32_t nEntry = m_nCount; nEntry-- > 0;) {
-        if (BucketAt(nEntry) != uBucket) continue;
-        const CEntry& entry = EntryAt(nEntry);
-        strKey.assign(TextAt(entry.pKey));
-        strValue.assign(TextAt(entry.pValue));
-        fn(static_cast<const std::string&>(strKey), static_cast<const std::string&>(strValue));
+      // Newest first: the segments from the last, each from its end.
+      for (size_t nSegment = m_arrSegments.size(); nSegment-- > 0;) {
+        const size_t nFirst = size_t{c_nFirstSegment} * ((size_t{1} << nSegment) - 1);
+        const size_t nHeld = std::min<size_t>(m_nCount - nFirst, size_t{c_nFirstSegment} << nSegment);
+        const uint8_t* pBuckets = m_arrBucketSegments[nSegment].get();
+        const CEntry* pEntries = m_arrSegments[nSegment].get();
+        for (size_t nPlace = nHeld; nPlace-- > 0;) {
+          if (pBuckets[nPlace] != uBucket) continue;
+          strKey.assign(TextAt(pEntries[nPlace].pKey));
+          strValue.assign(TextAt(pEntries[nPlace].pValue));
+          fn(static_cast<const std::string&>(strKey), static_cast<const std::string&>(strValue));
+        }
       }
     }
   }
@@ -103,7 +110,6 @@ class CMapStringToString {
   static uint32_t SegmentOf(uint32_t nEntry, uint32_t* pnPlace);
   const CEntry& EntryAt(uint32_t nEntry) const;
   CEntry& EntryAt(uint32_t nEntry) { return const_cast<CEntry&>(std::as_const(*this).EntryAt(nEntry)); }
-  uint8_t BucketAt(uint32_t nEntry) const;
   std::string_view ValueOf(uint32_t nEntry) const { return TextAt(EntryAt(nEntry).pValue); }
   void SetValue(uint32_t nEntry, std::string_view strValue);
   // The entry number of strKey, appended with an empty value when new.

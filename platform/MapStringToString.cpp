@@ -1,22 +1,13 @@
 #include "platform/MapStringToString.h"
 
+#include "platform/PackedText.h"
+
 #include <algorithm>
 #include <bit>
-#include <cstring>
 #include <functional>
 #include <new>
 
 namespace {
-
-// Bytes of a text's length in front of it.
-size_t LengthBytes(size_t nLength) {
-  size_t nBytes = 1;
-  while (nLength >= 0x80) {
-    nLength >>= 7;
-    ++nBytes;
-  }
-  return nBytes;
-}
 
 size_t IndexHash(std::string_view strKey) { return std::hash<std::string_view>{}(strKey); }
 
@@ -33,36 +24,12 @@ uint32_t CMapStringToString::HashKey(std::string_view strKey) {
 }
 
 std::string_view CMapStringToString::TextAt(const char* pText) {
-  if (pText == nullptr) return {};
-  size_t nLength = 0;
-  int nShift = 0;
-  uint8_t byte = 0;
-  do {
-    byte = static_cast<uint8_t>(*pText++);
-    nLength |= static_cast<size_t>(byte & 0x7F) << nShift;
-    nShift += 7;
-  } while ((byte & 0x80) != 0);
-  return {pText, nLength};
+  return pText == nullptr ? std::string_view() : ReadPacked(&pText);
 }
-
-namespace {
-
-// Writes the length of text, then its bytes, at pOut.
-void WriteText(char* pOut, std::string_view text) {
-  size_t nLength = text.size();
-  while (nLength >= 0x80) {
-    *pOut++ = static_cast<char>(0x80 | (nLength & 0x7F));
-    nLength >>= 7;
-  }
-  *pOut++ = static_cast<char>(nLength);
-  std::memmove(pOut, text.data(), text.size());  // a value written over itself stays whole
-}
-
-}  // namespace
 
 const char* CMapStringToString::StoreText(std::string_view text) {
   if (text.empty()) return nullptr;
-  const size_t nNeeded = LengthBytes(text.size()) + text.size();
+  const size_t nNeeded = PackedSize(text);
   if (static_cast<size_t>(m_pEnd - m_pFree) < nNeeded) {
     const size_t nNext = std::min(m_nBlockBytes == 0 ? c_nFirstBlock : m_nBlockBytes * 2, c_nMaxBlock);
     if (nNeeded > nNext) {
@@ -70,7 +37,7 @@ const char* CMapStringToString::StoreText(std::string_view text) {
       m_arrBlocks.push_back(std::unique_ptr<char[]>(new char[nNeeded]));
       m_nHeldText += nNeeded;
       char* pText = m_arrBlocks.back().get();
-      WriteText(pText, text);
+      WritePacked(pText, text);
       return pText;
     }
     // Not zeroed: the pages of a large block count only once written.
@@ -81,7 +48,7 @@ const char* CMapStringToString::StoreText(std::string_view text) {
     m_pEnd = m_pFree + nNext;
   }
   char* pText = m_pFree;
-  WriteText(pText, text);
+  WritePacked(pText, text);
   m_pFree += nNeeded;
   return pText;
 }
@@ -105,9 +72,9 @@ void CMapStringToString::SetValue(uint32_t nEntry, std::string_view strValue) {
   const std::string_view old = TextAt(entry.pValue);
   if (strValue.empty()) {
     entry.pValue = nullptr;
-  } else if (!old.empty() && LengthBytes(strValue.size()) + strValue.size() <= LengthBytes(old.size()) + old.size()) {
+  } else if (!old.empty() && PackedSize(strValue) <= PackedSize(old)) {
     // A value replaced by one no longer: in the old one's place.
-    WriteText(const_cast<char*>(entry.pValue), strValue);
+    WritePacked(const_cast<char*>(entry.pValue), strValue);
   } else {
     entry.pValue = StoreText(strValue);
   }

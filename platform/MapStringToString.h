@@ -96,8 +96,8 @@ class CMapStringToString {
   size_t HeldBytes() const;
 
  private:
-  // A text in the arena: its length (7 bits per byte, low bits first, the
-  // top bit set on every byte but the last), then its bytes. Null: empty.
+  // Each text is in the arena, packed (PackedText.h); null stands for
+  // an empty one.
   struct CEntry {
     const char* pKey;
     const char* pValue;

@@ -130,6 +130,12 @@ bool MakeTargetList(const std::vector<std::string>& arrTargetFiles, const std::v
     }
     std::string strLine;
     for (size_t nLine = 1; std::getline(file, strLine); ++nLine) {
+      // A NUL would end the name where the resolver reads it: "a<NUL>b"
+      // would be looked up as "a".
+      if (strLine.find('\0') != std::string::npos) {
+        *pstrWhy = strFile + ":" + std::to_string(nLine) + ": a target holds a NUL character";
+        return false;
+      }
       const std::string strTarget = MbTrim(strLine);
       if (strTarget.empty() || strTarget[0] == '#') continue;
       std::string strWhy;

@@ -100,6 +100,10 @@ TEST_F(OptionsTest, TargetListFromFilesAndBlocks) {
   const std::string strBad = m_dir.WriteFile("bad.txt", "127.0.0.1\n\n127.0.0.0/33\n");
   EXPECT_FALSE(List({strBad}, {}));
   EXPECT_EQ(m_strWhy, strBad + ":3: not an address block: 127.0.0.0/33");
+  // A NUL would cut the name short for the resolver: the line is refused.
+  const std::string strNul = m_dir.WriteFile("nul.txt", std::string("127.0.0.1\na\0b.invalid\n", 22));
+  EXPECT_FALSE(List({strNul}, {}));
+  EXPECT_EQ(m_strWhy, strNul + ":2: a target holds a NUL character");
   EXPECT_FALSE(List({(m_dir.Path() / "absent.txt").string()}, {}));
   EXPECT_THAT(m_strWhy, HasSubstr("absent.txt"));
   for (const char* szRefused : {"1.5.0", "10.1", "1.2.3.256", "127.0.0.5-1", "a/b", "2001:db8::/111"}) {

@@ -18,11 +18,19 @@
 
 namespace {
 
-// True when the answer to a GET-NEXT for requested names an OID after it.
-// An agent that answers with the same OID or an earlier one would keep the
-// walk going for ever; such answers count with the errors.
+// True when the answer to a GET-NEXT or GETBULK for requested advances as
+// the walk uses it: every binding names an OID after the one before it, the
+// first one after requested. The next request starts from the last one, so
+// an answer that goes back anywhere (the same OID, or an earlier one) would
+// keep the walk going for ever; such answers count with the errors.
 bool Advances(const AsnObjectIdentifier& requested, const SnmpVarBindList& answer) {
-  return !answer.empty() && requested.ids < answer.front().name.ids;
+  if (answer.empty()) return false;
+  const AsnObjectIdentifier* pPrevious = &requested;
+  for (const SnmpVarBind& varBind : answer) {
+    if (!(pPrevious->ids < varBind.name.ids)) return false;
+    pPrevious = &varBind.name;
+  }
+  return true;
 }
 
 std::string Format(const char* szFormat, ...) __attribute__((format(printf, 1, 2)));
@@ -169,9 +177,11 @@ void CMIB::StoreEntry(std::string_view strOid, std::string_view strValue, bool b
   } else if (!m_setCrTextKeys.empty()) {
     m_setCrTextKeys.erase(std::string(strOid));
   }
+  const size_t nBefore = m_mapResults.GetCount();
   m_mapResults[strOid] = strValue;
   pState->nOutcome = 0;
-  s_nStoredAll.fetch_add(1, std::memory_order_relaxed);
+  // Objects, not stores: a value stored again under its OID is one object.
+  if (m_mapResults.GetCount() != nBefore) s_nStoredAll.fetch_add(1, std::memory_order_relaxed);
 }
 
 bool CMIB::StoreBindings(const SnmpVarBindList& bindings, CLane* pLane, CWalkState* pState) {

@@ -79,8 +79,8 @@ class CMIB {
 
   CThread* m_pThread = nullptr;      // owned by the driver
   uint32_t m_uWalkEnd = SNMP_MGR_OK;  // the code the last walk ended with (its "error:" line)
-  // Entries stored by every target's walks so far (for progress; a
-  // binding stored again under its key counts again).
+  // Objects stored by every target's walks so far (for progress; a
+  // binding stored again under its key counts once).
   static std::atomic<uint64_t> s_nStoredAll;
   const std::string m_strTarget;     // as the command line gave it
   CMapStringToString m_mapResults;   // OID text -> value text

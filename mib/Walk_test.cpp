@@ -202,6 +202,82 @@ TEST_F(WalkTest, AgentGoingBackwardsEnds) {
   EXPECT_EQ(m_mib.m_mapResults.GetCount(), 2u);
 }
 
+// The versions and windows a hostile agent is walked with: SNMPv1 with
+// GET-NEXT, SNMPv2c and SNMPv3 (noAuthNoPriv) with GETBULK.
+struct SHostileWalk {
+  int nVersion;
+  int nWindow;
+};
+constexpr SHostileWalk c_aHostileWalks[] = {{1, 1}, {1, 16}, {2, 1}, {2, 16}, {3, 1}, {3, 16}};
+
+void SetHostileWalk(CTargetSettings* pSettings, const SHostileWalk& walk) {
+  pSettings->nVersion = walk.nVersion;
+  pSettings->nWindow = walk.nWindow;
+  pSettings->nMaxRepetitions = 10;
+  pSettings->v3Security = CSnmpV3Security{};
+  pSettings->v3Security.strUser = "hostile";
+}
+
+// An answer whose last binding goes back before its first one does not
+// advance, wherever the next request starts: the walk ends on its error
+// budget, and the progress count holds each object once.
+TEST_F(WalkTest, AnswerGoingBackAtItsEndEnds) {
+  for (const SHostileWalk& walk : c_aHostileWalks) {
+    SCOPED_TRACE("version " + std::to_string(walk.nVersion) + ", window " + std::to_string(walk.nWindow));
+    SetHostileWalk(m_pSettings.get(), walk);
+    CTestAgent agent;
+    std::string strErr;
+    ASSERT_TRUE(agent.LoadSnmprec(c_szRecords, &strErr)) << strErr;
+    // Each answer is [the next record, the first record].
+    agent.SetMisbehaviour({.nBulkRepetitions = 1, .bLastGoesBack = true});
+    ASSERT_TRUE(agent.Start());
+    m_pSettings->nPort = agent.Port();
+    CMIB mib("127.0.0.1", m_pSettings);
+    const uint64_t nStoredBefore = CMIB::s_nStoredAll.load();
+    ::testing::internal::CaptureStdout();
+    mib.Walk("system.sysDescr.0", true);
+    (void)::testing::internal::GetCapturedStdout();
+    // The GET (and SNMPv3's discovery), then eleven answers that do not
+    // advance; lanes each spend at most the budget.
+    EXPECT_LE(agent.RequestCount(), walk.nWindow == 1 ? 2 + 11 : 200);
+    EXPECT_GE(mib.m_mapResults.GetCount(), 1u);
+    EXPECT_EQ(CMIB::s_nStoredAll.load() - nStoredBefore, mib.m_mapResults.GetCount());
+  }
+}
+
+// A scripted agent answering with random OIDs (forward, backward,
+// repeated, outside its records, in random bulks): every walk ends within
+// its error budget, in a bounded number of requests, in every version and
+// window, and stores only OIDs the agent sent, each counted once.
+TEST_F(WalkTest, RandomAnswersEndEveryWalk) {
+  int nMostRequests = 0;
+  for (const SHostileWalk& walk : c_aHostileWalks) {
+    for (uint32_t uSeed = 1; uSeed <= 12; ++uSeed) {
+      SCOPED_TRACE("version " + std::to_string(walk.nVersion) + ", window " + std::to_string(walk.nWindow) +
+                   ", seed " + std::to_string(uSeed));
+      SetHostileWalk(m_pSettings.get(), walk);
+      CTestAgent agent;
+      std::string strErr;
+      ASSERT_TRUE(agent.LoadSnmprec(c_szRecords, &strErr)) << strErr;
+      agent.SetMisbehaviour({.uRandomSeed = uSeed});
+      ASSERT_TRUE(agent.Start());
+      m_pSettings->nPort = agent.Port();
+      CMIB mib("127.0.0.1", m_pSettings);
+      const uint64_t nStoredBefore = CMIB::s_nStoredAll.load();
+      ::testing::internal::CaptureStdout();
+      mib.Walk("system.sysDescr.0", true);
+      const std::string strConsole = ::testing::internal::GetCapturedStdout();
+      EXPECT_THAT(strConsole, HasSubstr("target[127.0.0.1]error:"));
+      EXPECT_GE(mib.m_mapResults.GetCount(), 1u) << "the first GET is answered as asked";
+      const int nRequests = agent.RequestCount();
+      nMostRequests = std::max(nMostRequests, nRequests);
+      EXPECT_LE(nRequests, walk.nWindow == 1 ? 400 : 4000);
+      EXPECT_EQ(CMIB::s_nStoredAll.load() - nStoredBefore, mib.m_mapResults.GetCount());
+    }
+  }
+  RecordProperty("most_requests", nMostRequests);
+}
+
 // A walk that cannot start still ends with its two console lines, so the
 // failure shows where the operator looks.
 TEST_F(WalkTest, UnresolvableTargetPrintsItsErrorLines) {

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "snmp/SnmpOid.h"
+#include "snmp/SnmpV3.h"
 #include "tests/Process.h"
 
 namespace {
@@ -224,6 +225,7 @@ bool CTestAgent::Start(const std::vector<std::string>& arrAddresses, uint16_t uP
     m_uPort = uBound;  // the first address fixes the port of the others
   }
   m_nRequests = 0;
+  m_random.seed(m_misbehaviour.uRandomSeed);
   m_thread = std::thread([this] { Serve(); });
   return true;
 }
@@ -316,7 +318,8 @@ std::string CTestAgent::Settings(const std::vector<std::string>& arrAddresses, u
        << m.bOtherPortFirst << "\ndelayMs " << m.nDelayMs << "\nnonMinimal " << m.bNonMinimal << "\nmaxBindings "
        << m.nMaxBindings << "\nbulkRepetitions " << m.nBulkRepetitions << "\nversion1Errors " << m.bVersion1Errors
        << "\nerrorsWithoutBindings " << m.bErrorsWithoutBindings << "\nendOfViewElsewhere "
-       << m.bEndOfViewElsewhere << "\n";
+       << m.bEndOfViewElsewhere << "\nlastGoesBack " << m.bLastGoesBack << "\nrandomSeed " << m.uRandomSeed
+       << "\n";
   for (int nRequest : m.setErrorRequests) settings << "errorRequest " << nRequest << "\n";
   for (const std::string& strOid : m.setUnreadable) settings << "unreadable " << strOid << "\n";
   return settings.str();
@@ -345,6 +348,8 @@ bool CTestAgent::LoadSettings(std::string_view settings, std::vector<std::string
     else if (strKey == "version1Errors") m.bVersion1Errors = nValue != 0;
     else if (strKey == "errorsWithoutBindings") m.bErrorsWithoutBindings = nValue != 0;
     else if (strKey == "endOfViewElsewhere") m.bEndOfViewElsewhere = nValue != 0;
+    else if (strKey == "lastGoesBack") m.bLastGoesBack = nValue != 0;
+    else if (strKey == "randomSeed") m.uRandomSeed = static_cast<uint32_t>(std::strtoul(strValue.c_str(), nullptr, 10));
     else if (strKey == "errorRequest") m.setErrorRequests.insert(nValue);
     else if (strKey == "unreadable") m.setUnreadable.insert(strValue);
     else return false;
@@ -397,7 +402,12 @@ void CTestAgent::StopHosted() {
 std::vector<std::string> CTestAgent::Answer(std::string_view request, bool* pbFromOtherPort) {
   const int nRequest = m_nRequests.load();
   CSnmpMessage message;
-  if (!DecodeSnmpMessage(request, &message) ||
+  if (!DecodeSnmpMessage(request, &message)) {
+    std::string strAnswer = AnswerVersion3(request);
+    if (strAnswer.empty()) return {};
+    return {strAnswer};
+  }
+  if (
       (message.nVersion != SNMP_VERSION_1 && message.nVersion != SNMP_VERSION_2C) ||
       message.strCommunity != m_strCommunity ||
       (message.pduType != SNMP_PDU_GET && message.pduType != SNMP_PDU_GETNEXT &&
@@ -407,6 +417,13 @@ std::vector<std::string> CTestAgent::Answer(std::string_view request, bool* pbFr
   if (m_misbehaviour.setErrorRequests.count(nRequest) > 0) {
     message.nErrorStatus = m_misbehaviour.nErrorStatus;
     message.nErrorIndex = 1;
+  } else if (m_misbehaviour.uRandomSeed != 0 && message.pduType != SNMP_PDU_GET) {
+    const bool bVersion1 = message.nVersion == SNMP_VERSION_1 || m_misbehaviour.bVersion1Errors;
+    bool bError = false;
+    SnmpVarBindList answer = RandomAnswer(message.bindings, bVersion1, &bError);
+    message.nErrorStatus = bError ? SNMP_ERRORSTATUS_NOSUCHNAME : SNMP_ERRORSTATUS_NOERROR;
+    message.nErrorIndex = bError ? 1 : 0;
+    if (!bError) message.bindings = std::move(answer);
   } else if (message.nVersion == SNMP_VERSION_2C && !m_misbehaviour.bVersion1Errors) {
     RespondVersion2(&message);
   } else {
@@ -416,7 +433,11 @@ std::vector<std::string> CTestAgent::Answer(std::string_view request, bool* pbFr
     message.nErrorIndex = 0;
     Respond(&message);
   }
+  const bool bContinuation = message.pduType != SNMP_PDU_GET;
   message.pduType = SNMP_PDU_RESPONSE;
+  if (m_misbehaviour.bLastGoesBack && bContinuation && !m_records.empty() &&
+      message.nErrorStatus == SNMP_ERRORSTATUS_NOERROR)
+    message.bindings.push_back({{m_records.begin()->first}, m_records.begin()->second});
   if (m_misbehaviour.bErrorsWithoutBindings && message.nErrorStatus != SNMP_ERRORSTATUS_NOERROR)
     message.bindings.clear();
   for (SnmpVarBind& varBind : message.bindings) {
@@ -540,4 +561,93 @@ void CTestAgent::Respond(CSnmpMessage* pMessage) const {
     varBind.name.ids = it->first;
     varBind.value = it->second;
   }
+}
+
+SnmpVarBindList CTestAgent::RandomAnswer(const SnmpVarBindList& request, bool bVersion1, bool* pbError) {
+  *pbError = false;
+  SnmpVarBindList answer;
+  if (request.empty() || m_records.empty()) return answer;
+  const auto draw = [this](uint32_t uBelow) { return static_cast<uint32_t>(m_random() % uBelow); };
+  AsnObjectIdentifier previous = request.front().name;
+  const uint32_t nBindings = 1 + draw(8);
+  for (uint32_t n = 0; n < nBindings; ++n) {
+    const uint32_t uKind = draw(100);
+    SnmpVarBind varBind;
+    if (uKind < 55) {  // forward: the record after the binding before
+      const auto it = m_records.upper_bound(previous.ids);
+      if (it == m_records.end()) {
+        if (bVersion1) {
+          *pbError = true;
+          return {};
+        }
+        varBind = {previous, AsnAny{}};
+        varBind.value.asnType = SNMP_EXCEPTION_ENDOFMIBVIEW;
+      } else {
+        varBind = {{it->first}, it->second};
+      }
+    } else if (uKind < 75) {  // backward: a record at or before the one asked for
+      auto itEnd = m_records.upper_bound(request.front().name.ids);
+      const auto nBefore = static_cast<uint32_t>(std::distance(m_records.begin(), itEnd));
+      auto it = m_records.begin();
+      if (nBefore > 0) std::advance(it, draw(nBefore));
+      varBind = {{it->first}, it->second};
+    } else if (uKind < 85) {  // the binding before again
+      varBind = answer.empty() ? SnmpVarBind{request.front().name, m_records.begin()->second} : answer.back();
+    } else if (uKind < 98) {  // an OID outside the records, before or after them
+      const uint32_t uFirst = draw(3);
+      varBind.name.ids = {uFirst, uFirst < 2 ? draw(40) : draw(1000), draw(10), draw(10)};
+      varBind.value.asnType = ASN_INTEGER;
+      varBind.value.nNumber = static_cast<int32_t>(draw(1000));
+    } else {  // the end of the view
+      if (bVersion1) {
+        *pbError = true;
+        return {};
+      }
+      varBind = {previous, AsnAny{}};
+      varBind.value.asnType = SNMP_EXCEPTION_ENDOFMIBVIEW;
+    }
+    previous = varBind.name;
+    answer.push_back(std::move(varBind));
+  }
+  return answer;
+}
+
+std::string CTestAgent::AnswerVersion3(std::string_view request) {
+  CSnmpV3Message message;
+  size_t nAuthOffset = 0;
+  if (!DecodeSnmpV3Message(request, &message, &nAuthOffset) || (message.flags & (SNMP_FLAG_AUTH | SNMP_FLAG_PRIV)) != 0)
+    return {};
+  if (m_misbehaviour.nSilentAfter >= 0 && m_nRequests.load() > m_misbehaviour.nSilentAfter) return {};
+  CSnmpV3Message answer;
+  answer.nMessageId = message.nMessageId;
+  answer.usm.strEngineId = std::string(c_szAgentEngineId, sizeof c_szAgentEngineId - 1);
+  answer.usm.nEngineBoots = 1;
+  answer.usm.nEngineTime = 100;
+  answer.usm.strUserName = message.usm.strUserName;
+  answer.strContextEngineId = answer.usm.strEngineId;
+  answer.strContextName = message.strContextName;
+  if (message.usm.strEngineId.empty()) {
+    // Discovery (RFC 3414 4): usmStatsUnknownEngineIDs.0 in a report.
+    answer.pdu.pduType = SNMP_PDU_REPORT;
+    answer.pdu.nRequestId = message.pdu.nRequestId;
+    SnmpVarBind stats;
+    stats.name.ids = {1, 3, 6, 1, 6, 3, 15, 1, 1, 4, 0};
+    stats.value.asnType = ASN_COUNTER32;
+    stats.value.uUnsigned = 1;
+    answer.pdu.bindings.push_back(stats);
+  } else {
+    CSnmpMessage pdu = message.pdu;
+    pdu.nVersion = SNMP_VERSION_2C;
+    pdu.strCommunity = m_strCommunity;
+    std::string strV2;
+    std::vector<std::string> arrAnswers;
+    bool bFromOtherPort = false;
+    // The same answer an SNMPv2c request would get.
+    if (!EncodeSnmpMessage(pdu, &strV2)) return {};
+    arrAnswers = Answer(strV2, &bFromOtherPort);
+    if (arrAnswers.empty() || !DecodeSnmpMessage(arrAnswers.back(), &answer.pdu)) return {};
+  }
+  std::string strOut;
+  if (!EncodeSnmpV3Message(answer, &strOut, &nAuthOffset)) return {};
+  return strOut;
 }

@@ -1,5 +1,5 @@
-// An SNMPv1 and SNMPv2c agent for tests and benchmarks, serving loopback
-// addresses.
+// An SNMPv1, SNMPv2c and (without authentication or privacy) SNMPv3
+// agent for tests and benchmarks, serving loopback addresses.
 //
 // It serves OID/value records (added one by one or loaded from snmpsim's
 // ".snmprec" text: "OID|TAG|VALUE" lines, numeric tags, an "x" after the
@@ -10,7 +10,9 @@
 // RFC 3416 says: noSuchObject (no record below the name's parent) or
 // noSuchInstance for a GET, endOfMibView past the last record. Datagrams
 // with another version or community, other PDUs and malformed bytes get
-// no answer.
+// no answer. SNMPv3 requests of any user at noAuthNoPriv are answered as
+// SNMPv2c ones, after a discovery report naming the engine c_szAgentEngineId;
+// authenticated ones get no answer.
 //
 // It can be told to misbehave (CMisbehaviour), and it counts the requests
 // it received. One thread serves every address given to Start(); Stop()
@@ -28,6 +30,7 @@
 #include <atomic>
 #include <cstdint>
 #include <map>
+#include <random>
 #include <set>
 #include <string>
 #include <string_view>
@@ -38,6 +41,9 @@
 #include "tests/TestSupport.h"
 #include "tests/UdpEndpoints.h"
 #include "snmp/Ber.h"
+
+// The engine the agent names in its SNMPv3 discovery reports.
+constexpr char c_szAgentEngineId[] = "\x80\x00\x1f\x88\x04mibscan-test";
 
 class CTestAgent {
  public:
@@ -74,6 +80,15 @@ class CTestAgent {
     // SNMPv2c: endOfMibView comes under a name after the one asked for
     // (".0" appended) instead of that name.
     bool bEndOfViewElsewhere = false;
+    // Every GET-NEXT and GETBULK answer ends with one more binding, the
+    // first record: the answer goes back before its own first binding.
+    bool bLastGoesBack = false;
+    // Not 0: every GET-NEXT and GETBULK answer is 1 to 8 bindings drawn
+    // from this seed (the same seed, the same answers in the same order):
+    // the record after the binding before (most of them), a record at or
+    // before the one asked for, the binding before again, an OID outside
+    // the records, and seldom the end of the view.
+    uint32_t uRandomSeed = 0;
   };
 
   CTestAgent();
@@ -114,6 +129,11 @@ class CTestAgent {
   std::vector<std::string> Answer(std::string_view request, bool* pbFromOtherPort);
   void Respond(CSnmpMessage* pMessage) const;
   void RespondVersion2(CSnmpMessage* pMessage) const;
+  // The bindings of a random answer to a GET-NEXT or GETBULK (uRandomSeed);
+  // *pbError, for SNMPv1, when it is to be a noSuchName error instead.
+  SnmpVarBindList RandomAnswer(const SnmpVarBindList& request, bool bVersion1, bool* pbError);
+  // The datagram answering an SNMPv3 request (empty: none).
+  std::string AnswerVersion3(std::string_view request);
 
   bool StartHosted(const std::vector<std::string>& arrAddresses, uint16_t uPort);
   void StopHosted();
@@ -128,6 +148,7 @@ class CTestAgent {
   std::vector<size_t> m_arrOther;  // a second port per address, for bOtherPortFirst
   uint16_t m_uPort = 0;
   std::atomic<int> m_nRequests{0};
+  std::mt19937 m_random;  // of uRandomSeed, from Start()
   std::thread m_thread;
 };
 

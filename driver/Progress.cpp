@@ -3,6 +3,7 @@
 #include <chrono>
 #include <cmath>
 #include <cstdio>
+#include <new>
 
 #include "mib/MIB.h"
 #include "platform/Console.h"
@@ -63,6 +64,7 @@ std::string FailureReason(uint32_t uCode, bool bFileWritten) {
     case SNMP_MGR_ERROR_AUTHENTICATION: szWords = "SNMPv3: an answer failed authentication"; break;
     case SNMP_MGR_ERROR_REPORT: szWords = "SNMPv3: a report"; break;
     case SNMP_MGR_ERROR_REFUSED: szWords = "the agent refused (an error status)"; break;
+    case SNMP_MGR_ERROR_MEMORY: szWords = "memory ran out"; break;
     case c_uNoThread: return "no thread could be started";
     default: szWords = "failed"; break;
   }
@@ -88,9 +90,13 @@ void CScanTally::Ended(const std::string& strTarget, uint32_t uCode, bool bFileW
   } else {
     (uCode == SNMP_MGMTAPI_TIMEOUT ? m_nNoAnswer : m_nFailed).fetch_add(1, std::memory_order_relaxed);
     const std::lock_guard<std::mutex> lock(m_mutex);
-    // The first ones are named; the rest only counted.
-    if (m_arrFailures.size() < c_nSummaryFailures)
-      m_arrFailures.push_back(strTarget + ": " + FailureReason(uCode, bFileWritten));
+    // The first ones are named; the rest only counted. Out of memory, the
+    // name is left out and the target still counted.
+    try {
+      if (m_arrFailures.size() < c_nSummaryFailures)
+        m_arrFailures.push_back(strTarget + ": " + FailureReason(uCode, bFileWritten));
+    } catch (const std::bad_alloc&) {
+    }
   }
   m_nEnded.fetch_add(1, std::memory_order_release);
 }
@@ -135,7 +141,10 @@ CScanTally& ScanTally() {
   return tally;
 }
 
-CProgress::CProgress(bool bTerminal) : m_bTerminal(bTerminal), m_thread([this] { Run(); }) {}
+CProgress::CProgress(bool bTerminal) : m_bTerminal(bTerminal) {
+  // A small stack: the thread formats one line at a time.
+  (void)m_thread.Start(size_t{64} * 1024 * MIBSCAN_STACK_SCALE);
+}
 
 CProgress::~CProgress() {
   {
@@ -143,10 +152,23 @@ CProgress::~CProgress() {
     m_bStop = true;
   }
   m_wake.notify_all();
-  m_thread.join();
+  m_thread.Join();
   if (m_bTerminal) ClearStatus();
-  for (const std::string& strLine : ScanTally().SummaryLines(Seconds(), CMIB::s_nStoredAll.load()))
-    PrintErrorLine(strLine);
+  try {
+    for (const std::string& strLine : ScanTally().SummaryLines(Seconds(), CMIB::s_nStoredAll.load()))
+      PrintErrorLine(strLine);
+  } catch (const std::bad_alloc&) {
+    // Out of memory at the very end: no summary, the scan's files stand.
+  }
+}
+
+unsigned CProgress::ThreadProc(void* pThis) {
+  try {
+    static_cast<CProgress*>(pThis)->Run();
+  } catch (const std::bad_alloc&) {
+    // No more status lines; the scan goes on.
+  }
+  return 0;
 }
 
 double CProgress::Seconds() const {

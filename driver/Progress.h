@@ -10,8 +10,9 @@
 #include <cstdint>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
+
+#include "platform/Thread.h"
 
 // Failed targets the summary names; it says how many more there are.
 constexpr size_t c_nSummaryFailures = 20;
@@ -35,7 +36,7 @@ class CScanTally {
   // A target's worker started.
   void Started() { m_nStarted.fetch_add(1, std::memory_order_relaxed); }
   // A target's end: the code of its first walk that failed (0 when none
-  // did), and whether its result file was written.
+  // did), and whether its result file was written. Never throws.
   void Ended(const std::string& strTarget, uint32_t uCode, bool bFileWritten);
 
   // "12,340/50,000 targets, 980 running, 35 failed, 1.24M objects, 41k
@@ -66,7 +67,8 @@ CScanTally& ScanTally();
 // Shows the scan's progress on standard error while it lives, from its
 // own thread: on a terminal a status line redrawn five times a second,
 // otherwise a line every 5 seconds; at its end the status line is taken
-// away and the summary written.
+// away and the summary written. When the system refuses the thread there
+// is no status line, and the summary is still written.
 class CProgress {
  public:
   explicit CProgress(bool bTerminal);
@@ -75,6 +77,7 @@ class CProgress {
   CProgress& operator=(const CProgress&) = delete;
 
  private:
+  static unsigned ThreadProc(void* pThis);
   void Run();
   double Seconds() const;
 
@@ -83,7 +86,7 @@ class CProgress {
   std::mutex m_mutex;
   std::condition_variable m_wake;
   bool m_bStop = false;
-  std::thread m_thread;
+  CThread m_thread{ThreadProc, this};
 };
 
 #endif  // MIBSCAN_DRIVER_PROGRESS_H_

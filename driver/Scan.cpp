@@ -26,11 +26,11 @@ constexpr size_t c_nReservedDescriptors = 256;
 
 void ReportThreadError(const std::string& strTarget) {
   ScanTally().Ended(strTarget, c_uNoThread, false);
-  PrintLine("target[%s]thread error\n", strTarget.c_str());
   try {
-    WriteLog("%s|thread error", strTarget.c_str());
+    PrintLine("target[%s]thread error\n", strTarget.c_str());
   } catch (const std::bad_alloc&) {
   }
+  WriteLog("%s|thread error", strTarget.c_str());
 }
 
 // How many workers may run at once: one socket each, within the
@@ -69,6 +69,10 @@ void FreeWorker(CMIB* pMib) {
 class CWorkers {
  public:
   explicit CWorkers(size_t nTargets) : m_nMaxRunning(MaxRunningWorkers()) { m_arrMibs.reserve(nTargets); }
+  // However the scan is left, no worker outlives it.
+  ~CWorkers() { JoinAll(); }
+  CWorkers(const CWorkers&) = delete;
+  CWorkers& operator=(const CWorkers&) = delete;
 
   // Starts the worker of strTarget. When the system refuses the thread
   // (or the memory for the target's object), or when as many workers run
@@ -76,14 +80,16 @@ class CWorkers {
   // tries again; after a refusal, fewer workers run at once from then on,
   // leaving the running ones room to grow. Only a refusal with no worker
   // running at all gives up ("thread error": that target gets no file).
-  void Start(const std::string& strTarget, const std::shared_ptr<const CTargetSettings>& pSettings) {
+  // The target's settings come from config; memory that runs out for them
+  // is waited for as for the target's object.
+  void Start(const std::string& strTarget, const CConfig& config) {
     CMIB* pMib = nullptr;
     while (true) {
       const uint64_t nEnded = m_ends.Count();
       const uint64_t nRunning = m_nStarted - nEnded;
       if (nRunning < m_nMaxRunning || nRunning == 0) {
         if (nRunning == 0) JoinEnded();  // frees the stacks of every ended worker
-        if (pMib == nullptr) pMib = NewMib(strTarget, pSettings);
+        if (pMib == nullptr) pMib = NewMib(strTarget, config);
         if (pMib != nullptr && TryStartWorker(pMib, &m_ends)) {
           m_arrMibs.push_back(pMib);  // capacity reserved: cannot throw
           ++m_nStarted;
@@ -108,9 +114,9 @@ class CWorkers {
   }
 
  private:
-  static CMIB* NewMib(const std::string& strTarget, const std::shared_ptr<const CTargetSettings>& pSettings) {
+  static CMIB* NewMib(const std::string& strTarget, const CConfig& config) {
     try {
-      return new CMIB(strTarget, pSettings);
+      return new CMIB(strTarget, config.ForTarget(strTarget));
     } catch (const std::bad_alloc&) {
       return nullptr;
     }
@@ -145,6 +151,11 @@ bool RunScan(const std::vector<std::string>& arrTargets, const CScanOptions& opt
   g_strResultDir = options.strResultDir.empty() ? g_strBaseDir : options.strResultDir;
 
   StartLogThread();
+  // However the scan is left (memory running out before the first worker),
+  // the logger is stopped and the log written before the process ends.
+  struct CLogStop {
+    ~CLogStop() { StopLogThread(); }
+  } logStop;
   if (arrTargets.size() == 1) g_bLogDirect = true;
   const std::string strConfigPath =
       options.strConfigPath.empty() ? MakeConfigPath(g_strBaseDir) : options.strConfigPath;
@@ -162,13 +173,13 @@ bool RunScan(const std::vector<std::string>& arrTargets, const CScanOptions& opt
   ScanTally().Begin(arrTargets.size());
   {
     std::unique_ptr<CProgress> pProgress;
-    if (options.bProgress || IsTerminal(stderr)) pProgress = std::make_unique<CProgress>(IsTerminal(stderr));
+    // Without memory for it, the scan runs without progress.
+    if (options.bProgress || IsTerminal(stderr)) pProgress.reset(new (std::nothrow) CProgress(IsTerminal(stderr)));
     CWorkers workers(arrTargets.size());
-    for (const std::string& strTarget : arrTargets) workers.Start(strTarget, config.ForTarget(strTarget));
+    for (const std::string& strTarget : arrTargets) workers.Start(strTarget, config);
     // In list order: a slow early target delays the freeing of later ones,
     // not their work.
     workers.JoinAll();
   }
-  StopLogThread();
   return true;
 }

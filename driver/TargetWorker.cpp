@@ -54,9 +54,12 @@ unsigned TargetThreadProc(void* pParam) {
     pMib->ReleaseResults();
   } catch (const std::exception&) {
     // Only running out of memory gets here (the walk and the writer handle
-    // their own failures); the thread must still end for the driver's join.
-    PrintLine("output error\n");
+    // their own failures); the thread must still end for the driver's join,
+    // and the other targets go on.
+    if (uFailure == SNMP_MGR_OK) uFailure = SNMP_MGR_ERROR_MEMORY;
+    PrintLine("output error\n");  // short enough to need no allocation
     bWritten = false;
+    pMib->ReleaseResults();
   }
   ScanTally().Ended(pMib->m_strTarget, uFailure, bWritten);
   return 0;

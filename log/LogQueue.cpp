@@ -1,7 +1,9 @@
 #include "log/LogQueue.h"
 
+#include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <new>
 
 #include "settings/Settings.h"
 #include "log/LogFile.h"
@@ -37,6 +39,46 @@ std::string FormatV(const char* szFormat, va_list args) {
 
 }  // namespace
 
+namespace {
+
+std::atomic<bool> g_bLogDrainer{false};
+// Set when the logger took nothing from a full queue (memory ran out) or a
+// writer waited for it in vain; cleared by the next batch it takes. While
+// set, writers do not wait: a logger that cannot drain must not slow every
+// line by a whole wait.
+std::atomic<bool> g_bLogStalled{false};
+std::mutex g_roomMutex;
+std::condition_variable g_room;
+
+bool HasLogRoom() {
+  return g_LogQueue.Count() < c_nMaxQueuedLines || !g_bLogDrainer.load() || g_bLogStalled.load();
+}
+
+void WakeWriters() {
+  // Taken and let go, so that a waiter between its test and its wait
+  // cannot miss the notification.
+  { const std::lock_guard<std::mutex> lock(g_roomMutex); }
+  g_room.notify_all();
+}
+
+}  // namespace
+
+void SetLogDrainer(bool bRunning) {
+  g_bLogDrainer.store(bRunning);
+  WakeWriters();
+}
+
+void NotifyLogRoom(bool bTook) {
+  g_bLogStalled.store(!bTook && !g_LogQueue.IsEmpty());
+  if (HasLogRoom()) WakeWriters();
+}
+
+void WaitForLogRoom() {
+  if (HasLogRoom()) return;
+  std::unique_lock<std::mutex> lock(g_roomMutex);
+  if (!g_room.wait_for(lock, std::chrono::milliseconds(c_nMaxLogRoomWaitMs), HasLogRoom)) g_bLogStalled.store(true);
+}
+
 int WriteLog(const char* szFormat, ...) {
   if (!g_bLog) return 0;
   va_list args;
@@ -47,17 +89,23 @@ int WriteLog(const char* szFormat, ...) {
 }
 
 int WriteLogV(const char* szFormat, va_list args) {
-  CLogEntry entry;
-  entry.strText = FormatV(szFormat, args);
-  entry.tmTime = static_cast<int64_t>(std::time(nullptr));
-  if (g_bLogDirect) {
-    WriteLogLines({FormatLogLine(entry)});
-    return 0;
+  // Out of memory, the line is lost and the caller goes on: the log never
+  // takes a walk down, and never keeps its lock.
+  try {
+    CLogEntry entry;
+    entry.strText = FormatV(szFormat, args);
+    entry.tmTime = static_cast<int64_t>(std::time(nullptr));
+    if (g_bLogDirect) {
+      WriteLogLines({FormatLogLine(entry)});
+      return 0;
+    }
+    WaitForLogRoom();
+    // A failed wait drops this one entry; the caller is never held up by it.
+    const CNamedMutexGuard guard(g_pLogMutex);
+    if (!guard.IsHeld()) return 0;
+    g_LogQueue.PushBack(std::move(entry));
+  } catch (const std::bad_alloc&) {
   }
-  // A failed wait drops this one entry; the caller is never held up by it.
-  if (!g_pLogMutex->Lock()) return 0;
-  g_LogQueue.PushBack(std::move(entry));
-  g_pLogMutex->Unlock();
   return 0;
 }
 

@@ -13,6 +13,8 @@
 #define MIBSCAN_LOG_LOGQUEUE_H_
 
 #include <atomic>
+#include <condition_variable>
+#include <mutex>
 #include <cstdarg>
 #include <cstdint>
 #include <deque>
@@ -28,10 +30,11 @@ struct CLogEntry {
   int64_t tmTime = 0;   // moment of the WriteLog call, seconds since the epoch
 };
 
-// First-in, first-out queue of entries. Every member except IsEmpty()
-// REQUIRES: the caller holds g_pLogMutex, or is the only thread left that
-// touches the queue. IsEmpty() may be called without the lock: it reads an
-// atomic count, a hint that the caller confirms under the lock.
+// First-in, first-out queue of entries. Every member except IsEmpty() and
+// Count() REQUIRES: the caller holds g_pLogMutex, or is the only thread
+// left that touches the queue. IsEmpty() and Count() may be called without
+// the lock: they read an atomic count, a hint that the caller confirms
+// under the lock.
 class CLogQueue {
  public:
   void PushBack(CLogEntry entry);
@@ -39,6 +42,7 @@ class CLogQueue {
   CLogEntry PopFront();
   size_t Size() const { return m_entries.size(); }
   bool IsEmpty() const { return m_nCount.load(std::memory_order_acquire) == 0; }
+  size_t Count() const { return m_nCount.load(std::memory_order_acquire); }
 
  private:
   std::deque<CLogEntry> m_entries;
@@ -47,6 +51,13 @@ class CLogQueue {
 
 // Lines taken by one drain, at most.
 constexpr size_t c_nDrainBatch = 200;
+// Lines the queue holds before WriteLog waits for the logger thread to
+// take some (about 2 MB of a walk's lines): a walk that logs faster than
+// the file is written is slowed instead of growing the queue.
+constexpr size_t c_nMaxQueuedLines = 16384;
+// The longest one WriteLog waits for room: a logger that does not drain
+// (a disk that hangs) slows the walks, never stops them.
+constexpr int c_nMaxLogRoomWaitMs = 1000;
 // Name of the lock shared by every running instance of the program.
 constexpr char c_szLogMutexName[] = "mibscan-log";
 
@@ -59,6 +70,17 @@ extern CNamedMutex* const g_pLogMutex;
 int WriteLog(const char* szFormat, ...) __attribute__((format(printf, 1, 2)));
 // The work of one WriteLog call with its argument list. Always 0.
 int WriteLogV(const char* szFormat, va_list args) __attribute__((format(printf, 1, 0)));
+
+// While the logger thread drains the queue (SetLogDrainer(true)), waits
+// until the queue holds fewer than c_nMaxQueuedLines entries, or at most
+// c_nMaxLogRoomWaitMs; returns at once otherwise, and while the logger is
+// stalled (it took nothing from the queue, or a wait ran out). Called by
+// WriteLogV before it takes the lock.
+void WaitForLogRoom();
+// The logger thread: whether it is draining; after each drain, whether it
+// took entries.
+void SetLogDrainer(bool bRunning);
+void NotifyLogRoom(bool bTook);
 
 // The entry's line, "\n" included, with its time in the local time zone.
 std::string FormatLogLine(const CLogEntry& entry);

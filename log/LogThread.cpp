@@ -41,21 +41,32 @@ void WriteLogLinesNoThrow(const std::vector<std::string>& arrLines) {
 
 unsigned LogThreadProc(void* /*pParam*/) {
   (void)CreateDirectoryIfMissing(g_strLogDir);  // usually there already
+  SetLogDrainer(true);
   while (g_bLogRunning.load()) {
     // The unlocked emptiness check only saves taking the lock when idle;
     // the drain looks again under the lock.
-    if (!g_LogQueue.IsEmpty() && g_pLogMutex->Lock()) {
+    bool bTook = false;
+    if (!g_LogQueue.IsEmpty()) {
       std::vector<std::string> arrLines;
-      try {
-        DrainLogQueue(&arrLines);
-      } catch (const std::bad_alloc&) {
-        // Out of memory: the lines taken so far are written, the rest wait.
+      {
+        const CNamedMutexGuard guard(g_pLogMutex);
+        if (guard.IsHeld()) {
+          try {
+            DrainLogQueue(&arrLines);
+          } catch (const std::bad_alloc&) {
+            // Out of memory: the lines taken so far are written, the rest wait.
+          }
+        }
       }
-      g_pLogMutex->Unlock();
+      bTook = !arrLines.empty();
+      NotifyLogRoom(bTook);
       WriteLogLinesNoThrow(arrLines);
     }
-    SleepOneCycle();
+    // A backlog is drained batch after batch; only an idle queue (or one
+    // that gave nothing) waits out a cycle.
+    if (!bTook || g_LogQueue.IsEmpty()) SleepOneCycle();
   }
+  SetLogDrainer(false);
   return 0;
 }
 

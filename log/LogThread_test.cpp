@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <filesystem>
 #include <set>
 #include <thread>
@@ -68,6 +69,32 @@ TEST_F(LogThreadTest, ManyThreadsLoseNoLineAndKeepTheirOrder) {
     ++nLines;
   }
   EXPECT_EQ(nLines, static_cast<size_t>(c_nThreads * c_nPerThread));
+}
+
+// Threads that log far faster than one batch a cycle: the logger drains
+// without pausing while a backlog remains, and the writers wait for room,
+// so the queue never holds much more than its bound; no line is lost.
+TEST_F(LogThreadTest, FastWritersKeepTheQueueBounded) {
+  constexpr int c_nThreads = 4;
+  constexpr int c_nPerThread = 25000;
+  StartLogThread();
+  std::atomic<bool> bDone{false};
+  size_t nMost = 0;
+  std::thread sampler([&] {
+    while (!bDone.load()) nMost = std::max(nMost, g_LogQueue.Count());
+  });
+  std::vector<std::thread> threads;
+  for (int t = 0; t < c_nThreads; ++t) {
+    threads.emplace_back([t] {
+      for (int i = 0; i < c_nPerThread; ++i) WriteLog("t%d|%d", t, i);
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  bDone = true;
+  sampler.join();
+  StopLogThread();
+  EXPECT_LE(nMost, c_nMaxQueuedLines + c_nThreads);
+  EXPECT_EQ(AllLogLines().size(), static_cast<size_t>(c_nThreads * c_nPerThread));
 }
 
 TEST_F(LogThreadTest, FinalDrainWritesWhatTheThreadLeft) {

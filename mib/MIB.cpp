@@ -274,7 +274,12 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
     bindings.resize(1);
     bindings[0].name = std::move(startOid);  // the value goes as NULL
   } catch (const std::bad_alloc&) {
-    return 1;  // everything acquired so far is released by its owner
+    // Everything acquired so far is released by its owner; the walk says
+    // why it ended, as every walk does.
+    SetLastError(SNMP_MGR_ERROR_MEMORY);
+    WSASetLastError(0);
+    m_uWalkEnd = PrintEndLines(szTarget);
+    return 1;
   }
   LPSNMP_MGR_SESSION pSession = OpenSession(strAgent, strCommunity);
   if (pSession == nullptr) return 1;
@@ -298,6 +303,12 @@ int CMIB::Walk(const char* pszStartOid, bool bContinue) {
         break;
       }
     }
+  } catch (const std::bad_alloc&) {
+    // Memory ran out: the walk ends here with its own code; what it stored
+    // stays.
+    SetLastError(SNMP_MGR_ERROR_MEMORY);
+    WriteLog("%s|catch2:%d", szTarget, static_cast<int>(GetLastError()));
+    bLeftOrdinarily = false;
   } catch (const std::exception&) {
     WriteLog("%s|catch2:%d", szTarget, static_cast<int>(GetLastError()));
     bLeftOrdinarily = false;

@@ -35,6 +35,8 @@
 //     64  SNMP_MGR_ERROR_REFUSED        the walk ended on an answer with an error
 //                                       status other than noSuchName (noAccess,
 //                                       authorizationError, genErr, ...)
+//     65  SNMP_MGR_ERROR_MEMORY         memory ran out: the walk (or the target)
+//                                       ended there
 //   WSAGetLastError()
 //     the errno of the last socket call that failed in the last manager
 //     call, or 0
@@ -63,6 +65,7 @@ constexpr uint32_t SNMP_MGR_ERROR_DECRYPTION = 61;
 constexpr uint32_t SNMP_MGR_ERROR_AUTHENTICATION = 62;
 constexpr uint32_t SNMP_MGR_ERROR_REPORT = 63;
 constexpr uint32_t SNMP_MGR_ERROR_REFUSED = 64;
+constexpr uint32_t SNMP_MGR_ERROR_MEMORY = 65;
 
 [[nodiscard]] uint32_t GetLastError();
 void SetLastError(uint32_t uError);

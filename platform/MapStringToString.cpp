@@ -90,8 +90,10 @@ size_t CMapStringToString::FindSlot(std::string_view strKey, size_t uHash) const
 
 void CMapStringToString::GrowIndex() {
   const size_t nSlots = m_nIndexSlots == 0 ? 16 : m_nIndexSlots * 2;
-  std::unique_ptr<uint32_t[]> pOld = std::move(m_pIndex);
-  m_pIndex.reset(new uint32_t[nSlots]());
+  // Made before the old index is let go: should memory run out, the map
+  // stays as it was.
+  std::unique_ptr<uint32_t[]> pNew(new uint32_t[nSlots]());
+  m_pIndex = std::move(pNew);
   m_nIndexSlots = nSlots;
   for (uint32_t nEntry = 0; nEntry < m_nCount; ++nEntry) {
     const std::string_view strKey = TextAt(EntryAt(nEntry).pKey);

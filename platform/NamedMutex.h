@@ -47,4 +47,23 @@ class CNamedMutex {
   intptr_t m_hLock = -1;  // the lock file's descriptor, or the mutex's handle
 };
 
+// Holds a CNamedMutex for its scope: released however the scope is left,
+// a thrown bad_alloc included.
+class CNamedMutexGuard {
+ public:
+  explicit CNamedMutexGuard(CNamedMutex* pMutex) : m_pMutex(pMutex), m_bHeld(pMutex->Lock()) {}
+  ~CNamedMutexGuard() {
+    if (m_bHeld) m_pMutex->Unlock();
+  }
+  CNamedMutexGuard(const CNamedMutexGuard&) = delete;
+  CNamedMutexGuard& operator=(const CNamedMutexGuard&) = delete;
+
+  // False when the wait failed: nothing is held.
+  [[nodiscard]] bool IsHeld() const { return m_bHeld; }
+
+ private:
+  CNamedMutex* m_pMutex;
+  bool m_bHeld;
+};
+
 #endif  // MIBSCAN_PLATFORM_NAMEDMUTEX_H_

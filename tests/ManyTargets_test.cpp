@@ -6,6 +6,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <map>
 
 #include "tests/ProgramFixture_test.h"
@@ -97,6 +98,66 @@ TEST_F(ManyTargetsTest, FewDescriptorsLimitTheRunningWorkers) {
   const CProcessResult result = RunProcess(m_strExe, arrTargets, {.nTimeoutSeconds = 240, .uDescriptors = 64});
   ExpectEveryFile(result, arrTargets);
   EXPECT_THAT(Lines(result.strOutput, "target["), ::testing::Not(::testing::Contains(::testing::HasSubstr("error:51"))));
+}
+
+// Under an address-space limit too small for every target, memory runs
+// out in every part of the scan (the walks, the log queue, the result
+// files, the threads' stacks), with the log on and with progress: the
+// process never dies of it nor hangs on a lock; every target ends with a
+// line that says how, and every file written is whole.
+TEST_F(ManyTargetsTest, MemoryRunningOutEndsTargetsNotTheScan) {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer's shadow memory does not fit under an address-space limit";
+#endif
+  std::string strRecords;
+  for (int i = 1; i <= 400; ++i)
+    strRecords += "1.3.6.1.2.1.2.2.1.2." + std::to_string(i) + "|4|interface number " + std::to_string(i) + "\n";
+  std::vector<std::string> arrTargets;
+  for (int i = 1; i <= 100; ++i) arrTargets.push_back("127.0.20." + std::to_string(i));
+  std::string strErr;
+  ASSERT_TRUE(m_agent.LoadSnmprec(std::string(c_szSmallDevice) + strRecords, &strErr)) << strErr;
+  ASSERT_TRUE(m_agent.Start(arrTargets));
+  WriteConfig(m_agent.Port(), 1000, 1, 1);
+  for (const uint64_t uMiB : {24, 32, 44, 60}) {
+    for (const bool bProgress : {false, true}) {
+      SCOPED_TRACE(std::to_string(uMiB) + " MiB" + (bProgress ? ", --progress" : ""));
+      std::vector<std::string> arrArgs = arrTargets;
+      if (bProgress) arrArgs.insert(arrArgs.begin(), "--progress");
+      const CProcessResult result =
+          RunProcess(m_strExe, arrArgs, {.nTimeoutSeconds = 120, .uAddressSpace = uMiB << 20});
+      EXPECT_FALSE(result.bTimedOut);
+      EXPECT_EQ(result.nSignal, 0);
+      EXPECT_EQ(result.nExitCode, 0);
+      // Each target's last word: its file, or why it has none.
+      const auto arrTargetLines = Lines(result.strOutput, "target[");
+      const auto nThreadErrors = std::count_if(arrTargetLines.begin(), arrTargetLines.end(), [](const std::string& strLine) {
+        return strLine.ends_with("]thread error");
+      });
+      EXPECT_EQ(Lines(result.strOutput, "output").size() + static_cast<size_t>(nThreadErrors), arrTargets.size());
+      // Every file written is a whole document.
+      for (const std::string& strLine : Lines(result.strOutput, "output: "))
+        (void)ReadXml(std::filesystem::path(strLine.substr(8)).filename().string());
+    }
+  }
+}
+
+// The system refuses every thread but the logger's: with --progress, no
+// progress line and every target's "thread error", as without it; no
+// crash.
+TEST_F(ManyTargetsTest, RefusedProgressThreadCostsOnlyTheProgress) {
+  if (geteuid() != 0) GTEST_SKIP() << "running mibscan as another user needs root";
+  std::filesystem::permissions(m_dir.Path(), std::filesystem::perms::all);  // nobody writes there
+  WriteConfig(9, 100, 0);
+  for (const bool bProgress : {false, true}) {
+    std::vector<std::string> arrArgs{"--strict", "127.0.0.1", "127.0.0.2"};
+    if (bProgress) arrArgs.insert(arrArgs.begin(), "--progress");
+    const CProcessResult result =
+        RunProcess(m_strExe, arrArgs, {.nTimeoutSeconds = 60, .nUser = 65534, .uProcesses = 2});
+    EXPECT_EQ(result.nSignal, 0) << bProgress;
+    EXPECT_EQ(result.nExitCode, 4) << bProgress;
+    EXPECT_EQ(Lines(result.strOutput, "target[").size(), 2u) << bProgress;
+    EXPECT_EQ(Lines(result.strOutput, "target[127.0.0.1]thread error").size(), 1u) << bProgress;
+  }
 }
 
 }  // namespace

@@ -48,8 +48,15 @@ unsigned TargetThreadProc(void* pParam) {
       walk(c_szEnterprisesStartOid, true);
     }
     WriteLog("%s|end", szTarget);
-    // A walk cut short keeps the complete file of an earlier scan.
-    if (!bCut || !KeepResultFile(pMib->m_strTarget)) bWritten = pMib->SaveXml(pMib->m_strTarget);
+    // A walk cut short keeps the complete file of an earlier scan, and so
+    // does a target whose walks failed before they learnt anything (a
+    // device that is down tonight, a name that no longer resolves): an
+    // empty file is no better a snapshot.
+    const bool bLearntNothing = uFailure != SNMP_MGR_OK && pMib->m_mapResults.IsEmpty();
+    const bool bKept = bCut                ? KeepResultFile(pMib->m_strTarget)
+                       : bLearntNothing    ? KeepResultFile(pMib->m_strTarget, "no answer")
+                                           : false;
+    if (!bKept) bWritten = pMib->SaveXml(pMib->m_strTarget);
     // Workers are joined in list order: an ended one may wait long for it.
     pMib->ReleaseResults();
   } catch (const std::exception&) {

@@ -19,6 +19,11 @@
 // just before the rename: a writer of another process that takes the old
 // file in that moment writes a whole file after this one.
 //
+// A writer's temporary file is also removed when a second signal ends the
+// process (RemoveTemporaryFiles); only a process killed outright (SIGKILL,
+// a crash, a power cut) leaves one behind, as ".<name>.<pid>.<n>.tmp"
+// beside the destination.
+//
 // Thread use: one object per writer; objects share nothing.
 #ifndef MIBSCAN_PLATFORM_ATOMICFILE_H_
 #define MIBSCAN_PLATFORM_ATOMICFILE_H_
@@ -45,7 +50,12 @@ class CAtomicFile {
   [[nodiscard]] bool Commit();
 
  private:
+  friend void RemoveTemporaryFiles();
   void Abandon();
+  // Names the temporary file for RemoveTemporaryFiles; the slot, or -1 when
+  // none is free. Never throws.
+  static int RegisterTempPath(const std::string& strPath);
+  static void UnregisterTempPath(int nSlot);
   // Claims strPath for this writer among the writers of this process.
   // False when another one holds it.
   static bool ClaimPath(const std::string& strPath);
@@ -58,7 +68,16 @@ class CAtomicFile {
   std::string m_strTempPath;
   intptr_t m_hLock = -1;  // the destination, locked, when it exists
   intptr_t m_hTemp = -1;  // descriptor (Linux) or handle (Windows) of the temporary file
+  int m_nTempSlot = -1;   // its registration for RemoveTemporaryFiles
   bool m_bFailed = false;
 };
+
+// Removes the temporary file of every writer of this process that has not
+// committed: for a signal that ends the process at once. Async-signal-safe
+// (no lock, no allocation).
+void RemoveTemporaryFiles();
+// Removes one file; async-signal-safe (unlink on Linux; on Windows
+// DeleteFileA, which removes an open temporary file once it is closed).
+void RemoveFileForSignal(const char* szPath);
 
 #endif  // MIBSCAN_PLATFORM_ATOMICFILE_H_

@@ -21,6 +21,8 @@ bool IsStillAt(int nFd, const std::string& strPath) {
 
 }  // namespace
 
+void RemoveFileForSignal(const char* szPath) { (void)unlink(szPath); }
+
 CAtomicFile::~CAtomicFile() { Abandon(); }
 
 bool CAtomicFile::Open(const std::string& strPath) {
@@ -43,6 +45,9 @@ bool CAtomicFile::Open(const std::string& strPath) {
     return false;
   }
   m_strTempPath = TempPathFor(strPath, static_cast<uint64_t>(getpid()));
+  // Registered before it exists: there is no moment in which a second
+  // signal would leave it behind.
+  m_nTempSlot = RegisterTempPath(m_strTempPath);
   m_hTemp = OpenWaitingForDescriptors(
       [&] { return open(m_strTempPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666); });
   if (m_hTemp < 0) {
@@ -84,6 +89,8 @@ bool CAtomicFile::Commit() {
     return false;
   }
   m_strTempPath.clear();
+  UnregisterTempPath(m_nTempSlot);
+  m_nTempSlot = -1;
   Abandon();  // nothing left to abandon but the lock and the claim on the path
   return true;
 }
@@ -93,6 +100,8 @@ void CAtomicFile::Abandon() {
   m_hTemp = -1;
   if (!m_strTempPath.empty()) unlink(m_strTempPath.c_str());
   m_strTempPath.clear();
+  UnregisterTempPath(m_nTempSlot);
+  m_nTempSlot = -1;
   if (m_hLock >= 0) close(m_hLock);
   m_hLock = -1;
   if (!m_strPath.empty()) ReleasePath(m_strPath);

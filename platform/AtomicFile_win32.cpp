@@ -14,6 +14,8 @@ constexpr DWORD c_uLockOffsetHigh = 0x7FFFFFFF;
 
 }  // namespace
 
+void RemoveFileForSignal(const char* szPath) { (void)DeleteFileA(szPath); }
+
 CAtomicFile::~CAtomicFile() { Abandon(); }
 
 bool CAtomicFile::Open(const std::string& strPath) {
@@ -44,7 +46,9 @@ bool CAtomicFile::Open(const std::string& strPath) {
     }
   }
   m_strTempPath = TempPathFor(strPath, GetCurrentProcessId());
-  const HANDLE hTemp = CreateFileA(m_strTempPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+  m_nTempSlot = RegisterTempPath(m_strTempPath);
+  // FILE_SHARE_DELETE: a second Ctrl+C may delete it while it is open.
+  const HANDLE hTemp = CreateFileA(m_strTempPath.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr, CREATE_NEW,
                                    FILE_ATTRIBUTE_HIDDEN, nullptr);
   if (hTemp == INVALID_HANDLE_VALUE) {
     m_strTempPath.clear();
@@ -91,6 +95,8 @@ bool CAtomicFile::Commit() {
     return false;
   }
   m_strTempPath.clear();
+  UnregisterTempPath(m_nTempSlot);
+  m_nTempSlot = -1;
   Abandon();  // nothing left to abandon but the claim on the path
   return true;
 }
@@ -100,6 +106,8 @@ void CAtomicFile::Abandon() {
   m_hTemp = -1;
   if (!m_strTempPath.empty()) DeleteFileA(m_strTempPath.c_str());
   m_strTempPath.clear();
+  UnregisterTempPath(m_nTempSlot);
+  m_nTempSlot = -1;
   if (m_hLock != -1) CloseHandle(AsHandle(m_hLock));
   m_hLock = -1;
   if (!m_strPath.empty()) ReleasePath(m_strPath);

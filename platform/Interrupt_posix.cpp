@@ -2,13 +2,21 @@
 
 #include <signal.h>
 
+#include <cerrno>
 #include <initializer_list>
+
+#include "platform/AtomicFile.h"
 
 namespace {
 
 void OnInterrupt(int nSignal) {
-  if (TakeInterrupt(nSignal)) return;
-  // The second signal: the default action, which ends the process.
+  // The first signal, and those that come with it, interrupt in order.
+  if (TakeInterrupt(nSignal) || !IsRepeatedInterrupt()) return;
+  // A later one: the default action, which ends the process, once no
+  // temporary file is left behind.
+  const int nSavedErrno = errno;
+  RemoveTemporaryFiles();
+  errno = nSavedErrno;
   signal(nSignal, SIG_DFL);
   raise(nSignal);
 }

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include "platform/AtomicFile.h"
+
 namespace {
 
 // The signal numbers of the C runtime for the console's events.
@@ -12,11 +14,13 @@ constexpr int c_nSigBreak = 21;
 BOOL WINAPI OnConsoleEvent(DWORD uEvent) {
   switch (uEvent) {
     case CTRL_C_EVENT:
-      // Handled the first time; the second goes on to the default
-      // handler, which ends the process.
-      return TakeInterrupt(c_nSigInt) ? TRUE : FALSE;
     case CTRL_BREAK_EVENT:
-      return TakeInterrupt(c_nSigBreak) ? TRUE : FALSE;
+      // Handled the first time, and when it comes with the first; a later
+      // one goes on to the default handler, which ends the process, once
+      // no temporary file is left behind.
+      if (TakeInterrupt(uEvent == CTRL_C_EVENT ? c_nSigInt : c_nSigBreak) || !IsRepeatedInterrupt()) return TRUE;
+      RemoveTemporaryFiles();
+      return FALSE;
     case CTRL_CLOSE_EVENT:
     case CTRL_LOGOFF_EVENT:
     case CTRL_SHUTDOWN_EVENT:

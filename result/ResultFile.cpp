@@ -50,12 +50,12 @@ const std::string& ResultDir() { return g_strResultDir.empty() ? g_strBaseDir : 
 
 }  // namespace
 
-bool KeepResultFile(const std::string& strTarget) {
+bool KeepResultFile(const std::string& strTarget, const char* szWhy) {
   std::string strPath;
   std::error_code error;
   if (!MakeResultPath(ResultDir(), strTarget, g_strStartOid, &strPath) || !std::filesystem::is_regular_file(strPath, error))
     return false;
-  PrintLine("output kept: %s (interrupted)\n", strPath.c_str());
+  PrintLine("output kept: %s (%s)\n", strPath.c_str(), szWhy);
   return true;
 }
 

@@ -45,11 +45,13 @@ constexpr char c_szResultRoot[] = "RESULTS";
 // returns are data: they are written as "&#13;", so a parser reads back
 // every byte. Other values keep their CR LF line ends as they are (the
 // Base64 form).
-// For a target whose walk was cut short by an interruption: when its
-// result file exists from an earlier scan, keeps it as it is and prints
-// "output kept: <path> (interrupted)\n". False, with nothing printed, when
-// there is no such file (the partial one is then written as usual).
-bool KeepResultFile(const std::string& strTarget);
+// For a target whose walk was cut short by an interruption (szWhy
+// "interrupted"), or whose walks failed before they stored anything ("no
+// answer"): when its result file exists from an earlier scan, keeps it as
+// it is and prints "output kept: <path> (<szWhy>)\n". False, with nothing
+// printed, when there is no such file (the new one is then written as
+// usual).
+bool KeepResultFile(const std::string& strTarget, const char* szWhy = "interrupted");
 
 bool WriteResultFile(const std::string& strTarget, const CMapStringToString& mapResults,
                      const std::unordered_set<std::string>& setCrTextKeys = {},

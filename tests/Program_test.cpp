@@ -17,6 +17,7 @@
 
 namespace {
 
+using ::testing::Contains;
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 using ::testing::UnorderedElementsAre;
@@ -336,6 +337,41 @@ TEST_F(ProgramTest, SilentTargetGetsTwoWalksAndAnEmptyFile) {
   }
 }
 
+// A target whose walks learnt nothing (silent, a name that does not
+// resolve, refused before any entry) keeps its earlier file byte for byte
+// and says so; one that answered writes its new file; with no earlier
+// file, the empty document is written as before.
+TEST_F(ProgramTest, TargetThatLearntNothingKeepsItsEarlierFile) {
+  StartAgent({"127.0.0.1"}, c_szDevice, {.nSilentAfter = 0});
+  CTestAgent refusing;
+  std::string strErr;
+  ASSERT_TRUE(refusing.LoadSnmprec(c_szDevice, &strErr)) << strErr;
+  std::set<int> setAll;
+  for (int i = 1; i <= 40; ++i) setAll.insert(i);
+  refusing.SetMisbehaviour({.setErrorRequests = setAll, .nErrorStatus = 6 /* noAccess */});
+  ASSERT_TRUE(refusing.Start({"127.0.0.2"}));
+  CTestAgent answering;
+  ASSERT_TRUE(answering.LoadSnmprec(c_szDevice, &strErr)) << strErr;
+  ASSERT_TRUE(answering.Start({"127.0.0.1"}));
+  WriteConfig(m_agent.Port(), 100, 0, 0,
+              "[Target 127.0.0.2]\nPort=" + std::to_string(refusing.Port()) +
+                  "\n[Target localhost]\nPort=" + std::to_string(answering.Port()) + "\n");
+  const std::string strEarlier = "<?xml version=\"1.0\"?>\n<RESULTS><!-- yesterday's --></RESULTS>\n";
+  for (const char* szName : {"127.0.0.1.xml", "127.0.0.2.xml", "gone.invalid.xml", "localhost.xml"})
+    m_dir.WriteFile(szName, strEarlier);
+  const CProcessResult result = Run({"127.0.0.1", "127.0.0.2", "gone.invalid", "localhost", "127.0.0.9"});
+  EXPECT_THAT(Lines(result.strOutput, "target[127.0.0.2]error:"), Contains("target[127.0.0.2]error:64"));
+  EXPECT_THAT(Lines(result.strOutput, "output"),
+              UnorderedElementsAre("output kept: " + Path("127.0.0.1.xml") + " (no answer)",
+                                   "output kept: " + Path("127.0.0.2.xml") + " (no answer)",
+                                   "output kept: " + Path("gone.invalid.xml") + " (no answer)",
+                                   "output: " + Path("localhost.xml"), "output: " + Path("127.0.0.9.xml")));
+  for (const char* szName : {"127.0.0.1.xml", "127.0.0.2.xml", "gone.invalid.xml"})
+    EXPECT_TRUE(ReadAll(Path(szName)) == strEarlier) << szName << ", byte for byte";
+  EXPECT_EQ(ReadXml("localhost.xml").size(), 8u);
+  EXPECT_THAT(ReadXml("127.0.0.9.xml"), IsEmpty()) << "no earlier file: the empty document";
+}
+
 TEST_F(ProgramTest, NoArgumentsMakesTheLogDirectoryAndNothingElse) {
   WriteConfig(161, 100, 0, 1);
   const CProcessResult result = Run({});
@@ -539,9 +575,68 @@ TEST_F(ProgramTest, SecondInterruptEndsTheProcessAtOnce) {
   WriteConfig(m_agent.Port(), 20000, 3);  // each walk would wait a minute and more
   const CProcessResult result =
       RunProcess(m_strExe, {"127.0.0.1", "127.0.0.3"},
-                 {.nTimeoutSeconds = 60, .arrSignals = {{300, SIGINT}, {600, SIGINT}}});
+                 {.nTimeoutSeconds = 60, .arrSignals = {{300, SIGINT}, {1800, SIGINT}}});
   EXPECT_FALSE(result.bTimedOut);
   EXPECT_EQ(result.nSignal, SIGINT) << "ended by the second signal, not by the first";
+}
+
+// GNU timeout signals mibscan and then its whole process group: the two
+// signals that come together are one interruption, which ends the scan in
+// order (error:54, the earlier file kept, the summary written), as a single
+// kill -INT does.
+TEST_F(ProgramTest, TimeoutsDoubleSignalEndsTheScanInOrder) {
+  if (!c_bLinuxProcesses) GTEST_SKIP() << "signals are Linux's (Windows: a console control event, not sent here)";
+  StartAgent({"127.0.0.1"}, c_szDevice, {.nSilentAfter = 0});
+  WriteConfig(m_agent.Port(), 2000, 10, 1);  // each walk would wait 22 s
+  const std::string strEarlier = "<?xml version=\"1.0\"?>\n<RESULTS><!-- last night's --></RESULTS>\n";
+  m_dir.WriteFile("127.0.0.1.xml", strEarlier);
+  const std::string strErr = Path("stderr.txt");
+  const CProcessResult result = RunProcess(
+      "/bin/sh", {"-c", "timeout --signal=INT 1 '" + m_strExe + "' --progress 127.0.0.1 2>'" + strErr + "'; echo status $?"},
+      60);
+  ASSERT_FALSE(result.bTimedOut);
+  EXPECT_THAT(Lines(result.strOutput, "status "), ElementsAre("status 124"));
+  EXPECT_THAT(Lines(result.strOutput, "target[127.0.0.1]error:"), ElementsAre("target[127.0.0.1]error:54"));
+  EXPECT_THAT(Lines(result.strOutput, "output"), ElementsAre("output kept: " + Path("127.0.0.1.xml") + " (interrupted)"));
+  EXPECT_TRUE(ReadAll(Path("127.0.0.1.xml")) == strEarlier);
+  EXPECT_THAT(ReadAll(strErr), ::testing::HasSubstr("1 targets in "));
+  const auto arrLines = LogLines();
+  EXPECT_TRUE(std::any_of(arrLines.begin(), arrLines.end(),
+                          [](const std::string& strLine) { return strLine.ends_with("|127.0.0.1|end"); }))
+      << "the whole log";
+}
+
+// Another process that holds the log's lock and keeps it (another user's
+// scan that hangs, anybody's flock) costs one bounded wait: the scan runs,
+// logs, and ends in order on the first signal.
+TEST_F(ProgramTest, LogLockKeptElsewhereStallsNothing) {
+  if (!c_bLinuxProcesses) GTEST_SKIP() << "the lock file and signals are Linux's";
+  StartAgent({"127.0.0.1", "127.0.0.3"});
+  CTestAgent silent;
+  std::string strErr;
+  ASSERT_TRUE(silent.LoadSnmprec(c_szDevice, &strErr)) << strErr;
+  silent.SetMisbehaviour({.nSilentAfter = 0});
+  ASSERT_TRUE(silent.Start({"127.0.0.4"}));
+  WriteConfig(m_agent.Port(), 1000, 1, 1, "[Target 127.0.0.4]\nPort=" + std::to_string(silent.Port()) +
+                                              "\nTimeout=2000\nRetry=10\n");
+  CTempDir runtime;
+  std::filesystem::permissions(runtime.Path(), std::filesystem::perms::owner_all);
+  const char* szSaved = std::getenv("XDG_RUNTIME_DIR");
+  const std::string strSaved = szSaved != nullptr ? szSaved : "";
+  SetEnvironment("XDG_RUNTIME_DIR", runtime.Path().c_str());
+  const CForeignWriterLock held(runtime.WriteFile("mibscan-log.lock", ""));
+  ASSERT_TRUE(held.IsHeld());
+  const CProcessResult result = RunProcess(m_strExe, {"127.0.0.1", "127.0.0.3", "127.0.0.4"},
+                                           {.nTimeoutSeconds = 60, .arrSignals = {{3000, SIGINT}}});
+  SetEnvironment("XDG_RUNTIME_DIR", strSaved.empty() ? nullptr : strSaved.c_str());
+  ASSERT_FALSE(result.bTimedOut);
+  EXPECT_EQ(result.nExitCode, 128 + SIGINT);
+  EXPECT_THAT(Lines(result.strOutput, "target[127.0.0.4]error:"), ElementsAre("target[127.0.0.4]error:54"));
+  for (const char* szTarget : {"127.0.0.1", "127.0.0.3"}) EXPECT_EQ(ReadXml(std::string(szTarget) + ".xml").size(), 8u);
+  const auto arrLines = LogLines();
+  EXPECT_EQ(std::count_if(arrLines.begin(), arrLines.end(),
+                          [](const std::string& strLine) { return strLine.ends_with("|end"); }),
+            3);
 }
 
 // "mibscan a b | head -1": the console goes away after one line; the scan

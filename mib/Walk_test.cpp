@@ -418,6 +418,21 @@ TEST_F(Version2WalkTest, TooBigAsksForFewerWithoutCounting) {
   EXPECT_THAT(LogTexts(), Contains("127.0.0.1|0,0"));
 }
 
+// An agent that can carry one binding an answer: the repetitions halve
+// down to one (8, 4, 2 refused), every record is stored, and the error
+// budget is untouched (a budget spent would end the walk short of them).
+TEST_F(Version2WalkTest, TooBigHalvesDownToOneBinding) {
+  m_pSettings->nMaxRepetitions = 8;
+  std::string strRecords = c_szRecords;
+  for (int i = 1; i <= 20; ++i) strRecords += "1.3.6.1.2.1.2.2.1.1." + std::to_string(i) + "|2|" + std::to_string(i) + "\n";
+  StartAgent(strRecords, {.nMaxBindings = 1});
+  EXPECT_EQ(Walk("system.sysDescr.0", true), 0);
+  EXPECT_EQ(m_mib.m_mapResults.GetCount(), 25u);
+  // GET; 8, 4 and 2 refused; then one at a time: 24 records and the end.
+  EXPECT_EQ(m_agent.RequestCount(), 1 + 3 + 25);
+  EXPECT_THAT(m_strConsole, HasSubstr("target[127.0.0.1]error:0\n"));
+}
+
 TEST_F(Version2WalkTest, AgentThatIgnoresMaxRepetitions) {
   m_pSettings->nMaxRepetitions = 10;
   StartAgent(c_szRecords, {.nBulkRepetitions = 1});

@@ -207,6 +207,25 @@ TEST_F(FleetTest, StrictStatusAndSummary) {
                                           "  127.0.0.3: no answer (40)\n"));
 }
 
+// A walk that dropped one value it could not decode (code 52) still
+// answered: --strict's status is 0, and the summary counts it answered.
+// A single GET of a value that cannot be decoded ends its walk with that
+// code.
+TEST_F(FleetTest, OneUndecodableValueStillAnswers) {
+  CTestAgent agent;
+  std::string strErr;
+  ASSERT_TRUE(agent.LoadSnmprec(c_szDevice, &strErr)) << strErr;
+  agent.SetMisbehaviour({.setUnreadable = {"1.3.6.1.2.1.1.5.0"}});
+  ASSERT_TRUE(agent.Start());
+  WriteConfig(agent.Port(), 300, 0);
+  const CProcessResult result =
+      RunJoined({"--strict", "--progress", "--oid", "system.sysName.0", "127.0.0.1", "localhost"});
+  EXPECT_EQ(result.nExitCode, 0);
+  EXPECT_EQ(Lines(result.strOutput, "target[127.0.0.1]error:52").size(), 1u) << result.strOutput;
+  if (!c_bLinuxProcesses) return;  // standard error is not caught there
+  EXPECT_THAT(result.strOutput, HasSubstr(": 2 answered, 0 no answer, 0 failed;"));
+}
+
 // Under a pseudo-terminal the status line is drawn on standard error,
 // redrawn in place and taken away at the end, the console lines never run
 // into it, and the summary follows.

@@ -59,6 +59,10 @@ inline CProcessResult RunProcess(const std::string& strProgram, const std::vecto
 // False when it could not be started.
 bool StartInBackground(const std::string& strProgram, const std::vector<std::string>& arrArgs);
 
+// Sends SIGINT to the process whose id the file at strPidFile holds (Linux;
+// false on Windows, and when the file holds no id).
+bool InterruptProcessOfPidFile(const std::string& strPidFile);
+
 // The path under which a Linux program sees the file at strPath (the same
 // path on Linux; under wine the Linux name of a Windows path).
 std::string LinuxPathOf(const std::string& strPath);

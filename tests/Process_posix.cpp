@@ -1,5 +1,7 @@
 #include "tests/Process.h"
 
+#include <cstdio>
+
 #include <fcntl.h>
 #include <grp.h>
 #include <poll.h>
@@ -107,3 +109,12 @@ bool StartInBackground(const std::string& strProgram, const std::vector<std::str
 }
 
 std::string LinuxPathOf(const std::string& strPath) { return strPath; }
+
+bool InterruptProcessOfPidFile(const std::string& strPidFile) {
+  FILE* pFile = std::fopen(strPidFile.c_str(), "r");
+  if (pFile == nullptr) return false;
+  long nPid = 0;
+  const bool bRead = std::fscanf(pFile, "%ld", &nPid) == 1 && nPid > 1;
+  std::fclose(pFile);
+  return bRead && kill(static_cast<pid_t>(nPid), SIGINT) == 0;
+}

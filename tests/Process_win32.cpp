@@ -194,3 +194,5 @@ bool StartInBackground(const std::string& strProgram, const std::vector<std::str
 }
 
 std::string LinuxPathOf(const std::string& strPath) { return UnixPathOf(strPath); }
+
+bool InterruptProcessOfPidFile(const std::string& /*strPidFile*/) { return false; }

@@ -289,13 +289,13 @@ TEST_F(ProgramTest, WindowsWriteTheSameFile) {
 // Through a relay that adds 5 ms each way and drops what overflows a
 // queue of 4, a walk with 16 requests in flight stores what a walk of one
 // request at a time stores, byte for byte: dropped requests are re-sent,
-// and the window shrinks at each re-send.
+// and the window shrinks at each re-send (at 16 and at 64 requests).
 TEST_F(ProgramTest, WindowThroughABusyRelayLosesNothing) {
   const std::string strRecords = RecordedLinuxWalk();
   if (strRecords.empty()) GTEST_SKIP() << "snmpsim is not installed";
   StartAgent({"127.0.0.1"}, strRecords);
   std::string strExpected;
-  for (const int nWindow : {1, 16}) {
+  for (const int nWindow : {1, 16, 64}) {
     SCOPED_TRACE(nWindow);
     CUdpRelay relay(m_agent.Port(), 5, nWindow == 1 ? 0 : 4);
     ASSERT_TRUE(relay.Start());
@@ -308,6 +308,10 @@ TEST_F(ProgramTest, WindowThroughABusyRelayLosesNothing) {
     } else {
       EXPECT_TRUE(strFile == strExpected) << "the file differs from Window=1's";
       EXPECT_GT(relay.Dropped(), 0) << "the queue overflowed";
+      // Each re-send halves the window, so few requests overflow the queue
+      // (about one in ten); a window that kept its size would lose one in
+      // three at 64.
+      EXPECT_LT(relay.Dropped(), relay.Forwarded() / 5) << "the window did not shrink";
     }
   }
 }
@@ -564,6 +568,34 @@ TEST_F(ProgramTest, InterruptionKeepsTheEarlierCompleteFile) {
   EXPECT_EQ(ReadXml("127.0.0.3.xml").size(), 8u) << "the finished walk's new file";
 }
 
+// An interruption that comes as the system walk ends (before its last
+// answer, which it still takes), when the sysUpTime walk has yet to start:
+// no further walk starts, and the target's earlier complete file is kept.
+TEST_F(ProgramTest, InterruptionBetweenTheTwoWalksKeepsTheEarlierFile) {
+  if (!c_bLinuxProcesses) GTEST_SKIP() << "signals are Linux's (Windows: a console control event, not sent here)";
+  // No sysUpTime.0: the worker would walk again from there. Seven
+  // records, then eleven noSuchName answers: the 18th request is the
+  // system walk's last.
+  std::string strRecords = c_szDevice;
+  strRecords.erase(strRecords.find("1.3.6.1.2.1.1.3.0"), std::string("1.3.6.1.2.1.1.3.0|67|4242\n").size());
+  const std::string strPidFile = Path("mibscan.pid");
+  StartAgent({"127.0.0.1"}, strRecords, {.nInterruptBeforeAnswer = 18, .strInterruptPidFile = strPidFile});
+  WriteConfig(m_agent.Port(), 1000, 1);
+  const std::string strEarlier = "<?xml version=\"1.0\"?>\n<RESULTS><!-- last night's --></RESULTS>\n";
+  m_dir.WriteFile("127.0.0.1.xml", strEarlier);
+  const CProcessResult result = RunProcess(
+      "/bin/sh", {"-c", "echo $$ > '" + strPidFile + "'; exec '" + m_strExe + "' 127.0.0.1 127.0.0.3"}, 60);
+  ASSERT_FALSE(result.bTimedOut);
+  EXPECT_EQ(result.nExitCode, 128 + SIGINT);
+  EXPECT_EQ(m_agent.RequestCount(), 18);
+  EXPECT_THAT(Lines(result.strOutput, "target[127.0.0.1]start:"),
+              ElementsAre("target[127.0.0.1]start:system.sysDescr.0"));
+  EXPECT_THAT(Lines(result.strOutput, "target[127.0.0.1]error:"), ElementsAre("target[127.0.0.1]error:0"));
+  EXPECT_THAT(Lines(result.strOutput, "output kept: "),
+              Contains("output kept: " + Path("127.0.0.1.xml") + " (interrupted)"));
+  EXPECT_TRUE(ReadAll(Path("127.0.0.1.xml")) == strEarlier) << "the earlier file, byte for byte";
+}
+
 // SIGHUP is 1 on Linux; Windows has no such signal.
 INSTANTIATE_TEST_SUITE_P(Signals, InterruptTest,
                          ::testing::Values(std::pair(SIGINT, 1), std::pair(SIGTERM, 1), std::pair(1, 1),
@@ -623,7 +655,7 @@ TEST_F(ProgramTest, LogLockKeptElsewhereStallsNothing) {
   std::filesystem::permissions(runtime.Path(), std::filesystem::perms::owner_all);
   const char* szSaved = std::getenv("XDG_RUNTIME_DIR");
   const std::string strSaved = szSaved != nullptr ? szSaved : "";
-  SetEnvironment("XDG_RUNTIME_DIR", runtime.Path().c_str());
+  SetEnvironment("XDG_RUNTIME_DIR", runtime.Path().string().c_str());
   const CForeignWriterLock held(runtime.WriteFile("mibscan-log.lock", ""));
   ASSERT_TRUE(held.IsHeld());
   const CProcessResult result = RunProcess(m_strExe, {"127.0.0.1", "127.0.0.3", "127.0.0.4"},

@@ -269,7 +269,8 @@ void CTestAgent::Serve() {
       m_nRequests.fetch_add(1);
       bool bFromOtherPort = false;
       const auto arrAnswers = Answer(std::string_view(buffer.data(), nLen), &bFromOtherPort);
-      const auto due = CClock::now() + std::chrono::milliseconds(m_misbehaviour.nDelayMs);
+      const auto due = CClock::now() + std::chrono::milliseconds(m_misbehaviour.nDelayMs + m_nHoldAnswerMs);
+      m_nHoldAnswerMs = 0;
       // The copy from the other port, when asked for, goes out first.
       if (bFromOtherPort && !arrAnswers.empty())
         arrPending.push_back({due, m_arrOther[nAddress], from, arrAnswers.back()});
@@ -319,7 +320,8 @@ std::string CTestAgent::Settings(const std::vector<std::string>& arrAddresses, u
        << m.nMaxBindings << "\nbulkRepetitions " << m.nBulkRepetitions << "\nversion1Errors " << m.bVersion1Errors
        << "\nerrorsWithoutBindings " << m.bErrorsWithoutBindings << "\nendOfViewElsewhere "
        << m.bEndOfViewElsewhere << "\nlastGoesBack " << m.bLastGoesBack << "\nrandomSeed " << m.uRandomSeed
-       << "\n";
+       << "\ninterruptBeforeAnswer " << m.nInterruptBeforeAnswer << "\n";
+  if (!m.strInterruptPidFile.empty()) settings << "interruptPidFile " << LinuxPathOf(m.strInterruptPidFile) << "\n";
   for (int nRequest : m.setErrorRequests) settings << "errorRequest " << nRequest << "\n";
   for (const std::string& strOid : m.setUnreadable) settings << "unreadable " << strOid << "\n";
   return settings.str();
@@ -350,6 +352,8 @@ bool CTestAgent::LoadSettings(std::string_view settings, std::vector<std::string
     else if (strKey == "endOfViewElsewhere") m.bEndOfViewElsewhere = nValue != 0;
     else if (strKey == "lastGoesBack") m.bLastGoesBack = nValue != 0;
     else if (strKey == "randomSeed") m.uRandomSeed = static_cast<uint32_t>(std::strtoul(strValue.c_str(), nullptr, 10));
+    else if (strKey == "interruptBeforeAnswer") m.nInterruptBeforeAnswer = nValue;
+    else if (strKey == "interruptPidFile") m.strInterruptPidFile = strValue;
     else if (strKey == "errorRequest") m.setErrorRequests.insert(nValue);
     else if (strKey == "unreadable") m.setUnreadable.insert(strValue);
     else return false;
@@ -468,6 +472,8 @@ std::vector<std::string> CTestAgent::Answer(std::string_view request, bool* pbFr
   }
   *pbFromOtherPort = m_misbehaviour.bOtherPortFirst;
   arrOut.push_back(strAnswer);
+  if (m_misbehaviour.nInterruptBeforeAnswer == nRequest && InterruptProcessOfPidFile(m_misbehaviour.strInterruptPidFile))
+    m_nHoldAnswerMs = c_nHoldAfterInterruptMs;
   return arrOut;
 }
 

@@ -89,6 +89,12 @@ class CTestAgent {
     // before the one asked for, the binding before again, an OID outside
     // the records, and seldom the end of the view.
     uint32_t uRandomSeed = 0;
+    // Not 0: before it answers request N (from 1), the agent sends SIGINT
+    // to the process whose id strInterruptPidFile holds (Linux), and holds
+    // that answer back a while, so that the interruption comes exactly
+    // between two answers.
+    int nInterruptBeforeAnswer = 0;
+    std::string strInterruptPidFile{};
   };
 
   CTestAgent();
@@ -149,6 +155,10 @@ class CTestAgent {
   uint16_t m_uPort = 0;
   std::atomic<int> m_nRequests{0};
   std::mt19937 m_random;  // of uRandomSeed, from Start()
+  // The answer after an interruption waits this long, so that the signal
+  // has surely been taken when it arrives (serving thread only).
+  static constexpr int c_nHoldAfterInterruptMs = 300;
+  int m_nHoldAnswerMs = 0;
   std::thread m_thread;
 };
 

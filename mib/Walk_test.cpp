@@ -218,64 +218,73 @@ void SetHostileWalk(CTargetSettings* pSettings, const SHostileWalk& walk) {
   pSettings->v3Security.strUser = "hostile";
 }
 
+// What one walk of a fresh agent did.
+struct SAgentWalk {
+  int nResult = -1;
+  int nRequests = 0;      // datagrams the agent received
+  size_t nEntries = 0;    // entries stored
+  uint64_t nCounted = 0;  // objects the progress count grew by
+  std::string strConsole;
+};
+
+// One walk from sysDescr.0, with pSettings, of a fresh agent serving
+// strRecords and misbehaving as misbehaviour says.
+SAgentWalk WalkFreshAgent(const std::shared_ptr<CTargetSettings>& pSettings, const std::string& strRecords,
+                          const CTestAgent::CMisbehaviour& misbehaviour) {
+  SAgentWalk walk;
+  CTestAgent agent;
+  std::string strErr;
+  agent.SetMisbehaviour(misbehaviour);
+  if (!agent.LoadSnmprec(strRecords, &strErr) || !agent.Start()) {
+    ADD_FAILURE() << "the agent did not start " << strErr;
+    return walk;
+  }
+  pSettings->nPort = agent.Port();
+  CMIB mib("127.0.0.1", pSettings);
+  const uint64_t nStoredBefore = CMIB::s_nStoredAll.load();
+  ::testing::internal::CaptureStdout();
+  walk.nResult = mib.Walk("system.sysDescr.0", true);
+  walk.strConsole = ::testing::internal::GetCapturedStdout();
+  walk.nRequests = agent.RequestCount();
+  walk.nEntries = mib.m_mapResults.GetCount();
+  walk.nCounted = CMIB::s_nStoredAll.load() - nStoredBefore;
+  return walk;
+}
+
 // An answer whose last binding goes back before its first one does not
 // advance, wherever the next request starts: the walk ends on its error
 // budget, and the progress count holds each object once.
 TEST_F(WalkTest, AnswerGoingBackAtItsEndEnds) {
-  for (const SHostileWalk& walk : c_aHostileWalks) {
-    SCOPED_TRACE("version " + std::to_string(walk.nVersion) + ", window " + std::to_string(walk.nWindow));
-    SetHostileWalk(m_pSettings.get(), walk);
-    CTestAgent agent;
-    std::string strErr;
-    ASSERT_TRUE(agent.LoadSnmprec(c_szRecords, &strErr)) << strErr;
+  for (const SHostileWalk& hostile : c_aHostileWalks) {
+    SCOPED_TRACE("version " + std::to_string(hostile.nVersion) + ", window " + std::to_string(hostile.nWindow));
+    SetHostileWalk(m_pSettings.get(), hostile);
     // Each answer is [the next record, the first record].
-    agent.SetMisbehaviour({.nBulkRepetitions = 1, .bLastGoesBack = true});
-    ASSERT_TRUE(agent.Start());
-    m_pSettings->nPort = agent.Port();
-    CMIB mib("127.0.0.1", m_pSettings);
-    const uint64_t nStoredBefore = CMIB::s_nStoredAll.load();
-    ::testing::internal::CaptureStdout();
-    mib.Walk("system.sysDescr.0", true);
-    (void)::testing::internal::GetCapturedStdout();
+    const SAgentWalk walk = WalkFreshAgent(m_pSettings, c_szRecords, {.nBulkRepetitions = 1, .bLastGoesBack = true});
     // The GET (and SNMPv3's discovery), then eleven answers that do not
     // advance; lanes each spend at most the budget.
-    EXPECT_LE(agent.RequestCount(), walk.nWindow == 1 ? 2 + 11 : 200);
-    EXPECT_GE(mib.m_mapResults.GetCount(), 1u);
-    EXPECT_EQ(CMIB::s_nStoredAll.load() - nStoredBefore, mib.m_mapResults.GetCount());
+    EXPECT_LE(walk.nRequests, hostile.nWindow == 1 ? 2 + 11 : 200);
+    EXPECT_GE(walk.nEntries, 1u);
+    EXPECT_EQ(walk.nCounted, walk.nEntries);
   }
 }
 
 // A scripted agent answering with random OIDs (forward, backward,
 // repeated, outside its records, in random bulks): every walk ends within
 // its error budget, in a bounded number of requests, in every version and
-// window, and stores only OIDs the agent sent, each counted once.
+// window, and each object it stores is counted once.
 TEST_F(WalkTest, RandomAnswersEndEveryWalk) {
-  int nMostRequests = 0;
-  for (const SHostileWalk& walk : c_aHostileWalks) {
+  for (const SHostileWalk& hostile : c_aHostileWalks) {
     for (uint32_t uSeed = 1; uSeed <= 12; ++uSeed) {
-      SCOPED_TRACE("version " + std::to_string(walk.nVersion) + ", window " + std::to_string(walk.nWindow) +
+      SCOPED_TRACE("version " + std::to_string(hostile.nVersion) + ", window " + std::to_string(hostile.nWindow) +
                    ", seed " + std::to_string(uSeed));
-      SetHostileWalk(m_pSettings.get(), walk);
-      CTestAgent agent;
-      std::string strErr;
-      ASSERT_TRUE(agent.LoadSnmprec(c_szRecords, &strErr)) << strErr;
-      agent.SetMisbehaviour({.uRandomSeed = uSeed});
-      ASSERT_TRUE(agent.Start());
-      m_pSettings->nPort = agent.Port();
-      CMIB mib("127.0.0.1", m_pSettings);
-      const uint64_t nStoredBefore = CMIB::s_nStoredAll.load();
-      ::testing::internal::CaptureStdout();
-      mib.Walk("system.sysDescr.0", true);
-      const std::string strConsole = ::testing::internal::GetCapturedStdout();
-      EXPECT_THAT(strConsole, HasSubstr("target[127.0.0.1]error:"));
-      EXPECT_GE(mib.m_mapResults.GetCount(), 1u) << "the first GET is answered as asked";
-      const int nRequests = agent.RequestCount();
-      nMostRequests = std::max(nMostRequests, nRequests);
-      EXPECT_LE(nRequests, walk.nWindow == 1 ? 400 : 4000);
-      EXPECT_EQ(CMIB::s_nStoredAll.load() - nStoredBefore, mib.m_mapResults.GetCount());
+      SetHostileWalk(m_pSettings.get(), hostile);
+      const SAgentWalk walk = WalkFreshAgent(m_pSettings, c_szRecords, {.uRandomSeed = uSeed});
+      EXPECT_THAT(walk.strConsole, HasSubstr("target[127.0.0.1]error:"));
+      EXPECT_GE(walk.nEntries, 1u) << "the first GET is answered as asked";
+      EXPECT_LE(walk.nRequests, hostile.nWindow == 1 ? 400 : 4000);
+      EXPECT_EQ(walk.nCounted, walk.nEntries);
     }
   }
-  RecordProperty("most_requests", nMostRequests);
 }
 
 // A walk that cannot start still ends with its two console lines, so the
@@ -369,6 +378,13 @@ class Version2WalkTest : public WalkTest {
     WalkTest::SetUp();
     m_pSettings->nVersion = 2;
   }
+  // The five records, then the ifIndex column of nInterfaces rows.
+  static std::string WithInterfaces(int nInterfaces) {
+    std::string strRecords = c_szRecords;
+    for (int i = 1; i <= nInterfaces; ++i)
+      strRecords += "1.3.6.1.2.1.2.2.1.1." + std::to_string(i) + "|2|" + std::to_string(i) + "\n";
+    return strRecords;
+  }
   std::vector<std::string> AllKeys() const {
     return {"1.3.6.1.2.1.1.1.0", "1.3.6.1.2.1.1.2.0", "1.3.6.1.2.1.1.3.0", "1.3.6.1.2.1.1.5.0",
             "1.3.6.1.2.1.2.1.0"};
@@ -406,31 +422,27 @@ TEST_F(Version2WalkTest, SmallRepetitionsTakeSeveralRequests) {
   EXPECT_EQ(m_agent.RequestCount(), 4);
 }
 
+// tooBig: the repetitions halve, down to one binding an answer, without
+// counting against the error budget (a budget spent would end the walk
+// short of the records), and the smaller number holds from then on.
 TEST_F(Version2WalkTest, TooBigAsksForFewerWithoutCounting) {
-  m_pSettings->nMaxRepetitions = 10;
-  std::string strRecords = c_szRecords;
-  for (int i = 1; i <= 20; ++i) strRecords += "1.3.6.1.2.1.2.2.1.1." + std::to_string(i) + "|2|" + std::to_string(i) + "\n";
-  StartAgent(strRecords, {.nMaxBindings = 3});
-  EXPECT_EQ(Walk("system.sysDescr.0", true), 0);
-  EXPECT_EQ(m_mib.m_mapResults.GetCount(), 25u);
-  // GET; 10 and 5 refused; then 2 at a time: 24 records and the end.
-  EXPECT_EQ(m_agent.RequestCount(), 1 + 2 + 13);
-  EXPECT_THAT(LogTexts(), Contains("127.0.0.1|0,0"));
-}
-
-// An agent that can carry one binding an answer: the repetitions halve
-// down to one (8, 4, 2 refused), every record is stored, and the error
-// budget is untouched (a budget spent would end the walk short of them).
-TEST_F(Version2WalkTest, TooBigHalvesDownToOneBinding) {
-  m_pSettings->nMaxRepetitions = 8;
-  std::string strRecords = c_szRecords;
-  for (int i = 1; i <= 20; ++i) strRecords += "1.3.6.1.2.1.2.2.1.1." + std::to_string(i) + "|2|" + std::to_string(i) + "\n";
-  StartAgent(strRecords, {.nMaxBindings = 1});
-  EXPECT_EQ(Walk("system.sysDescr.0", true), 0);
-  EXPECT_EQ(m_mib.m_mapResults.GetCount(), 25u);
-  // GET; 8, 4 and 2 refused; then one at a time: 24 records and the end.
-  EXPECT_EQ(m_agent.RequestCount(), 1 + 3 + 25);
-  EXPECT_THAT(m_strConsole, HasSubstr("target[127.0.0.1]error:0\n"));
+  struct {
+    int32_t nRepetitions;
+    int nMaxBindings;
+    int nRequests;
+  } const rows[] = {
+      {10, 3, 1 + 2 + 13},  // GET; 10 and 5 refused; then 2 at a time: 24 records and the end
+      {8, 1, 1 + 3 + 25},   // GET; 8, 4 and 2 refused; then one at a time
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.nMaxBindings);
+    m_pSettings->nMaxRepetitions = row.nRepetitions;
+    const SAgentWalk walk = WalkFreshAgent(m_pSettings, WithInterfaces(20), {.nMaxBindings = row.nMaxBindings});
+    EXPECT_EQ(walk.nResult, 0);
+    EXPECT_THAT(walk.strConsole, HasSubstr("target[127.0.0.1]error:0\n"));
+    EXPECT_EQ(walk.nEntries, 25u);
+    EXPECT_EQ(walk.nRequests, row.nRequests);
+  }
 }
 
 TEST_F(Version2WalkTest, AgentThatIgnoresMaxRepetitions) {

@@ -23,6 +23,26 @@ std::string UniqueName(const char* szTest) {
   return std::string("mibscan-test-") + szTest + "-" + std::to_string(getpid());
 }
 
+// A child process that takes the lock strName and holds it until it is
+// killed; its id once it holds the lock, -1 when it could not be made.
+pid_t ForkHolder(const std::string& strName) {
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) return -1;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    CNamedMutex mutex(strName);
+    if (!mutex.Lock()) _exit(1);
+    (void)!write(pipeFds[1], "L", 1);
+    pause();
+    _exit(0);
+  }
+  char ch = 0;
+  const bool bHeld = pid > 0 && read(pipeFds[0], &ch, 1) == 1;
+  close(pipeFds[0]);
+  close(pipeFds[1]);
+  return bHeld ? pid : -1;
+}
+
 // The runtime directory when it is this user's alone; else a directory of
 // this user's in /tmp, mode 0700, so that nobody else can make the lock
 // file first or hold it.
@@ -72,19 +92,8 @@ TEST(CNamedMutexTest, AnotherUsersDirectoryIsNotUsed) {
 // the lock is taken again once the other lets it go.
 TEST(CNamedMutexTest, HolderThatKeepsTheLockCostsOneBoundedWait) {
   const std::string strName = UniqueName("kept");
-  int pipeFds[2];
-  ASSERT_EQ(pipe(pipeFds), 0);
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    CNamedMutex mutex(strName);
-    if (!mutex.Lock()) _exit(1);
-    (void)!write(pipeFds[1], "L", 1);
-    pause();
-    _exit(0);
-  }
-  char ch = 0;
-  ASSERT_EQ(read(pipeFds[0], &ch, 1), 1);  // the child holds the lock now
+  const pid_t pid = ForkHolder(strName);
+  ASSERT_GT(pid, 0);  // the child holds the lock now
   CNamedMutex mutex(strName);
   ASSERT_TRUE(mutex.Lock());  // after the bounded wait, without the child's part
   mutex.Unlock();
@@ -105,27 +114,14 @@ TEST(CNamedMutexTest, HolderThatKeepsTheLockCostsOneBoundedWait) {
   EXPECT_TRUE(WIFEXITED(nStatus) && WEXITSTATUS(nStatus) == 0) << "the lock was not held across processes";
   mutex.Unlock();
   (void)unlink(CNamedMutex::LockFilePath(strName).c_str());
-  close(pipeFds[0]);
-  close(pipeFds[1]);
 }
 
 // A second process takes the lock and is killed while it holds it; this
 // process must then acquire it, as a waiter on an abandoned mutex does.
 TEST(CNamedMutexTest, HolderKilledWhileHoldingDoesNotBlockOthers) {
   const std::string strName = UniqueName("killed");
-  int pipeFds[2];
-  ASSERT_EQ(pipe(pipeFds), 0);
-  const pid_t pid = fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    CNamedMutex mutex(strName);
-    if (!mutex.Lock()) _exit(1);
-    (void)!write(pipeFds[1], "L", 1);
-    pause();
-    _exit(0);
-  }
-  char ch = 0;
-  ASSERT_EQ(read(pipeFds[0], &ch, 1), 1);  // the child holds the lock now
+  const pid_t pid = ForkHolder(strName);
+  ASSERT_GT(pid, 0);  // the child holds the lock now
 
   CNamedMutex mutex(strName);
   std::atomic<bool> bAcquired{false};
@@ -142,8 +138,6 @@ TEST(CNamedMutexTest, HolderKilledWhileHoldingDoesNotBlockOthers) {
   waitpid(pid, &nStatus, 0);
   waiter.join();  // would hang (and the test time out) if the lock stayed taken
   EXPECT_TRUE(bAcquired);
-  close(pipeFds[0]);
-  close(pipeFds[1]);
 }
 
 }  // namespace

@@ -101,7 +101,7 @@ TEST_F(OptionsTest, TargetListFromFilesAndBlocks) {
   EXPECT_FALSE(List({strBad}, {}));
   EXPECT_EQ(m_strWhy, strBad + ":3: not an address block: 127.0.0.0/33");
   // A NUL would cut the name short for the resolver: the line is refused.
-  const std::string strNul = m_dir.WriteFile("nul.txt", std::string("127.0.0.1\na\0b.invalid\n", 22));
+  const std::string strNul = m_dir.WriteFile("zero-byte.txt", std::string("127.0.0.1\na\0b.invalid\n", 22));
   EXPECT_FALSE(List({strNul}, {}));
   EXPECT_EQ(m_strWhy, strNul + ":2: a target holds a NUL character");
   EXPECT_FALSE(List({(m_dir.Path() / "absent.txt").string()}, {}));

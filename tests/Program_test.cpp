@@ -659,7 +659,7 @@ TEST_F(ProgramTest, LogLockKeptElsewhereStallsNothing) {
   const CForeignWriterLock held(runtime.WriteFile("mibscan-log.lock", ""));
   ASSERT_TRUE(held.IsHeld());
   const CProcessResult result = RunProcess(m_strExe, {"127.0.0.1", "127.0.0.3", "127.0.0.4"},
-                                           {.nTimeoutSeconds = 60, .arrSignals = {{3000, SIGINT}}});
+                                           {.nTimeoutSeconds = 60, .arrSignals = {{5000, SIGINT}}});
   SetEnvironment("XDG_RUNTIME_DIR", strSaved.empty() ? nullptr : strSaved.c_str());
   ASSERT_FALSE(result.bTimedOut);
   EXPECT_EQ(result.nExitCode, 128 + SIGINT);

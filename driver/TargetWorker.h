@@ -20,9 +20,11 @@ constexpr char c_szSysUpTimeKey[] = "1.3.6.1.2.1.1.3.0";
 // as the command line asked (a single GET of g_strStartOid; or from the
 // system group, then from sysUpTime.0 when the first walk did not store
 // it; or, after the one-argument form, from the enterprises node), logs
-// "%s|end", writes the result file in every case and then frees the
-// target's results (CMIB::ReleaseResults). Always returns 0 and
-// never lets an error escape, so the thread always ends.
+// "%s|end", writes the result file (or keeps an earlier one, when a walk
+// was cut short or the walks failed before they stored anything) and then
+// frees the target's results (CMIB::ReleaseResults). Always returns 0 and
+// never lets an error escape, so the thread always ends; memory that runs
+// out ends the target with code 65.
 unsigned TargetThreadProc(void* pParam);
 
 #endif  // MIBSCAN_DRIVER_TARGETWORKER_H_

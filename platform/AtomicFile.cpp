@@ -71,8 +71,9 @@ void RemoveTemporaryFiles() {
     size_t nLen = 0;
     for (; nLen + 1 < sizeof szPath && pPath[nLen] != '\0'; ++nLen) szPath[nLen] = pPath[nLen];
     szPath[nLen] = '\0';
-    std::atomic_thread_fence(std::memory_order_acquire);
-    if (slot.uSequence.load(std::memory_order_relaxed) != uBefore) continue;  // renamed or reused meanwhile
+    // A read-modify-write that changes nothing: the copy above cannot move
+    // past it, so an unchanged number means the copy is whole.
+    if (slot.uSequence.fetch_add(0, std::memory_order_acq_rel) != uBefore) continue;  // renamed or reused meanwhile
     RemoveFileForSignal(szPath);
   }
 }

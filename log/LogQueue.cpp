@@ -130,6 +130,10 @@ std::string FormatLogLine(const CLogEntry& entry) {
   return strLine;
 }
 
+void TakeLogEntries(std::vector<CLogEntry>* parrEntries) {
+  for (size_t n = 0; n < c_nDrainBatch && g_LogQueue.Size() > 0; ++n) parrEntries->push_back(g_LogQueue.PopFront());
+}
+
 int DrainLogQueue(std::vector<std::string>* parrLines) {
   for (size_t n = 0; n < c_nDrainBatch && g_LogQueue.Size() > 0; ++n)
     parrLines->push_back(FormatLogLine(g_LogQueue.PopFront()));

@@ -89,5 +89,9 @@ std::string FormatLogLine(const CLogEntry& entry);
 // appends their lines, oldest first, after what *parrLines holds. Always 0.
 // REQUIRES: as CLogQueue.
 int DrainLogQueue(std::vector<std::string>* parrLines);
+// The same, the entries themselves (moved, not formatted): the logger
+// formats them after it has let the lock go. *parrEntries should have room
+// for c_nDrainBatch entries. REQUIRES: as CLogQueue.
+void TakeLogEntries(std::vector<CLogEntry>* parrEntries);
 
 #endif  // MIBSCAN_LOG_LOGQUEUE_H_

@@ -47,19 +47,25 @@ unsigned LogThreadProc(void* /*pParam*/) {
     // the drain looks again under the lock.
     bool bTook = false;
     if (!g_LogQueue.IsEmpty()) {
+      // Only the taking is under the lock: the lines are formatted after,
+      // so that the writers, which queue meanwhile, seldom wait for it.
+      std::vector<CLogEntry> arrEntries;
       std::vector<std::string> arrLines;
-      {
+      try {
+        arrEntries.reserve(c_nDrainBatch);
         const CNamedMutexGuard guard(g_pLogMutex);
-        if (guard.IsHeld()) {
-          try {
-            DrainLogQueue(&arrLines);
-          } catch (const std::bad_alloc&) {
-            // Out of memory: the lines taken so far are written, the rest wait.
-          }
-        }
+        if (guard.IsHeld()) TakeLogEntries(&arrEntries);
+      } catch (const std::bad_alloc&) {
+        // Out of memory: the entries taken so far are written, the rest wait.
       }
-      bTook = !arrLines.empty();
+      bTook = !arrEntries.empty();
       NotifyLogRoom(bTook);
+      try {
+        arrLines.reserve(arrEntries.size());
+        for (const CLogEntry& entry : arrEntries) arrLines.push_back(FormatLogLine(entry));
+      } catch (const std::bad_alloc&) {
+        // The lines formatted so far are written; the rest of this batch is lost.
+      }
       WriteLogLinesNoThrow(arrLines);
     }
     // A backlog is drained batch after batch; only an idle queue (or one

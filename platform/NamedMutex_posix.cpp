@@ -63,7 +63,9 @@ bool CNamedMutex::Lock() {
   // is free again. An interrupted scan does not wait at all.
   using CClock = std::chrono::steady_clock;
   const auto deadline = CClock::now() + std::chrono::milliseconds(m_bWaitedInVain ? 0 : c_nMaxLockWaitMs);
-  for (int nPauseMs = 1;; nPauseMs = std::min(nPauseMs * 2, 20)) {
+  // Other processes hold it for a line at a time: short pauses, so that a
+  // lock let go is taken within a millisecond.
+  for (int nPauseUs = 20;; nPauseUs = std::min(nPauseUs * 2, 1000)) {
     if (flock(static_cast<int>(m_hLock), LOCK_EX | LOCK_NB) == 0) {
       m_bFileHeld = true;
       m_bWaitedInVain = false;
@@ -78,7 +80,7 @@ bool CNamedMutex::Lock() {
       m_bWaitedInVain = true;
       return true;  // without the other processes' lock
     }
-    std::this_thread::sleep_for(std::chrono::milliseconds(nPauseMs));
+    std::this_thread::sleep_for(std::chrono::microseconds(nPauseUs));
   }
 }
 

@@ -141,12 +141,7 @@ TEST_P(FaultScanTest, EveryTargetGetsWhatItsAgentAnswered) {
   // tests at a time) seconds now and then, so wine gets four tries of 3 s.
   // So they may with a window, which sends more at once, and under a
   // sanitizer, whose two scans at once share the log's lock.
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  constexpr bool c_bSanitizer = true;
-#else
-  constexpr bool c_bSanitizer = false;
-#endif
-  WriteConfig(uPort, c_bWindows ? 3000 : GetParam() > 1 || c_bSanitizer ? 1500 : 300, c_bWindows ? 3 : 1, 1,
+  WriteConfig(uPort, c_bWindows ? 3000 : (GetParam() > 1 || c_bSanitizer) ? 1500 : 300, c_bWindows ? 3 : 1, 1,
               "Window=" + std::to_string(GetParam()) + "\n");
   // Bound: the slowest target (dead: two walks of two tries) is about 1.2 s
   // (24 s under wine, four tries); the rest run beside it. A minute leaves

@@ -106,9 +106,7 @@ TEST_F(ManyTargetsTest, FewDescriptorsLimitTheRunningWorkers) {
 // process never dies of it nor hangs on a lock; every target ends with a
 // line that says how, and every file written is whole.
 TEST_F(ManyTargetsTest, MemoryRunningOutEndsTargetsNotTheScan) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  GTEST_SKIP() << "a sanitizer's shadow memory does not fit under an address-space limit";
-#endif
+  if (c_bSanitizer) GTEST_SKIP() << "a sanitizer's shadow memory does not fit under an address-space limit";
   std::string strRecords;
   for (int i = 1; i <= 400; ++i)
     strRecords += "1.3.6.1.2.1.2.2.1.2." + std::to_string(i) + "|4|interface number " + std::to_string(i) + "\n";
@@ -145,9 +143,7 @@ TEST_F(ManyTargetsTest, MemoryRunningOutEndsTargetsNotTheScan) {
 // progress line and every target's "thread error", as without it; no
 // crash.
 TEST_F(ManyTargetsTest, RefusedProgressThreadCostsOnlyTheProgress) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  GTEST_SKIP() << "a sanitizer's runtime does not start with two threads of a user";
-#endif
+  if (c_bSanitizer) GTEST_SKIP() << "a sanitizer's runtime does not start with two threads of a user";
   if (geteuid() != 0) GTEST_SKIP() << "running mibscan as another user needs root";
   std::filesystem::permissions(m_dir.Path(), std::filesystem::perms::all);  // nobody writes there
   WriteConfig(9, 100, 0);

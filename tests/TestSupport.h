@@ -65,6 +65,14 @@ void SetEnvironment(const char* szName, const char* szValue);
 // True in the Windows build (the tests then run under wine).
 extern const bool c_bWindows;
 
+// True in a build with AddressSanitizer or ThreadSanitizer, whose runtime
+// needs room (shadow memory, threads of its own) and time of its own.
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+inline constexpr bool c_bSanitizer = true;
+#else
+inline constexpr bool c_bSanitizer = false;
+#endif
+
 // True when the tests run as the super-user (root; never on Windows).
 [[nodiscard]] bool IsSuperUser();
 

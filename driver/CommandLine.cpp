@@ -3,7 +3,7 @@
 #include <string_view>
 
 #include "settings/Settings.h"
-#include "platform/MbString.h"
+#include "util/MbString.h"
 
 namespace {
 

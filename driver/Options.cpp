@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "driver/CommandLine.h"
-#include "platform/MbString.h"
+#include "util/MbString.h"
 #include "settings/AddressBlock.h"
 #include "settings/Settings.h"
 

@@ -7,7 +7,7 @@
 
 #include "mib/MIB.h"
 #include "platform/Console.h"
-#include "platform/LastError.h"
+#include "snmp/LastError.h"
 
 std::string GroupedCount(uint64_t nCount) {
   std::string strDigits = std::to_string(nCount);

@@ -3,7 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "platform/LastError.h"
+#include "snmp/LastError.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include "settings/Settings.h"
 #include "platform/FileOps.h"
-#include "platform/MbString.h"
+#include "util/MbString.h"
 
 std::string MakeLogFilePath(const std::string& strLogDir, const std::string& strLogFile) {
   return JoinPath(strLogDir, strLogFile);

@@ -16,9 +16,9 @@
 
 #include "mib/PendingEntries.h"
 #include "snmp/Ber.h"
-#include "platform/LastError.h"
+#include "snmp/LastError.h"
 #include "snmp/SnmpSession.h"
-#include "platform/MapStringToString.h"
+#include "util/MapStringToString.h"
 #include "platform/Thread.h"
 #include "platform/Utf8Converter.h"
 #include "settings/Settings.h"

@@ -14,7 +14,7 @@
 #include <string_view>
 #include <vector>
 
-#include "platform/PackedText.h"
+#include "util/PackedText.h"
 
 class CPendingEntries {
  public:

@@ -13,7 +13,7 @@
 #include "result/WholeDocument_test.h"
 #include "result/XmlDoc.h"
 #include "platform/Interrupt.h"
-#include "platform/LastError.h"
+#include "snmp/LastError.h"
 #include "tests/TestAgent.h"
 #include "tests/TestSupport.h"
 

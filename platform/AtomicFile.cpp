@@ -7,7 +7,7 @@
 #include <set>
 
 #include "platform/FileOps.h"
-#include "platform/MbString.h"
+#include "util/MbString.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstdint>
 
-#include "platform/MbString.h"
+#include "util/MbString.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <vector>
 
-#include "platform/MbString.h"
+#include "util/MbString.h"
 
 struct SIniParser {
   std::string strPath;  // empty when nothing is loaded

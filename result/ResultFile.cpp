@@ -7,7 +7,7 @@
 #include "settings/Settings.h"
 #include "platform/Console.h"
 #include "platform/FileOps.h"
-#include "platform/MbString.h"
+#include "util/MbString.h"
 #include "snmp/SnmpSession.h"
 #include "platform/Utf8Converter.h"
 #include "result/XmlDoc.h"

@@ -10,7 +10,7 @@
 #include <string_view>
 #include <unordered_set>
 
-#include "platform/MapStringToString.h"
+#include "util/MapStringToString.h"
 
 // Every result document starts from this text: its root element alone.
 constexpr char c_szResultTemplate[] = "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<RESULTS/>";

@@ -7,7 +7,7 @@
 #include <string>
 #include <unordered_set>
 
-#include "platform/MapStringToString.h"
+#include "util/MapStringToString.h"
 #include "platform/Utf8Converter.h"
 #include "result/ResultFile.h"
 #include "result/XmlDoc.h"

@@ -7,8 +7,8 @@
 
 #include "platform/FileOps.h"
 #include "platform/IniFile.h"
-#include "platform/LastError.h"
-#include "platform/MbString.h"
+#include "snmp/LastError.h"
+#include "util/MbString.h"
 #include "settings/AddressBlock.h"
 
 std::string g_strBaseDir = "/tmp";

@@ -5,7 +5,7 @@
 #include <mutex>
 #include <random>
 
-#include "platform/LastError.h"
+#include "snmp/LastError.h"
 #include "snmp/UsmCrypto.h"
 
 namespace {

@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "platform/LastError.h"
+#include "snmp/LastError.h"
 #include "platform/UdpSocket.h"
 #include "snmp/SnmpSecurity.h"
 #include "snmp/SnmpTransport.h"

@@ -6,7 +6,7 @@
 #include <functional>
 #include <thread>
 
-#include "platform/LastError.h"
+#include "snmp/LastError.h"
 #include "snmp/SnmpOid.h"
 #include "snmp/SnmpSession.h"
 #include "snmp/SnmpV3.h"

@@ -5,7 +5,7 @@
 #include <chrono>
 #include <map>
 
-#include "platform/LastError.h"
+#include "snmp/LastError.h"
 #include "snmp/SnmpOid.h"
 #include "tests/TestAgent.h"
 

@@ -4,7 +4,7 @@
 #include <new>
 
 #include "platform/Interrupt.h"
-#include "platform/LastError.h"
+#include "snmp/LastError.h"
 
 namespace {
 

@@ -18,7 +18,7 @@
 
 #include "settings/Settings.h"
 #include "mib/MIB.h"
-#include "platform/LastError.h"
+#include "snmp/LastError.h"
 #include "snmp/SnmpOid.h"
 #include "snmp/SnmpSession.h"
 #include "tests/ProgramFixture_test.h"

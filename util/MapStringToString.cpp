@@ -1,6 +1,6 @@
-#include "platform/MapStringToString.h"
+#include "util/MapStringToString.h"
 
-#include "platform/PackedText.h"
+#include "util/PackedText.h"
 
 #include <algorithm>
 #include <bit>

@@ -1,8 +1,8 @@
 // Texts packed one after another in a buffer, each after its length: 7
 // bits per byte, low bits first, the top bit set on every byte but the
 // last. Short texts (OIDs, numbers) cost one byte beyond their own.
-#ifndef MIBSCAN_PLATFORM_PACKEDTEXT_H_
-#define MIBSCAN_PLATFORM_PACKEDTEXT_H_
+#ifndef MIBSCAN_UTIL_PACKEDTEXT_H_
+#define MIBSCAN_UTIL_PACKEDTEXT_H_
 
 #include <cstddef>
 #include <cstdint>
@@ -44,4 +44,4 @@ inline std::string_view ReadPacked(const char** pp) {
   return text;
 }
 
-#endif  // MIBSCAN_PLATFORM_PACKEDTEXT_H_
+#endif  // MIBSCAN_UTIL_PACKEDTEXT_H_

@@ -9,8 +9,8 @@
 // not a valid character counts as one single-byte character.
 //
 // Thread use: the functions keep no state; they read the process locale.
-#ifndef MIBSCAN_PLATFORM_MBSTRING_H_
-#define MIBSCAN_PLATFORM_MBSTRING_H_
+#ifndef MIBSCAN_UTIL_MBSTRING_H_
+#define MIBSCAN_UTIL_MBSTRING_H_
 
 #include <cstddef>
 #include <string>
@@ -46,4 +46,4 @@
 // Whole-string comparison that ignores the case of the ASCII letters.
 [[nodiscard]] bool EqualsNoCase(std::string_view a, std::string_view b);
 
-#endif  // MIBSCAN_PLATFORM_MBSTRING_H_
+#endif  // MIBSCAN_UTIL_MBSTRING_H_

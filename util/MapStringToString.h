@@ -14,8 +14,8 @@
 // everything at once; single entries are never removed.
 //
 // Thread use: none; a map belongs to one thread at a time.
-#ifndef MIBSCAN_PLATFORM_MAPSTRINGTOSTRING_H_
-#define MIBSCAN_PLATFORM_MAPSTRINGTOSTRING_H_
+#ifndef MIBSCAN_UTIL_MAPSTRINGTOSTRING_H_
+#define MIBSCAN_UTIL_MAPSTRINGTOSTRING_H_
 
 #include <algorithm>
 #include <cstddef>
@@ -139,4 +139,4 @@ class CMapStringToString {
   size_t m_nIndexSlots = 0;
 };
 
-#endif  // MIBSCAN_PLATFORM_MAPSTRINGTOSTRING_H_
+#endif  // MIBSCAN_UTIL_MAPSTRINGTOSTRING_H_

@@ -1,4 +1,4 @@
-#include "platform/Base64.h"
+#include "util/Base64.h"
 
 #include <cstdint>
 

@@ -1,4 +1,4 @@
-#include "platform/MapStringToString.h"
+#include "util/MapStringToString.h"
 
 #include <gtest/gtest.h>
 

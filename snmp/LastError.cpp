@@ -1,4 +1,4 @@
-#include "platform/LastError.h"
+#include "snmp/LastError.h"
 
 namespace {
 

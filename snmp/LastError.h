@@ -40,8 +40,8 @@
 //   WSAGetLastError()
 //     the errno of the last socket call that failed in the last manager
 //     call, or 0
-#ifndef MIBSCAN_PLATFORM_LASTERROR_H_
-#define MIBSCAN_PLATFORM_LASTERROR_H_
+#ifndef MIBSCAN_SNMP_LASTERROR_H_
+#define MIBSCAN_SNMP_LASTERROR_H_
 
 #include <cstdint>
 
@@ -72,4 +72,4 @@ void SetLastError(uint32_t uError);
 [[nodiscard]] int WSAGetLastError();
 void WSASetLastError(int nError);
 
-#endif  // MIBSCAN_PLATFORM_LASTERROR_H_
+#endif  // MIBSCAN_SNMP_LASTERROR_H_

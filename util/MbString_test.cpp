@@ -1,4 +1,4 @@
-#include "platform/MbString.h"
+#include "util/MbString.h"
 
 #include <gtest/gtest.h>
 

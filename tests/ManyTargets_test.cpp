@@ -16,6 +16,12 @@ namespace {
 
 using ::testing::IsEmpty;
 
+// The user mibscan runs as under a thread limit: one of this test process
+// alone. RLIMIT_NPROC counts every process and thread of the user on the
+// whole machine, so with "nobody" the limit of one test would also count
+// the threads of the other test here running beside it, or of a daemon.
+int64_t UserOfThisTestOnly() { return 0x40000000 + static_cast<int64_t>(getpid()); }
+
 constexpr char c_szSmallDevice[] =
     "1.3.6.1.2.1.1.1.0|4|small device\n"
     "1.3.6.1.2.1.1.3.0|67|4242\n"
@@ -75,17 +81,17 @@ class ManyTargetsTest : public ProgramFixture {
 // 5,000 targets, and the system allows 200 threads: it refuses threads
 // again and again, and each refused target waits for a running one to end.
 // RLIMIT_NPROC binds only a user without root's capabilities, so mibscan
-// runs as "nobody".
+// runs as another user (UserOfThisTestOnly).
 TEST_F(ManyTargetsTest, RefusedThreadsWaitInsteadOfDropping) {
 #if defined(__SANITIZE_THREAD__)
   GTEST_SKIP() << "the test agent in this process is too slow under ThreadSanitizer for 4,750 agents";
 #endif
   if (geteuid() != 0) GTEST_SKIP() << "running mibscan as another user needs root";
-  std::filesystem::permissions(m_dir.Path(), std::filesystem::perms::all);  // nobody writes there
+  std::filesystem::permissions(m_dir.Path(), std::filesystem::perms::all);  // that user writes there
   const std::vector<std::string> arrTargets = StartTargets(4750, 250);
   WriteConfig(m_agent.Port(), 1000, 1);
   const CProcessResult result =
-      RunProcess(m_strExe, arrTargets, {.nTimeoutSeconds = 240, .nUser = 65534, .uProcesses = 200});
+      RunProcess(m_strExe, arrTargets, {.nTimeoutSeconds = 240, .nUser = UserOfThisTestOnly(), .uProcesses = 200});
   ExpectEveryFile(result, arrTargets);
 }
 
@@ -145,13 +151,13 @@ TEST_F(ManyTargetsTest, MemoryRunningOutEndsTargetsNotTheScan) {
 TEST_F(ManyTargetsTest, RefusedProgressThreadCostsOnlyTheProgress) {
   if (c_bSanitizer) GTEST_SKIP() << "a sanitizer's runtime does not start with two threads of a user";
   if (geteuid() != 0) GTEST_SKIP() << "running mibscan as another user needs root";
-  std::filesystem::permissions(m_dir.Path(), std::filesystem::perms::all);  // nobody writes there
+  std::filesystem::permissions(m_dir.Path(), std::filesystem::perms::all);  // that user writes there
   WriteConfig(9, 100, 0);
   for (const bool bProgress : {false, true}) {
     std::vector<std::string> arrArgs{"--strict", "127.0.0.1", "127.0.0.2"};
     if (bProgress) arrArgs.insert(arrArgs.begin(), "--progress");
     const CProcessResult result =
-        RunProcess(m_strExe, arrArgs, {.nTimeoutSeconds = 60, .nUser = 65534, .uProcesses = 2});
+        RunProcess(m_strExe, arrArgs, {.nTimeoutSeconds = 60, .nUser = UserOfThisTestOnly(), .uProcesses = 2});
     EXPECT_EQ(result.nSignal, 0) << bProgress;
     EXPECT_EQ(result.nExitCode, 4) << bProgress;
     EXPECT_EQ(Lines(result.strOutput, "target[").size(), 2u) << bProgress;

@@ -313,12 +313,16 @@ TEST_F(WalkTest, UnknownStartNameEndsAfterTheConversion) {
 }
 
 // Interrupted in mid-walk: the answer awaited is still taken, no request
-// follows it, and what was read stays.
+// follows it, and what was read stays. The interruption comes once the
+// agent holds the second request (each answer waits 500 ms), however slow
+// the machine is to get there.
 TEST_F(WalkTest, InterruptionEndsTheWalkAfterTheRequestUnderWay) {
-  StartAgent(c_szRecords, {.nDelayMs = 150});
-  m_pSettings->nTimeout = 1000;
-  std::thread interrupter([] {
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  StartAgent(c_szRecords, {.nDelayMs = 500});
+  m_pSettings->nTimeout = 2000;
+  std::thread interrupter([this] {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (m_agent.RequestCount() < 2 && std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
     RequestInterrupt(SIGINT);
   });
   const int nResult = Walk("system.sysDescr.0", true);

@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <map>
-#include <thread>
 
 #include "snmp/LastError.h"
 #include "snmp/SnmpOid.h"
@@ -30,17 +29,6 @@ class SnmpSessionTest : public ::testing::Test {
   void Start(const CTestAgent::CMisbehaviour& misbehaviour = {}) {
     m_agent.SetMisbehaviour(misbehaviour);
     ASSERT_TRUE(m_agent.Start());
-  }
-  // The agent's thread counts a request when it reads it, which on a busy
-  // machine can be after the session has stopped waiting for its answer:
-  // waits (at most 5 s) until at least nAtLeast were read, then a moment
-  // for any that were queued behind them.
-  int SettledRequestCount(int nAtLeast) const {
-    const auto deadline = CClock::now() + std::chrono::seconds(5);
-    while (m_agent.RequestCount() < nAtLeast && CClock::now() < deadline)
-      std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    return m_agent.RequestCount();
   }
   LPSNMP_MGR_SESSION Open(int nTimeoutMs, int nRetries, const char* szCommunity = "qzvtrk") {
     return SnmpMgrOpen("127.0.0.1", szCommunity, nTimeoutMs, nRetries, m_agent.Port());
@@ -88,7 +76,7 @@ TEST_F(SnmpSessionTest, SilentAgentGetsOnePlusRetrySendsOfTheTimeout) {
   EXPECT_GE(CClock::now() - start, std::chrono::milliseconds(3 * 60));
   EXPECT_EQ(GetLastError(), SNMP_MGMTAPI_TIMEOUT);
   EXPECT_EQ(bindings, before);
-  EXPECT_EQ(SettledRequestCount(3), 3);
+  EXPECT_EQ(m_agent.RequestCountOnceAtLeast(3), 3);
   SnmpMgrClose(pSession);
 }
 
@@ -101,7 +89,7 @@ TEST_F(SnmpSessionTest, RetryCountOfZeroOrLessSendsOnce) {
     int32_t nIndex = 0;
     const int nBefore = m_agent.RequestCount();
     EXPECT_FALSE(SnmpMgrRequest(pSession, SNMP_PDU_GET, &bindings, &nStatus, &nIndex));
-    EXPECT_EQ(SettledRequestCount(nBefore + 1) - nBefore, 1) << nRetries;
+    EXPECT_EQ(m_agent.RequestCountOnceAtLeast(nBefore + 1) - nBefore, 1) << nRetries;
     SnmpMgrClose(pSession);
   }
 }
@@ -243,7 +231,7 @@ TEST_F(SnmpSessionTest, UnansweredRequestInFlightEndsAlone) {
   EXPECT_EQ(nId, nSilent);
   EXPECT_EQ(GetLastError(), SNMP_MGMTAPI_TIMEOUT);
   EXPECT_EQ(SnmpMgrResends(pSession), 1);
-  EXPECT_EQ(SettledRequestCount(3), 3);
+  EXPECT_EQ(m_agent.RequestCountOnceAtLeast(3), 3);
   SnmpMgrClose(pSession);
 }
 

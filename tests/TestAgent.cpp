@@ -306,6 +306,14 @@ int CTestAgent::RequestCount() const {
   }
 }
 
+int CTestAgent::RequestCountOnceAtLeast(int nAtLeast) const {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (RequestCount() < nAtLeast && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  return RequestCount();
+}
+
 bool CTestAgent::IsHosted() { return std::string_view(MIBSCAN_AGENT_HOST) != ""; }
 
 std::string CTestAgent::Settings(const std::vector<std::string>& arrAddresses, uint16_t uPort) const {

@@ -121,6 +121,11 @@ class CTestAgent {
   uint16_t Port() const { return m_uPort; }
   // Datagrams received so far, whatever became of them.
   int RequestCount() const;
+  // RequestCount() once at least nAtLeast were received (or after 20 s),
+  // and a moment more, so that datagrams already queued behind them are
+  // counted too: the agent's thread counts a datagram when it reads it,
+  // which on a busy machine can be well after it was sent.
+  int RequestCountOnceAtLeast(int nAtLeast) const;
 
   // Whether Start() runs the agent in a Linux agent host process.
   static bool IsHosted();

@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <new>
 
-#include "mib/MIB.h"
 #include "platform/Console.h"
 #include "snmp/LastError.h"
 
@@ -79,6 +78,7 @@ void CScanTally::Begin(size_t nTargets) {
   m_nNoAnswer = 0;
   m_nFailed = 0;
   m_nWritten = 0;
+  m_nObjects = 0;
   const std::lock_guard<std::mutex> lock(m_mutex);
   m_arrFailures.clear();
 }
@@ -155,7 +155,7 @@ CProgress::~CProgress() {
   m_thread.Join();
   if (m_bTerminal) ClearStatus();
   try {
-    for (const std::string& strLine : ScanTally().SummaryLines(Seconds(), CMIB::s_nStoredAll.load()))
+    for (const std::string& strLine : ScanTally().SummaryLines(Seconds(), ScanTally().StoredObjects().load()))
       PrintErrorLine(strLine);
   } catch (const std::bad_alloc&) {
     // Out of memory at the very end: no summary, the scan's files stand.
@@ -181,7 +181,7 @@ void CProgress::Run() {
   const auto period = m_bTerminal ? std::chrono::milliseconds(200) : std::chrono::milliseconds(5000);
   std::unique_lock<std::mutex> lock(m_mutex);
   while (!m_wake.wait_for(lock, period, [this] { return m_bStop; })) {
-    const std::string strLine = ScanTally().StatusLine(Seconds(), CMIB::s_nStoredAll.load());
+    const std::string strLine = ScanTally().StatusLine(Seconds(), ScanTally().StoredObjects().load());
     if (m_bTerminal) {
       ShowStatus(strLine);
     } else {

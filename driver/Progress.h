@@ -38,6 +38,8 @@ class CScanTally {
   // A target's end: the code of its first walk that failed (0 when none
   // did), and whether its result file was written. Never throws.
   void Ended(const std::string& strTarget, uint32_t uCode, bool bFileWritten);
+  // The objects every target's walks stored so far; the walks count them.
+  std::atomic<uint64_t>& StoredObjects() { return m_nObjects; }
 
   // "12,340/50,000 targets, 980 running, 35 failed, 1.24M objects, 41k
   // objects/s, ETA 2m10s", dSeconds into the scan, nObjects stored.
@@ -57,6 +59,7 @@ class CScanTally {
   std::atomic<uint64_t> m_nNoAnswer{0};
   std::atomic<uint64_t> m_nFailed{0};
   std::atomic<uint64_t> m_nWritten{0};
+  std::atomic<uint64_t> m_nObjects{0};
   mutable std::mutex m_mutex;
   std::vector<std::string> m_arrFailures;  // "<target>: <reason>", the first ones
 };

@@ -15,7 +15,6 @@
 #include "platform/Console.h"
 #include "platform/Descriptors.h"
 #include "platform/FileOps.h"
-#include "platform/ModulePath.h"
 #include "platform/Thread.h"
 
 namespace {
@@ -42,25 +41,34 @@ size_t MaxRunningWorkers() {
   return std::max<size_t>(nLimit - nReserved, 1);
 }
 
-// Creates the target's worker: the thread object first, stored in the
-// CMIB, then started. False, with no thread object left, when the system
-// refuses the thread (too many threads, no memory for another stack).
-bool TryStartWorker(CMIB* pMib, CThreadEnds* pEnds) {
-  pMib->m_pThread = new (std::nothrow) CThread(TargetThreadProc, pMib, pEnds);
-  if (pMib->m_pThread != nullptr && pMib->m_pThread->Start(c_nWorkerStackBytes)) return true;
-  delete pMib->m_pThread;
-  pMib->m_pThread = nullptr;
+// One target of the scan as the driver holds it: its CMIB, what its
+// worker is handed, and the worker's thread object.
+struct CWorker {
+  CWorker(const std::string& strTarget, std::shared_ptr<const CTargetSettings> pSettings, const CWalkPlan* pPlan)
+      : mib(strTarget, std::move(pSettings)), work{&mib, pPlan} {}
+  CMIB mib;
+  CTargetWork work;
+  std::unique_ptr<CThread> pThread;
+};
+
+// Creates the target's worker thread and starts it. False, with no thread
+// object left, when the system refuses the thread (too many threads, no
+// memory for another stack).
+bool TryStartWorker(CWorker* pWorker, CThreadEnds* pEnds) {
+  pWorker->pThread.reset(new (std::nothrow) CThread(TargetThreadProc, &pWorker->work, pEnds));
+  if (pWorker->pThread != nullptr && pWorker->pThread->Start(c_nWorkerStackBytes)) return true;
+  pWorker->pThread.reset();
   return false;
 }
 
 // Joins a worker, then frees its thread object and its CMIB.
-void FreeWorker(CMIB* pMib) {
-  if (pMib->m_pThread != nullptr) {
-    pMib->m_pThread->Join();
-    delete pMib->m_pThread;
-    pMib->m_pThread = nullptr;
+void FreeWorker(std::unique_ptr<CWorker>* ppWorker) {
+  CWorker& worker = **ppWorker;
+  if (worker.pThread != nullptr) {
+    worker.pThread->Join();
+    worker.pThread.reset();
   }
-  delete pMib;
+  ppWorker->reset();
 }
 
 // The workers of one scan, started in list order and joined and freed in
@@ -68,7 +76,9 @@ void FreeWorker(CMIB* pMib) {
 // before it is, so a long scan does not keep the stacks of ended threads.
 class CWorkers {
  public:
-  explicit CWorkers(size_t nTargets) : m_nMaxRunning(MaxRunningWorkers()) { m_arrMibs.reserve(nTargets); }
+  CWorkers(size_t nTargets, const CWalkPlan& plan) : m_plan(plan), m_nMaxRunning(MaxRunningWorkers()) {
+    m_arrWorkers.reserve(nTargets);
+  }
   // However the scan is left, no worker outlives it.
   ~CWorkers() { JoinAll(); }
   CWorkers(const CWorkers&) = delete;
@@ -83,20 +93,20 @@ class CWorkers {
   // The target's settings come from config; memory that runs out for them
   // is waited for as for the target's object.
   void Start(const std::string& strTarget, const CConfig& config) {
-    CMIB* pMib = nullptr;
+    std::unique_ptr<CWorker> pWorker;
     while (true) {
       const uint64_t nEnded = m_ends.Count();
       const uint64_t nRunning = m_nStarted - nEnded;
       if (nRunning < m_nMaxRunning || nRunning == 0) {
         if (nRunning == 0) JoinEnded();  // frees the stacks of every ended worker
-        if (pMib == nullptr) pMib = NewMib(strTarget, config);
-        if (pMib != nullptr && TryStartWorker(pMib, &m_ends)) {
-          m_arrMibs.push_back(pMib);  // capacity reserved: cannot throw
+        if (pWorker == nullptr) pWorker = NewWorker(strTarget, config);
+        if (pWorker != nullptr && TryStartWorker(pWorker.get(), &m_ends)) {
+          m_arrWorkers.push_back(std::move(pWorker));  // capacity reserved: cannot throw
           ++m_nStarted;
           break;
         }
         if (nRunning == 0) {
-          delete pMib;
+          pWorker.reset();
           ReportThreadError(strTarget);
           break;
         }
@@ -110,13 +120,13 @@ class CWorkers {
 
   // Joins and frees every worker left, in list order.
   void JoinAll() {
-    for (; m_nJoined < m_arrMibs.size(); ++m_nJoined) FreeWorker(m_arrMibs[m_nJoined]);
+    for (; m_nJoined < m_arrWorkers.size(); ++m_nJoined) FreeWorker(&m_arrWorkers[m_nJoined]);
   }
 
  private:
-  static CMIB* NewMib(const std::string& strTarget, const CConfig& config) {
+  std::unique_ptr<CWorker> NewWorker(const std::string& strTarget, const CConfig& config) const {
     try {
-      return new CMIB(strTarget, config.ForTarget(strTarget));
+      return std::make_unique<CWorker>(strTarget, config.ForTarget(strTarget), &m_plan);
     } catch (const std::bad_alloc&) {
       return nullptr;
     }
@@ -124,31 +134,42 @@ class CWorkers {
 
   // Joins and frees the ended workers at the front of the list.
   void JoinEnded() {
-    while (m_nJoined < m_arrMibs.size()) {
-      CThread* pThread = m_arrMibs[m_nJoined]->m_pThread;
+    while (m_nJoined < m_arrWorkers.size()) {
+      const CThread* pThread = m_arrWorkers[m_nJoined]->pThread.get();
       if (pThread != nullptr && !pThread->HasEnded()) break;
-      FreeWorker(m_arrMibs[m_nJoined++]);
+      FreeWorker(&m_arrWorkers[m_nJoined++]);
     }
   }
 
+  const CWalkPlan& m_plan;
   uint64_t m_nMaxRunning;
   CThreadEnds m_ends;
   uint64_t m_nStarted = 0;
-  std::vector<CMIB*> m_arrMibs;
-  size_t m_nJoined = 0;  // m_arrMibs[0, m_nJoined) are joined and freed
+  std::vector<std::unique_ptr<CWorker>> m_arrWorkers;
+  size_t m_nJoined = 0;  // m_arrWorkers[0, m_nJoined) are joined and freed
 };
+
+// The walk plan of the command line and options: the same for every target.
+CWalkPlan MakeWalkPlan(const CScanOptions& options) {
+  CWalkPlan plan;
+  plan.walks = !g_strStartOid.empty() ? CWalkPlan::EWalks::SingleGet
+               : g_bSystemMib         ? CWalkPlan::EWalks::SystemMib
+                                      : CWalkPlan::EWalks::Enterprises;
+  plan.strStartOid = g_strStartOid;
+  // Without --out-dir the files go beside the executable.
+  plan.place.strDir = options.strResultDir.empty() ? g_strBaseDir : options.strResultDir;
+  plan.place.strStartOid = g_strStartOid;
+  return plan;
+}
 
 }  // namespace
 
 bool RunScan(const std::vector<std::string>& arrTargets, const CScanOptions& options) {
-  std::string strExePath;
-  if (!GetExecutablePath(&strExePath) || !SplitBaseDir(strExePath, &g_strBaseDir)) return false;
+  if (!SplitBaseDir(options.strExePath, &g_strBaseDir)) return false;
 
   const std::string strLogDir = MakeLogDirPath(g_strBaseDir);
   (void)CreateDirectoryIfMissing(strLogDir);
   g_strLogDir = strLogDir;
-
-  g_strResultDir = options.strResultDir.empty() ? g_strBaseDir : options.strResultDir;
 
   StartLogThread();
   // However the scan is left (memory running out before the first worker),
@@ -170,12 +191,13 @@ bool RunScan(const std::vector<std::string>& arrTargets, const CScanOptions& opt
                  strConfigPath.c_str());
   }
 
+  const CWalkPlan plan = MakeWalkPlan(options);
   ScanTally().Begin(arrTargets.size());
   {
     std::unique_ptr<CProgress> pProgress;
     // Without memory for it, the scan runs without progress.
     if (options.bProgress || IsTerminal(stderr)) pProgress.reset(new (std::nothrow) CProgress(IsTerminal(stderr)));
-    CWorkers workers(arrTargets.size());
+    CWorkers workers(arrTargets.size(), plan);
     for (const std::string& strTarget : arrTargets) workers.Start(strTarget, config);
     // In list order: a slow early target delays the freeing of later ones,
     // not their work.

@@ -33,7 +33,8 @@ TEST_F(TargetWorkerStackTest, DeepestPathFitsHalfTheWorkerStack) {
   std::string strErr;
   ASSERT_TRUE(agent.LoadSnmprec(strRecords, &strErr)) << strErr;
   ASSERT_TRUE(agent.Start());
-  g_strBaseDir = m_dir.Path().string();
+  CWalkPlan plan;
+  plan.place.strDir = m_dir.Path().string();
   auto pSettings = std::make_shared<CTargetSettings>();
   pSettings->strCommunity = "qzvtrk";
   pSettings->strCharset = "SHIFT_JIS";
@@ -43,17 +44,18 @@ TEST_F(TargetWorkerStackTest, DeepestPathFitsHalfTheWorkerStack) {
   g_bLogDirect = true;
 
   CMIB mib("localhost", pSettings);
-  CThread thread(TargetThreadProc, &mib);
+  CTargetWork work{&mib, &plan};
+  CThread thread(TargetThreadProc, &work);
   ::testing::internal::CaptureStdout();
   ASSERT_TRUE(thread.Start(c_nWorkerStackBytes / 2));
   thread.Join();
   const std::string strConsole = ::testing::internal::GetCapturedStdout();
-  EXPECT_NE(strConsole.find("output: " + JoinPath(g_strBaseDir, "localhost.xml")), std::string::npos) << strConsole;
+  EXPECT_NE(strConsole.find("output: " + JoinPath(plan.place.strDir, "localhost.xml")), std::string::npos) << strConsole;
   pugi::xml_document doc;
   ASSERT_TRUE(doc.load_file((m_dir.Path() / "localhost.xml").c_str()));
   const auto records = doc.child("RESULTS").children("RESULT");
   EXPECT_GT(std::distance(records.begin(), records.end()), 1000) << strConsole;
-  EXPECT_TRUE(mib.m_mapResults.IsEmpty()) << "results freed once written";
+  EXPECT_TRUE(mib.m_result.mapResults.IsEmpty()) << "results freed once written";
 }
 
 }  // namespace

@@ -67,6 +67,7 @@ int main(int argc, char* argv[]) {
     arrArguments.clear();
     arrArguments.shrink_to_fit();
     CScanOptions scan;
+    scan.strExePath = strExePath;
     if (!options.strConfigPath.empty()) {
       // The profile functions look for a relative name in the Windows
       // folder: the path is made whole against the working directory.

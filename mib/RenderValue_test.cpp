@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
 #include "log/LogFixture_test.h"
-#include "mib/MIB.h"
+#include "mib/RenderValue.h"
+#include "mib/WalkStep.h"
 #include "snmp/AsnValues_test.h"
 #include "tests/TestSupport.h"
 
@@ -13,10 +14,11 @@ class RenderValueTest : public LogFixture {
     LogFixture::SetUp();
     g_bLogDirect = true;
   }
+  // As the walk renders a binding: after the trace's length line.
   std::string Render(const AsnAny& value, const std::string& strOid = "1.3.6.1.2.1.1.1.0") {
-    return m_mib.RenderValue(strOid, value);
+    return RenderTraced("agent1", strOid, value, &m_codeSet).strText;
   }
-  CMIB m_mib{"agent1"};
+  CTextCodeSet m_codeSet;
 };
 
 TEST_F(RenderValueTest, RendersEveryTypeOfTheTable) {
@@ -103,10 +105,8 @@ TEST_F(RenderValueTest, TextThatIsNotInTheCodeSetIsBase64) {
   CScopedLocale locale("C");
   for (const auto& row : rows) {
     SCOPED_TRACE(row.szReason);
-    auto pSettings = std::make_shared<CTargetSettings>();
-    pSettings->strCharset = row.szCharset;
-    CMIB mib("agent1", pSettings);
-    EXPECT_EQ(mib.RenderValue("1.3.6.1.2.1.2.2.1.6.1", Bytes(ASN_OCTETSTRING, row.strBytes)),
+    CTextCodeSet codeSet(row.szCharset);
+    EXPECT_EQ(RenderValue("1.3.6.1.2.1.2.2.1.6.1", Bytes(ASN_OCTETSTRING, row.strBytes), &codeSet).strText,
               row.strExpected);
   }
   // The cut at 256 bytes never splits a character.
@@ -122,10 +122,8 @@ TEST_F(RenderValueTest, TextThatIsNotInTheCodeSetIsBase64) {
       {"SHIFT_JIS", "\x93\x41" + std::string(254, 'x') + "\x93\x41", 256},
   };
   for (const auto& cut : cuts) {
-    auto pSettings = std::make_shared<CTargetSettings>();
-    pSettings->strCharset = cut.szCharset;
-    CMIB mib("agent1", pSettings);
-    const std::string strText = mib.RenderValue("1.3.6.1.2.1.1.1.0", Bytes(ASN_OCTETSTRING, cut.strBytes));
+    CTextCodeSet codeSet(cut.szCharset);
+    const std::string strText = RenderValue("1.3.6.1.2.1.1.1.0", Bytes(ASN_OCTETSTRING, cut.strBytes), &codeSet).strText;
     EXPECT_EQ(strText, cut.strBytes.substr(0, cut.nExpected)) << cut.szCharset << " " << cut.nExpected;
   }
 }

@@ -10,6 +10,8 @@
 #include "platform/FileOps.h"
 #include "log/LogFixture_test.h"
 #include "mib/MIB.h"
+#include "mib/WalkTarget_test.h"
+#include "result/ResultFile.h"
 #include "result/WholeDocument_test.h"
 #include "result/XmlDoc.h"
 #include "platform/Interrupt.h"
@@ -53,7 +55,7 @@ class WalkTest : public LogFixture {
   // Runs one walk and keeps what it printed.
   int Walk(const char* szStartOid, bool bContinue) {
     ::testing::internal::CaptureStdout();
-    const int nResult = m_mib.Walk(szStartOid, bContinue);
+    const int nResult = WalkTarget(&m_mib, szStartOid, bContinue);
     std::fflush(stdout);
     m_strConsole = ::testing::internal::GetCapturedStdout();
     return nResult;
@@ -66,7 +68,7 @@ class WalkTest : public LogFixture {
   }
   std::vector<std::string> Keys() const {
     std::vector<std::string> arrKeys;
-    m_mib.m_mapResults.ForEach([&](const std::string& strKey, const std::string&) { arrKeys.push_back(strKey); });
+    m_mib.m_result.mapResults.ForEach([&](const std::string& strKey, const std::string&) { arrKeys.push_back(strKey); });
     std::sort(arrKeys.begin(), arrKeys.end());
     return arrKeys;
   }
@@ -83,7 +85,7 @@ TEST_F(WalkTest, SingleGetStoresOneEntryAndLogsEveryStep) {
   EXPECT_EQ(m_agent.RequestCount(), 1);
   EXPECT_THAT(Keys(), ElementsAre("1.3.6.1.2.1.1.3.0"));
   std::string strValue;
-  ASSERT_TRUE(m_mib.m_mapResults.Lookup("1.3.6.1.2.1.1.3.0", &strValue));
+  ASSERT_TRUE(m_mib.m_result.mapResults.Lookup("1.3.6.1.2.1.1.3.0", &strValue));
   EXPECT_EQ(strValue, "233425120");
   EXPECT_THAT(LogTexts(),
               ElementsAre("127.0.0.1|scan start: system.sysUpTime.0", "127.0.0.1|SnmpMgrStrToOid",
@@ -103,7 +105,7 @@ TEST_F(WalkTest, SingleGetOfANonInstanceStoresNothing) {
   StartAgent();
   EXPECT_EQ(Walk("system", false), 1);
   EXPECT_EQ(m_agent.RequestCount(), 1);
-  EXPECT_TRUE(m_mib.m_mapResults.IsEmpty());
+  EXPECT_TRUE(m_mib.m_result.mapResults.IsEmpty());
   EXPECT_THAT(LogTexts(), Contains("127.0.0.1|2,1"));
 }
 
@@ -115,7 +117,7 @@ TEST_F(WalkTest, ContinuingWalkReadsEverythingFromTheStart) {
   // Five answers, then eleven noSuchName answers past the end.
   EXPECT_EQ(m_agent.RequestCount(), 5 + 11);
   std::string strValue;
-  ASSERT_TRUE(m_mib.m_mapResults.Lookup("1.3.6.1.2.1.1.2.0", &strValue));
+  ASSERT_TRUE(m_mib.m_result.mapResults.Lookup("1.3.6.1.2.1.1.2.0", &strValue));
   EXPECT_EQ(strValue, "1.3.6.1.4.1.8072.3.2.10");
 }
 
@@ -123,7 +125,7 @@ TEST_F(WalkTest, WalkOfAnEmptyTreeEndsAfterElevenErrors) {
   StartAgent();
   EXPECT_EQ(Walk(".1.3.6.1.4.1", true), 1);
   EXPECT_EQ(m_agent.RequestCount(), 11);
-  EXPECT_TRUE(m_mib.m_mapResults.IsEmpty());
+  EXPECT_TRUE(m_mib.m_result.mapResults.IsEmpty());
   EXPECT_THAT(LogTexts(), Contains("127.0.0.1|2,1"));
 }
 
@@ -147,7 +149,7 @@ TEST_F(WalkTest, EleventhErrorEndsTheWalkWhereverItComes) {
   StartAgent(strRecords, misbehaviour);
   EXPECT_EQ(Walk("interfaces.ifTable.ifEntry.ifIndex.1", true), 0);
   EXPECT_EQ(m_agent.RequestCount(), 22);
-  EXPECT_EQ(m_mib.m_mapResults.GetCount(), 11u);
+  EXPECT_EQ(m_mib.m_result.mapResults.GetCount(), 11u);
   EXPECT_THAT(LogTexts(), Contains("127.0.0.1|5,1"));
 }
 
@@ -174,11 +176,11 @@ TEST_F(WalkTest, LongerEncodingsAndAnUnreadableValueCostOnlyThatBinding) {
   // unreadable value neither stopped the walk nor cost a retry.
   EXPECT_EQ(m_agent.RequestCount(), 8 + 11);
   std::string strValue;
-  ASSERT_TRUE(m_mib.m_mapResults.Lookup("1.3.6.1.2.1.31.1.1.1.6.1", &strValue));
+  ASSERT_TRUE(m_mib.m_result.mapResults.Lookup("1.3.6.1.2.1.31.1.1.1.6.1", &strValue));
   EXPECT_EQ(strValue, "18446744073709551615");
-  ASSERT_TRUE(m_mib.m_mapResults.Lookup("1.3.6.1.2.1.99.0", &strValue));
+  ASSERT_TRUE(m_mib.m_result.mapResults.Lookup("1.3.6.1.2.1.99.0", &strValue));
   EXPECT_EQ(strValue, "-2147483648");
-  ASSERT_TRUE(m_mib.m_mapResults.Lookup("1.3.6.1.2.1.2.2.1.10.1", &strValue));
+  ASSERT_TRUE(m_mib.m_result.mapResults.Lookup("1.3.6.1.2.1.2.2.1.10.1", &strValue));
   EXPECT_EQ(strValue, "4294967295");
   EXPECT_THAT(m_strConsole, HasSubstr("target[127.0.0.1]error:0\n"));
   const auto arrTexts = LogTexts();
@@ -190,7 +192,7 @@ TEST_F(WalkTest, LongerEncodingsAndAnUnreadableValueCostOnlyThatBinding) {
 TEST_F(WalkTest, SingleGetOfAnUnreadableValueStoresNothing) {
   StartAgent(c_szRecords, {.setUnreadable = {"1.3.6.1.2.1.1.5.0"}});
   EXPECT_EQ(Walk("system.sysName.0", false), 1);
-  EXPECT_TRUE(m_mib.m_mapResults.IsEmpty());
+  EXPECT_TRUE(m_mib.m_result.mapResults.IsEmpty());
   EXPECT_EQ(m_agent.RequestCount(), 1);
   EXPECT_THAT(m_strConsole, HasSubstr("target[127.0.0.1]error:52\n"));
 }
@@ -199,7 +201,7 @@ TEST_F(WalkTest, AgentGoingBackwardsEnds) {
   StartAgent(c_szRecords, {.bGoBackwards = true});
   Walk("system.sysDescr.0", true);
   EXPECT_LE(m_agent.RequestCount(), 40);
-  EXPECT_EQ(m_mib.m_mapResults.GetCount(), 2u);
+  EXPECT_EQ(m_mib.m_result.mapResults.GetCount(), 2u);
 }
 
 // The versions and windows a hostile agent is walked with: SNMPv1 with
@@ -241,13 +243,13 @@ SAgentWalk WalkFreshAgent(const std::shared_ptr<CTargetSettings>& pSettings, con
   }
   pSettings->nPort = agent.Port();
   CMIB mib("127.0.0.1", pSettings);
-  const uint64_t nStoredBefore = CMIB::s_nStoredAll.load();
+  std::atomic<uint64_t> nStored{0};
   ::testing::internal::CaptureStdout();
-  walk.nResult = mib.Walk("system.sysDescr.0", true);
+  walk.nResult = WalkTarget(&mib, "system.sysDescr.0", true, &nStored);
   walk.strConsole = ::testing::internal::GetCapturedStdout();
   walk.nRequests = agent.RequestCount();
-  walk.nEntries = mib.m_mapResults.GetCount();
-  walk.nCounted = CMIB::s_nStoredAll.load() - nStoredBefore;
+  walk.nEntries = mib.m_result.mapResults.GetCount();
+  walk.nCounted = nStored.load();
   return walk;
 }
 
@@ -292,7 +294,7 @@ TEST_F(WalkTest, RandomAnswersEndEveryWalk) {
 TEST_F(WalkTest, UnresolvableTargetPrintsItsErrorLines) {
   CMIB mib("agent.invalid");
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(mib.Walk("system.sysDescr.0", true), 1);
+  EXPECT_EQ(WalkTarget(&mib, "system.sysDescr.0", true), 1);
   EXPECT_EQ(::testing::internal::GetCapturedStdout(),
             "target[agent.invalid]start:system.sysDescr.0\n"
             "target[agent.invalid]wsaerror:0\n"
@@ -342,25 +344,25 @@ TEST_F(WalkTest, LoggingOffStillPrintsTheConsoleLines) {
 
 TEST_F(WalkTest, SecondWalkAddsAndReplaces) {
   StartAgent();
-  m_mib.m_mapResults["1.3.6.1.2.1.1.5.0"] = "old";
-  m_mib.m_mapResults["1.3.6.1.2.1.9.9.0"] = "kept";
+  m_mib.m_result.mapResults["1.3.6.1.2.1.1.5.0"] = "old";
+  m_mib.m_result.mapResults["1.3.6.1.2.1.9.9.0"] = "kept";
   EXPECT_EQ(Walk("system.sysName.0", false), 0);
   EXPECT_EQ(Walk("system.sysUpTime.0", false), 0);
   std::string strValue;
-  ASSERT_TRUE(m_mib.m_mapResults.Lookup("1.3.6.1.2.1.1.5.0", &strValue));
+  ASSERT_TRUE(m_mib.m_result.mapResults.Lookup("1.3.6.1.2.1.1.5.0", &strValue));
   EXPECT_EQ(strValue, "tt");
-  ASSERT_TRUE(m_mib.m_mapResults.Lookup("1.3.6.1.2.1.9.9.0", &strValue));
+  ASSERT_TRUE(m_mib.m_result.mapResults.Lookup("1.3.6.1.2.1.9.9.0", &strValue));
   EXPECT_EQ(strValue, "kept");
-  EXPECT_EQ(m_mib.m_mapResults.GetCount(), 3u);
+  EXPECT_EQ(m_mib.m_result.mapResults.GetCount(), 3u);
 }
 
 TEST_F(WalkTest, SaveXmlWritesTheWalkedEntries) {
   StartAgent();
-  g_strBaseDir = m_dir.Path().string();
+  const CResultPlace place{m_dir.Path().string(), ""};
   EXPECT_EQ(Walk("system.sysDescr.0", true), 0);
   ::testing::internal::CaptureStdout();
-  EXPECT_TRUE(m_mib.SaveXml(m_mib.m_strTarget));
-  const std::string strPath = JoinPath(g_strBaseDir, "127.0.0.1.xml");
+  EXPECT_TRUE(WriteResultFile(place, m_mib.m_strTarget, m_mib.m_result.mapResults, m_mib.m_result.setCrTextKeys));
+  const std::string strPath = JoinPath(place.strDir, "127.0.0.1.xml");
   EXPECT_EQ(::testing::internal::GetCapturedStdout(), "output: " + strPath + "\n");
   pugi::xml_document doc;
   ASSERT_TRUE(doc.load_file(strPath.c_str()));
@@ -368,7 +370,7 @@ TEST_F(WalkTest, SaveXmlWritesTheWalkedEntries) {
   for (pugi::xml_node record : doc.child("RESULTS").children("RESULT"))
     arrOids.push_back(record.child_value("OID"));
   std::vector<std::string> arrMapOrder;
-  m_mib.m_mapResults.ForEach([&](const std::string& strKey, const std::string&) { arrMapOrder.push_back(strKey); });
+  m_mib.m_result.mapResults.ForEach([&](const std::string& strKey, const std::string&) { arrMapOrder.push_back(strKey); });
   EXPECT_EQ(arrOids, arrMapOrder);
   EXPECT_EQ(arrOids.size(), 5u);
 }
@@ -485,10 +487,10 @@ TEST_F(WalkTest, ErrorAnswerWithoutBindingsIsAskedAgainForTheSameOid) {
     StartAgent(c_szRecords,
                {.setErrorRequests = {2, 3}, .nErrorStatus = row.nErrorStatus, .bErrorsWithoutBindings = true});
     ::testing::internal::CaptureStdout();
-    EXPECT_EQ(mib.Walk("system.sysDescr.0", true), 0);
+    EXPECT_EQ(WalkTarget(&mib, "system.sysDescr.0", true), 0);
     ::testing::internal::GetCapturedStdout();
     std::vector<std::string> arrKeys;
-    mib.m_mapResults.ForEach([&](const std::string& strKey, const std::string&) { arrKeys.push_back(strKey); });
+    mib.m_result.mapResults.ForEach([&](const std::string& strKey, const std::string&) { arrKeys.push_back(strKey); });
     EXPECT_EQ(arrKeys.size(), 5u) << "the walk goes on after both error answers";
     m_agent.Stop();
   }
@@ -519,10 +521,10 @@ TEST_F(WalkTest, RefusedWalkEndsWithItsOwnCode) {
     CMIB mib("127.0.0.1", m_pSettings);
     StartAgent(c_szRecords, {.setErrorRequests = setRefused, .nErrorStatus = row.nErrorStatus});
     ::testing::internal::CaptureStdout();
-    mib.Walk("system.sysDescr.0", true);
+    WalkTarget(&mib, "system.sysDescr.0", true);
     const std::string strConsole = ::testing::internal::GetCapturedStdout();
     EXPECT_THAT(strConsole, HasSubstr(std::string("target[127.0.0.1]") + row.szEnd + "\n"));
-    EXPECT_GE(mib.m_mapResults.GetCount(), 1u) << "what was read before stays";
+    EXPECT_GE(mib.m_result.mapResults.GetCount(), 1u) << "what was read before stays";
     m_agent.Stop();
   }
   m_pSettings->nWindow = 1;
@@ -538,11 +540,11 @@ TEST_F(Version2WalkTest, EndOfViewUnderAnotherNameEndsTheWalk) {
     CMIB mib("127.0.0.1", m_pSettings);
     StartAgent(c_szRecords, {.bEndOfViewElsewhere = true});
     ::testing::internal::CaptureStdout();
-    EXPECT_EQ(mib.Walk("system.sysDescr.0", true), 0);
+    EXPECT_EQ(WalkTarget(&mib, "system.sysDescr.0", true), 0);
     ::testing::internal::GetCapturedStdout();
-    EXPECT_EQ(mib.m_mapResults.GetCount(), 5u);
+    EXPECT_EQ(mib.m_result.mapResults.GetCount(), 5u);
     std::string strValue;
-    EXPECT_FALSE(mib.m_mapResults.Lookup("1.3.6.1.2.1.2.1.0.0", &strValue)) << "no Type.130 entry";
+    EXPECT_FALSE(mib.m_result.mapResults.Lookup("1.3.6.1.2.1.2.1.0.0", &strValue)) << "no Type.130 entry";
     EXPECT_THAT(LogTexts(), Not(Contains(HasSubstr(",130"))));
     m_agent.Stop();
   }
@@ -553,9 +555,9 @@ TEST_F(Version2WalkTest, GetOfAMissingInstanceStoresTheException) {
   EXPECT_EQ(Walk("system.sysContact.0", false), 0);
   EXPECT_EQ(Walk(".1.3.6.1.2.1.1.5.1", false), 0);
   std::string strValue;
-  ASSERT_TRUE(m_mib.m_mapResults.Lookup("1.3.6.1.2.1.1.4.0", &strValue));
+  ASSERT_TRUE(m_mib.m_result.mapResults.Lookup("1.3.6.1.2.1.1.4.0", &strValue));
   EXPECT_EQ(strValue, "Type.128") << "noSuchObject: nothing below system.sysContact";
-  ASSERT_TRUE(m_mib.m_mapResults.Lookup("1.3.6.1.2.1.1.5.1", &strValue));
+  ASSERT_TRUE(m_mib.m_result.mapResults.Lookup("1.3.6.1.2.1.1.5.1", &strValue));
   EXPECT_EQ(strValue, "Type.129") << "noSuchInstance: sysName has instance 0 only";
   EXPECT_EQ(m_agent.RequestCount(), 2);
 }
@@ -565,8 +567,6 @@ TEST_F(Version2WalkTest, GetOfAMissingInstanceStoresTheException) {
 class WriterTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_strBaseDir = m_dir.Path().string();
-    g_strStartOid.clear();
     m_pSettings->strCommunity = "qzvtrk";
     m_pSettings->nTimeout = 2000;
     m_pSettings->nRetry = 1;
@@ -577,11 +577,12 @@ class WriterTest : public ::testing::Test {
   // the file's text.
   std::string WalkAndCompare(CMIB* pMib) {
     ::testing::internal::CaptureStdout();
-    pMib->Walk("system.sysDescr.0", true);
-    EXPECT_TRUE(pMib->SaveXml(pMib->m_strTarget));
+    WalkTarget(pMib, "system.sysDescr.0", true);
+    EXPECT_TRUE(WriteResultFile({m_dir.Path().string(), ""}, pMib->m_strTarget, pMib->m_result.mapResults,
+                                pMib->m_result.setCrTextKeys, m_pSettings->strCharset));
     (void)::testing::internal::GetCapturedStdout();
     const std::string strReference = (m_dir.Path() / "reference.xml").string();
-    EXPECT_TRUE(WriteWholeDocument(strReference, pMib->m_mapResults, pMib->m_setCrTextKeys, m_pSettings->strCharset));
+    EXPECT_TRUE(WriteWholeDocument(strReference, pMib->m_result.mapResults, pMib->m_result.setCrTextKeys, m_pSettings->strCharset));
     const std::string strFile = ReadAll(m_dir.Path() / (pMib->m_strTarget + ".xml"));
     EXPECT_TRUE(strFile == ReadAll(strReference)) << "the file differs from the whole document's";
     return strFile;
@@ -612,7 +613,7 @@ TEST_F(WriterTest, RecordingsWriteWhatTheWholeDocumentWrites) {
       const std::string strFile = WalkAndCompare(&mib);
       if (nWindow == 1) strFirst = strFile;
       EXPECT_TRUE(strFile == strFirst) << "Window=" << nWindow << " differs from Window=1";
-      EXPECT_GT(mib.m_mapResults.GetCount(), 0u);
+      EXPECT_GT(mib.m_result.mapResults.GetCount(), 0u);
     }
     ++nWalked;
   }
@@ -647,7 +648,7 @@ TEST_F(WriterTest, ValuesStoredAgainAreWrittenAsTheWholeDocumentWritesThem) {
     m_pSettings->nPort = uPort;
     WalkAndCompare(&mib);
   }
-  EXPECT_EQ(mib.m_mapResults.GetCount(), 6u);
+  EXPECT_EQ(mib.m_result.mapResults.GetCount(), 6u);
   pugi::xml_document doc;
   ASSERT_TRUE(doc.load_file((m_dir.Path() / "127.0.0.1.xml").c_str()));
   std::map<std::string, std::string> mapBack;

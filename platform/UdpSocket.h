@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 // An agent's address and port, in the system's socket address form.
@@ -30,6 +31,11 @@ enum class EResolve {
 
 // True when strAddress is an IPv6 address literal (without a zone).
 [[nodiscard]] bool IsIpv6Address(const char* szAddress);
+// True when strText is an IPv6 address, with or without a zone
+// ("fe80::1%eth0").
+[[nodiscard]] inline bool IsIpv6Literal(std::string_view strText) {
+  return IsIpv6Address(std::string(strText.substr(0, strText.find('%'))).c_str());
+}
 
 class CUdpSocket {
  public:

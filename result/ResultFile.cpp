@@ -4,11 +4,10 @@
 #include <filesystem>
 #include <new>
 
-#include "settings/Settings.h"
 #include "platform/Console.h"
 #include "platform/FileOps.h"
 #include "util/MbString.h"
-#include "snmp/SnmpSession.h"
+#include "platform/UdpSocket.h"
 #include "platform/Utf8Converter.h"
 #include "result/XmlDoc.h"
 
@@ -43,26 +42,19 @@ bool MakeResultPath(const std::string& strBaseDir, const std::string& strTarget,
   return true;
 }
 
-namespace {
-
-// Where the result files go: --out-dir's directory, else the executable's.
-const std::string& ResultDir() { return g_strResultDir.empty() ? g_strBaseDir : g_strResultDir; }
-
-}  // namespace
-
-bool KeepResultFile(const std::string& strTarget, const char* szWhy) {
+bool KeepResultFile(const CResultPlace& place, const std::string& strTarget, const char* szWhy) {
   std::string strPath;
   std::error_code error;
-  if (!MakeResultPath(ResultDir(), strTarget, g_strStartOid, &strPath) || !std::filesystem::is_regular_file(strPath, error))
+  if (!MakeResultPath(place.strDir, strTarget, place.strStartOid, &strPath) || !std::filesystem::is_regular_file(strPath, error))
     return false;
   PrintLine("output kept: %s (%s)\n", strPath.c_str(), szWhy);
   return true;
 }
 
-bool WriteResultFile(const std::string& strTarget, const CMapStringToString& mapResults,
+bool WriteResultFile(const CResultPlace& place, const std::string& strTarget, const CMapStringToString& mapResults,
                      const std::unordered_set<std::string>& setCrTextKeys, const std::string& strCharset) {
   std::string strPath;
-  if (!MakeResultPath(ResultDir(), strTarget, g_strStartOid, &strPath)) {
+  if (!MakeResultPath(place.strDir, strTarget, place.strStartOid, &strPath)) {
     PrintLine("output error\n");
     return false;
   }

@@ -1,8 +1,8 @@
 // The result file of one target: every entry of its result map as a
 // RESULT element (an empty text, then OID and VALUE) under the RESULTS
 // root, in the map's own iteration order, saved as indented UTF-8 to
-// "<g_strResultDir>/<target><suffix>.xml", where the suffix is
-// "_[<g_strStartOid>]" when a start OID was given and empty otherwise.
+// "<folder>/<target><suffix>.xml", where the suffix is "_[<start OID>]"
+// when a start OID was given and empty otherwise (CResultPlace).
 #ifndef MIBSCAN_RESULT_RESULTFILE_H_
 #define MIBSCAN_RESULT_RESULTFILE_H_
 
@@ -11,6 +11,12 @@
 #include <unordered_set>
 
 #include "util/MapStringToString.h"
+
+// Where the result files of a scan go: the same for every target.
+struct CResultPlace {
+  std::string strDir;       // the folder
+  std::string strStartOid;  // the oid form's start OID, which names the files; empty otherwise
+};
 
 // Every result document starts from this text: its root element alone.
 constexpr char c_szResultTemplate[] = "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<RESULTS/>";
@@ -34,9 +40,9 @@ constexpr char c_szResultRoot[] = "RESULTS";
 [[nodiscard]] bool MakeResultPath(const std::string& strBaseDir, const std::string& strTarget,
                                   const std::string& strStartOid, std::string* pstrPath);
 
-// Writes the result file of strTarget from mapResults into g_strResultDir
-// (g_strBaseDir when that is empty), with keys and values read in the
-// code set strCharset (the locale's when empty), and
+// Writes the result file of strTarget from mapResults into place, with
+// keys and values read in the code set strCharset (the locale's when
+// empty), and
 // prints "output: <path>\n" or, when no file was written (a name that
 // cannot be a file, a document that could not be built, a failed save),
 // "output error\n". True when the file was written.
@@ -51,9 +57,9 @@ constexpr char c_szResultRoot[] = "RESULTS";
 // it is and prints "output kept: <path> (<szWhy>)\n". False, with nothing
 // printed, when there is no such file (the new one is then written as
 // usual).
-bool KeepResultFile(const std::string& strTarget, const char* szWhy = "interrupted");
+bool KeepResultFile(const CResultPlace& place, const std::string& strTarget, const char* szWhy = "interrupted");
 
-bool WriteResultFile(const std::string& strTarget, const CMapStringToString& mapResults,
+bool WriteResultFile(const CResultPlace& place, const std::string& strTarget, const CMapStringToString& mapResults,
                      const std::unordered_set<std::string>& setCrTextKeys = {},
                      const std::string& strCharset = "");
 

@@ -14,7 +14,6 @@
 
 #include "platform/FileOps.h"
 #include "result/ResultFile.h"
-#include "settings/Settings.h"
 #include "tests/TestSupport.h"
 
 namespace {
@@ -36,16 +35,16 @@ void FillMap(CMapStringToString* pMap, int nEntries) {
 class ResultFilePosixTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    g_strBaseDir = m_dir.Path().string();
-    g_strStartOid.clear();
+    m_place.strDir = m_dir.Path().string();
     CMapStringToString mapFirst;
     mapFirst["1.1"] = "first run";
     ::testing::internal::CaptureStdout();
-    ASSERT_TRUE(WriteResultFile("h", mapFirst));
+    ASSERT_TRUE(WriteResultFile(m_place, "h", mapFirst));
     (void)::testing::internal::GetCapturedStdout();
     m_strPrevious = ReadAll(m_dir.Path() / "h.xml");
   }
   CTempDir m_dir;
+  CResultPlace m_place;
   std::string m_strPrevious;
 };
 
@@ -58,7 +57,7 @@ TEST_F(ResultFilePosixTest, SizeLimitMidFileKeepsThePreviousResult) {
   const rlimit limit{200 * 1024, previous.rlim_max};
   ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &limit), 0);
   ::testing::internal::CaptureStdout();
-  const bool bWritten = WriteResultFile("h", map);
+  const bool bWritten = WriteResultFile(m_place, "h", map);
   const std::string strConsole = ::testing::internal::GetCapturedStdout();
   setrlimit(RLIMIT_FSIZE, &previous);
   signal(SIGXFSZ, previousHandler);
@@ -76,7 +75,7 @@ TEST_F(ResultFilePosixTest, KillMidFileKeepsThePreviousResult) {
   const pid_t pid = fork();
   ASSERT_GE(pid, 0);
   if (pid == 0) {
-    (void)WriteResultFile("h", map);
+    (void)WriteResultFile(m_place, "h", map);
     _exit(0);
   }
   // Kill it once a part of the file is out.

@@ -8,7 +8,6 @@
 #include <fstream>
 #include <sstream>
 
-#include "settings/Settings.h"
 #include "result/WholeDocument_test.h"
 #include "result/XmlDoc.h"
 #include "platform/FileOps.h"
@@ -25,13 +24,11 @@ class ResultFileTest : public ::testing::Test {
   void SetUp() override {
     m_strBase = (m_dir.Path() / "scan").string();
     fs::create_directory(m_strBase);
-    g_strBaseDir = m_strBase;
-    g_strStartOid.clear();
+    m_place.strDir = m_strBase;
   }
-  void TearDown() override { g_strStartOid.clear(); }
   bool Write(const std::string& strTarget) {
     ::testing::internal::CaptureStdout();
-    const bool bWritten = WriteResultFile(strTarget, m_map, m_setCrTextKeys, m_strCharset);
+    const bool bWritten = WriteResultFile(m_place, strTarget, m_map, m_setCrTextKeys, m_strCharset);
     std::fflush(stdout);
     m_strConsole = ::testing::internal::GetCapturedStdout();
     return bWritten;
@@ -54,6 +51,7 @@ class ResultFileTest : public ::testing::Test {
 
   CTempDir m_dir;
   std::string m_strBase;
+  CResultPlace m_place;
   CMapStringToString m_map;
   std::unordered_set<std::string> m_setCrTextKeys;
   std::string m_strCharset;  // empty: the locale's
@@ -83,7 +81,7 @@ TEST_F(ResultFileTest, FileNamesCarryTheStartOid) {
   ASSERT_TRUE(MakeResultPath("/scan", "..", "", &strPath));
   EXPECT_EQ(strPath, JoinPath("/scan", "...xml")) << "a name, not a way out";
 
-  g_strStartOid = "system.sysName.0";
+  m_place.strStartOid = "system.sysName.0";
   ASSERT_TRUE(Write("10.1.2.3"));
   EXPECT_TRUE(fs::exists(m_strBase + "/10.1.2.3_[system.sysName.0].xml"));
 }
@@ -112,7 +110,7 @@ TEST_F(ResultFileTest, NamesThatCannotBeFilesWriteNothing) {
     EXPECT_EQ(m_strConsole, "output error\n");
   }
   for (const char* szOid : {"*", "?", "../../x", "1/3"}) {
-    g_strStartOid = szOid;
+    m_place.strStartOid = szOid;
     EXPECT_FALSE(Write("10.1.2.3")) << szOid;
     EXPECT_EQ(m_strConsole, "output error\n");
   }
@@ -162,7 +160,7 @@ TEST_F(ResultFileTest, ExistingFileIsReplaced) {
 TEST_F(ResultFileTest, FullDiskKeepsThePreviousResult) {
   CSmallTmpfs disk(64 * 1024);
   if (!disk.IsMounted()) GTEST_SKIP() << "mounting a tmpfs needs root";
-  g_strBaseDir = disk.Path().string();
+  m_place.strDir = disk.Path().string();
   m_map["1.1"] = "first run";
   ASSERT_TRUE(Write("h"));
   const std::string strPrevious = ReadAll(disk.Path() / "h.xml");
@@ -176,10 +174,10 @@ TEST_F(ResultFileTest, FullDiskKeepsThePreviousResult) {
 }
 
 TEST_F(ResultFileTest, MissingBaseDirectoryIsAnOutputError) {
-  g_strBaseDir = m_strBase + "/absent";
+  m_place.strDir = m_strBase + "/absent";
   EXPECT_FALSE(Write("h"));
   EXPECT_EQ(m_strConsole, "output error\n");
-  EXPECT_FALSE(fs::exists(g_strBaseDir));
+  EXPECT_FALSE(fs::exists(m_place.strDir));
 }
 
 TEST_F(ResultFileTest, LatinOneBytesArriveAsUtf8) {

@@ -15,7 +15,6 @@ std::string g_strBaseDir = "/tmp";
 std::string g_strLogDir = "./log";
 std::string g_strLogFile = "log.txt";
 std::string g_strStartOid;
-std::string g_strResultDir;
 bool g_bConfigSecretsExposed = false;
 bool g_bLog = false;
 bool g_bSystemMib = true;

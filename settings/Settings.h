@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "snmp/SnmpDefaults.h"
 #include "snmp/UsmUser.h"
 
 // Directory that holds the executable, without a trailing "/". The initial
@@ -25,9 +26,6 @@ extern std::string g_strLogFile;
 // OID of the single-OID forms (the described "oid" form, or --oid),
 // exactly as typed; empty otherwise.
 extern std::string g_strStartOid;
-// Directory the result files go into, without a trailing "/": the
-// executable's directory, or the one --out-dir names.
-extern std::string g_strResultDir;
 // True when config.ini holds a password, in any section, and users other
 // than its owner may read it.
 extern bool g_bConfigSecretsExposed;
@@ -67,11 +65,11 @@ constexpr int32_t c_nDefaultMaxRepetitions = 10;
 constexpr int32_t c_nMaxMaxRepetitions = 100;
 constexpr int32_t c_nDefaultWindow = 1;
 constexpr int32_t c_nMaxWindow = 64;
-constexpr int32_t c_nDefaultTimeout = 500;
+constexpr int32_t c_nDefaultTimeout = c_nDefaultTimeoutMs;
 constexpr int32_t c_nDefaultRetry = 3;
 constexpr int32_t c_nDefaultLog = 0;
 constexpr char c_szDefaultCommunity[] = "qzvtrk";
-constexpr int32_t c_nDefaultPort = 161;
+constexpr int32_t c_nDefaultPort = c_nSnmpPort;
 // Longest community kept, in bytes; a longer one is cut.
 constexpr size_t c_nMaxCommunity = 1023;
 

@@ -5,14 +5,12 @@
 #include <string>
 
 #include "snmp/LastError.h"
+#include "snmp/SnmpDefaults.h"
 #include "platform/UdpSocket.h"
 #include "snmp/SnmpSecurity.h"
 #include "snmp/SnmpTransport.h"
 
 namespace {
-
-// Largest UDP payload: no datagram is cut when received.
-constexpr size_t c_nMaxDatagram = 65535;
 
 // RFC 6761 6.4: names in the "invalid" domain never resolve, and resolver
 // libraries should say so at once instead of asking a name server.
@@ -303,11 +301,6 @@ bool CSnmpSession::Discover() {
   return Exchange(
       nId, std::move(strDatagram), m_nTries,
       [&](std::string_view datagram, int32_t*) { return m_pUsm->JudgeDiscovery(datagram, nId); }, &bResend);
-}
-
-bool IsIpv6Literal(std::string_view strText) {
-  const std::string strAddress(strText.substr(0, strText.find('%')));
-  return IsIpv6Address(strAddress.c_str());
 }
 
 LPSNMP_MGR_SESSION SnmpMgrOpen(const char* szAgent, const char* szCommunity, int nTimeoutMs,

@@ -36,10 +36,9 @@
 #include <string_view>
 
 #include "snmp/Ber.h"
+#include "snmp/SnmpDefaults.h"
 #include "snmp/UsmUser.h"
 
-constexpr int c_nDefaultTimeoutMs = 500;
-constexpr int c_nSnmpPort = 161;
 
 class CSnmpSession;
 using LPSNMP_MGR_SESSION = CSnmpSession*;
@@ -78,10 +77,6 @@ using LPSNMP_MGR_SESSION = CSnmpSession*;
 // written anywhere.
 [[nodiscard]] LPSNMP_MGR_SESSION SnmpMgrOpenV3(const char* szAgent, const CSnmpV3Security& security,
                                                int nTimeoutMs, int nRetries, int nPort = c_nSnmpPort);
-
-// True when strText is an IPv6 address, with or without a zone
-// ("fe80::1%eth0").
-[[nodiscard]] bool IsIpv6Literal(std::string_view strText);
 
 // Sends a GETBULK request (SNMPv2c sessions) with non-repeaters 0 and
 // max-repetitions nMaxRepetitions for the bindings of *pBindings; answers

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <map>
 
+#include "platform/UdpSocket.h"
 #include "snmp/LastError.h"
 #include "snmp/SnmpOid.h"
 #include "tests/TestAgent.h"

@@ -5,13 +5,7 @@
 
 #include "platform/Interrupt.h"
 #include "snmp/LastError.h"
-
-namespace {
-
-// Largest UDP payload: no datagram is cut when received.
-constexpr size_t c_nMaxDatagram = 65535;
-
-}  // namespace
+#include "snmp/SnmpDefaults.h"
 
 bool CSnmpTransport::Connect(const SAgentAddress& agent) {
   if (m_socket.Open(agent)) return true;

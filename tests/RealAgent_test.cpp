@@ -18,6 +18,7 @@
 
 #include "settings/Settings.h"
 #include "mib/MIB.h"
+#include "mib/WalkTarget_test.h"
 #include "snmp/LastError.h"
 #include "snmp/SnmpOid.h"
 #include "snmp/SnmpSession.h"
@@ -190,7 +191,7 @@ TEST_F(RealAgentTest, GetNextChainVisitsWhatSnmpwalkLists) {
   EXPECT_TRUE(SnmpMgrClose(pSession));
 }
 
-// CMIB::Walk from system.sysDescr.0 stores exactly the OIDs snmpwalk lists
+// A walk from system.sysDescr.0 stores exactly the OIDs snmpwalk lists
 // from there on, with the same values wherever the value stood still while
 // both ran (counters of the snmp group move with every request).
 TEST_F(RealAgentTest, WalkStoresWhatSnmpwalkShows) {
@@ -203,12 +204,12 @@ TEST_F(RealAgentTest, WalkStoresWhatSnmpwalkShows) {
   const auto mapBefore = SnmpwalkValues();
   CMIB mib("127.0.0.1", pSettings);
   ::testing::internal::CaptureStdout();
-  EXPECT_EQ(mib.Walk("system.sysDescr.0", true), 0);
+  EXPECT_EQ(WalkTarget(&mib, "system.sysDescr.0", true), 0);
   ::testing::internal::GetCapturedStdout();
   const auto mapAfter = SnmpwalkValues();
 
   std::map<std::string, std::string> mapStored;
-  mib.m_mapResults.ForEach([&](const std::string& strKey, const std::string& strValue) { mapStored[strKey] = strValue; });
+  mib.m_result.mapResults.ForEach([&](const std::string& strKey, const std::string& strValue) { mapStored[strKey] = strValue; });
   ExpectSnmpwalkResults(mapStored, arrAll, mapBefore, mapAfter);
 }
 

@@ -155,3 +155,16 @@ size_t CMapStringToString::HeldBytes() const {
   for (size_t nSegment = 0; nSegment < m_arrSegments.size(); ++nSegment) nEntries += size_t{c_nFirstSegment} << nSegment;
   return m_nHeldText + nEntries * (sizeof(CEntry) + 1) + m_nIndexSlots * sizeof(uint32_t);
 }
+
+void CMapStringToString::Swap(CMapStringToString* pOther) noexcept {
+  std::swap(m_nCount, pOther->m_nCount);
+  m_arrSegments.swap(pOther->m_arrSegments);
+  m_arrBucketSegments.swap(pOther->m_arrBucketSegments);
+  m_arrBlocks.swap(pOther->m_arrBlocks);
+  std::swap(m_nBlockBytes, pOther->m_nBlockBytes);
+  std::swap(m_nHeldText, pOther->m_nHeldText);
+  std::swap(m_pFree, pOther->m_pFree);
+  std::swap(m_pEnd, pOther->m_pEnd);
+  m_pIndex.swap(pOther->m_pIndex);
+  std::swap(m_nIndexSlots, pOther->m_nIndexSlots);
+}

@@ -51,6 +51,13 @@ class CMapStringToString {
   ~CMapStringToString() = default;
   CMapStringToString(const CMapStringToString&) = delete;
   CMapStringToString& operator=(const CMapStringToString&) = delete;
+  // A move takes the entries and leaves the other map empty.
+  CMapStringToString(CMapStringToString&& other) noexcept { Swap(&other); }
+  CMapStringToString& operator=(CMapStringToString&& other) noexcept {
+    CMapStringToString taken(std::move(other));
+    Swap(&taken);
+    return *this;
+  }
 
   // The value stored under strKey, inserted empty when the key is new.
   CValueRef operator[](std::string_view strKey) { return CValueRef(this, FindOrInsert(strKey)); }
@@ -118,6 +125,7 @@ class CMapStringToString {
   // would go.
   size_t FindSlot(std::string_view strKey, size_t uHash) const;
   void GrowIndex();
+  void Swap(CMapStringToString* pOther) noexcept;
 
   uint32_t m_nCount = 0;
   // Segment s holds c_nFirstSegment << s entries.

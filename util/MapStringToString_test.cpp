@@ -174,4 +174,28 @@ TEST(CMapStringToStringTest, EntriesCostLittleMoreThanTheirTexts) {
   EXPECT_LT(dOverhead, 40.0) << "bytes per entry beyond its texts";
 }
 
+// A walk hands its map on by moving it: the entries, their order and
+// their lookup go with it, and the map left behind is empty and usable.
+TEST(CMapStringToStringTest, MovingTakesEveryEntryAndLeavesAnEmptyMap) {
+  CMapStringToString map;
+  for (int i = 0; i < 1000; ++i) map["1.3.6.1." + std::to_string(i)] = std::to_string(i);
+  std::vector<std::string> arrOrder;
+  map.ForEach([&](const std::string& strKey, const std::string&) { arrOrder.push_back(strKey); });
+  CMapStringToString moved(std::move(map));
+  EXPECT_TRUE(map.IsEmpty());  // NOLINT(bugprone-use-after-move): an empty map is the promise
+  std::string strValue;
+  EXPECT_FALSE(map.Lookup("1.3.6.1.5", &strValue));
+  map["1.1"] = "again";
+  EXPECT_EQ(map.GetCount(), 1u);
+  std::vector<std::string> arrMovedOrder;
+  moved.ForEach([&](const std::string& strKey, const std::string&) { arrMovedOrder.push_back(strKey); });
+  EXPECT_EQ(arrMovedOrder, arrOrder);
+  ASSERT_TRUE(moved.Lookup("1.3.6.1.5", &strValue));
+  EXPECT_EQ(strValue, "5");
+  moved = std::move(map);
+  EXPECT_EQ(moved.GetCount(), 1u);
+  ASSERT_TRUE(moved.Lookup("1.1", &strValue));
+  EXPECT_EQ(strValue, "again");
+}
+
 }  // namespace

@@ -1,0 +1,292 @@
+#include "mib/Lanes.h"
+
+#include <algorithm>
+#include <list>
+
+#include "log/LogQueue.h"
+#include "snmp/LastError.h"
+
+namespace {
+
+// Requests in flight at the start, before answers show that more fit.
+constexpr int c_nFirstWindow = 2;
+// Answers a lane takes before it is split among a column's instances.
+constexpr int c_nAnswersBeforeInstanceSplit = 2;
+
+// The OID after every OID that begins with the first nArcs arcs of oid:
+// those arcs, the last one plus one. False when there is none that a
+// request can carry (X.690 8.19.4: at least two arcs, the second below
+// 40 under a first of 0 or 1).
+bool NextSibling(const AsnObjectIdentifier& oid, size_t nArcs, AsnObjectIdentifier* pSibling) {
+  if (nArcs < 2 || nArcs > oid.ids.size() || oid.ids[nArcs - 1] == UINT32_MAX) return false;
+  pSibling->ids.assign(oid.ids.begin(), oid.ids.begin() + static_cast<std::ptrdiff_t>(nArcs));
+  ++pSibling->ids.back();
+  return pSibling->ids[0] >= 2 || pSibling->ids[1] < 40;
+}
+
+// A boundary among the instances of the column next is in (its last arc),
+// for a lane whose part ends at end (bBounded) or goes on, that last took
+// uStride instances a request (0: not known yet; at least nPerRequest
+// objects a request are asked for). Half way to the end's own instance in
+// the same column, when each half holds two requests or more; or, when the
+// column's last instance is unknown, as far again as the index has come,
+// since indexes are often dense from 1, and at least 8 requests on, so
+// that a lane is worth its request past its end. False when there is no
+// room.
+bool InstanceBoundary(const AsnObjectIdentifier& next, const AsnObjectIdentifier& end, bool bBounded,
+                      int32_t nPerRequest, uint64_t uStride, AsnObjectIdentifier* pBoundary) {
+  const size_t nArcs = next.ids.size();
+  if (nArcs < 3) return false;
+  const uint64_t uLast = next.ids.back();
+  const uint64_t uStep = std::max<uint64_t>(uStride, static_cast<uint64_t>(std::max(nPerRequest, 1)));
+  uint64_t uBoundary = uLast + std::max<uint64_t>(8 * uStep, uLast);
+  if (bBounded && end.ids.size() >= nArcs && std::equal(next.ids.begin(), next.ids.end() - 1, end.ids.begin())) {
+    const uint64_t uEnd = end.ids[nArcs - 1];
+    if (uEnd < uLast + 4 * uStep) return false;
+    uBoundary = uLast + (uEnd - uLast) / 2;
+  }
+  if (uBoundary > UINT32_MAX) return false;
+  *pBoundary = next;
+  pBoundary->ids.back() = static_cast<uint32_t>(uBoundary);
+  return !bBounded || pBoundary->ids < end.ids;
+}
+
+}  // namespace
+
+namespace {
+
+// One walk in lanes: the lanes in the walk's order, the window, and the
+// steps of its loop.
+class CLaneWalk {
+ public:
+  CLaneWalk(LPSNMP_MGR_SESSION pSession, CLane* pFirst, CWalkContext* pContext)
+      : m_pSession(pSession),
+        m_pContext(pContext),
+        m_nMaxWindow(pContext->target.settings.nWindow),
+        m_nWindow(std::min(c_nFirstWindow, m_nMaxWindow)),
+        m_nResends(SnmpMgrResends(pSession)) {
+    m_lanes.push_back(std::move(*pFirst));
+    m_itHead = m_lanes.begin();
+  }
+
+  void Run(CLane* pFirst) {
+    try {
+      while (true) {
+        FillWindow();
+        StoreInOrder(false);
+        if (m_nInFlight == 0) break;
+        ReceiveOne();
+      }
+    } catch (const std::exception&) {
+      StoreInOrder(true);
+      throw;
+    }
+    StoreInOrder(true);
+    Finish(pFirst);
+  }
+
+ private:
+  using CLaneIt = std::list<CLane>::iterator;
+
+  // Sends the next request of every lane without one in flight, then
+  // splits lanes for the room left in the window.
+  void FillWindow() {
+    for (auto it = m_itHead; it != m_lanes.end() && m_nInFlight < m_nWindow; ++it) {
+      if (!it->bEnded && it->nInFlight == 0) Send(&*it);
+    }
+    while (m_nInFlight < m_nWindow && Split()) {
+    }
+  }
+
+  bool Send(CLane* pLane) {
+    ++m_pContext->pResult->figures.nRequests;
+    if (!SnmpMgrSend(m_pSession, pLane->requestType, pLane->nRepetitions, pLane->bindings, &pLane->nInFlight)) {
+      EndUnanswered(pLane, GetLastError());
+      return false;
+    }
+    ++m_nInFlight;
+    return true;
+  }
+
+  void EndUnanswered(CLane* pLane, uint32_t uError) {
+    pLane->bEnded = true;
+    pLane->uUnanswered = uError;
+    pLane->nInFlight = 0;
+    if (uError == SNMP_MGMTAPI_TIMEOUT) ++m_pContext->pResult->figures.nTimeouts;
+  }
+
+  // Stores what the lanes before the first one still running took, in
+  // order, and lets that lane store at once from now on (bAll: every lane).
+  void StoreInOrder(bool bAll) {
+    for (; m_itHead != m_lanes.end(); ++m_itHead) {
+      m_itHead->pending.ForEach([&](std::string_view strOid, std::string_view strValue, bool bCrText) {
+        try {
+          m_pContext->StoreEntry(strOid, strValue, bCrText);
+        } catch (const std::exception&) {
+          WriteLog("%s|catch1:%d", m_pContext->szTarget, static_cast<int>(GetLastError()));
+        }
+      });
+      m_itHead->pending.Clear();
+      if (!m_itHead->bEnded && !bAll) {
+        m_itHead->bDirect = true;
+        break;
+      }
+    }
+  }
+
+  // The boundary in lane's part at which to split it: the shallowest its
+  // next OID suggests, among a column's instances only when no other is
+  // left. False when there is none.
+  static bool BoundaryOf(const CLane& lane, AsnObjectIdentifier* pBoundary) {
+    const AsnObjectIdentifier& next = lane.bindings[0].name;
+    // Every arc but the deepest, whose sibling is the next instance: a
+    // column's next column, a table's next table, a group's next group. A
+    // scalar (instance 0) leaves out its next sibling too: the next scalar
+    // is seldom far.
+    const bool bScalar = !next.ids.empty() && next.ids.back() == 0;
+    const size_t nDeepest = next.ids.size() - (bScalar ? 1 : 0);
+    for (size_t nArcs = 2; nArcs < nDeepest; ++nArcs) {
+      if (NextSibling(next, nArcs, pBoundary) && (!lane.bBounded || pBoundary->ids < lane.end.ids)) return true;
+    }
+    // Among a column's instances only once the lane has shown it is long.
+    if (bScalar || lane.nAnswers < c_nAnswersBeforeInstanceSplit) return false;
+    const int32_t nPerRequest = lane.requestType == SNMP_PDU_GETBULK ? lane.nRepetitions : 1;
+    return InstanceBoundary(next, lane.end, lane.bBounded, nPerRequest, lane.uStride, pBoundary);
+  }
+
+  // A new lane split off the end of the busiest running lane's part, and
+  // its first request; false when no boundary is left or nothing could be
+  // sent.
+  bool Split() {
+    // The lane that has answered most is the one likely to go on longest.
+    // A lane is cut again only once it has answered since it was cut last:
+    // else every free request would cut the same lane ever closer to where
+    // it stands, into lanes that hold nothing.
+    auto itBest = m_lanes.end();
+    AsnObjectIdentifier best;
+    for (auto it = m_itHead; it != m_lanes.end(); ++it) {
+      if (it->bEnded || it->bindings.empty() || it->nAnswers <= it->nAnswersAtSplit ||
+          (itBest != m_lanes.end() && it->nAnswers <= itBest->nAnswers))
+        continue;
+      AsnObjectIdentifier boundary;
+      if (!BoundaryOf(*it, &boundary)) continue;
+      itBest = it;
+      best = std::move(boundary);
+    }
+    if (itBest == m_lanes.end()) return false;
+    return Send(&*m_lanes.insert(std::next(itBest), CutAt(&*itBest, best)));
+  }
+
+  // Ends *pLane's part at boundary; the lane that walks the rest of it.
+  CLane CutAt(CLane* pLane, const AsnObjectIdentifier& boundary) const {
+    CLane lane;
+    lane.bindings.assign(1, SnmpVarBind{boundary, AsnAny{}});
+    lane.end = pLane->end;
+    lane.bBounded = pLane->bBounded;
+    lane.requestType = m_pContext->continueType;
+    lane.nRepetitions = pLane->nRepetitions;
+    lane.nErrorCount = pLane->nErrorCount;
+    lane.bDirect = false;
+    pLane->end = boundary;
+    pLane->nAnswersAtSplit = pLane->nAnswers;
+    pLane->bBounded = true;
+    return lane;
+  }
+
+  // Waits for the next request in flight to end, and takes its answer.
+  void ReceiveOne() {
+    int32_t nId = 0;
+    SnmpVarBindList answer;
+    int32_t nErrorStatus = 0;
+    int32_t nErrorIndex = 0;
+    const bool bAnswered = SnmpMgrReceive(m_pSession, &nId, &answer, &nErrorStatus, &nErrorIndex);
+    const uint32_t uError = GetLastError();
+    // Lanes before the head have ended: none has a request in flight.
+    const auto itLane = std::find_if(m_itHead, m_lanes.end(),
+                                     [nId](const CLane& lane) { return nId != 0 && lane.nInFlight == nId; });
+    if (itLane == m_lanes.end()) {
+      // Receiving failed: every request in flight has ended with it.
+      for (CLane& lane : m_lanes) {
+        if (lane.nInFlight != 0) EndUnanswered(&lane, uError);
+      }
+      m_nInFlight = 0;
+      return;
+    }
+    --m_nInFlight;
+    itLane->nInFlight = 0;
+    AdaptWindow(bAnswered);
+    if (!bAnswered) {
+      EndUnanswered(&*itLane, uError);
+      return;
+    }
+    itLane->nErrorStatus = nErrorStatus;
+    itLane->nErrorIndex = nErrorIndex;
+    TakeAnswer(&*itLane, std::move(answer));
+  }
+
+  // The window: a re-send halves it; answers in time widen it, by one
+  // each until the first re-send, by one a window's worth after it.
+  void AdaptWindow(bool bAnswered) {
+    const int64_t nNowResends = SnmpMgrResends(m_pSession);
+    if (nNowResends > m_nResends) {
+      m_nWindow = std::max(1, m_nWindow / 2);
+      m_nResends = nNowResends;
+      m_bProbing = false;
+      m_nAnswersToGrow = m_nWindow;
+    } else if (bAnswered && (m_bProbing || --m_nAnswersToGrow <= 0)) {
+      m_nWindow = std::min(m_nMaxWindow, m_nWindow + 1);
+      m_nAnswersToGrow = m_nWindow;
+    }
+  }
+
+  void TakeAnswer(CLane* pLane, SnmpVarBindList answer) {
+    const AsnObjectIdentifier requested = pLane->bindings[0].name;
+    pLane->bindings = std::move(answer);
+    ++pLane->nAnswers;
+    if (!NextRequest(requested, &pLane->bindings, pLane, m_pContext)) {
+      pLane->bEnded = true;
+      return;
+    }
+    // How far along a column's instances one request went.
+    const AsnObjectIdentifier& next = pLane->bindings[0].name;
+    pLane->uStride = 0;
+    if (next.ids.size() == requested.ids.size() && next.ids.size() >= 3 && next.ids.back() > requested.ids.back() &&
+        std::equal(next.ids.begin(), next.ids.end() - 1, requested.ids.begin()))
+      pLane->uStride = next.ids.back() - requested.ids.back();
+  }
+
+  // The walk ends as its last lane did; a request that went unanswered
+  // (the first one, in the walk's order) says why it ended early, and
+  // failing that a lane the agent refused to the end.
+  void Finish(CLane* pFirst) const {
+    const CLane& last = m_lanes.back();
+    pFirst->nErrorStatus = last.nErrorStatus;
+    pFirst->nErrorIndex = last.nErrorIndex;
+    const auto itUnanswered = std::find_if(m_lanes.begin(), m_lanes.end(),
+                                           [](const CLane& lane) { return lane.uUnanswered != SNMP_MGR_OK; });
+    const bool bRefused = std::any_of(m_lanes.begin(), m_lanes.end(), EndedOnRefusal);
+    SetLastError(itUnanswered != m_lanes.end() ? itUnanswered->uUnanswered
+                 : bRefused                    ? SNMP_MGR_ERROR_REFUSED
+                                               : SNMP_MGR_OK);
+  }
+
+  LPSNMP_MGR_SESSION m_pSession;
+  CWalkContext* m_pContext;
+  std::list<CLane> m_lanes;
+  CLaneIt m_itHead;  // the first lane that has not ended: it stores at once
+  const int m_nMaxWindow;
+  int m_nWindow;
+  // Until a request needs sending again the window grows fast, to find the
+  // agent's pace; after that slowly, so that an agent whose input queue
+  // overflows drops few requests.
+  bool m_bProbing = true;
+  int m_nAnswersToGrow = 0;
+  int m_nInFlight = 0;
+  int64_t m_nResends;
+};
+
+}  // namespace
+
+void WalkLanes(LPSNMP_MGR_SESSION pSession, CLane* pFirst, CWalkContext* pContext) {
+  CLaneWalk(pSession, pFirst, pContext).Run(pFirst);
+}

@@ -1,0 +1,157 @@
+#include "mib/Walk.h"
+
+#include <exception>
+#include <new>
+
+#include "log/LogQueue.h"
+#include "mib/Lanes.h"
+#include "mib/WalkStep.h"
+#include "platform/Console.h"
+#include "snmp/LastError.h"
+#include "snmp/SnmpOid.h"
+#include "snmp/SnmpSession.h"
+
+namespace {
+
+// The console lines that end every walk: the socket error and the code;
+// the code.
+uint32_t PrintEndLines(const char* szTarget) {
+  const uint32_t uLastError = GetLastError();
+  PrintLine("target[%s]wsaerror:%d\n", szTarget, WSAGetLastError());
+  PrintLine("target[%s]error:%d\n", szTarget, static_cast<int>(uLastError));
+  return uLastError;
+}
+
+// Ends a walk that never sent a request with uError: its log line (with
+// bLog) and its end lines.
+void EndUnstarted(const char* szTarget, uint32_t uError, bool bLog, CWalkResult* pResult) {
+  SetLastError(uError);
+  WSASetLastError(0);
+  if (bLog) WriteLog("%s|error:%d", szTarget, static_cast<int>(GetLastError()));
+  pResult->uEnd = PrintEndLines(szTarget);
+}
+
+// The first request's bindings: pszStartOid, its value NULL. False, with
+// the walk ended, when the text is no OID or memory ran out.
+bool FirstRequest(const char* szTarget, const char* pszStartOid, CLane* pLane, CWalkResult* pResult) {
+  WriteLog("%s|SnmpMgrStrToOid", szTarget);
+  AsnObjectIdentifier startOid;
+  if (!SnmpMgrStrToOid(pszStartOid, &startOid)) {
+    EndUnstarted(szTarget, SNMP_MGR_ERROR_OID, true, pResult);
+    return false;
+  }
+  try {
+    // The steps of a session's making that the trace has always shown.
+    WriteLog("%s|SnmpUtilMemAlloc", szTarget);
+    WriteLog("%s|SnmpUtilMemAlloc", szTarget);
+    WriteLog("%s|SnmpUtilMemReAlloc", szTarget);
+    pLane->bindings.resize(1);
+    pLane->bindings[0].name = std::move(startOid);
+  } catch (const std::bad_alloc&) {
+    // Everything acquired so far is released by its owner; the walk says
+    // why it ended, as every walk does.
+    EndUnstarted(szTarget, SNMP_MGR_ERROR_MEMORY, false, pResult);
+    return false;
+  }
+  return true;
+}
+
+// Opens the walk's session (SNMPv3 with version 3); null, with the error
+// logged and the end lines printed, when it cannot.
+LPSNMP_MGR_SESSION OpenSession(const CWalkTarget& target, CWalkResult* pResult) {
+  const char* szTarget = target.strTarget.c_str();
+  WriteLog("%s|SnmpMgrOpen", szTarget);
+  LPSNMP_MGR_SESSION pSession = nullptr;
+  const CTargetSettings& settings = target.settings;
+  if (settings.nVersion != 3) {
+    pSession = SnmpMgrOpen(szTarget, settings.strCommunity.c_str(), settings.nTimeout, settings.nRetry,
+                           settings.nPort, settings.nVersion);
+  } else if (settings.uV3SettingsError != 0) {
+    // SNMPv3 settings that cannot work: nothing is sent to anybody.
+    WSASetLastError(0);
+    SetLastError(settings.uV3SettingsError);
+  } else {
+    pSession = SnmpMgrOpenV3(szTarget, settings.v3Security, settings.nTimeout, settings.nRetry, settings.nPort);
+  }
+  if (pSession == nullptr) {
+    WriteLog("%s|error:%d", szTarget, static_cast<int>(GetLastError()));
+    // A walk that never started says why on the console too.
+    pResult->uEnd = PrintEndLines(szTarget);
+  }
+  return pSession;
+}
+
+// Requests one at a time from the lane's first one until the walk ends,
+// or, with a window, goes on in lanes after the first answer.
+void RequestInTurn(LPSNMP_MGR_SESSION pSession, CLane* pLane, CWalkContext* pContext) {
+  SnmpVarBindList& bindings = pLane->bindings;
+  CWalkFigures& figures = pContext->pResult->figures;
+  while (true) {
+    // The OID asked for: the answer must pass it, and the next request
+    // may have to ask for it again.
+    const AsnObjectIdentifier requested = bindings.empty() ? AsnObjectIdentifier{} : bindings[0].name;
+    ++figures.nRequests;
+    const bool bAnswered =
+        pLane->requestType == SNMP_PDU_GETBULK
+            ? SnmpMgrRequestBulk(pSession, pLane->nRepetitions, &bindings, &pLane->nErrorStatus,
+                                 &pLane->nErrorIndex)
+            : SnmpMgrRequest(pSession, pLane->requestType, &bindings, &pLane->nErrorStatus, &pLane->nErrorIndex);
+    if (!bAnswered && GetLastError() == SNMP_MGMTAPI_TIMEOUT) ++figures.nTimeouts;
+    if (!bAnswered || !NextRequest(requested, &bindings, pLane, pContext)) return;
+    // Several requests in flight: the walk goes on in lanes from here.
+    if (pContext->target.settings.nWindow > 1) {
+      WalkLanes(pSession, pLane, pContext);
+      return;
+    }
+  }
+}
+
+// Runs the walk's requests on pSession; false when it was left by an
+// exception (memory that ran out gives its own code).
+bool RunRequests(LPSNMP_MGR_SESSION pSession, CLane* pLane, CWalkContext* pContext) {
+  const char* szTarget = pContext->szTarget;
+  try {
+    RequestInTurn(pSession, pLane, pContext);
+    return true;
+  } catch (const std::bad_alloc&) {
+    // Memory ran out: the walk ends here with its own code; what it stored
+    // stays.
+    SetLastError(SNMP_MGR_ERROR_MEMORY);
+  } catch (const std::exception&) {
+  }
+  WriteLog("%s|catch2:%d", szTarget, static_cast<int>(GetLastError()));
+  return false;
+}
+
+}  // namespace
+
+CWalkResult Walk(const CWalkTarget& target, const char* pszStartOid, bool bContinue, CWalkResult result) {
+  const char* szTarget = target.strTarget.c_str();
+  WriteLog("%s|scan start: %s", szTarget, pszStartOid);
+  PrintLine("target[%s]start:%s\n", szTarget, pszStartOid);
+  result.nOutcome = 1;
+  CWalkContext context(target, bContinue, &result);
+  CLane lane;
+  lane.nRepetitions = target.settings.nMaxRepetitions;
+  if (!FirstRequest(szTarget, pszStartOid, &lane, &result)) return result;
+  LPSNMP_MGR_SESSION pSession = OpenSession(target, &result);
+  if (pSession == nullptr) return result;
+
+  WriteLog("%s|SnmpMgrRequest", szTarget);
+  const bool bLeftOrdinarily = RunRequests(pSession, &lane, &context);
+  if (bLeftOrdinarily) WriteLog("%s|%d,%d", szTarget, lane.nErrorStatus, lane.nErrorIndex);
+  // Answers refused to the end: no error of ours, but no success either.
+  if (bLeftOrdinarily && GetLastError() == SNMP_MGR_OK && EndedOnRefusal(lane)) SetLastError(SNMP_MGR_ERROR_REFUSED);
+
+  WriteLog("%s|GetLastError:%d", szTarget, static_cast<int>(GetLastError()));
+  result.uEnd = PrintEndLines(szTarget);
+  result.figures.nResends += static_cast<uint64_t>(SnmpMgrResends(pSession));
+  WriteLog("%s|SnmpUtilVarBindListFree", szTarget);
+  lane.bindings.clear();
+  WriteLog("%s|SnmpUtilMemFree", szTarget);
+  WriteLog("%s|SnmpMgrClose", szTarget);
+  if (!SnmpMgrClose(pSession)) return result;
+  WriteLog("%s|scan end", szTarget);
+  result.nOutcome = context.bStored ? 0 : 1;
+  return result;
+}

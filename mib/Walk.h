@@ -1,0 +1,41 @@
+// One SNMP walk of a target: a GET of the start OID and, when it goes on,
+// GET-NEXT or GETBULK requests from there, each for the OID received
+// last, one at a time or, with Window above 1, in lanes (Lanes.h).
+//
+// Thread use: a walk runs on its worker's thread; walks share nothing but
+// the count of stored objects, which is atomic.
+#ifndef MIBSCAN_MIB_WALK_H_
+#define MIBSCAN_MIB_WALK_H_
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include "mib/WalkResult.h"
+#include "settings/Settings.h"
+
+// Most error answers (and answers that do not advance) a walk tolerates;
+// the next one ends it.
+constexpr int c_nMaxWalkErrors = 10;
+
+// Whom a walk asks, and how.
+struct CWalkTarget {
+  const std::string& strTarget;     // as the command line gave it
+  const CTargetSettings& settings;  // config.ini's, as the driver resolved them for it
+  // Counts the objects stored by every target's walks (for progress; a
+  // binding stored again under its OID counts once); null: not counted.
+  std::atomic<uint64_t>* pStoredCount = nullptr;
+};
+
+// Walks target from pszStartOid; with bContinue on from there until the
+// agent stops answering or more than c_nMaxWalkErrors answers were errors
+// or failed to advance. Every binding received is stored in the result's
+// map under its OID text as the text RenderValue makes, after the entries
+// result already holds (a second walk adds to the first's). Traces each
+// step with WriteLog and prints the start, wsaerror and error lines.
+// Returns result with the walk's end code and outcome and its figures
+// added. Entries stored before a failure stay.
+[[nodiscard]] CWalkResult Walk(const CWalkTarget& target, const char* pszStartOid, bool bContinue,
+                               CWalkResult result = {});
+
+#endif  // MIBSCAN_MIB_WALK_H_

@@ -1,0 +1,59 @@
+// What a walk hands back to the worker that asked for it: the entries it
+// stored, how it ended and what it cost.
+//
+// Thread use: none; a result belongs to one worker at a time.
+#ifndef MIBSCAN_MIB_WALKRESULT_H_
+#define MIBSCAN_MIB_WALKRESULT_H_
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <unordered_set>
+
+#include "snmp/LastError.h"
+#include "util/MapStringToString.h"
+
+// What a target's walks cost, summed over them.
+struct CWalkFigures {
+  uint64_t nRequests = 0;  // requests sent, not counting their re-sends
+  uint64_t nResends = 0;   // tries sent again after a time-out
+  uint64_t nTimeouts = 0;  // requests that ended with no answer to any try
+};
+
+struct CWalkResult {
+  // OID text (dotted decimal, no leading dot) -> value text (RenderValue).
+  CMapStringToString mapResults;
+  // The OIDs whose value text is an octet string's text holding a carriage
+  // return, which the result file writes as a reference (ResultFile.h).
+  std::unordered_set<std::string> setCrTextKeys;
+  // The code the last walk ended with (its "error:" line).
+  uint32_t uEnd = SNMP_MGR_OK;
+  // 0 when the last walk stored an entry and closed its session; 1
+  // otherwise.
+  int nOutcome = 1;
+  CWalkFigures figures;
+
+  // Stores one entry; bCrText marks a text value holding a CR. True when
+  // the OID is new (a value stored again under its OID is one object).
+  bool Store(std::string_view strOid, std::string_view strValue, bool bCrText) {
+    // Marked before it is stored: should the store fail, a mark too many
+    // only writes a CR of the older value as a reference.
+    if (bCrText) {
+      setCrTextKeys.emplace(strOid);
+    } else if (!setCrTextKeys.empty()) {
+      setCrTextKeys.erase(std::string(strOid));
+    }
+    const size_t nBefore = mapResults.GetCount();
+    mapResults[strOid] = strValue;
+    return mapResults.GetCount() != nBefore;
+  }
+  // Frees the entries, once they are written: a target that ended holds
+  // no memory for its results while the driver has yet to join it.
+  void ReleaseEntries() {
+    mapResults.RemoveAll();
+    std::unordered_set<std::string>().swap(setCrTextKeys);
+  }
+};
+
+#endif  // MIBSCAN_MIB_WALKRESULT_H_

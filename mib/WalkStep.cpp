@@ -1,0 +1,113 @@
+#include "mib/WalkStep.h"
+
+#include <exception>
+
+#include "log/LogQueue.h"
+#include "snmp/LastError.h"
+#include "snmp/SnmpOid.h"
+
+namespace {
+
+// True when the answer to a GET-NEXT or GETBULK for requested advances as
+// the walk uses it: every binding names an OID after the one before it, the
+// first one after requested. The next request starts from the last one, so
+// an answer that goes back anywhere (the same OID, or an earlier one) would
+// keep the walk going for ever; such answers count with the errors.
+bool Advances(const AsnObjectIdentifier& requested, const SnmpVarBindList& answer) {
+  if (answer.empty()) return false;
+  const AsnObjectIdentifier* pPrevious = &requested;
+  for (const SnmpVarBind& varBind : answer) {
+    if (!(pPrevious->ids < varBind.name.ids)) return false;
+    pPrevious = &varBind.name;
+  }
+  return true;
+}
+
+// Logs, renders and stores (or keeps) one binding, named strOid.
+void TakeBinding(const std::string& strOid, const SnmpVarBind& varBind, CLane* pLane, CWalkContext* pContext) {
+  const char* szTarget = pContext->szTarget;
+  WriteLog("%s|%s,%d", szTarget, strOid.c_str(), static_cast<int>(varBind.value.asnType));
+  const CRenderedValue rendered = RenderTraced(szTarget, strOid, varBind.value, &pContext->codeSet);
+  const bool bCrText = rendered.bText && rendered.strText.find('\r') != std::string::npos;
+  if (pLane->bDirect) {
+    pContext->StoreEntry(strOid, rendered.strText, bCrText);
+  } else {
+    pLane->pending.Add(strOid, rendered.strText, bCrText);
+  }
+}
+
+// Takes an answer's bindings in order, up to a repeated OID. False when
+// the lane ends: an endOfMibView (SNMPv2c, SNMPv3), or an OID past its
+// part.
+bool StoreBindings(const SnmpVarBindList& bindings, CLane* pLane, CWalkContext* pContext) {
+  for (const SnmpVarBind& varBind : bindings) {
+    if (pContext->bVersion2 && varBind.value.asnType == SNMP_EXCEPTION_ENDOFMIBVIEW)
+      return false;  // nothing follows in the agent's view, whatever name it came under
+    // The next lane's part: that lane takes it.
+    if (pLane->bBounded && pLane->end.ids < varBind.name.ids) return false;
+    try {
+      const std::string strOid = OidToText(varBind.name);
+      if (strOid == pLane->strPreviousOid) break;
+      pLane->strPreviousOid = strOid;
+      TakeBinding(strOid, varBind, pLane, pContext);
+    } catch (const std::exception&) {
+      WriteLog("%s|catch1:%d", pContext->szTarget, static_cast<int>(GetLastError()));
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
+CRenderedValue RenderTraced(const char* szTarget, const std::string& strOid, const AsnAny& value,
+                            CTextCodeSet* pCodeSet) {
+  const int nLength = TracedLength(strOid, value);
+  if (nLength >= 0) WriteLog("%s|length=%d", szTarget, nLength);
+  return RenderValue(strOid, value, pCodeSet);
+}
+
+CWalkContext::CWalkContext(const CWalkTarget& walkTarget, bool bContinueWalk, CWalkResult* pWalkResult)
+    : target(walkTarget),
+      szTarget(walkTarget.strTarget.c_str()),
+      bContinue(bContinueWalk),
+      // SNMPv2c and SNMPv3: endOfMibView ends the walk, and GETBULK may
+      // ask for many objects at once.
+      bVersion2(walkTarget.settings.nVersion >= 2),
+      continueType(bVersion2 && walkTarget.settings.nMaxRepetitions > 0 ? SNMP_PDU_GETBULK : SNMP_PDU_GETNEXT),
+      pResult(pWalkResult),
+      codeSet(walkTarget.settings.strCharset) {}
+
+void CWalkContext::StoreEntry(std::string_view strOid, std::string_view strValue, bool bCrText) {
+  const bool bNew = pResult->Store(strOid, strValue, bCrText);
+  bStored = true;
+  if (bNew && target.pStoredCount != nullptr) target.pStoredCount->fetch_add(1, std::memory_order_relaxed);
+}
+
+bool NextRequest(const AsnObjectIdentifier& requested, SnmpVarBindList* pBindings, CLane* pLane,
+                 CWalkContext* pContext) {
+  if (pLane->nErrorStatus > 0) {
+    // An answer too big for the agent: ask for fewer objects, down to
+    // one, before it counts.
+    if (pLane->requestType == SNMP_PDU_GETBULK && pLane->nErrorStatus == SNMP_ERRORSTATUS_TOOBIG &&
+        pLane->nRepetitions > 1) {
+      pLane->nRepetitions /= 2;
+      pBindings->assign(1, SnmpVarBind{requested, AsnAny{}});
+      return true;
+    }
+    if (++pLane->nErrorCount > c_nMaxWalkErrors) return false;
+  } else {
+    if (!StoreBindings(*pBindings, pLane, pContext)) return false;
+    if (pLane->requestType != SNMP_PDU_GET && !Advances(requested, *pBindings) &&
+        ++pLane->nErrorCount > c_nMaxWalkErrors)
+      return false;
+    // A GETBULK goes on from the last object received.
+    if (pContext->continueType == SNMP_PDU_GETBULK && pBindings->size() > 1)
+      pBindings->erase(pBindings->begin(), pBindings->end() - 1);
+  }
+  // An answer without bindings (RFC 3416 sends tooBig so) is asked again
+  // for the same OID: a request always names one.
+  if (pBindings->empty()) pBindings->assign(1, SnmpVarBind{requested, AsnAny{}});
+  if (!pContext->bContinue) return false;
+  pLane->requestType = pContext->continueType;
+  return true;
+}

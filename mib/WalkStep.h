@@ -1,0 +1,80 @@
+// The steps every answer of a walk takes, whether the walk has one request
+// in flight (Walk.cpp) or several, in lanes (Lanes.cpp): the bindings are
+// logged, rendered and stored (or kept, in a lane ahead of others), and
+// the next request is made from them.
+//
+// Thread use: none; everything here belongs to one walk.
+#ifndef MIBSCAN_MIB_WALKSTEP_H_
+#define MIBSCAN_MIB_WALKSTEP_H_
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "mib/PendingEntries.h"
+#include "mib/RenderValue.h"
+#include "mib/Walk.h"
+#include "snmp/Ber.h"
+
+// What stays the same for the whole of one walk, and where it stores.
+struct CWalkContext {
+  CWalkContext(const CWalkTarget& walkTarget, bool bContinueWalk, CWalkResult* pWalkResult);
+
+  const CWalkTarget& target;
+  const char* szTarget;                     // target.strTarget, for the trace
+  bool bContinue;
+  bool bVersion2;                           // SNMPv2c or SNMPv3: exception values, GETBULK
+  uint8_t continueType;                     // GETNEXT, or GETBULK
+  CWalkResult* pResult;
+  CTextCodeSet codeSet;
+  bool bStored = false;                     // an entry was stored
+
+  // Stores one entry in the result; bCrText marks a text value holding a CR.
+  void StoreEntry(std::string_view strOid, std::string_view strValue, bool bCrText);
+};
+
+// A chain of requests over a part of the walk's range: with Window=1 the
+// whole of it; otherwise one lane of several, which ends where the next
+// one's part begins.
+struct CLane {
+  SnmpVarBindList bindings;                // the next request's
+  AsnObjectIdentifier end;                 // with bBounded: the last OID of its part
+  bool bBounded = false;
+  uint8_t requestType = SNMP_PDU_GET;
+  int32_t nRepetitions = 0;                // of a GETBULK; halved by tooBig
+  int nErrorCount = 0;                     // error answers and answers that do not advance
+  int32_t nErrorStatus = 0;
+  int32_t nErrorIndex = 0;
+  std::string strPreviousOid;              // of the binding taken last
+  bool bEnded = false;
+  bool bDirect = true;                     // stores what it takes at once; else into pending
+  CPendingEntries pending;
+  int32_t nInFlight = 0;                   // the id of its request in flight; 0: none
+  int nAnswers = 0;                        // answers taken so far
+  int nAnswersAtSplit = 0;                 // nAnswers when its part was last cut short
+  uint64_t uStride = 0;                    // instances of one column its last request went on; 0: none
+  uint32_t uUnanswered = SNMP_MGR_OK;      // GetLastError() when a request went unanswered
+};
+
+// True when the lane ended on an answer with an error status other than
+// noSuchName, which SNMPv1 agents send at the end of their view: the agent
+// refused (noAccess, authorizationError, genErr, ...).
+[[nodiscard]] inline bool EndedOnRefusal(const CLane& lane) {
+  return lane.nErrorStatus > 0 && lane.nErrorStatus != SNMP_ERRORSTATUS_NOSUCHNAME;
+}
+
+// RenderValue, after the trace's line of the value's length
+// ("<szTarget>|length=N"), when it has one.
+[[nodiscard]] CRenderedValue RenderTraced(const char* szTarget, const std::string& strOid, const AsnAny& value,
+                                          CTextCodeSet* pCodeSet);
+
+// Takes the answer in *pBindings (to the lane's request for requested)
+// and makes *pBindings the lane's next request: logs, renders and stores
+// (or keeps, for a lane that is not first) its bindings in order, up to a
+// repeated OID. False when the lane ends: an error budget spent, an
+// endOfMibView (SNMPv2c, SNMPv3), an OID past its part, or no
+// continuation asked.
+[[nodiscard]] bool NextRequest(const AsnObjectIdentifier& requested, SnmpVarBindList* pBindings, CLane* pLane,
+                               CWalkContext* pContext);
+
+#endif  // MIBSCAN_MIB_WALKSTEP_H_

@@ -92,7 +92,7 @@ class CLaneWalk {
   // splits lanes for the room left in the window.
   void FillWindow() {
     for (auto it = m_itHead; it != m_lanes.end() && m_nInFlight < m_nWindow; ++it) {
-      if (!it->bEnded && it->nInFlight == 0) Send(&*it);
+      if (!it->bEnded && !it->bInFlight) Send(&*it);
     }
     while (m_nInFlight < m_nWindow && Split()) {
     }
@@ -100,10 +100,12 @@ class CLaneWalk {
 
   bool Send(CLane* pLane) {
     ++m_pContext->pResult->figures.nRequests;
-    if (!SnmpMgrSend(m_pSession, pLane->requestType, pLane->nRepetitions, pLane->bindings, &pLane->nInFlight)) {
+    int32_t nId = 0;
+    if (!SnmpMgrSend(m_pSession, pLane->requestType, pLane->nRepetitions, pLane->bindings, &nId, pLane)) {
       EndUnanswered(pLane, GetLastError());
       return false;
     }
+    pLane->bInFlight = true;
     ++m_nInFlight;
     return true;
   }
@@ -111,7 +113,7 @@ class CLaneWalk {
   void EndUnanswered(CLane* pLane, uint32_t uError) {
     pLane->bEnded = true;
     pLane->uUnanswered = uError;
-    pLane->nInFlight = 0;
+    pLane->bInFlight = false;
     if (uError == SNMP_MGMTAPI_TIMEOUT) ++m_pContext->pResult->figures.nTimeouts;
   }
 
@@ -199,29 +201,28 @@ class CLaneWalk {
     SnmpVarBindList answer;
     int32_t nErrorStatus = 0;
     int32_t nErrorIndex = 0;
-    const bool bAnswered = SnmpMgrReceive(m_pSession, &nId, &answer, &nErrorStatus, &nErrorIndex);
+    void* pTag = nullptr;
+    const bool bAnswered = SnmpMgrReceive(m_pSession, &nId, &answer, &nErrorStatus, &nErrorIndex, &pTag);
     const uint32_t uError = GetLastError();
-    // Lanes before the head have ended: none has a request in flight.
-    const auto itLane = std::find_if(m_itHead, m_lanes.end(),
-                                     [nId](const CLane& lane) { return nId != 0 && lane.nInFlight == nId; });
-    if (itLane == m_lanes.end()) {
+    auto* pLane = static_cast<CLane*>(pTag);  // the tag each request was sent with
+    if (pLane == nullptr) {
       // Receiving failed: every request in flight has ended with it.
       for (CLane& lane : m_lanes) {
-        if (lane.nInFlight != 0) EndUnanswered(&lane, uError);
+        if (lane.bInFlight) EndUnanswered(&lane, uError);
       }
       m_nInFlight = 0;
       return;
     }
     --m_nInFlight;
-    itLane->nInFlight = 0;
+    pLane->bInFlight = false;
     AdaptWindow(bAnswered);
     if (!bAnswered) {
-      EndUnanswered(&*itLane, uError);
+      EndUnanswered(pLane, uError);
       return;
     }
-    itLane->nErrorStatus = nErrorStatus;
-    itLane->nErrorIndex = nErrorIndex;
-    TakeAnswer(&*itLane, std::move(answer));
+    pLane->nErrorStatus = nErrorStatus;
+    pLane->nErrorIndex = nErrorIndex;
+    TakeAnswer(pLane, std::move(answer));
   }
 
   // The window: a re-send halves it; answers in time widen it, by one

@@ -49,7 +49,7 @@ struct CLane {
   bool bEnded = false;
   bool bDirect = true;                     // stores what it takes at once; else into pending
   CPendingEntries pending;
-  int32_t nInFlight = 0;                   // the id of its request in flight; 0: none
+  bool bInFlight = false;                  // a request of it is in flight (tagged with the lane)
   int nAnswers = 0;                        // answers taken so far
   int nAnswersAtSplit = 0;                 // nAnswers when its part was last cut short
   uint64_t uStride = 0;                    // instances of one column its last request went on; 0: none

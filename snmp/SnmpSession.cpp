@@ -1,6 +1,5 @@
 #include "snmp/SnmpSession.h"
 
-#include <map>
 #include <memory>
 #include <string>
 
@@ -84,8 +83,10 @@ class CSnmpSession {
   bool Request(uint8_t requestType, int32_t nField1, int32_t nField2, SnmpVarBindList* pBindings,
                int32_t* pnErrorStatus, int32_t* pnErrorIndex);
   // Requests in flight (SnmpMgrSend, SnmpMgrReceive).
-  bool Send(uint8_t requestType, int32_t nField1, int32_t nField2, const SnmpVarBindList& bindings, int32_t* pnId);
-  bool Receive(int32_t* pnId, SnmpVarBindList* pBindings, int32_t* pnErrorStatus, int32_t* pnErrorIndex);
+  bool Send(uint8_t requestType, int32_t nField1, int32_t nField2, const SnmpVarBindList& bindings, int32_t* pnId,
+            void* pTag);
+  bool Receive(int32_t* pnId, void** ppTag, SnmpVarBindList* pBindings, int32_t* pnErrorStatus,
+               int32_t* pnErrorIndex);
   int64_t Resends() const { return m_transport.Resends(); }
 
  private:
@@ -117,14 +118,6 @@ class CSnmpSession {
   int64_t m_nTries;
   int32_t m_nNextRequestId;
   CSnmpMessage m_request;  // kept between requests: their buffers are reused
-  // The requests in flight of SnmpMgrSend: each one's message (SNMPv3
-  // only: for a resend with the agent's clock) and whether that resend is
-  // still left.
-  struct CInFlight {
-    CSnmpMessage request;
-    bool bMayResync = true;
-  };
-  std::map<int32_t, CInFlight> m_mapInFlight;
 };
 
 template <typename FJudge>
@@ -232,36 +225,37 @@ void CSnmpSession::MakeRequest(uint8_t requestType, int32_t nField1, int32_t nFi
 }
 
 bool CSnmpSession::Send(uint8_t requestType, int32_t nField1, int32_t nField2, const SnmpVarBindList& bindings,
-                        int32_t* pnId) {
+                        int32_t* pnId, void* pTag) {
   WSASetLastError(0);
   if (m_pUsm && !m_pUsm->IsDiscovered() && !Discover()) return false;
   MakeRequest(requestType, nField1, nField2, bindings);
   std::string strDatagram;
   if (!Encode(m_request, &strDatagram)) return false;
   *pnId = m_request.nRequestId;
-  if (!m_transport.Send(*pnId, std::move(strDatagram), m_nTries)) return false;
-  CInFlight& inFlight = m_mapInFlight[*pnId];
-  if (m_pUsm) inFlight.request = m_request;
+  CSnmpTransport::CRequest* pRequest = m_transport.Send(*pnId, std::move(strDatagram), m_nTries, pTag);
+  if (pRequest == nullptr) return false;
+  if (m_pUsm) pRequest->message = m_request;
   SetLastError(SNMP_MGR_OK);
   return true;
 }
 
-bool CSnmpSession::Receive(int32_t* pnId, SnmpVarBindList* pBindings, int32_t* pnErrorStatus,
+bool CSnmpSession::Receive(int32_t* pnId, void** ppTag, SnmpVarBindList* pBindings, int32_t* pnErrorStatus,
                            int32_t* pnErrorIndex) {
   *pnId = 0;
+  *ppTag = nullptr;
   CSnmpMessage answer;
   while (true) {
     std::string_view datagram;
     int32_t nId = 0;
-    switch (m_transport.Wait(&datagram, &nId)) {
+    void* pTag = nullptr;
+    switch (m_transport.Wait(&datagram, &nId, &pTag)) {
       case CSnmpTransport::EEvent::Expired:
-        m_mapInFlight.erase(nId);
         *pnId = nId;
+        *ppTag = pTag;
         return false;
       case CSnmpTransport::EEvent::Failed: {
         const uint32_t uError = GetLastError();
-        for (const auto& [nPending, inFlight] : m_mapInFlight) m_transport.Forget(nPending);
-        m_mapInFlight.clear();
+        m_transport.ForgetAll();
         SetLastError(uError);
         return false;
       }
@@ -269,18 +263,18 @@ bool CSnmpSession::Receive(int32_t* pnId, SnmpVarBindList* pBindings, int32_t* p
         break;
     }
     const EVerdict verdict = m_pSecurity->Judge(datagram, m_transport, &nId, &answer);
-    const auto it = m_mapInFlight.find(nId);
-    if (verdict == EVerdict::Ignore || it == m_mapInFlight.end()) continue;
-    m_transport.Forget(nId);
-    if (verdict == EVerdict::Resend && it->second.bMayResync) {
+    CSnmpTransport::CRequest* pRequest = m_transport.Find(nId);
+    if (verdict == EVerdict::Ignore || pRequest == nullptr) continue;
+    if (verdict == EVerdict::Resend && pRequest->bMayResync) {
       // The agent's clock was learnt: the same request once more.
-      it->second.bMayResync = false;
+      pRequest->bMayResync = false;
       std::string strDatagram;
-      if (Encode(it->second.request, &strDatagram) && m_transport.Send(nId, std::move(strDatagram), m_nTries))
+      if (Encode(pRequest->message, &strDatagram) && m_transport.SendAgain(nId, std::move(strDatagram), m_nTries))
         continue;
     }
-    m_mapInFlight.erase(it);
     *pnId = nId;
+    *ppTag = pRequest->pTag;
+    m_transport.Forget(nId);
     if (verdict != EVerdict::Take) return false;
     *pBindings = std::move(answer.bindings);
     *pnErrorStatus = answer.nErrorStatus;
@@ -352,24 +346,28 @@ bool SnmpMgrRequestBulk(LPSNMP_MGR_SESSION pSession, int32_t nMaxRepetitions,
 }
 
 bool SnmpMgrSend(LPSNMP_MGR_SESSION pSession, uint8_t requestType, int32_t nMaxRepetitions,
-                 const SnmpVarBindList& bindings, int32_t* pnId) {
+                 const SnmpVarBindList& bindings, int32_t* pnId, void* pTag) {
   if (pSession == nullptr || (requestType == SNMP_PDU_GETBULK && pSession->IsVersion1())) {
     WSASetLastError(0);
     SetLastError(SNMP_MGMTAPI_INVALID_SESSION);
     return false;
   }
-  return pSession->Send(requestType, 0, requestType == SNMP_PDU_GETBULK ? nMaxRepetitions : 0, bindings, pnId);
+  return pSession->Send(requestType, 0, requestType == SNMP_PDU_GETBULK ? nMaxRepetitions : 0, bindings, pnId,
+                         pTag);
 }
 
 bool SnmpMgrReceive(LPSNMP_MGR_SESSION pSession, int32_t* pnId, SnmpVarBindList* pBindings,
-                    int32_t* pnErrorStatus, int32_t* pnErrorIndex) {
+                    int32_t* pnErrorStatus, int32_t* pnErrorIndex, void** ppTag) {
+  void* pIgnoredTag = nullptr;
+  if (ppTag == nullptr) ppTag = &pIgnoredTag;
   if (pSession == nullptr) {
     *pnId = 0;
+    *ppTag = nullptr;
     WSASetLastError(0);
     SetLastError(SNMP_MGMTAPI_INVALID_SESSION);
     return false;
   }
-  return pSession->Receive(pnId, pBindings, pnErrorStatus, pnErrorIndex);
+  return pSession->Receive(pnId, ppTag, pBindings, pnErrorStatus, pnErrorIndex);
 }
 
 int64_t SnmpMgrResends(LPSNMP_MGR_SESSION pSession) { return pSession != nullptr ? pSession->Resends() : 0; }

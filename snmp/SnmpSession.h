@@ -90,16 +90,19 @@ using LPSNMP_MGR_SESSION = CSnmpSession*;
 // session first discovers the agent's engine, waiting for it);
 // SnmpMgrReceive waits for the next of the requests in flight to end. Each
 // is re-sent and timed as SnmpMgrRequest's, and its answer matched by its
-// id. False from SnmpMgrSend when nothing was sent (GetLastError() says
-// why: an interrupted scan, a request that cannot be encoded).
+// id. pTag is the caller's, handed back with the request's end: whose
+// request it was. False from SnmpMgrSend when nothing was sent
+// (GetLastError() says why: an interrupted scan, a request that cannot be
+// encoded).
 [[nodiscard]] bool SnmpMgrSend(LPSNMP_MGR_SESSION pSession, uint8_t requestType, int32_t nMaxRepetitions,
-                               const SnmpVarBindList& bindings, int32_t* pnId);
+                               const SnmpVarBindList& bindings, int32_t* pnId, void* pTag = nullptr);
 // True with the answer of request *pnId in *pBindings and the error
-// fields. False when request *pnId ended without an answer (GetLastError()
-// says why, as SnmpMgrRequest's), or, with *pnId 0, when no request is in
+// fields, and its tag in *ppTag (when given). False when request *pnId
+// ended without an answer (GetLastError() says why, as SnmpMgrRequest's;
+// *ppTag its tag), or, with *pnId 0 and *ppTag null, when no request is in
 // flight or receiving failed (every request in flight then ends).
 [[nodiscard]] bool SnmpMgrReceive(LPSNMP_MGR_SESSION pSession, int32_t* pnId, SnmpVarBindList* pBindings,
-                                  int32_t* pnErrorStatus, int32_t* pnErrorIndex);
+                                  int32_t* pnErrorStatus, int32_t* pnErrorIndex, void** ppTag = nullptr);
 // Requests sent again after a time-out in this session so far.
 [[nodiscard]] int64_t SnmpMgrResends(LPSNMP_MGR_SESSION pSession);
 

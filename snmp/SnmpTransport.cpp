@@ -14,36 +14,70 @@ bool CSnmpTransport::Connect(const SAgentAddress& agent) {
   return false;
 }
 
-bool CSnmpTransport::Send(int32_t nId, std::string strDatagram, int64_t nTries) {
+CSnmpTransport::CRequest* CSnmpTransport::Send(int32_t nId, std::string strDatagram, int64_t nTries, void* pTag) {
+  if (IsInterrupted()) {
+    SetLastError(SNMP_MGR_ERROR_INTERRUPTED);
+    return nullptr;
+  }
+  CPending& pending = m_mapPending[nId];
+  pending = CPending{CRequest{pTag, {}, true}, std::move(strDatagram), {}, nTries, 0};
+  SendTry(nId, &pending);
+  return &pending.request;
+}
+
+bool CSnmpTransport::SendAgain(int32_t nId, std::string strDatagram, int64_t nTries) {
+  const auto it = m_mapPending.find(nId);
+  if (it == m_mapPending.end()) return false;
   if (IsInterrupted()) {
     SetLastError(SNMP_MGR_ERROR_INTERRUPTED);
     return false;
   }
-  m_arrPending.push_back({nId, std::move(strDatagram), {}, nTries});
-  SendTry(&m_arrPending.back());
+  it->second.strDatagram = std::move(strDatagram);
+  it->second.nTriesLeft = nTries;
+  SendTry(nId, &it->second);
   return true;
 }
 
-void CSnmpTransport::SendTry(CPending* pPending) {
+void CSnmpTransport::SendTry(int32_t nId, CPending* pPending) {
   --pPending->nTriesLeft;
   pPending->deadline = CClock::now() + std::chrono::milliseconds(m_nTimeoutMs);
+  pPending->nTry = ++m_nTries;
+  m_deadlines.push({pPending->deadline, pPending->nTry, nId});
   if (!m_socket.Send(pPending->strDatagram)) WSASetLastError(m_socket.LastError());
 }
 
 void CSnmpTransport::Forget(int32_t nId) {
-  std::erase_if(m_arrPending, [nId](const CPending& pending) { return pending.nId == nId; });
+  m_mapPending.erase(nId);
+  if (m_mapPending.empty()) m_deadlines = {};
 }
 
-bool CSnmpTransport::IsPending(int32_t nId) const {
-  return std::any_of(m_arrPending.begin(), m_arrPending.end(),
-                     [nId](const CPending& pending) { return pending.nId == nId; });
+void CSnmpTransport::ForgetAll() {
+  m_mapPending.clear();
+  m_deadlines = {};
 }
 
-CSnmpTransport::EEvent CSnmpTransport::Wait(std::string_view* pDatagram, int32_t* pnId) {
-  while (!m_arrPending.empty()) {
-    auto itFirst = std::min_element(m_arrPending.begin(), m_arrPending.end(),
-                                    [](const CPending& a, const CPending& b) { return a.deadline < b.deadline; });
-    switch (Receive(itFirst->deadline, pDatagram)) {
+CSnmpTransport::CRequest* CSnmpTransport::Find(int32_t nId) {
+  const auto it = m_mapPending.find(nId);
+  return it != m_mapPending.end() ? &it->second.request : nullptr;
+}
+
+CSnmpTransport::CPending* CSnmpTransport::Earliest(int32_t* pnId) {
+  while (!m_deadlines.empty()) {
+    const CDeadline& top = m_deadlines.top();
+    const auto it = m_mapPending.find(top.nId);
+    if (it != m_mapPending.end() && it->second.nTry == top.nTry) {
+      *pnId = top.nId;
+      return &it->second;
+    }
+    m_deadlines.pop();  // a try that is over
+  }
+  return nullptr;
+}
+
+CSnmpTransport::EEvent CSnmpTransport::Wait(std::string_view* pDatagram, int32_t* pnId, void** ppTag) {
+  int32_t nFirstId = 0;
+  while (CPending* pFirst = Earliest(&nFirstId)) {
+    switch (Receive(pFirst->deadline, pDatagram)) {
       case CUdpSocket::EReceive::Datagram:
         return EEvent::Datagram;
       case CUdpSocket::EReceive::Failed:
@@ -52,14 +86,15 @@ CSnmpTransport::EEvent CSnmpTransport::Wait(std::string_view* pDatagram, int32_t
         break;
     }
     // The earliest deadline passed: another try, or the end of it.
-    if (itFirst->nTriesLeft > 0 && !IsInterrupted()) {
+    if (pFirst->nTriesLeft > 0 && !IsInterrupted()) {
       ++m_nResends;
-      SendTry(&*itFirst);
+      SendTry(nFirstId, pFirst);
       continue;
     }
-    SetLastError(IsInterrupted() && itFirst->nTriesLeft > 0 ? SNMP_MGR_ERROR_INTERRUPTED : SNMP_MGMTAPI_TIMEOUT);
-    *pnId = itFirst->nId;
-    m_arrPending.erase(itFirst);
+    SetLastError(IsInterrupted() && pFirst->nTriesLeft > 0 ? SNMP_MGR_ERROR_INTERRUPTED : SNMP_MGMTAPI_TIMEOUT);
+    *pnId = nFirstId;
+    if (ppTag != nullptr) *ppTag = pFirst->request.pTag;
+    Forget(nFirstId);
     return EEvent::Expired;
   }
   SetLastError(SNMP_MGMTAPI_SELECT_FDERRORS);

@@ -1,7 +1,10 @@
 // The SNMP manager's exchange of datagrams with one agent: one connected
-// UDP socket and a window of pending requests, each with its own datagram,
-// deadline and tries left, keyed by the id its answer carries (the
-// request-id; SNMPv3: the message-id).
+// UDP socket and the window of requests in flight. Each request in flight
+// has one record, CRequest: its datagram, deadline and tries left, whose it
+// is (the caller's tag) and what its session keeps for it. Records are
+// found by the id the answer carries (the request-id; SNMPv3: the
+// message-id) in a map, and by deadline in a heap, as resolvers keep their
+// queries: both stay cheap however wide the window.
 //
 // A request is sent at once; when its deadline passes without its answer
 // being taken, it is sent again while tries are left, and then expires.
@@ -15,12 +18,16 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <queue>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "platform/UdpSocket.h"
+#include "snmp/Ber.h"
 
 class CSnmpTransport {
  public:
@@ -31,6 +38,13 @@ class CSnmpTransport {
     Failed,    // receiving failed (SNMP_MGMTAPI_SELECT_FDERRORS), or nothing is pending
   };
 
+  // One request in flight, as its session and its caller see it.
+  struct CRequest {
+    void* pTag = nullptr;     // the caller's: whose request it is (a walk's lane)
+    CSnmpMessage message;     // SNMPv3: the request, for a resend with the agent's clock
+    bool bMayResync = true;   // SNMPv3: that resend is still left
+  };
+
   explicit CSnmpTransport(int nTimeoutMs) : m_nTimeoutMs(nTimeoutMs) {}
   CSnmpTransport(const CSnmpTransport&) = delete;
   CSnmpTransport& operator=(const CSnmpTransport&) = delete;
@@ -39,36 +53,62 @@ class CSnmpTransport {
   // error in WSAGetLastError()) when it cannot.
   [[nodiscard]] bool Connect(const SAgentAddress& agent);
   // Sends strDatagram as request nId, which then waits for its answer for
-  // nTries tries of the time-out each. False, with nothing sent and
-  // SNMP_MGR_ERROR_INTERRUPTED, once the scan is interrupted. A send that
-  // fails is remembered in WSAGetLastError(), and the wait still runs: an
-  // answer to an earlier try may yet come.
-  [[nodiscard]] bool Send(int32_t nId, std::string strDatagram, int64_t nTries);
-  // Waits for the next event of the pending requests.
-  [[nodiscard]] EEvent Wait(std::string_view* pDatagram, int32_t* pnId);
+  // nTries tries of the time-out each; its record, tagged pTag. Null, with
+  // nothing sent and SNMP_MGR_ERROR_INTERRUPTED, once the scan is
+  // interrupted. A send that fails is remembered in WSAGetLastError(), and
+  // the wait still runs: an answer to an earlier try may yet come.
+  [[nodiscard]] CRequest* Send(int32_t nId, std::string strDatagram, int64_t nTries, void* pTag = nullptr);
+  // Sends request nId, which is in flight, again as strDatagram with
+  // nTries fresh tries; its record stays. False, with nothing sent, once
+  // the scan is interrupted.
+  [[nodiscard]] bool SendAgain(int32_t nId, std::string strDatagram, int64_t nTries);
+  // Waits for the next event of the pending requests; for an expired
+  // one, *ppTag (when given) is its tag.
+  [[nodiscard]] EEvent Wait(std::string_view* pDatagram, int32_t* pnId, void** ppTag = nullptr);
   // Forgets request nId (its answer was taken, or it ended otherwise).
   void Forget(int32_t nId);
-  [[nodiscard]] bool IsPending(int32_t nId) const;
-  [[nodiscard]] size_t PendingCount() const { return m_arrPending.size(); }
+  // Forgets every request in flight.
+  void ForgetAll();
+  // The record of request nId while it is in flight; null otherwise.
+  [[nodiscard]] CRequest* Find(int32_t nId);
+  [[nodiscard]] bool IsPending(int32_t nId) const { return m_mapPending.contains(nId); }
+  [[nodiscard]] size_t PendingCount() const { return m_mapPending.size(); }
   // Datagrams sent again after a time-out, so far.
   [[nodiscard]] int64_t Resends() const { return m_nResends; }
 
  private:
   struct CPending {
-    int32_t nId;
+    CRequest request;
     std::string strDatagram;
     CClock::time_point deadline;
     int64_t nTriesLeft;  // after the try under way
+    uint64_t nTry;       // the number of the try under way, among all of the transport's
+  };
+  // A try's deadline in the heap. Entries of tries that are over (answered,
+  // sent again, forgotten) stay until they come to the top and are dropped
+  // there: a try is current while its record holds its number.
+  struct CDeadline {
+    CClock::time_point deadline;
+    uint64_t nTry;
+    int32_t nId;
+    bool operator>(const CDeadline& other) const {
+      return deadline != other.deadline ? deadline > other.deadline : nTry > other.nTry;
+    }
   };
   // Sends pending's datagram for its next try.
-  void SendTry(CPending* pPending);
+  void SendTry(int32_t nId, CPending* pPending);
+  // The pending request whose try ends first, with its id; null when none
+  // is pending.
+  CPending* Earliest(int32_t* pnId);
   // Receives one datagram before the deadline. Datagram, TimedOut at the
   // deadline, or Failed.
   CUdpSocket::EReceive Receive(CClock::time_point deadline, std::string_view* pDatagram);
 
   CUdpSocket m_socket;  // connected to the agent: the system drops other senders' datagrams
   int m_nTimeoutMs;
-  std::vector<CPending> m_arrPending;  // few: a window is small
+  std::unordered_map<int32_t, CPending> m_mapPending;
+  std::priority_queue<CDeadline, std::vector<CDeadline>, std::greater<>> m_deadlines;
+  uint64_t m_nTries = 0;
   std::unique_ptr<char[]> m_pBuffer;   // receive buffer, made at the first datagram
   int64_t m_nResends = 0;
 };

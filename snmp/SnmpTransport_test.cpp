@@ -1,0 +1,89 @@
+#include "snmp/SnmpTransport.h"
+
+#include <gtest/gtest.h>
+
+#include "snmp/LastError.h"
+#include "tests/TestAgent.h"
+
+namespace {
+
+// The window of requests in flight against an agent that never answers:
+// each request is one record, found by its id, and its tries end in the
+// order of their deadlines, re-sends included, each with its caller's tag.
+TEST(SnmpTransportTest, RequestsExpireInTheOrderOfTheirDeadlinesWithTheirTags) {
+  CTestAgent agent;
+  std::string strErr;
+  ASSERT_TRUE(agent.LoadSnmprec("1.3.6.1.2.1.1.5.0|4|x\n", &strErr)) << strErr;
+  agent.SetMisbehaviour({.nSilentAfter = 0});
+  ASSERT_TRUE(agent.Start());
+  SAgentAddress address;
+  int nError = 0;
+  ASSERT_EQ(ResolveAgentAddress("127.0.0.1", false, true, agent.Port(), &address, &nError), EResolve::Found);
+  CSnmpTransport transport(200);
+  ASSERT_TRUE(transport.Connect(address));
+
+  int nFirst = 0;
+  int nSecond = 0;
+  int nThird = 0;
+  ASSERT_NE(transport.Send(7, "first", 2, &nFirst), nullptr);    // sent again once
+  ASSERT_NE(transport.Send(8, "second", 1, &nSecond), nullptr);  // one try
+  CSnmpTransport::CRequest* pThird = transport.Send(9, "third", 1, &nThird);
+  ASSERT_NE(pThird, nullptr);
+  pThird->bMayResync = false;
+  EXPECT_EQ(transport.PendingCount(), 3u);
+  ASSERT_EQ(transport.Find(9), pThird);
+  EXPECT_EQ(transport.Find(9)->pTag, &nThird);
+  EXPECT_TRUE(transport.IsPending(8));
+  EXPECT_EQ(transport.Find(10), nullptr);
+  // Sent again with fresh tries, the third keeps its record, and its
+  // deadline moves behind the second's.
+  ASSERT_TRUE(transport.SendAgain(9, "third again", 2));
+  EXPECT_EQ(transport.Find(9), pThird);
+  EXPECT_FALSE(pThird->bMayResync);
+  EXPECT_FALSE(transport.SendAgain(10, "never sent", 1));
+
+  std::vector<std::pair<int32_t, void*>> arrExpired;
+  for (int i = 0; i < 3; ++i) {
+    std::string_view datagram;
+    int32_t nId = 0;
+    void* pTag = nullptr;
+    ASSERT_EQ(transport.Wait(&datagram, &nId, &pTag), CSnmpTransport::EEvent::Expired);
+    EXPECT_EQ(GetLastError(), SNMP_MGMTAPI_TIMEOUT);
+    EXPECT_FALSE(transport.IsPending(nId));
+    arrExpired.emplace_back(nId, pTag);
+  }
+  // 7 at 200 ms goes again (to 400 ms); 8 ends at 200 ms; 9, sent again
+  // at once, ends its first fresh try at 200 ms and its second at 400 ms.
+  EXPECT_EQ(arrExpired, (std::vector<std::pair<int32_t, void*>>{{8, &nSecond}, {7, &nFirst}, {9, &nThird}}));
+  EXPECT_EQ(transport.Resends(), 2);
+  EXPECT_EQ(transport.PendingCount(), 0u);
+  std::string_view datagram;
+  int32_t nId = 0;
+  EXPECT_EQ(transport.Wait(&datagram, &nId), CSnmpTransport::EEvent::Failed) << "nothing is pending";
+}
+
+// Forgotten requests leave nothing to wait for, whatever their deadlines.
+TEST(SnmpTransportTest, ForgottenRequestsNeverExpire) {
+  CTestAgent agent;
+  std::string strErr;
+  ASSERT_TRUE(agent.LoadSnmprec("1.3.6.1.2.1.1.5.0|4|x\n", &strErr)) << strErr;
+  agent.SetMisbehaviour({.nSilentAfter = 0});
+  ASSERT_TRUE(agent.Start());
+  SAgentAddress address;
+  int nError = 0;
+  ASSERT_EQ(ResolveAgentAddress("127.0.0.1", false, true, agent.Port(), &address, &nError), EResolve::Found);
+  CSnmpTransport transport(100);
+  ASSERT_TRUE(transport.Connect(address));
+  for (int32_t nId = 1; nId <= 5; ++nId) ASSERT_NE(transport.Send(nId, "x", 1), nullptr);
+  transport.Forget(1);
+  transport.Forget(3);
+  std::string_view datagram;
+  int32_t nId = 0;
+  ASSERT_EQ(transport.Wait(&datagram, &nId), CSnmpTransport::EEvent::Expired);
+  EXPECT_EQ(nId, 2);
+  transport.ForgetAll();
+  EXPECT_EQ(transport.PendingCount(), 0u);
+  EXPECT_EQ(transport.Wait(&datagram, &nId), CSnmpTransport::EEvent::Failed);
+}
+
+}  // namespace

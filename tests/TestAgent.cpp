@@ -289,10 +289,12 @@ void CTestAgent::Serve() {
 }
 
 int CTestAgent::RequestCount() const {
-  if (!m_pHostDir) return m_nRequests.load();
-  // The host writes the count as it changes; a count read twice the same,
-  // a few milliseconds apart, has caught up with the datagrams sent.
+  // A count read twice the same, a few milliseconds apart, has caught up
+  // with the datagrams sent: a re-send still queued for the agent's thread
+  // (or, hosted, a count the host has yet to write) is not missed.
   const auto read = [this] {
+    if (!m_pHostDir) return m_nRequests.load();
+    // The host writes the count as it changes.
     std::ifstream in(m_pHostDir->Path() / "count");
     int nCount = -1;
     in >> nCount;

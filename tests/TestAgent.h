@@ -119,7 +119,9 @@ class CTestAgent {
   bool Start(const std::vector<std::string>& arrAddresses = {"127.0.0.1"}, uint16_t uPort = 0);
   void Stop();
   uint16_t Port() const { return m_uPort; }
-  // Datagrams received so far, whatever became of them.
+  // Datagrams received so far, whatever became of them, once the count has
+  // stood still for 20 ms (the agent's thread counts a datagram when it
+  // reads it).
   int RequestCount() const;
   // RequestCount() once at least nAtLeast were received (or after 20 s),
   // and a moment more, so that datagrams already queued behind them are

@@ -140,6 +140,44 @@ TEST_F(WalkTest, SilenceInMidWalkKeepsWhatWasRead) {
   EXPECT_THAT(LogTexts(), Contains("127.0.0.1|GetLastError:40"));
 }
 
+// The figures a walk hands back count its requests (not their re-sends),
+// its re-sends and its requests that no try got an answer to, summed over
+// the target's walks.
+TEST_F(WalkTest, FiguresCountRequestsResendsAndTimeOuts) {
+  m_pSettings->nRetry = 1;
+  StartAgent(c_szRecords, {.nSilentAfter = 3});
+  EXPECT_EQ(Walk("system.sysDescr.0", true), 0);
+  const CWalkFigures& figures = m_mib.m_result.figures;
+  EXPECT_EQ(figures.nRequests, 4u);
+  EXPECT_EQ(figures.nResends, 1u);
+  EXPECT_EQ(figures.nTimeouts, 1u);
+  EXPECT_EQ(m_mib.m_result.uEnd, SNMP_MGMTAPI_TIMEOUT);
+  EXPECT_EQ(Walk("system.sysName.0", false), 1);
+  EXPECT_EQ(figures.nRequests, 5u);
+  EXPECT_EQ(figures.nResends, 2u);
+  EXPECT_EQ(figures.nTimeouts, 2u);
+  EXPECT_EQ(m_mib.m_result.mapResults.GetCount(), 3u) << "the second walk kept the first one's entries";
+  EXPECT_EQ(m_agent.RequestCount(), 3 + 2 + 2);
+}
+
+// In lanes, every request the agent received was counted once.
+TEST_F(WalkTest, FiguresOfLanesCountEveryRequest) {
+  std::string strRecords;
+  for (int i = 1; i <= 300; ++i) strRecords += "1.3.6.1.2.1.2.2.1.1." + std::to_string(i) + "|2|" + std::to_string(i) + "\n";
+  StartAgent(strRecords);
+  m_pSettings->nVersion = 2;
+  m_pSettings->nMaxRepetitions = 5;
+  m_pSettings->nWindow = 8;
+  m_pSettings->nTimeout = 5000;  // no re-send, however loaded the machine
+  EXPECT_EQ(Walk("interfaces.ifTable.ifEntry.ifIndex.1", true), 0);
+  EXPECT_EQ(m_mib.m_result.mapResults.GetCount(), 300u);
+  const CWalkFigures& figures = m_mib.m_result.figures;
+  EXPECT_EQ(figures.nRequests, static_cast<uint64_t>(m_agent.RequestCount()));
+  EXPECT_GT(figures.nRequests, 300u / 5);
+  EXPECT_EQ(figures.nResends, 0u);
+  EXPECT_EQ(figures.nTimeouts, 0u);
+}
+
 TEST_F(WalkTest, EleventhErrorEndsTheWalkWhereverItComes) {
   std::string strRecords;
   for (int i = 1; i <= 40; ++i) strRecords += "1.3.6.1.2.1.2.2.1.1." + std::to_string(i) + "|2|" + std::to_string(i) + "\n";

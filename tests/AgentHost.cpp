@@ -54,11 +54,11 @@ int main(int argc, char* argv[]) {
   std::error_code ec;
   while (!fs::exists(dir / "stop", ec) && std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    const int nCount = agent.RequestCount();
+    const int nCount = agent.RequestCountNow();
     if (nCount != nWritten) WriteText(dir / "count", std::to_string(nWritten = nCount) + "\n");
   }
   agent.Stop();
-  WriteText(dir / "count", std::to_string(agent.RequestCount()) + "\n");
+  WriteText(dir / "count", std::to_string(agent.RequestCountNow()) + "\n");
   WriteText(dir / "stopped", "");
   return 0;
 }

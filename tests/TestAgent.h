@@ -49,6 +49,9 @@ class CTestAgent {
  public:
   struct CMisbehaviour {
     int nSilentAfter = -1;        // answer only the first N requests; -1: every one
+    // Stay silent to a GETBULK asking more than N repetitions, as a path
+    // that loses the fragments of large answers does; -1: answer every one.
+    int nSilentAboveRepetitions = -1;
     std::set<int> setErrorRequests{};  // answer these requests (from 1) with nErrorStatus
     int32_t nErrorStatus = SNMP_ERRORSTATUS_GENERR;
     bool bRepeatOid = false;      // answer a GET-NEXT with the requested OID again
@@ -123,6 +126,9 @@ class CTestAgent {
   // stood still for 20 ms (the agent's thread counts a datagram when it
   // reads it).
   int RequestCount() const;
+  // The count as it is this moment, without waiting (the agent host writes
+  // it as it changes).
+  int RequestCountNow() const { return m_nRequests.load(); }
   // RequestCount() once at least nAtLeast were received (or after 20 s),
   // and a moment more, so that datagrams already queued behind them are
   // counted too: the agent's thread counts a datagram when it reads it,
@@ -142,6 +148,8 @@ class CTestAgent {
   std::vector<std::string> Answer(std::string_view request, bool* pbFromOtherPort);
   void Respond(CSnmpMessage* pMessage) const;
   void RespondVersion2(CSnmpMessage* pMessage) const;
+  // A GETBULK the misbehaviour leaves unanswered for its repetitions.
+  bool IsSilentToBulk(const CSnmpMessage& request) const;
   // The bindings of a random answer to a GET-NEXT or GETBULK (uRandomSeed);
   // *pbError, for SNMPv1, when it is to be a noSuchName error instead.
   SnmpVarBindList RandomAnswer(const SnmpVarBindList& request, bool bVersion1, bool* pbError);

@@ -101,12 +101,15 @@ class CLaneWalk {
   bool Send(CLane* pLane) {
     ++m_pContext->pResult->figures.nRequests;
     int32_t nId = 0;
-    if (!SnmpMgrSend(m_pSession, pLane->requestType, pLane->nRepetitions, pLane->bindings, &nId, pLane)) {
+    const bool bSizeProbe = PrepareSizeProbe(pLane, *m_pContext);
+    if (!SnmpMgrSend(m_pSession, pLane->requestType, pLane->nRepetitions, pLane->bindings, &nId, pLane,
+                     bSizeProbe ? 1 : 0)) {
       EndUnanswered(pLane, GetLastError());
       return false;
     }
     pLane->bInFlight = true;
     ++m_nInFlight;
+    pLane->bSentAlone = m_nInFlight == 1;
     return true;
   }
 
@@ -215,7 +218,17 @@ class CLaneWalk {
     }
     --m_nInFlight;
     pLane->bInFlight = false;
-    AdaptWindow(bAnswered);
+    // A size probe's one try lost: a re-send as far as the window goes.
+    const bool bLostProbe = !bAnswered && pLane->bSizeProbe && uError == SNMP_MGMTAPI_TIMEOUT;
+    AdaptWindow(bAnswered, bLostProbe);
+    if (bLostProbe) {
+      ++m_pContext->pResult->figures.nTimeouts;
+      // An agent whose queue overflows drops requests of every size: the
+      // window shrinks first. Silence to a request that went alone is the
+      // size of its answer. The lane asks again when the window has room.
+      if (pLane->bSentAlone) ShrinkAfterSilence(pLane, m_pContext);
+      return;
+    }
     if (!bAnswered) {
       EndUnanswered(pLane, uError);
       return;
@@ -225,11 +238,12 @@ class CLaneWalk {
     TakeAnswer(pLane, std::move(answer));
   }
 
-  // The window: a re-send halves it; answers in time widen it, by one
-  // each until the first re-send, by one a window's worth after it.
-  void AdaptWindow(bool bAnswered) {
+  // The window: a re-send (or a size probe's lost try, bLostTry) halves
+  // it; answers in time widen it, by one each until the first re-send, by
+  // one a window's worth after it.
+  void AdaptWindow(bool bAnswered, bool bLostTry) {
     const int64_t nNowResends = SnmpMgrResends(m_pSession);
-    if (nNowResends > m_nResends) {
+    if (nNowResends > m_nResends || bLostTry) {
       m_nWindow = std::max(1, m_nWindow / 2);
       m_nResends = nNowResends;
       m_bProbing = false;

@@ -24,7 +24,9 @@
 // each answer that came without a re-send, up to Window; a re-send (a
 // time-out, as an agent whose input queue is full drops requests) halves
 // it, never below one, and from then on it grows by one only after a
-// window's worth of answers in time.
+// window's worth of answers in time. A GETBULK size probe whose one try is
+// lost (WalkStep.h) counts as a re-send; when it went with no other
+// request in flight, the walk's repetitions halve; the lane asks again.
 #ifndef MIBSCAN_MIB_LANES_H_
 #define MIBSCAN_MIB_LANES_H_
 

@@ -91,12 +91,20 @@ void RequestInTurn(LPSNMP_MGR_SESSION pSession, CLane* pLane, CWalkContext* pCon
     // may have to ask for it again.
     const AsnObjectIdentifier requested = bindings.empty() ? AsnObjectIdentifier{} : bindings[0].name;
     ++figures.nRequests;
+    const bool bSizeProbe = PrepareSizeProbe(pLane, *pContext);
     const bool bAnswered =
         pLane->requestType == SNMP_PDU_GETBULK
             ? SnmpMgrRequestBulk(pSession, pLane->nRepetitions, &bindings, &pLane->nErrorStatus,
-                                 &pLane->nErrorIndex)
+                                 &pLane->nErrorIndex, bSizeProbe ? 1 : 0)
             : SnmpMgrRequest(pSession, pLane->requestType, &bindings, &pLane->nErrorStatus, &pLane->nErrorIndex);
-    if (!bAnswered && GetLastError() == SNMP_MGMTAPI_TIMEOUT) ++figures.nTimeouts;
+    if (!bAnswered && GetLastError() == SNMP_MGMTAPI_TIMEOUT) {
+      ++figures.nTimeouts;
+      // Asked again, smaller, for the same OID (the bindings are unchanged).
+      if (bSizeProbe) {
+        ShrinkAfterSilence(pLane, pContext);
+        continue;
+      }
+    }
     if (!bAnswered || !NextRequest(requested, &bindings, pLane, pContext)) return;
     // Several requests in flight: the walk goes on in lanes from here.
     if (pContext->target.settings.nWindow > 1) {

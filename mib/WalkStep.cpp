@@ -1,5 +1,6 @@
 #include "mib/WalkStep.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "log/LogQueue.h"
@@ -75,7 +76,20 @@ CWalkContext::CWalkContext(const CWalkTarget& walkTarget, bool bContinueWalk, CW
       bVersion2(walkTarget.settings.nVersion >= 2),
       continueType(bVersion2 && walkTarget.settings.nMaxRepetitions > 0 ? SNMP_PDU_GETBULK : SNMP_PDU_GETNEXT),
       pResult(pWalkResult),
-      codeSet(walkTarget.settings.strCharset) {}
+      codeSet(walkTarget.settings.strCharset),
+      nRepetitionsCeiling(walkTarget.settings.nMaxRepetitions) {}
+
+bool PrepareSizeProbe(CLane* pLane, const CWalkContext& context) {
+  pLane->nRepetitions = std::min(pLane->nRepetitions, context.nRepetitionsCeiling);
+  pLane->bSizeProbe = pLane->requestType == SNMP_PDU_GETBULK && pLane->nRepetitions > 1;
+  return pLane->bSizeProbe;
+}
+
+void ShrinkAfterSilence(CLane* pLane, CWalkContext* pContext) {
+  pLane->nRepetitions = std::max<int32_t>(1, pLane->nRepetitions / 2);
+  pContext->nRepetitionsCeiling = std::min(pContext->nRepetitionsCeiling, pLane->nRepetitions);
+  WriteLog("%s|silent to a GETBULK: repetitions %d", pContext->szTarget, static_cast<int>(pLane->nRepetitions));
+}
 
 void CWalkContext::StoreEntry(std::string_view strOid, std::string_view strValue, bool bCrText) {
   const bool bNew = pResult->Store(strOid, strValue, bCrText);

@@ -28,6 +28,10 @@ struct CWalkContext {
   CWalkResult* pResult;
   CTextCodeSet codeSet;
   bool bStored = false;                     // an entry was stored
+  // The most repetitions any lane's GETBULK asks for: MaxRepetitions,
+  // halved for the rest of the walk each time silence showed that the
+  // path loses answers that large (ShrinkAfterSilence).
+  int32_t nRepetitionsCeiling;
 
   // Stores one entry in the result; bCrText marks a text value holding a CR.
   void StoreEntry(std::string_view strOid, std::string_view strValue, bool bCrText);
@@ -50,6 +54,8 @@ struct CLane {
   bool bDirect = true;                     // stores what it takes at once; else into pending
   CPendingEntries pending;
   bool bInFlight = false;                  // a request of it is in flight (tagged with the lane)
+  bool bSizeProbe = false;                 // that request goes with one try (PrepareSizeProbe)
+  bool bSentAlone = false;                 // no other request was in flight when it went
   int nAnswers = 0;                        // answers taken so far
   int nAnswersAtSplit = 0;                 // nAnswers when its part was last cut short
   uint64_t uStride = 0;                    // instances of one column its last request went on; 0: none
@@ -62,6 +68,23 @@ struct CLane {
 [[nodiscard]] inline bool EndedOnRefusal(const CLane& lane) {
   return lane.nErrorStatus > 0 && lane.nErrorStatus != SNMP_ERRORSTATUS_NOSUCHNAME;
 }
+
+// Silence to a GETBULK of many repetitions is often the path, not the
+// agent: an answer of several kilobytes travels in fragments, which many
+// paths lose. Such a request goes with one try (a size probe); when that
+// try goes unanswered, the walk asks again with half as many repetitions
+// instead of sending the same again. Down to one repetition, whose request
+// has every try of the session: an agent silent to that is silent. Each
+// halving holds for the rest of the walk, in every lane, so a walk spends
+// at most about log2(MaxRepetitions) tries on it; an agent that answers
+// every first try never sees a difference.
+
+// The lane's next request, with the walk's ceiling of repetitions applied:
+// true when it is a size probe.
+[[nodiscard]] bool PrepareSizeProbe(CLane* pLane, const CWalkContext& context);
+// A size probe went unanswered: halves the lane's repetitions and the
+// walk's ceiling (never below one), and traces it.
+void ShrinkAfterSilence(CLane* pLane, CWalkContext* pContext);
 
 // RenderValue, after the trace's line of the value's length
 // ("<szTarget>|length=N"), when it has one.

@@ -487,6 +487,47 @@ TEST_F(Version2WalkTest, TooBigAsksForFewerWithoutCounting) {
   }
 }
 
+// A path that loses large answers: a GETBULK unanswered for one try is
+// asked again with half as many repetitions, and the smaller number holds
+// in every lane; the walk stores what a walk of small requests stores.
+TEST_F(Version2WalkTest, SilenceToLargeBulksAsksForFewer) {
+  m_pSettings->nMaxRepetitions = 50;
+  for (const int nWindow : {1, 8}) {
+    SCOPED_TRACE("window " + std::to_string(nWindow));
+    m_pSettings->nWindow = nWindow;
+    const SAgentWalk walk = WalkFreshAgent(m_pSettings, WithInterfaces(20), {.nSilentAboveRepetitions = 12});
+    EXPECT_EQ(walk.nResult, 0);
+    EXPECT_THAT(walk.strConsole, HasSubstr("target[127.0.0.1]error:0\n"));
+    EXPECT_EQ(walk.nEntries, 25u);
+    // GET; 50 and 25 lost; then 12 at a time: 24 records and the end.
+    if (nWindow == 1) {
+      EXPECT_EQ(walk.nRequests, 1 + 2 + 3);
+    }
+    EXPECT_LE(walk.nRequests, 40);
+  }
+}
+
+// Silent to every GETBULK: one try at each halving, then every try of one
+// repetition, and the walk ends as a silent agent's does.
+TEST_F(Version2WalkTest, SilenceToEveryBulkEndsAsSilence) {
+  m_pSettings->nMaxRepetitions = 50;
+  m_pSettings->nRetry = 1;
+  for (const int nWindow : {1, 8}) {
+    SCOPED_TRACE("window " + std::to_string(nWindow));
+    m_pSettings->nWindow = nWindow;
+    const SAgentWalk walk = WalkFreshAgent(m_pSettings, WithInterfaces(20), {.nSilentAboveRepetitions = 0});
+    EXPECT_EQ(walk.nResult, 0) << "the GET stored sysDescr.0";
+    EXPECT_THAT(walk.strConsole, HasSubstr("target[127.0.0.1]error:40\n"));
+    EXPECT_EQ(walk.nEntries, 1u);
+    // GET; 50, 25, 12, 6 and 3 once each; 1 with both tries. Lanes: two of
+    // them, each asking at one repetition with both tries at the end.
+    if (nWindow == 1) {
+      EXPECT_EQ(walk.nRequests, 1 + 5 + 2);
+    }
+    EXPECT_LE(walk.nRequests, 1 + 2 * (6 + 2));
+  }
+}
+
 TEST_F(Version2WalkTest, AgentThatIgnoresMaxRepetitions) {
   m_pSettings->nMaxRepetitions = 10;
   StartAgent(c_szRecords, {.nBulkRepetitions = 1});

@@ -80,11 +80,12 @@ class CSnmpSession {
 
   // A request of requestType; nField1 and nField2 go where the error
   // status and index stand (a GETBULK's non-repeaters and max-repetitions).
+  // nTries: of this request; 0 or less: the session's.
   bool Request(uint8_t requestType, int32_t nField1, int32_t nField2, SnmpVarBindList* pBindings,
-               int32_t* pnErrorStatus, int32_t* pnErrorIndex);
+               int32_t* pnErrorStatus, int32_t* pnErrorIndex, int nTries = 0);
   // Requests in flight (SnmpMgrSend, SnmpMgrReceive).
   bool Send(uint8_t requestType, int32_t nField1, int32_t nField2, const SnmpVarBindList& bindings, int32_t* pnId,
-            void* pTag);
+            void* pTag, int nTries);
   bool Receive(int32_t* pnId, void** ppTag, SnmpVarBindList* pBindings, int32_t* pnErrorStatus,
                int32_t* pnErrorIndex);
   int64_t Resends() const { return m_transport.Resends(); }
@@ -104,6 +105,7 @@ class CSnmpSession {
   bool Encode(const CSnmpMessage& request, std::string* pstrDatagram);
   // m_request as a request of requestType for bindings, with a fresh id.
   void MakeRequest(uint8_t requestType, int32_t nField1, int32_t nField2, const SnmpVarBindList& bindings);
+  int64_t TriesOf(int nTries) const { return nTries > 0 ? nTries : m_nTries; }
   // A fresh positive request-id; ids wrap around before they turn negative.
   int32_t NextRequestId() {
     const int32_t nId = m_nNextRequestId;
@@ -159,7 +161,8 @@ bool CSnmpSession::Exchange(int32_t nId, std::string strDatagram, int64_t nTries
 
 bool CSnmpSession::Request(uint8_t requestType, int32_t nField1, int32_t nField2,
                            SnmpVarBindList* pBindings, int32_t* pnErrorStatus,
-                           int32_t* pnErrorIndex) {
+                           int32_t* pnErrorIndex, int nRequestTries) {
+  const int64_t nTries = TriesOf(nRequestTries);
   if (m_pUsm && !m_pUsm->IsDiscovered() && !Discover()) return false;
   MakeRequest(requestType, nField1, nField2, *pBindings);
   const int32_t nId = m_request.nRequestId;
@@ -177,7 +180,7 @@ bool CSnmpSession::Request(uint8_t requestType, int32_t nField1, int32_t nField2
       // After one silent try, ask without privacy whether the agent is
       // there: if it answers, the silence means it could not decrypt.
       bTaken = Exchange(nId, strDatagram, 1, judge, &bResend);
-      if (!bTaken && !bResend && GetLastError() == SNMP_MGMTAPI_TIMEOUT && m_nTries > 1) {
+      if (!bTaken && !bResend && GetLastError() == SNMP_MGMTAPI_TIMEOUT && nTries > 1) {
         std::string strPlain;
         bool bProbeResend = false;
         if (m_pUsm->EncodeWithoutPrivacy(m_request, &strPlain) &&
@@ -188,11 +191,11 @@ bool CSnmpSession::Request(uint8_t requestType, int32_t nField1, int32_t nField2
           SetLastError(SNMP_MGR_ERROR_DECRYPTION);
           return false;
         }
-        bTaken = Exchange(nId, std::move(strDatagram), m_nTries - 1, judge, &bResend);
+        bTaken = Exchange(nId, std::move(strDatagram), nTries - 1, judge, &bResend);
       }
       if (bTaken) m_pUsm->ConfirmPrivacy();
     } else {
-      bTaken = Exchange(nId, std::move(strDatagram), m_nTries, judge, &bResend);
+      bTaken = Exchange(nId, std::move(strDatagram), nTries, judge, &bResend);
     }
     if (bTaken) {
       *pBindings = std::move(answer.bindings);
@@ -225,14 +228,14 @@ void CSnmpSession::MakeRequest(uint8_t requestType, int32_t nField1, int32_t nFi
 }
 
 bool CSnmpSession::Send(uint8_t requestType, int32_t nField1, int32_t nField2, const SnmpVarBindList& bindings,
-                        int32_t* pnId, void* pTag) {
+                        int32_t* pnId, void* pTag, int nTries) {
   WSASetLastError(0);
   if (m_pUsm && !m_pUsm->IsDiscovered() && !Discover()) return false;
   MakeRequest(requestType, nField1, nField2, bindings);
   std::string strDatagram;
   if (!Encode(m_request, &strDatagram)) return false;
   *pnId = m_request.nRequestId;
-  CSnmpTransport::CRequest* pRequest = m_transport.Send(*pnId, std::move(strDatagram), m_nTries, pTag);
+  CSnmpTransport::CRequest* pRequest = m_transport.Send(*pnId, std::move(strDatagram), TriesOf(nTries), pTag);
   if (pRequest == nullptr) return false;
   if (m_pUsm) pRequest->message = m_request;
   SetLastError(SNMP_MGR_OK);
@@ -334,7 +337,7 @@ bool SnmpMgrRequest(LPSNMP_MGR_SESSION pSession, uint8_t requestType, SnmpVarBin
 }
 
 bool SnmpMgrRequestBulk(LPSNMP_MGR_SESSION pSession, int32_t nMaxRepetitions,
-                        SnmpVarBindList* pBindings, int32_t* pnErrorStatus, int32_t* pnErrorIndex) {
+                        SnmpVarBindList* pBindings, int32_t* pnErrorStatus, int32_t* pnErrorIndex, int nTries) {
   // SNMPv1 has no GETBULK (RFC 3416 is SNMPv2's).
   if (pSession == nullptr || pSession->IsVersion1()) {
     WSASetLastError(0);
@@ -342,18 +345,18 @@ bool SnmpMgrRequestBulk(LPSNMP_MGR_SESSION pSession, int32_t nMaxRepetitions,
     return false;
   }
   return pSession->Request(SNMP_PDU_GETBULK, 0, nMaxRepetitions, pBindings, pnErrorStatus,
-                           pnErrorIndex);
+                           pnErrorIndex, nTries);
 }
 
 bool SnmpMgrSend(LPSNMP_MGR_SESSION pSession, uint8_t requestType, int32_t nMaxRepetitions,
-                 const SnmpVarBindList& bindings, int32_t* pnId, void* pTag) {
+                 const SnmpVarBindList& bindings, int32_t* pnId, void* pTag, int nTries) {
   if (pSession == nullptr || (requestType == SNMP_PDU_GETBULK && pSession->IsVersion1())) {
     WSASetLastError(0);
     SetLastError(SNMP_MGMTAPI_INVALID_SESSION);
     return false;
   }
   return pSession->Send(requestType, 0, requestType == SNMP_PDU_GETBULK ? nMaxRepetitions : 0, bindings, pnId,
-                         pTag);
+                         pTag, nTries);
 }
 
 bool SnmpMgrReceive(LPSNMP_MGR_SESSION pSession, int32_t* pnId, SnmpVarBindList* pBindings,

@@ -80,10 +80,12 @@ using LPSNMP_MGR_SESSION = CSnmpSession*;
 
 // Sends a GETBULK request (SNMPv2c sessions) with non-repeaters 0 and
 // max-repetitions nMaxRepetitions for the bindings of *pBindings; answers
-// as SnmpMgrRequest.
+// as SnmpMgrRequest. nTries, when above 0, is this request's number of
+// tries instead of the session's (one try: a request that goes unanswered
+// is asked again otherwise, smaller, rather than sent again).
 [[nodiscard]] bool SnmpMgrRequestBulk(LPSNMP_MGR_SESSION pSession, int32_t nMaxRepetitions,
                                       SnmpVarBindList* pBindings, int32_t* pnErrorStatus,
-                                      int32_t* pnErrorIndex);
+                                      int32_t* pnErrorIndex, int nTries = 0);
 
 // Several requests in flight on the session's one socket: SnmpMgrSend
 // sends a request and returns at once with its id in *pnId (an SNMPv3
@@ -94,8 +96,11 @@ using LPSNMP_MGR_SESSION = CSnmpSession*;
 // request it was. False from SnmpMgrSend when nothing was sent
 // (GetLastError() says why: an interrupted scan, a request that cannot be
 // encoded).
+// nTries, when above 0, is the request's number of tries instead of the
+// session's.
 [[nodiscard]] bool SnmpMgrSend(LPSNMP_MGR_SESSION pSession, uint8_t requestType, int32_t nMaxRepetitions,
-                               const SnmpVarBindList& bindings, int32_t* pnId, void* pTag = nullptr);
+                               const SnmpVarBindList& bindings, int32_t* pnId, void* pTag = nullptr,
+                               int nTries = 0);
 // True with the answer of request *pnId in *pBindings and the error
 // fields, and its tag in *ppTag (when given). False when request *pnId
 // ended without an answer (GetLastError() says why, as SnmpMgrRequest's;

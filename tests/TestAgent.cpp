@@ -323,7 +323,8 @@ std::string CTestAgent::Settings(const std::vector<std::string>& arrAddresses, u
   std::ostringstream settings;
   settings << "community " << m_strCommunity << "\nport " << uPort << "\n";
   for (const std::string& strAddress : arrAddresses) settings << "address " << strAddress << "\n";
-  settings << "silentAfter " << m.nSilentAfter << "\nerrorStatus " << m.nErrorStatus << "\nrepeatOid " << m.bRepeatOid
+  settings << "silentAfter " << m.nSilentAfter << "\nsilentAboveRepetitions " << m.nSilentAboveRepetitions
+           << "\nerrorStatus " << m.nErrorStatus << "\nrepeatOid " << m.bRepeatOid
        << "\ngoBackwards " << m.bGoBackwards << "\ngarbageFirst " << m.bGarbageFirst << "\nwrongIdFirst "
        << m.bWrongIdFirst << "\nwrongCommunityFirst " << m.bWrongCommunityFirst << "\notherPortFirst "
        << m.bOtherPortFirst << "\ndelayMs " << m.nDelayMs << "\nnonMinimal " << m.bNonMinimal << "\nmaxBindings "
@@ -346,6 +347,7 @@ bool CTestAgent::LoadSettings(std::string_view settings, std::vector<std::string
     else if (strKey == "port") *puPort = static_cast<uint16_t>(nValue);
     else if (strKey == "address") pArrAddresses->push_back(strValue);
     else if (strKey == "silentAfter") m.nSilentAfter = nValue;
+    else if (strKey == "silentAboveRepetitions") m.nSilentAboveRepetitions = nValue;
     else if (strKey == "errorStatus") m.nErrorStatus = nValue;
     else if (strKey == "repeatOid") m.bRepeatOid = nValue != 0;
     else if (strKey == "goBackwards") m.bGoBackwards = nValue != 0;
@@ -428,6 +430,7 @@ std::vector<std::string> CTestAgent::Answer(std::string_view request, bool* pbFr
        (message.pduType != SNMP_PDU_GETBULK || message.nVersion == SNMP_VERSION_1)))
     return {};
   if (m_misbehaviour.nSilentAfter >= 0 && nRequest > m_misbehaviour.nSilentAfter) return {};
+  if (IsSilentToBulk(message)) return {};
   if (m_misbehaviour.setErrorRequests.count(nRequest) > 0) {
     message.nErrorStatus = m_misbehaviour.nErrorStatus;
     message.nErrorIndex = 1;
@@ -626,6 +629,11 @@ SnmpVarBindList CTestAgent::RandomAnswer(const SnmpVarBindList& request, bool bV
     answer.push_back(std::move(varBind));
   }
   return answer;
+}
+
+bool CTestAgent::IsSilentToBulk(const CSnmpMessage& request) const {
+  return m_misbehaviour.nSilentAboveRepetitions >= 0 && request.pduType == SNMP_PDU_GETBULK &&
+         request.nErrorIndex > m_misbehaviour.nSilentAboveRepetitions;
 }
 
 std::string CTestAgent::AnswerVersion3(std::string_view request) {

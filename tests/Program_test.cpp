@@ -316,6 +316,30 @@ TEST_F(ProgramTest, WindowThroughABusyRelayLosesNothing) {
   }
 }
 
+// A path that loses every answer over 1,400 bytes (their fragments):
+// GETBULKs of 50 repetitions are asked again smaller, one request at a time
+// and in lanes, and the file is the one a direct walk of 10 writes.
+TEST_F(ProgramTest, LargeAnswersLostOnThePathLoseNothing) {
+  const std::string strRecords = RecordedLinuxWalk();
+  if (strRecords.empty()) GTEST_SKIP() << "snmpsim is not installed";
+  StartAgent({"127.0.0.1"}, strRecords);
+  WriteConfig(m_agent.Port(), 300, 1, 0, "Version=2\nMaxRepetitions=10\n");
+  Run({"oid", "", "127.0.0.1"});
+  const std::string strExpected = ReadAll(Path("127.0.0.1.xml"));
+  EXPECT_EQ(ReadXml("127.0.0.1.xml").size(), m_agent.RecordCount());
+  for (const int nWindow : {1, 16}) {
+    SCOPED_TRACE(nWindow);
+    CUdpRelay relay(m_agent.Port(), 0);
+    relay.SetMaxAnswerBytes(1400);
+    ASSERT_TRUE(relay.Start());
+    WriteConfig(relay.Port(), 300, 1, 0, "Version=2\nMaxRepetitions=50\nWindow=" + std::to_string(nWindow) + "\n");
+    const CProcessResult result = Run({"oid", "", "127.0.0.1"});
+    EXPECT_THAT(result.strOutput, ::testing::HasSubstr("target[127.0.0.1]error:0\n"));
+    EXPECT_TRUE(ReadAll(Path("127.0.0.1.xml")) == strExpected) << "the file differs from the direct walk's";
+    EXPECT_GT(relay.DroppedAnswers(), 0) << "no answer was too large";
+  }
+}
+
 TEST_F(ProgramTest, StartOidThatDoesNotParseIsReported) {
   StartAgent({"127.0.0.1"});
   WriteConfig(m_agent.Port());

@@ -96,6 +96,10 @@ void CUdpRelay::Serve() {
                                        [&](const CClient& client) { return client.nUpstream == nSocket; });
           if (it == arrClients.end()) continue;
           it->nUnanswered = std::max(0, it->nUnanswered - 1);
+          if (m_nMaxAnswerBytes > 0 && strBytes.size() > m_nMaxAnswerBytes) {
+            m_nDroppedAnswers.fetch_add(1);
+            continue;
+          }
           held.push_back({due, 0, it->peer, std::move(strBytes)});
         }
       }

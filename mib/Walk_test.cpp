@@ -178,6 +178,36 @@ TEST_F(WalkTest, FiguresOfLanesCountEveryRequest) {
   EXPECT_EQ(figures.nTimeouts, 0u);
 }
 
+// AdaptiveTimeout=1: once answers came, a try waits what their round trips
+// show (here the floor, on loopback), not the Timeout setting; before the
+// first answer every try waits Timeout, so a dead agent costs what it
+// always did.
+TEST_F(WalkTest, AdaptiveTimeoutWaitsTheRoundTripOnceItIsKnown) {
+  m_pSettings->bAdaptiveTimeout = true;
+  m_pSettings->nTimeout = 5000;
+  m_pSettings->nRetry = 1;
+  StartAgent(c_szRecords, {.nSilentAfter = 3});
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Walk("system.sysDescr.0", true), 0);
+  const auto elapsed = std::chrono::steady_clock::now() - start;
+  EXPECT_THAT(Keys(), ElementsAre("1.3.6.1.2.1.1.1.0", "1.3.6.1.2.1.1.2.0", "1.3.6.1.2.1.1.3.0"));
+  EXPECT_THAT(m_strConsole, HasSubstr("target[127.0.0.1]error:40\n"));
+  EXPECT_GE(m_mib.m_result.figures.nResends, 1u);
+  EXPECT_LT(elapsed, std::chrono::milliseconds(5000)) << "the silent request's tries waited the round trip";
+}
+
+TEST_F(WalkTest, AdaptiveTimeoutWaitsTheTimeoutForADeadAgent) {
+  m_pSettings->bAdaptiveTimeout = true;
+  m_pSettings->nTimeout = 150;
+  m_pSettings->nRetry = 1;
+  StartAgent(c_szRecords, {.nSilentAfter = 0});
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(Walk("system.sysDescr.0", true), 1);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(2 * 150));
+  EXPECT_THAT(m_strConsole, HasSubstr("target[127.0.0.1]error:40\n"));
+  EXPECT_EQ(m_agent.RequestCount(), 2);
+}
+
 TEST_F(WalkTest, EleventhErrorEndsTheWalkWhereverItComes) {
   std::string strRecords;
   for (int i = 1; i <= 40; ++i) strRecords += "1.3.6.1.2.1.2.2.1.1." + std::to_string(i) + "|2|" + std::to_string(i) + "\n";

@@ -49,6 +49,7 @@ constexpr char c_szKeyCharset[] = "Charset";
 constexpr char c_szKeyVersion[] = "Version";
 constexpr char c_szKeyMaxRepetitions[] = "MaxRepetitions";
 constexpr char c_szKeyWindow[] = "Window";
+constexpr char c_szKeyAdaptiveTimeout[] = "AdaptiveTimeout";
 constexpr char c_szKeyUser[] = "User";
 constexpr char c_szKeyAuthProtocol[] = "AuthProtocol";
 constexpr char c_szKeyAuthPassword[] = "AuthPassword";
@@ -102,6 +103,9 @@ struct CTargetSettings {
   // Requests the walk keeps in flight at most ("Window"): 1 walks one
   // request at a time; 2 to c_nMaxWindow split the walk into lanes.
   int32_t nWindow = c_nDefaultWindow;
+  // Tries wait what the agent's round trips show, "Timeout" until the
+  // first answer ("AdaptiveTimeout" 1).
+  bool bAdaptiveTimeout = false;
   // SNMPv3: the user and its security ("User", "AuthProtocol",
   // "AuthPassword", "PrivProtocol", "PrivPassword", "Context").
   CSnmpV3Security v3Security;

@@ -46,6 +46,7 @@ class SettingsTest : public ::testing::Test {
     EXPECT_EQ(m_s.nVersion, 1);
     EXPECT_EQ(m_s.nMaxRepetitions, 10);
     EXPECT_EQ(m_s.nWindow, 1);
+    EXPECT_FALSE(m_s.bAdaptiveTimeout);
   }
   CTempDir m_dir;
   CTargetSettings m_s;
@@ -124,7 +125,7 @@ TEST_F(SettingsTest, ShippedConfigShowsTheDefaults) {
   ExpectDefaults();
   size_t nKeys = 0;
   const std::string strOn = SwitchedOn(strShipped, &nKeys);
-  EXPECT_EQ(nKeys, 15u) << "every key";
+  EXPECT_EQ(nKeys, 16u) << "every key";
   Read(strOn);
   ExpectDefaults();
 }
@@ -152,6 +153,13 @@ TEST_F(SettingsTest, VersionAndRepetitionsKeepTheirRanges) {
                                        std::pair("Window=", 1)}) {
     Read(std::string("[Config]\n") + szIni + "\n");
     EXPECT_EQ(m_s.nWindow, nWindow) << szIni;
+  }
+  // AdaptiveTimeout is on for 1 only, as Log is.
+  for (const auto& [szIni, bAdaptive] : {std::pair("AdaptiveTimeout=1", true), std::pair("AdaptiveTimeout=0", false),
+                                         std::pair("AdaptiveTimeout=2", false), std::pair("AdaptiveTimeout=", false),
+                                         std::pair("Window=2", false)}) {
+    Read(std::string("[Config]\n") + szIni + "\n");
+    EXPECT_EQ(m_s.bAdaptiveTimeout, bAdaptive) << szIni;
   }
 }
 

@@ -89,6 +89,7 @@ class CSnmpSession {
   bool Receive(int32_t* pnId, void** ppTag, SnmpVarBindList* pBindings, int32_t* pnErrorStatus,
                int32_t* pnErrorIndex);
   int64_t Resends() const { return m_transport.Resends(); }
+  void SetAdaptiveTimeout() { m_transport.SetAdaptiveTimeout(); }
 
  private:
   // Sends strDatagram as request nId for nTries tries and hands every
@@ -145,7 +146,11 @@ bool CSnmpSession::Exchange(int32_t nId, std::string strDatagram, int64_t nTries
     int32_t nAnswered = nId;
     const EVerdict verdict = fnJudge(datagram, &nAnswered);
     if (verdict == EVerdict::Ignore || nAnswered != nId) continue;
-    m_transport.Forget(nId);
+    if (verdict == EVerdict::Take) {
+      m_transport.Answered(nId);
+    } else {
+      m_transport.Forget(nId);
+    }
     switch (verdict) {
       case EVerdict::Take:
         SetLastError(SNMP_MGR_OK);
@@ -277,8 +282,11 @@ bool CSnmpSession::Receive(int32_t* pnId, void** ppTag, SnmpVarBindList* pBindin
     }
     *pnId = nId;
     *ppTag = pRequest->pTag;
-    m_transport.Forget(nId);
-    if (verdict != EVerdict::Take) return false;
+    if (verdict != EVerdict::Take) {
+      m_transport.Forget(nId);
+      return false;
+    }
+    m_transport.Answered(nId);
     *pBindings = std::move(answer.bindings);
     *pnErrorStatus = answer.nErrorStatus;
     *pnErrorIndex = answer.nErrorIndex;
@@ -374,6 +382,10 @@ bool SnmpMgrReceive(LPSNMP_MGR_SESSION pSession, int32_t* pnId, SnmpVarBindList*
 }
 
 int64_t SnmpMgrResends(LPSNMP_MGR_SESSION pSession) { return pSession != nullptr ? pSession->Resends() : 0; }
+
+void SnmpMgrSetAdaptiveTimeout(LPSNMP_MGR_SESSION pSession) {
+  if (pSession != nullptr) pSession->SetAdaptiveTimeout();
+}
 
 bool SnmpMgrClose(LPSNMP_MGR_SESSION pSession) {
   WSASetLastError(0);

@@ -110,6 +110,10 @@ using LPSNMP_MGR_SESSION = CSnmpSession*;
                                   int32_t* pnErrorStatus, int32_t* pnErrorIndex, void** ppTag = nullptr);
 // Requests sent again after a time-out in this session so far.
 [[nodiscard]] int64_t SnmpMgrResends(LPSNMP_MGR_SESSION pSession);
+// From now on each try of the session's requests waits what the agent's
+// round trips show (RoundTripTimer.h) instead of the session's time-out,
+// which stays the wait of every try until the first answer.
+void SnmpMgrSetAdaptiveTimeout(LPSNMP_MGR_SESSION pSession);
 
 // Closes the session and frees it. False for a null session.
 bool SnmpMgrClose(LPSNMP_MGR_SESSION pSession);

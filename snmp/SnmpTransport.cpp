@@ -20,7 +20,7 @@ CSnmpTransport::CRequest* CSnmpTransport::Send(int32_t nId, std::string strDatag
     return nullptr;
   }
   CPending& pending = m_mapPending[nId];
-  pending = CPending{CRequest{pTag, {}, true}, std::move(strDatagram), {}, nTries, 0};
+  pending = CPending{CRequest{pTag, {}, true}, std::move(strDatagram), {}, nTries, 0, 0, {}};
   SendTry(nId, &pending);
   return &pending.request;
 }
@@ -40,7 +40,11 @@ bool CSnmpTransport::SendAgain(int32_t nId, std::string strDatagram, int64_t nTr
 
 void CSnmpTransport::SendTry(int32_t nId, CPending* pPending) {
   --pPending->nTriesLeft;
-  pPending->deadline = CClock::now() + std::chrono::milliseconds(m_nTimeoutMs);
+  const auto now = CClock::now();
+  if (pPending->nTriesSent == 0) pPending->firstSent = now;
+  const int nWaitMs = m_pTimer ? m_pTimer->TryTimeoutMs(pPending->nTriesSent) : m_nTimeoutMs;
+  ++pPending->nTriesSent;
+  pPending->deadline = now + std::chrono::milliseconds(nWaitMs);
   pPending->nTry = ++m_nTries;
   m_deadlines.push({pPending->deadline, pPending->nTry, nId});
   if (!m_socket.Send(pPending->strDatagram)) WSASetLastError(m_socket.LastError());
@@ -49,6 +53,16 @@ void CSnmpTransport::SendTry(int32_t nId, CPending* pPending) {
 void CSnmpTransport::Forget(int32_t nId) {
   m_mapPending.erase(nId);
   if (m_mapPending.empty()) m_deadlines = {};
+}
+
+void CSnmpTransport::Answered(int32_t nId) {
+  const auto it = m_mapPending.find(nId);
+  // Karn's rule: an answer to a request sent more than once may be to any
+  // of its tries.
+  if (m_pTimer && it != m_mapPending.end() && it->second.nTriesSent == 1) {
+    m_pTimer->Sample(std::chrono::duration_cast<std::chrono::microseconds>(CClock::now() - it->second.firstSent).count());
+  }
+  Forget(nId);
 }
 
 void CSnmpTransport::ForgetAll() {

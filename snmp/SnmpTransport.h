@@ -28,6 +28,7 @@
 
 #include "platform/UdpSocket.h"
 #include "snmp/Ber.h"
+#include "snmp/RoundTripTimer.h"
 
 class CSnmpTransport {
  public:
@@ -65,8 +66,14 @@ class CSnmpTransport {
   // Waits for the next event of the pending requests; for an expired
   // one, *ppTag (when given) is its tag.
   [[nodiscard]] EEvent Wait(std::string_view* pDatagram, int32_t* pnId, void** ppTag = nullptr);
+  // Each try waits what the agent's round trips show (RoundTripTimer.h)
+  // instead of the fixed time-out, from now on.
+  void SetAdaptiveTimeout() { m_pTimer = std::make_unique<CRoundTripTimer>(m_nTimeoutMs); }
   // Forgets request nId (its answer was taken, or it ended otherwise).
   void Forget(int32_t nId);
+  // Forgets request nId, whose answer was taken: a round trip to learn
+  // from, when it went only once.
+  void Answered(int32_t nId);
   // Forgets every request in flight.
   void ForgetAll();
   // The record of request nId while it is in flight; null otherwise.
@@ -83,6 +90,8 @@ class CSnmpTransport {
     CClock::time_point deadline;
     int64_t nTriesLeft;  // after the try under way
     uint64_t nTry;       // the number of the try under way, among all of the transport's
+    int64_t nTriesSent = 0;
+    CClock::time_point firstSent;
   };
   // A try's deadline in the heap. Entries of tries that are over (answered,
   // sent again, forgotten) stay until they come to the top and are dropped
@@ -111,6 +120,7 @@ class CSnmpTransport {
   uint64_t m_nTries = 0;
   std::unique_ptr<char[]> m_pBuffer;   // receive buffer, made at the first datagram
   int64_t m_nResends = 0;
+  std::unique_ptr<CRoundTripTimer> m_pTimer;  // null: every try waits m_nTimeoutMs
 };
 
 #endif  // MIBSCAN_SNMP_SNMPTRANSPORT_H_

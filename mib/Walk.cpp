@@ -74,6 +74,12 @@ LPSNMP_MGR_SESSION OpenSession(const CWalkTarget& target, CWalkResult* pResult) 
     pSession = SnmpMgrOpenV3(szTarget, settings.v3Security, settings.nTimeout, settings.nRetry, settings.nPort);
   }
   if (pSession != nullptr && settings.bAdaptiveTimeout) SnmpMgrSetAdaptiveTimeout(pSession);
+  if (pSession != nullptr && settings.bAnyReplyAddress && !SnmpMgrSetAnyReplyAddress(pSession)) {
+    const uint32_t uError = GetLastError();
+    SnmpMgrClose(pSession);
+    SetLastError(uError);
+    pSession = nullptr;
+  }
   if (pSession == nullptr) {
     WriteLog("%s|error:%d", szTarget, static_cast<int>(GetLastError()));
     // A walk that never started says why on the console too.

@@ -321,6 +321,27 @@ SAgentWalk WalkFreshAgent(const std::shared_ptr<CTargetSettings>& pSettings, con
   return walk;
 }
 
+// A multi-homed device that answers from another of its addresses: no
+// answer is taken without AnyReplyAddress=1; with it the walk stores
+// everything, in every version and with lanes, and the stray datagrams
+// from that address (wrong request-id or community, garbage) are dropped.
+TEST_F(WalkTest, AnswersFromAnotherAddressTakenWithTheKeyOnly) {
+  for (const SHostileWalk& hostile : c_aHostileWalks) {
+    SCOPED_TRACE("version " + std::to_string(hostile.nVersion) + ", window " + std::to_string(hostile.nWindow));
+    SetHostileWalk(m_pSettings.get(), hostile);
+    const CTestAgent::CMisbehaviour misbehaviour{
+        .bGarbageFirst = true, .bWrongIdFirst = true, .bWrongCommunityFirst = true, .bOnlyFromOtherPort = true};
+    m_pSettings->bAnyReplyAddress = false;
+    const SAgentWalk refused = WalkFreshAgent(m_pSettings, c_szRecords, misbehaviour);
+    EXPECT_EQ(refused.nEntries, 0u);
+    EXPECT_THAT(refused.strConsole, HasSubstr("target[127.0.0.1]error:40\n"));
+    m_pSettings->bAnyReplyAddress = true;
+    const SAgentWalk taken = WalkFreshAgent(m_pSettings, c_szRecords, misbehaviour);
+    EXPECT_EQ(taken.nEntries, 5u);
+    EXPECT_THAT(taken.strConsole, HasSubstr("target[127.0.0.1]error:0\n"));
+  }
+}
+
 // An answer whose last binding goes back before its first one does not
 // advance, wherever the next request starts: the walk ends on its error
 // budget, and the progress count holds each object once.

@@ -1,5 +1,5 @@
 // The SNMP manager's UDP transport: name resolution and one socket
-// connected to one agent, over the system's sockets (BSD sockets on Linux:
+// towards one agent, over the system's sockets (BSD sockets on Linux:
 // UdpSocket_posix.cpp; Winsock 2 on Windows: UdpSocket_win32.cpp).
 //
 // Errors are the system's own numbers (errno, or WSAGetLastError() on
@@ -51,10 +51,14 @@ class CUdpSocket {
   CUdpSocket(const CUdpSocket&) = delete;
   CUdpSocket& operator=(const CUdpSocket&) = delete;
 
-  // A socket connected to agent: the system passes on only its datagrams.
-  // While the process is out of descriptors, waits for them
-  // (OpenWaitingForDescriptors). False, LastError() set, when it fails.
-  [[nodiscard]] bool Open(const SAgentAddress& agent);
+  // A socket towards agent, closing any earlier one. Connected, unless
+  // bAnySender: the system then passes on only the agent's datagrams.
+  // With bAnySender it passes on datagrams from any sender (a multi-homed
+  // agent may answer from another of its addresses), and the caller tells
+  // answers from the rest. While the process is out of descriptors, waits
+  // for them (OpenWaitingForDescriptors). False, LastError() set, when it
+  // fails.
+  [[nodiscard]] bool Open(const SAgentAddress& agent, bool bAnySender = false);
   // Sends one datagram. False, LastError() set, when the system refused
   // it; an ICMP error of an earlier send that surfaces here is no failure.
   [[nodiscard]] bool Send(std::string_view datagram);
@@ -66,7 +70,11 @@ class CUdpSocket {
   [[nodiscard]] int LastError() const { return m_nLastError; }
 
  private:
+  void Close();
+
   intptr_t m_hSocket = -1;  // the descriptor (Linux) or the SOCKET (Windows)
+  SAgentAddress m_agent;    // where Send() sends, when the socket is not connected
+  bool m_bConnected = true;
   int64_t m_nWaitMs = -1;   // Linux: the socket's receive time-out now; -1: not set yet
   int m_nLastError = 0;
 };

@@ -42,14 +42,21 @@ bool IsIpv6Address(const char* szAddress) {
   return inet_pton(AF_INET6, szAddress, &address) == 1;
 }
 
-CUdpSocket::~CUdpSocket() {
+CUdpSocket::~CUdpSocket() { Close(); }
+
+void CUdpSocket::Close() {
   if (m_hSocket >= 0) close(static_cast<int>(m_hSocket));
+  m_hSocket = -1;
+  m_nWaitMs = -1;
 }
 
-bool CUdpSocket::Open(const SAgentAddress& agent) {
+bool CUdpSocket::Open(const SAgentAddress& agent, bool bAnySender) {
+  Close();
+  m_agent = agent;
+  m_bConnected = !bAnySender;
   const auto* pAgent = reinterpret_cast<const sockaddr*>(agent.aBytes);
   const int nFd = OpenWaitingForDescriptors([&] { return socket(pAgent->sa_family, SOCK_DGRAM | SOCK_CLOEXEC, 0); });
-  if (nFd < 0 || connect(nFd, pAgent, static_cast<socklen_t>(agent.nLen)) != 0) {
+  if (nFd < 0 || (m_bConnected && connect(nFd, pAgent, static_cast<socklen_t>(agent.nLen)) != 0)) {
     m_nLastError = errno;
     if (nFd >= 0) close(nFd);
     return false;
@@ -61,8 +68,12 @@ bool CUdpSocket::Open(const SAgentAddress& agent) {
 bool CUdpSocket::Send(std::string_view datagram) {
   // ECONNREFUSED reports an ICMP error of an earlier send; it says nothing
   // about this one.
-  if (send(static_cast<int>(m_hSocket), datagram.data(), datagram.size(), 0) >= 0 || errno == ECONNREFUSED)
-    return true;
+  const int nFd = static_cast<int>(m_hSocket);
+  const ssize_t nSent = m_bConnected ? send(nFd, datagram.data(), datagram.size(), 0)
+                                     : sendto(nFd, datagram.data(), datagram.size(), 0,
+                                              reinterpret_cast<const sockaddr*>(m_agent.aBytes),
+                                              static_cast<socklen_t>(m_agent.nLen));
+  if (nSent >= 0 || errno == ECONNREFUSED) return true;
   m_nLastError = errno;
   return false;
 }

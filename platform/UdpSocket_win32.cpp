@@ -63,11 +63,17 @@ bool IsIpv6Address(const char* szAddress) {
   return inet_pton(AF_INET6, szAddress, &address) == 1;
 }
 
-CUdpSocket::~CUdpSocket() {
+CUdpSocket::~CUdpSocket() { Close(); }
+
+void CUdpSocket::Close() {
   if (m_hSocket != -1) closesocket(static_cast<SOCKET>(m_hSocket));
+  m_hSocket = -1;
 }
 
-bool CUdpSocket::Open(const SAgentAddress& agent) {
+bool CUdpSocket::Open(const SAgentAddress& agent, bool bAnySender) {
+  Close();
+  m_agent = agent;
+  m_bConnected = !bAnySender;
   if (!StartWinsock(&m_nLastError)) return false;
   const auto* pAgent = reinterpret_cast<const sockaddr*>(agent.aBytes);
   SOCKET hSocket = INVALID_SOCKET;
@@ -81,7 +87,14 @@ bool CUdpSocket::Open(const SAgentAddress& agent) {
       break;
     Sleep(10);
   }
-  if (hSocket == INVALID_SOCKET || connect(hSocket, pAgent, agent.nLen) != 0) {
+  // Not connected, the socket is bound at once to a port of its own: a
+  // receive on a socket that never sent fails on Windows otherwise.
+  sockaddr_storage local{};
+  local.ss_family = pAgent->sa_family;
+  const int nLocalLen = pAgent->sa_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
+  if (hSocket == INVALID_SOCKET ||
+      (m_bConnected ? connect(hSocket, pAgent, agent.nLen)
+                    : bind(hSocket, reinterpret_cast<const sockaddr*>(&local), nLocalLen)) != 0) {
     m_nLastError = WSAGetLastError();
     if (hSocket != INVALID_SOCKET) closesocket(hSocket);
     return false;
@@ -98,7 +111,10 @@ bool CUdpSocket::Open(const SAgentAddress& agent) {
 
 bool CUdpSocket::Send(std::string_view datagram) {
   const SOCKET hSocket = static_cast<SOCKET>(m_hSocket);
-  if (send(hSocket, datagram.data(), static_cast<int>(datagram.size()), 0) != SOCKET_ERROR) return true;
+  const int nSent = m_bConnected ? send(hSocket, datagram.data(), static_cast<int>(datagram.size()), 0)
+                                 : sendto(hSocket, datagram.data(), static_cast<int>(datagram.size()), 0,
+                                          reinterpret_cast<const sockaddr*>(m_agent.aBytes), m_agent.nLen);
+  if (nSent != SOCKET_ERROR) return true;
   const int nError = WSAGetLastError();
   if (nError == WSAECONNRESET) return true;  // an earlier send's ICMP error
   m_nLastError = nError;

@@ -40,10 +40,10 @@ constexpr const char* c_arrKnownKeys[] = {
     c_szKeyTimeout,      c_szKeyRetry,        c_szKeyLog,          c_szKeyCommunity, c_szKeyPort,
     c_szKeyCharset,      c_szKeyVersion,      c_szKeyMaxRepetitions, c_szKeyWindow,  c_szKeyUser,
     c_szKeyAuthProtocol, c_szKeyAuthPassword, c_szKeyPrivProtocol, c_szKeyPrivPassword, c_szKeyContext,
-    c_szKeyAdaptiveTimeout};
+    c_szKeyAdaptiveTimeout, c_szKeyAnyReplyAddress};
 constexpr const char* c_arrNumberKeys[] = {c_szKeyTimeout, c_szKeyRetry,          c_szKeyLog,   c_szKeyPort,
                                            c_szKeyVersion, c_szKeyMaxRepetitions, c_szKeyWindow,
-                                           c_szKeyAdaptiveTimeout};
+                                           c_szKeyAdaptiveTimeout, c_szKeyAnyReplyAddress};
 
 // Edits (insert, delete, replace one character, ignoring case) from a to b.
 size_t EditDistance(std::string_view a, std::string_view b) {
@@ -134,6 +134,7 @@ CTargetSettings ReadTargetSettings(const CKeySource& keys) {
       std::clamp(keys.GetInt(c_szKeyMaxRepetitions, c_nDefaultMaxRepetitions), 0, c_nMaxMaxRepetitions);
   settings.nWindow = std::clamp(keys.GetInt(c_szKeyWindow, c_nDefaultWindow), 1, c_nMaxWindow);
   settings.bAdaptiveTimeout = keys.GetInt(c_szKeyAdaptiveTimeout, 0) == 1;
+  settings.bAnyReplyAddress = keys.GetInt(c_szKeyAnyReplyAddress, 0) == 1;
   ReadV3Settings(keys, &settings);
   return settings;
 }

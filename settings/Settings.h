@@ -50,6 +50,7 @@ constexpr char c_szKeyVersion[] = "Version";
 constexpr char c_szKeyMaxRepetitions[] = "MaxRepetitions";
 constexpr char c_szKeyWindow[] = "Window";
 constexpr char c_szKeyAdaptiveTimeout[] = "AdaptiveTimeout";
+constexpr char c_szKeyAnyReplyAddress[] = "AnyReplyAddress";
 constexpr char c_szKeyUser[] = "User";
 constexpr char c_szKeyAuthProtocol[] = "AuthProtocol";
 constexpr char c_szKeyAuthPassword[] = "AuthPassword";
@@ -106,6 +107,9 @@ struct CTargetSettings {
   // Tries wait what the agent's round trips show, "Timeout" until the
   // first answer ("AdaptiveTimeout" 1).
   bool bAdaptiveTimeout = false;
+  // Answers are taken from any address of the device, not only the one
+  // asked ("AnyReplyAddress" 1).
+  bool bAnyReplyAddress = false;
   // SNMPv3: the user and its security ("User", "AuthProtocol",
   // "AuthPassword", "PrivProtocol", "PrivPassword", "Context").
   CSnmpV3Security v3Security;

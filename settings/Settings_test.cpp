@@ -47,6 +47,7 @@ class SettingsTest : public ::testing::Test {
     EXPECT_EQ(m_s.nMaxRepetitions, 10);
     EXPECT_EQ(m_s.nWindow, 1);
     EXPECT_FALSE(m_s.bAdaptiveTimeout);
+    EXPECT_FALSE(m_s.bAnyReplyAddress);
   }
   CTempDir m_dir;
   CTargetSettings m_s;
@@ -125,7 +126,7 @@ TEST_F(SettingsTest, ShippedConfigShowsTheDefaults) {
   ExpectDefaults();
   size_t nKeys = 0;
   const std::string strOn = SwitchedOn(strShipped, &nKeys);
-  EXPECT_EQ(nKeys, 16u) << "every key";
+  EXPECT_EQ(nKeys, 17u) << "every key";
   Read(strOn);
   ExpectDefaults();
 }
@@ -160,6 +161,11 @@ TEST_F(SettingsTest, VersionAndRepetitionsKeepTheirRanges) {
                                          std::pair("Window=2", false)}) {
     Read(std::string("[Config]\n") + szIni + "\n");
     EXPECT_EQ(m_s.bAdaptiveTimeout, bAdaptive) << szIni;
+  }
+  for (const auto& [szIni, bAny] : {std::pair("AnyReplyAddress=1", true), std::pair("AnyReplyAddress=0", false),
+                                    std::pair("AnyReplyAddress=yes", false)}) {
+    Read(std::string("[Config]\n") + szIni + "\n");
+    EXPECT_EQ(m_s.bAnyReplyAddress, bAny) << szIni;
   }
 }
 

@@ -90,6 +90,7 @@ class CSnmpSession {
                int32_t* pnErrorIndex);
   int64_t Resends() const { return m_transport.Resends(); }
   void SetAdaptiveTimeout() { m_transport.SetAdaptiveTimeout(); }
+  bool AcceptAnyReplyAddress() { return m_transport.AcceptAnySender(); }
 
  private:
   // Sends strDatagram as request nId for nTries tries and hands every
@@ -385,6 +386,17 @@ int64_t SnmpMgrResends(LPSNMP_MGR_SESSION pSession) { return pSession != nullptr
 
 void SnmpMgrSetAdaptiveTimeout(LPSNMP_MGR_SESSION pSession) {
   if (pSession != nullptr) pSession->SetAdaptiveTimeout();
+}
+
+bool SnmpMgrSetAnyReplyAddress(LPSNMP_MGR_SESSION pSession) {
+  WSASetLastError(0);
+  if (pSession == nullptr) {
+    SetLastError(SNMP_MGMTAPI_INVALID_SESSION);
+    return false;
+  }
+  if (!pSession->AcceptAnyReplyAddress()) return false;
+  SetLastError(SNMP_MGR_OK);
+  return true;
 }
 
 bool SnmpMgrClose(LPSNMP_MGR_SESSION pSession) {

@@ -9,7 +9,8 @@
 //
 // Answers: every request has a fresh request-id, kept by its re-sends, so a
 // late answer to an earlier try of the same request is taken. Only a
-// GetResponse from the agent's address and port, with the session's
+// GetResponse from the agent's address and port (from any address, after
+// SnmpMgrSetAnyReplyAddress), with the session's
 // version, community (SNMPv3: message-id, user and authentication) and the
 // request's id is taken. Every other
 // datagram (an answer to an earlier request, other senders, malformed
@@ -114,6 +115,17 @@ using LPSNMP_MGR_SESSION = CSnmpSession*;
 // round trips show (RoundTripTimer.h) instead of the session's time-out,
 // which stays the wait of every try until the first answer.
 void SnmpMgrSetAdaptiveTimeout(LPSNMP_MGR_SESSION pSession);
+
+// From now on answers are taken from any address, not only the agent's:
+// a multi-homed agent may answer from another of its addresses. Such an
+// answer must still match a request in flight by its request-id (SNMPv3:
+// its message-id too) and carry the session's community, or pass its
+// authentication. Request-ids run on from a random 31-bit start, so a
+// sender that cannot see the requests must guess one of those in flight:
+// about one in 2^31 per forged datagram and request in flight. Before
+// the session's first request only. False (SNMP_MGR_ERROR_SOCKET) when
+// the socket cannot be made anew; the session then cannot be used.
+[[nodiscard]] bool SnmpMgrSetAnyReplyAddress(LPSNMP_MGR_SESSION pSession);
 
 // Closes the session and frees it. False for a null session.
 bool SnmpMgrClose(LPSNMP_MGR_SESSION pSession);

@@ -124,6 +124,35 @@ TEST_F(SnmpSessionTest, StrayDatagramsAreDroppedAndTheAnswerStillTaken) {
   SnmpMgrClose(pSession);
 }
 
+// A device that answers from another of its addresses: refused as a
+// stranger's datagram, unless answers from any address are accepted. Even
+// then a datagram with another request-id or community, or malformed, from
+// that address is dropped, and the real answer taken.
+TEST_F(SnmpSessionTest, AnswersFromAnotherAddressOnlyWhenAccepted) {
+  Start({.bGarbageFirst = true, .bWrongIdFirst = true, .bWrongCommunityFirst = true, .bOnlyFromOtherPort = true});
+  for (const bool bAny : {false, true}) {
+    LPSNMP_MGR_SESSION pSession = Open(bAny ? 2000 : 100, 0);
+    ASSERT_NE(pSession, nullptr);
+    if (bAny) {
+      ASSERT_TRUE(SnmpMgrSetAnyReplyAddress(pSession));
+    }
+    SnmpVarBindList bindings = Binding("system.sysName.0");
+    int32_t nStatus = -1;
+    int32_t nIndex = -1;
+    EXPECT_EQ(SnmpMgrRequest(pSession, SNMP_PDU_GET, &bindings, &nStatus, &nIndex), bAny);
+    if (bAny) {
+      EXPECT_EQ(bindings[0].value.strBytes, "isp-gw");
+      // The next request is answered as well: nothing stray is left over.
+      ASSERT_TRUE(SnmpMgrRequest(pSession, SNMP_PDU_GETNEXT, &bindings, &nStatus, &nIndex));
+      EXPECT_EQ(OidToText(bindings[0].name), "1.3.6.1.2.1.2.2.1.6.1");
+    } else {
+      EXPECT_EQ(GetLastError(), SNMP_MGMTAPI_TIMEOUT);
+    }
+    SnmpMgrClose(pSession);
+  }
+  EXPECT_FALSE(SnmpMgrSetAnyReplyAddress(nullptr));
+}
+
 TEST_F(SnmpSessionTest, WrongCommunityGetsNoAnswer) {
   Start();
   LPSNMP_MGR_SESSION pSession = Open(30, 0, "public");

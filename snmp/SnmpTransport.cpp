@@ -8,7 +8,15 @@
 #include "snmp/SnmpDefaults.h"
 
 bool CSnmpTransport::Connect(const SAgentAddress& agent) {
+  m_agent = agent;
   if (m_socket.Open(agent)) return true;
+  WSASetLastError(m_socket.LastError());
+  SetLastError(SNMP_MGR_ERROR_SOCKET);
+  return false;
+}
+
+bool CSnmpTransport::AcceptAnySender() {
+  if (m_socket.Open(m_agent, true)) return true;
   WSASetLastError(m_socket.LastError());
   SetLastError(SNMP_MGR_ERROR_SOCKET);
   return false;

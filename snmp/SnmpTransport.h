@@ -1,5 +1,5 @@
-// The SNMP manager's exchange of datagrams with one agent: one connected
-// UDP socket and the window of requests in flight. Each request in flight
+// The SNMP manager's exchange of datagrams with one agent: one UDP socket
+// (connected to it, unless answers from any address are accepted) and the window of requests in flight. Each request in flight
 // has one record, CRequest: its datagram, deadline and tries left, whose it
 // is (the caller's tag) and what its session keeps for it. Records are
 // found by the id the answer carries (the request-id; SNMPv3: the
@@ -53,6 +53,10 @@ class CSnmpTransport {
   // Points the socket at agent. False (SNMP_MGR_ERROR_SOCKET, the system's
   // error in WSAGetLastError()) when it cannot.
   [[nodiscard]] bool Connect(const SAgentAddress& agent);
+  // From now on datagrams from any address are received, not only the
+  // agent's (AcceptAnySender), the socket made anew. Before the first
+  // request only; false, as Connect, when the socket cannot be made.
+  [[nodiscard]] bool AcceptAnySender();
   // Sends strDatagram as request nId, which then waits for its answer for
   // nTries tries of the time-out each; its record, tagged pTag. Null, with
   // nothing sent and SNMP_MGR_ERROR_INTERRUPTED, once the scan is
@@ -113,7 +117,8 @@ class CSnmpTransport {
   // deadline, or Failed.
   CUdpSocket::EReceive Receive(CClock::time_point deadline, std::string_view* pDatagram);
 
-  CUdpSocket m_socket;  // connected to the agent: the system drops other senders' datagrams
+  CUdpSocket m_socket;  // connected to the agent, the system drops other senders' datagrams; or not
+  SAgentAddress m_agent;
   int m_nTimeoutMs;
   std::unordered_map<int32_t, CPending> m_mapPending;
   std::priority_queue<CDeadline, std::vector<CDeadline>, std::greater<>> m_deadlines;

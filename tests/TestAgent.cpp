@@ -215,7 +215,9 @@ bool CTestAgent::Start(const std::vector<std::string>& arrAddresses, uint16_t uP
     const int nMain = m_pEndpoints->Bind(strAddress, m_uPort, &uBound);
     // The second port is only bound when asked for: large benchmarks serve
     // a thousand addresses from one process.
-    const int nOther = m_misbehaviour.bOtherPortFirst ? m_pEndpoints->Bind(strAddress, 0, &uOther) : -2;
+    const int nOther = m_misbehaviour.bOtherPortFirst || m_misbehaviour.bOnlyFromOtherPort
+                           ? m_pEndpoints->Bind(strAddress, 0, &uOther)
+                           : -2;
     if (nMain < 0 || nOther == -1) {
       Stop();
       return false;
@@ -274,7 +276,8 @@ void CTestAgent::Serve() {
       // The copy from the other port, when asked for, goes out first.
       if (bFromOtherPort && !arrAnswers.empty())
         arrPending.push_back({due, m_arrOther[nAddress], from, arrAnswers.back()});
-      for (const std::string& strAnswer : arrAnswers) arrPending.push_back({due, nSocket, from, strAnswer});
+      const size_t nAnswerSocket = m_misbehaviour.bOnlyFromOtherPort ? m_arrOther[nAddress] : nSocket;
+      for (const std::string& strAnswer : arrAnswers) arrPending.push_back({due, nAnswerSocket, from, strAnswer});
     }
     const auto now = CClock::now();
     for (auto it = arrPending.begin(); it != arrPending.end();) {
@@ -327,7 +330,7 @@ std::string CTestAgent::Settings(const std::vector<std::string>& arrAddresses, u
            << "\nerrorStatus " << m.nErrorStatus << "\nrepeatOid " << m.bRepeatOid
        << "\ngoBackwards " << m.bGoBackwards << "\ngarbageFirst " << m.bGarbageFirst << "\nwrongIdFirst "
        << m.bWrongIdFirst << "\nwrongCommunityFirst " << m.bWrongCommunityFirst << "\notherPortFirst "
-       << m.bOtherPortFirst << "\ndelayMs " << m.nDelayMs << "\nnonMinimal " << m.bNonMinimal << "\nmaxBindings "
+       << m.bOtherPortFirst << "\nonlyFromOtherPort " << m.bOnlyFromOtherPort << "\ndelayMs " << m.nDelayMs << "\nnonMinimal " << m.bNonMinimal << "\nmaxBindings "
        << m.nMaxBindings << "\nbulkRepetitions " << m.nBulkRepetitions << "\nversion1Errors " << m.bVersion1Errors
        << "\nerrorsWithoutBindings " << m.bErrorsWithoutBindings << "\nendOfViewElsewhere "
        << m.bEndOfViewElsewhere << "\nlastGoesBack " << m.bLastGoesBack << "\nrandomSeed " << m.uRandomSeed
@@ -355,6 +358,7 @@ bool CTestAgent::LoadSettings(std::string_view settings, std::vector<std::string
     else if (strKey == "wrongIdFirst") m.bWrongIdFirst = nValue != 0;
     else if (strKey == "wrongCommunityFirst") m.bWrongCommunityFirst = nValue != 0;
     else if (strKey == "otherPortFirst") m.bOtherPortFirst = nValue != 0;
+    else if (strKey == "onlyFromOtherPort") m.bOnlyFromOtherPort = nValue != 0;
     else if (strKey == "delayMs") m.nDelayMs = nValue;
     else if (strKey == "nonMinimal") m.bNonMinimal = nValue != 0;
     else if (strKey == "maxBindings") m.nMaxBindings = nValue;

@@ -60,6 +60,9 @@ class CTestAgent {
     bool bWrongIdFirst = false;   // send the answer with another request-id first
     bool bWrongCommunityFirst = false;  // ... with another community first
     bool bOtherPortFirst = false;       // ... from another port first
+    // Every datagram goes out from another port only, as a multi-homed
+    // device answers from another of its addresses.
+    bool bOnlyFromOtherPort = false;
     int nDelayMs = 0;             // send every answer this much later
     // Encode every answer in longer forms than needed, as some agents do:
     // every length in the long form with leading zero bytes, integers with
@@ -166,7 +169,7 @@ class CTestAgent {
   CMisbehaviour m_misbehaviour;
   std::unique_ptr<CUdpEndpoints> m_pEndpoints;
   std::vector<size_t> m_arrMain;   // the socket of each address
-  std::vector<size_t> m_arrOther;  // a second port per address, for bOtherPortFirst
+  std::vector<size_t> m_arrOther;  // a second port per address, for bOtherPortFirst, bOnlyFromOtherPort
   uint16_t m_uPort = 0;
   std::atomic<int> m_nRequests{0};
   std::mt19937 m_random;  // of uRandomSeed, from Start()

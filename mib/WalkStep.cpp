@@ -24,6 +24,39 @@ bool Advances(const AsnObjectIdentifier& requested, const SnmpVarBindList& answe
   return true;
 }
 
+// How many of a GETBULK answer's bindings come in order: each after the
+// one before it, the first after requested. An endOfMibView under a name
+// already seen is the end of the agent's view, not disorder: it counts as
+// in order (StoreBindings ends the lane there).
+size_t InOrderCount(const AsnObjectIdentifier& requested, const SnmpVarBindList& answer, bool bVersion2) {
+  const AsnObjectIdentifier* pPrevious = &requested;
+  for (size_t i = 0; i < answer.size(); ++i) {
+    if (bVersion2 && answer[i].value.asnType == SNMP_EXCEPTION_ENDOFMIBVIEW) return answer.size();
+    if (!(pPrevious->ids < answer[i].name.ids)) return i;
+    pPrevious = &answer[i].name;
+  }
+  return answer.size();
+}
+
+// Some agents answer a GETBULK of many repetitions with bindings that stop
+// increasing part way (a switch that goes wrong above 55, say). Only the
+// bindings before that point are taken; the walk goes on from the last of
+// them, with fewer repetitions than came in order, for the rest of the
+// walk in every lane. The repetitions fall with each such answer, so at
+// one repetition an agent that still goes back meets the error budget.
+void CutAtDisorder(const AsnObjectIdentifier& requested, SnmpVarBindList* pBindings, CLane* pLane,
+                   CWalkContext* pContext) {
+  if (pLane->requestType != SNMP_PDU_GETBULK || pLane->nRepetitions <= 1) return;
+  const size_t nInOrder = InOrderCount(requested, *pBindings, pContext->bVersion2);
+  if (nInOrder == 0 || nInOrder == pBindings->size()) return;
+  pBindings->resize(nInOrder);
+  pLane->nRepetitions =
+      std::max<int32_t>(1, std::min<int32_t>(pLane->nRepetitions - 1, static_cast<int32_t>(nInOrder)));
+  pContext->nRepetitionsCeiling = std::min(pContext->nRepetitionsCeiling, pLane->nRepetitions);
+  WriteLog("%s|out of order in a GETBULK answer: repetitions %d", pContext->szTarget,
+           static_cast<int>(pLane->nRepetitions));
+}
+
 // Logs, renders and stores (or keeps) one binding, named strOid.
 void TakeBinding(const std::string& strOid, const SnmpVarBind& varBind, CLane* pLane, CWalkContext* pContext) {
   const char* szTarget = pContext->szTarget;
@@ -110,6 +143,7 @@ bool NextRequest(const AsnObjectIdentifier& requested, SnmpVarBindList* pBinding
     }
     if (++pLane->nErrorCount > c_nMaxWalkErrors) return false;
   } else {
+    CutAtDisorder(requested, pBindings, pLane, pContext);
     if (!StoreBindings(*pBindings, pLane, pContext)) return false;
     if (pLane->requestType != SNMP_PDU_GET && !Advances(requested, *pBindings) &&
         ++pLane->nErrorCount > c_nMaxWalkErrors)

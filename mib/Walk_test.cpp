@@ -351,9 +351,10 @@ TEST_F(WalkTest, AnswerGoingBackAtItsEndEnds) {
     SetHostileWalk(m_pSettings.get(), hostile);
     // Each answer is [the next record, the first record].
     const SAgentWalk walk = WalkFreshAgent(m_pSettings, c_szRecords, {.nBulkRepetitions = 1, .bLastGoesBack = true});
-    // The GET (and SNMPv3's discovery), then eleven answers that do not
-    // advance; lanes each spend at most the budget.
-    EXPECT_LE(walk.nRequests, hostile.nWindow == 1 ? 2 + 11 : 200);
+    // The GET (and SNMPv3's discovery), a GETBULK whose answer is cut
+    // where it goes back and asked again at one repetition, then eleven
+    // answers that do not advance; lanes each spend at most the budget.
+    EXPECT_LE(walk.nRequests, hostile.nWindow == 1 ? 2 + 1 + 11 : 200);
     EXPECT_GE(walk.nEntries, 1u);
     EXPECT_EQ(walk.nCounted, walk.nEntries);
   }
@@ -576,6 +577,30 @@ TEST_F(Version2WalkTest, SilenceToEveryBulkEndsAsSilence) {
       EXPECT_EQ(walk.nRequests, 1 + 5 + 2);
     }
     EXPECT_LE(walk.nRequests, 1 + 2 * (6 + 2));
+  }
+}
+
+// GETBULK answers that go wrong above 7 bindings (the rest start over from
+// the first): each is cut where it goes back, and the walk goes on with
+// fewer repetitions, in every lane, storing everything without spending
+// its error budget.
+TEST_F(Version2WalkTest, BulkAnswersOutOfOrderAboveSomeRepetitionsAreCut) {
+  m_pSettings->nMaxRepetitions = 50;
+  for (const int nVersion : {2, 3}) {
+    for (const int nWindow : {1, 8}) {
+      SCOPED_TRACE("version " + std::to_string(nVersion) + ", window " + std::to_string(nWindow));
+      m_pSettings->nVersion = nVersion;
+      m_pSettings->v3Security.strUser = "walker";
+      m_pSettings->nWindow = nWindow;
+      const SAgentWalk walk = WalkFreshAgent(m_pSettings, WithInterfaces(100), {.nOutOfOrderAbove = 7});
+      EXPECT_THAT(walk.strConsole, HasSubstr("target[127.0.0.1]error:0\n"));
+      EXPECT_EQ(walk.nEntries, 105u);
+      EXPECT_EQ(walk.nCounted, walk.nEntries);
+      // 50 cut at 7, and 7 from then on: about 105 / 7 requests.
+      if (nWindow == 1) {
+        EXPECT_LE(walk.nRequests, 2 + 105 / 7 + 2);
+      }
+    }
   }
 }
 

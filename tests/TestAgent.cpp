@@ -333,7 +333,7 @@ std::string CTestAgent::Settings(const std::vector<std::string>& arrAddresses, u
        << m.bOtherPortFirst << "\nonlyFromOtherPort " << m.bOnlyFromOtherPort << "\ndelayMs " << m.nDelayMs << "\nnonMinimal " << m.bNonMinimal << "\nmaxBindings "
        << m.nMaxBindings << "\nbulkRepetitions " << m.nBulkRepetitions << "\nversion1Errors " << m.bVersion1Errors
        << "\nerrorsWithoutBindings " << m.bErrorsWithoutBindings << "\nendOfViewElsewhere "
-       << m.bEndOfViewElsewhere << "\nlastGoesBack " << m.bLastGoesBack << "\nrandomSeed " << m.uRandomSeed
+       << m.bEndOfViewElsewhere << "\nlastGoesBack " << m.bLastGoesBack << "\noutOfOrderAbove " << m.nOutOfOrderAbove << "\nrandomSeed " << m.uRandomSeed
        << "\ninterruptBeforeAnswer " << m.nInterruptBeforeAnswer << "\n";
   if (!m.strInterruptPidFile.empty()) settings << "interruptPidFile " << LinuxPathOf(m.strInterruptPidFile) << "\n";
   for (int nRequest : m.setErrorRequests) settings << "errorRequest " << nRequest << "\n";
@@ -367,6 +367,7 @@ bool CTestAgent::LoadSettings(std::string_view settings, std::vector<std::string
     else if (strKey == "errorsWithoutBindings") m.bErrorsWithoutBindings = nValue != 0;
     else if (strKey == "endOfViewElsewhere") m.bEndOfViewElsewhere = nValue != 0;
     else if (strKey == "lastGoesBack") m.bLastGoesBack = nValue != 0;
+    else if (strKey == "outOfOrderAbove") m.nOutOfOrderAbove = nValue;
     else if (strKey == "randomSeed") m.uRandomSeed = static_cast<uint32_t>(std::strtoul(strValue.c_str(), nullptr, 10));
     else if (strKey == "interruptBeforeAnswer") m.nInterruptBeforeAnswer = nValue;
     else if (strKey == "interruptPidFile") m.strInterruptPidFile = strValue;
@@ -459,6 +460,9 @@ std::vector<std::string> CTestAgent::Answer(std::string_view request, bool* pbFr
   if (m_misbehaviour.bLastGoesBack && bContinuation && !m_records.empty() &&
       message.nErrorStatus == SNMP_ERRORSTATUS_NOERROR)
     message.bindings.push_back({{m_records.begin()->first}, m_records.begin()->second});
+  if (const auto nKeep = static_cast<size_t>(m_misbehaviour.nOutOfOrderAbove); nKeep > 0 && bContinuation) {
+    for (size_t i = nKeep; i < message.bindings.size(); ++i) message.bindings[i] = message.bindings[i - nKeep];
+  }
   if (m_misbehaviour.bErrorsWithoutBindings && message.nErrorStatus != SNMP_ERRORSTATUS_NOERROR)
     message.bindings.clear();
   for (SnmpVarBind& varBind : message.bindings) {

@@ -89,6 +89,10 @@ class CTestAgent {
     // Every GET-NEXT and GETBULK answer ends with one more binding, the
     // first record: the answer goes back before its own first binding.
     bool bLastGoesBack = false;
+    // Not 0: in a GET-NEXT or GETBULK answer of more than N bindings, those
+    // after the first N start over from the first, as agents whose bulk
+    // answers go wrong above a number of repetitions do.
+    int nOutOfOrderAbove = 0;
     // Not 0: every GET-NEXT and GETBULK answer is 1 to 8 bindings drawn
     // from this seed (the same seed, the same answers in the same order):
     // the record after the binding before (most of them), a record at or

@@ -3,9 +3,13 @@
 #include <algorithm>
 #include <chrono>
 #include <cstring>
-#include <deque>
+#include <map>
+#include <random>
 #include <string>
 #include <vector>
+
+#include "snmp/Ber.h"
+#include "snmp/SnmpV3.h"
 
 namespace {
 
@@ -13,7 +17,6 @@ using CClock = std::chrono::steady_clock;
 
 // A datagram held until it is due.
 struct CHeld {
-  CClock::time_point due;
   size_t nSocket;
   SUdpPeer to;
   std::string strBytes;
@@ -52,23 +55,59 @@ void CUdpRelay::Stop() {
   m_pEndpoints.reset();
 }
 
+bool CUdpRelay::IsSilentTo(std::string_view request) const {
+  if (m_nSilentAboveRepetitions < 0) return false;
+  CSnmpMessage message;
+  CSnmpV3Message v3;
+  size_t nOffset = 0;
+  const CSnmpMessage* pPdu = nullptr;
+  if (DecodeSnmpMessage(request, &message)) {
+    pPdu = &message;
+  } else if (DecodeSnmpV3Message(request, &v3, &nOffset) && (v3.flags & SNMP_FLAG_PRIV) == 0) {
+    pPdu = &v3.pdu;
+  }
+  // A GETBULK's max-repetitions travels where other PDUs have the error index.
+  return pPdu != nullptr && pPdu->pduType == SNMP_PDU_GETBULK && pPdu->nErrorIndex > m_nSilentAboveRepetitions;
+}
+
+std::string CUdpRelay::Rewritten(std::string strAnswer) {
+  if (m_nOutOfOrderAbove <= 0) return strAnswer;
+  CSnmpMessage message;
+  const auto nKeep = static_cast<size_t>(m_nOutOfOrderAbove);
+  if (!DecodeSnmpMessage(strAnswer, &message) || message.bindings.size() <= nKeep) return strAnswer;
+  for (size_t i = nKeep; i < message.bindings.size(); ++i) message.bindings[i] = message.bindings[i - nKeep];
+  std::string strOut;
+  if (!EncodeSnmpMessage(message, &strOut)) return strAnswer;
+  m_nReordered.fetch_add(1);
+  return strOut;
+}
+
 void CUdpRelay::Serve() {
   const SUdpPeer agent = LoopbackPeer(m_uAgentPort);
   std::vector<CClient> arrClients;
-  std::deque<CHeld> held;  // due times grow with arrival: the front is due first
+  std::multimap<CClock::time_point, CHeld> held;  // by due time; the same time in arrival order
   std::vector<char> buffer(65535);
   std::vector<size_t> arrReady;
+  std::mt19937 random(m_uSeed);
+  std::uniform_int_distribution<int> answerDelay(m_nMinAnswerDelayMs, std::max(m_nMinAnswerDelayMs, m_nMaxAnswerDelayMs));
+  uint16_t uOtherPort = 0;
+  const int nAnswerSocket = m_bOtherPort ? m_pEndpoints->Bind("127.0.0.1", 0, &uOtherPort) : 0;
+  if (nAnswerSocket < 0) return;
   while (true) {
     int nWaitMs = -1;
     if (!held.empty()) {
       nWaitMs = static_cast<int>(std::max<int64_t>(
-          0, std::chrono::ceil<std::chrono::milliseconds>(held.front().due - CClock::now()).count()));
+          0, std::chrono::ceil<std::chrono::milliseconds>(held.begin()->first - CClock::now()).count()));
     }
     if (!m_pEndpoints->Wait(nWaitMs, &arrReady)) return;
     const auto due = CClock::now() + std::chrono::milliseconds(m_nDelayMs);
     for (const size_t nSocket : arrReady) {
       SUdpPeer from;
       size_t nLen = 0;
+      if (nSocket == static_cast<size_t>(nAnswerSocket) && nSocket != 0) {
+        (void)m_pEndpoints->ReceiveFrom(nSocket, &buffer, &nLen, &from);  // the answer port only sends
+        continue;
+      }
       if (m_pEndpoints->ReceiveFrom(nSocket, &buffer, &nLen, &from)) {
         std::string strBytes(buffer.data(), nLen);
         if (nSocket == 0) {
@@ -87,9 +126,13 @@ void CUdpRelay::Serve() {
             m_nDropped.fetch_add(1);
             continue;
           }
+          if (IsSilentTo(strBytes)) {
+            m_nDroppedBulks.fetch_add(1);
+            continue;
+          }
           ++it->nUnanswered;
           m_nForwarded.fetch_add(1);
-          held.push_back({due, it->nUpstream, agent, std::move(strBytes)});
+          held.emplace(due, CHeld{it->nUpstream, agent, std::move(strBytes)});
         } else {
           // An answer of the agent: back to its manager socket.
           const auto it = std::find_if(arrClients.begin(), arrClients.end(),
@@ -100,14 +143,16 @@ void CUdpRelay::Serve() {
             m_nDroppedAnswers.fetch_add(1);
             continue;
           }
-          held.push_back({due, 0, it->peer, std::move(strBytes)});
+          const auto answerDue = m_nMaxAnswerDelayMs > 0 ? due + std::chrono::milliseconds(answerDelay(random)) : due;
+          held.emplace(answerDue, CHeld{static_cast<size_t>(nAnswerSocket), it->peer, Rewritten(std::move(strBytes))});
         }
       }
     }
     const auto now = CClock::now();
-    while (!held.empty() && held.front().due <= now) {
-      m_pEndpoints->SendTo(held.front().nSocket, held.front().strBytes, held.front().to);
-      held.pop_front();
+    while (!held.empty() && held.begin()->first <= now) {
+      const CHeld& datagram = held.begin()->second;
+      m_pEndpoints->SendTo(datagram.nSocket, datagram.strBytes, datagram.to);
+      held.erase(held.begin());
     }
   }
 }

@@ -101,7 +101,7 @@ class CLaneWalk {
   bool Send(CLane* pLane) {
     ++m_pContext->pResult->figures.nRequests;
     int32_t nId = 0;
-    const bool bSizeProbe = PrepareSizeProbe(pLane, *m_pContext);
+    const bool bSizeProbe = PrepareSizeProbe(m_pSession, pLane, m_pContext);
     if (!SnmpMgrSend(m_pSession, pLane->requestType, pLane->nRepetitions, pLane->bindings, &nId, pLane,
                      bSizeProbe ? 1 : 0)) {
       EndUnanswered(pLane, GetLastError());

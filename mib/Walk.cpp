@@ -98,7 +98,7 @@ void RequestInTurn(LPSNMP_MGR_SESSION pSession, CLane* pLane, CWalkContext* pCon
     // may have to ask for it again.
     const AsnObjectIdentifier requested = bindings.empty() ? AsnObjectIdentifier{} : bindings[0].name;
     ++figures.nRequests;
-    const bool bSizeProbe = PrepareSizeProbe(pLane, *pContext);
+    const bool bSizeProbe = PrepareSizeProbe(pSession, pLane, pContext);
     const bool bAnswered =
         pLane->requestType == SNMP_PDU_GETBULK
             ? SnmpMgrRequestBulk(pSession, pLane->nRepetitions, &bindings, &pLane->nErrorStatus,

@@ -53,6 +53,7 @@ void CutAtDisorder(const AsnObjectIdentifier& requested, SnmpVarBindList* pBindi
   pLane->nRepetitions =
       std::max<int32_t>(1, std::min<int32_t>(pLane->nRepetitions - 1, static_cast<int32_t>(nInOrder)));
   pContext->nRepetitionsCeiling = std::min(pContext->nRepetitionsCeiling, pLane->nRepetitions);
+  pContext->nInOrderCeiling = std::min(pContext->nInOrderCeiling, pLane->nRepetitions);
   WriteLog("%s|out of order in a GETBULK answer: repetitions %d", pContext->szTarget,
            static_cast<int>(pLane->nRepetitions));
 }
@@ -110,17 +111,30 @@ CWalkContext::CWalkContext(const CWalkTarget& walkTarget, bool bContinueWalk, CW
       continueType(bVersion2 && walkTarget.settings.nMaxRepetitions > 0 ? SNMP_PDU_GETBULK : SNMP_PDU_GETNEXT),
       pResult(pWalkResult),
       codeSet(walkTarget.settings.strCharset),
-      nRepetitionsCeiling(walkTarget.settings.nMaxRepetitions) {}
+      nRepetitionsCeiling(walkTarget.settings.nMaxRepetitions),
+      nInOrderCeiling(walkTarget.settings.nMaxRepetitions) {}
 
-bool PrepareSizeProbe(CLane* pLane, const CWalkContext& context) {
-  pLane->nRepetitions = std::min(pLane->nRepetitions, context.nRepetitionsCeiling);
-  pLane->bSizeProbe = pLane->requestType == SNMP_PDU_GETBULK && pLane->nRepetitions > 1;
+bool PrepareSizeProbe(LPSNMP_MGR_SESSION pSession, CLane* pLane, CWalkContext* pContext) {
+  if (pContext->bProbeSizes && pContext->bShrunkBySilence && SnmpMgrLateAnswers(pSession) > 0) {
+    pContext->bProbeSizes = false;
+    pContext->nRepetitionsCeiling = pContext->nInOrderCeiling;
+    ++pContext->nRestores;
+    WriteLog("%s|late answers, not lost ones: repetitions %d", pContext->szTarget,
+             static_cast<int>(pContext->nRepetitionsCeiling));
+  }
+  if (pLane->nRestoresSeen != pContext->nRestores) {
+    pLane->nRestoresSeen = pContext->nRestores;
+    pLane->nRepetitions = std::max(pLane->nRepetitions, pContext->nRepetitionsCeiling);
+  }
+  pLane->nRepetitions = std::min(pLane->nRepetitions, pContext->nRepetitionsCeiling);
+  pLane->bSizeProbe = pContext->bProbeSizes && pLane->requestType == SNMP_PDU_GETBULK && pLane->nRepetitions > 1;
   return pLane->bSizeProbe;
 }
 
 void ShrinkAfterSilence(CLane* pLane, CWalkContext* pContext) {
   pLane->nRepetitions = std::max<int32_t>(1, pLane->nRepetitions / 2);
   pContext->nRepetitionsCeiling = std::min(pContext->nRepetitionsCeiling, pLane->nRepetitions);
+  pContext->bShrunkBySilence = true;
   WriteLog("%s|silent to a GETBULK: repetitions %d", pContext->szTarget, static_cast<int>(pLane->nRepetitions));
 }
 

@@ -15,6 +15,7 @@
 #include "mib/RenderValue.h"
 #include "mib/Walk.h"
 #include "snmp/Ber.h"
+#include "snmp/SnmpSession.h"
 
 // What stays the same for the whole of one walk, and where it stores.
 struct CWalkContext {
@@ -32,6 +33,13 @@ struct CWalkContext {
   // halved for the rest of the walk each time silence showed that the
   // path loses answers that large (ShrinkAfterSilence).
   int32_t nRepetitionsCeiling;
+  // Size probes are sent while silence may be the size of answers; once a
+  // late answer showed that it was their lateness, no more.
+  bool bProbeSizes = true;
+  bool bShrunkBySilence = false;  // a lost size probe lowered the ceiling
+  int nRestores = 0;              // times the repetitions were given back so
+  // The most repetitions whose answers came in order (CutAtDisorder).
+  int32_t nInOrderCeiling;
 
   // Stores one entry in the result; bCrText marks a text value holding a CR.
   void StoreEntry(std::string_view strOid, std::string_view strValue, bool bCrText);
@@ -56,6 +64,7 @@ struct CLane {
   bool bInFlight = false;                  // a request of it is in flight (tagged with the lane)
   bool bSizeProbe = false;                 // that request goes with one try (PrepareSizeProbe)
   bool bSentAlone = false;                 // no other request was in flight when it went
+  int nRestoresSeen = 0;                   // CWalkContext::nRestores when its repetitions were last given back
   int nAnswers = 0;                        // answers taken so far
   int nAnswersAtSplit = 0;                 // nAnswers when its part was last cut short
   uint64_t uStride = 0;                    // instances of one column its last request went on; 0: none
@@ -77,11 +86,15 @@ struct CLane {
 // has every try of the session: an agent silent to that is silent. Each
 // halving holds for the rest of the walk, in every lane, so a walk spends
 // at most about log2(MaxRepetitions) tries on it; an agent that answers
-// every first try never sees a difference.
+// every first try never sees a difference. A path that is slow, not lossy,
+// looks the same at first; but there the lost probe's answer comes after
+// all, late. Once one does, the repetitions go back to MaxRepetitions (in
+// every lane) and no more probes are sent: silence from then on is
+// silence, with every try.
 
 // The lane's next request, with the walk's ceiling of repetitions applied:
 // true when it is a size probe.
-[[nodiscard]] bool PrepareSizeProbe(CLane* pLane, const CWalkContext& context);
+[[nodiscard]] bool PrepareSizeProbe(LPSNMP_MGR_SESSION pSession, CLane* pLane, CWalkContext* pContext);
 // A size probe went unanswered: halves the lane's repetitions and the
 // walk's ceiling (never below one), and traces it.
 void ShrinkAfterSilence(CLane* pLane, CWalkContext* pContext);

@@ -559,6 +559,30 @@ TEST_F(Version2WalkTest, SilenceToLargeBulksAsksForFewer) {
   }
 }
 
+// An agent slower than Timeout, not silent: the first size probes go
+// unanswered, but the answer of one comes late; the repetitions go back
+// to MaxRepetitions, and from then on requests wait for every try.
+TEST_F(Version2WalkTest, LateAnswersGiveTheRepetitionsBack) {
+  m_pSettings->nMaxRepetitions = 50;
+  m_pSettings->nTimeout = 100;
+  m_pSettings->nRetry = 2;
+  for (const int nWindow : {1, 8}) {
+    SCOPED_TRACE("window " + std::to_string(nWindow));
+    m_pSettings->nWindow = nWindow;
+    const SAgentWalk walk = WalkFreshAgent(m_pSettings, WithInterfaces(120), {.nDelayMs = 150});
+    EXPECT_THAT(walk.strConsole, HasSubstr("target[127.0.0.1]error:0\n"));
+    EXPECT_EQ(walk.nEntries, 125u);
+    const auto arrTexts = LogTexts();
+    EXPECT_EQ(std::count(arrTexts.begin(), arrTexts.end(), "127.0.0.1|late answers, not lost ones: repetitions 50"),
+              nWindow == 1 ? 1 : 2);
+    // GET (two tries), probes of 50 and 25, then 50 at a time with two
+    // tries each: 125 records and the end in three.
+    if (nWindow == 1) {
+      EXPECT_LE(walk.nRequests, 2 + 2 + 2 * 3 + 2);
+    }
+  }
+}
+
 // Silent to every GETBULK: one try at each halving, then every try of one
 // repetition, and the walk ends as a silent agent's does.
 TEST_F(Version2WalkTest, SilenceToEveryBulkEndsAsSilence) {

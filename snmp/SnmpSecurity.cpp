@@ -75,7 +75,7 @@ EVerdict CCommunitySecurity::Judge(std::string_view datagram, const CSnmpTranspo
   if (!DecodeSnmpMessage(datagram, pAnswer)) return EVerdict::Ignore;  // malformed
   *pnId = pAnswer->nRequestId;
   return pAnswer->nVersion == m_nVersionField && pAnswer->pduType == SNMP_PDU_RESPONSE &&
-                 pAnswer->strCommunity == m_strCommunity && transport.IsPending(pAnswer->nRequestId)
+                 pAnswer->strCommunity == m_strCommunity && transport.IsAwaited(pAnswer->nRequestId)
              ? EVerdict::Take
              : EVerdict::Ignore;
 }
@@ -210,7 +210,7 @@ EVerdict CUsmSecurity::Judge(std::string_view datagram, const CSnmpTransport& tr
                              CSnmpMessage* pAnswer) {
   CSnmpV3Message message;
   size_t nAuthOffset = 0;
-  if (!DecodeSnmpV3Message(datagram, &message, &nAuthOffset) || !transport.IsPending(message.nMessageId) ||
+  if (!DecodeSnmpV3Message(datagram, &message, &nAuthOffset) || !transport.IsAwaited(message.nMessageId) ||
       message.nSecurityModel != SNMP_SECURITY_MODEL_USM)
     return EVerdict::Ignore;
   *pnId = message.nMessageId;

@@ -91,6 +91,7 @@ class CSnmpSession {
   int64_t Resends() const { return m_transport.Resends(); }
   void SetAdaptiveTimeout() { m_transport.SetAdaptiveTimeout(); }
   bool AcceptAnyReplyAddress() { return m_transport.AcceptAnySender(); }
+  int64_t LateAnswers() const { return m_nLateAnswers; }
 
  private:
   // Sends strDatagram as request nId for nTries tries and hands every
@@ -109,6 +110,11 @@ class CSnmpSession {
   void MakeRequest(uint8_t requestType, int32_t nField1, int32_t nField2, const SnmpVarBindList& bindings);
   int64_t TriesOf(int nTries) const { return nTries > 0 ? nTries : m_nTries; }
   // A fresh positive request-id; ids wrap around before they turn negative.
+  // An answer to request nId, which expired before it came: counted (once)
+  // when it would have been taken, and dropped.
+  void NoteLate(EVerdict verdict, int32_t nId) {
+    if (verdict == EVerdict::Take && m_transport.TakeLate(nId)) ++m_nLateAnswers;
+  }
   int32_t NextRequestId() {
     const int32_t nId = m_nNextRequestId;
     m_nNextRequestId = nId == 0x7FFFFFFF ? 1 : nId + 1;
@@ -121,6 +127,7 @@ class CSnmpSession {
   int32_t m_nVersionField = SNMP_VERSION_1;
   int64_t m_nTries;
   int32_t m_nNextRequestId;
+  int64_t m_nLateAnswers = 0;
   CSnmpMessage m_request;  // kept between requests: their buffers are reused
 };
 
@@ -146,7 +153,11 @@ bool CSnmpSession::Exchange(int32_t nId, std::string strDatagram, int64_t nTries
     }
     int32_t nAnswered = nId;
     const EVerdict verdict = fnJudge(datagram, &nAnswered);
-    if (verdict == EVerdict::Ignore || nAnswered != nId) continue;
+    if (verdict == EVerdict::Ignore) continue;
+    if (nAnswered != nId) {
+      NoteLate(verdict, nAnswered);
+      continue;
+    }
     if (verdict == EVerdict::Take) {
       m_transport.Answered(nId);
     } else {
@@ -273,7 +284,11 @@ bool CSnmpSession::Receive(int32_t* pnId, void** ppTag, SnmpVarBindList* pBindin
     }
     const EVerdict verdict = m_pSecurity->Judge(datagram, m_transport, &nId, &answer);
     CSnmpTransport::CRequest* pRequest = m_transport.Find(nId);
-    if (verdict == EVerdict::Ignore || pRequest == nullptr) continue;
+    if (verdict == EVerdict::Ignore) continue;
+    if (pRequest == nullptr) {
+      NoteLate(verdict, nId);
+      continue;
+    }
     if (verdict == EVerdict::Resend && pRequest->bMayResync) {
       // The agent's clock was learnt: the same request once more.
       pRequest->bMayResync = false;
@@ -383,6 +398,10 @@ bool SnmpMgrReceive(LPSNMP_MGR_SESSION pSession, int32_t* pnId, SnmpVarBindList*
 }
 
 int64_t SnmpMgrResends(LPSNMP_MGR_SESSION pSession) { return pSession != nullptr ? pSession->Resends() : 0; }
+
+int64_t SnmpMgrLateAnswers(LPSNMP_MGR_SESSION pSession) {
+  return pSession != nullptr ? pSession->LateAnswers() : 0;
+}
 
 void SnmpMgrSetAdaptiveTimeout(LPSNMP_MGR_SESSION pSession) {
   if (pSession != nullptr) pSession->SetAdaptiveTimeout();

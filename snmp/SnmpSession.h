@@ -111,6 +111,10 @@ using LPSNMP_MGR_SESSION = CSnmpSession*;
                                   int32_t* pnErrorStatus, int32_t* pnErrorIndex, void** ppTag = nullptr);
 // Requests sent again after a time-out in this session so far.
 [[nodiscard]] int64_t SnmpMgrResends(LPSNMP_MGR_SESSION pSession);
+// Answers that came after their request's tries had run out (to one of
+// the session's last 64 such requests), so far: the agent or the path is
+// slower than the time-out. They are counted, never taken.
+[[nodiscard]] int64_t SnmpMgrLateAnswers(LPSNMP_MGR_SESSION pSession);
 // From now on each try of the session's requests waits what the agent's
 // round trips show (RoundTripTimer.h) instead of the session's time-out,
 // which stays the wait of every try until the first answer.

@@ -164,6 +164,27 @@ TEST_F(SnmpSessionTest, WrongCommunityGetsNoAnswer) {
   SnmpMgrClose(pSession);
 }
 
+// An answer that comes after its request's one try ran out is counted as
+// late, never taken: the next request takes its own answer.
+TEST_F(SnmpSessionTest, AnswerAfterTheLastTryIsCountedLateNotTaken) {
+  Start({.nDelayMs = 150});
+  LPSNMP_MGR_SESSION pSession = SnmpMgrOpen("127.0.0.1", "qzvtrk", 60, 3, m_agent.Port(), 2);
+  ASSERT_NE(pSession, nullptr);
+  SnmpVarBindList bindings = Binding("system.sysDescr.0");
+  int32_t nStatus = -1;
+  int32_t nIndex = -1;
+  EXPECT_FALSE(SnmpMgrRequestBulk(pSession, 4, &bindings, &nStatus, &nIndex, 1)) << "one try of 60 ms";
+  EXPECT_EQ(GetLastError(), SNMP_MGMTAPI_TIMEOUT);
+  EXPECT_EQ(SnmpMgrLateAnswers(pSession), 0);
+  bindings = Binding("system.sysName.0");
+  ASSERT_TRUE(SnmpMgrRequest(pSession, SNMP_PDU_GET, &bindings, &nStatus, &nIndex));
+  ASSERT_EQ(bindings.size(), 1u) << "not the bulk's four";
+  EXPECT_EQ(bindings[0].value.strBytes, "isp-gw");
+  EXPECT_EQ(SnmpMgrLateAnswers(pSession), 1);
+  SnmpMgrClose(pSession);
+  EXPECT_EQ(SnmpMgrLateAnswers(nullptr), 0);
+}
+
 // An agent slower than the time-out: its answer to the first try arrives
 // while a re-send is waiting, and is taken. The late answers to the
 // re-sends then reach the next request, which must not take them.

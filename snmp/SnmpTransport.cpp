@@ -7,6 +7,13 @@
 #include "snmp/LastError.h"
 #include "snmp/SnmpDefaults.h"
 
+namespace {
+
+// Expired requests whose late answers are still told from strangers'.
+constexpr size_t c_nExpiredKept = 64;
+
+}  // namespace
+
 bool CSnmpTransport::Connect(const SAgentAddress& agent) {
   m_agent = agent;
   if (m_socket.Open(agent)) return true;
@@ -73,6 +80,13 @@ void CSnmpTransport::Answered(int32_t nId) {
   Forget(nId);
 }
 
+bool CSnmpTransport::TakeLate(int32_t nId) {
+  const auto it = std::find(m_expired.begin(), m_expired.end(), nId);
+  if (it == m_expired.end()) return false;
+  m_expired.erase(it);
+  return true;
+}
+
 void CSnmpTransport::ForgetAll() {
   m_mapPending.clear();
   m_deadlines = {};
@@ -117,6 +131,8 @@ CSnmpTransport::EEvent CSnmpTransport::Wait(std::string_view* pDatagram, int32_t
     *pnId = nFirstId;
     if (ppTag != nullptr) *ppTag = pFirst->request.pTag;
     Forget(nFirstId);
+    m_expired.push_back(nFirstId);
+    if (m_expired.size() > c_nExpiredKept) m_expired.pop_front();
     return EEvent::Expired;
   }
   SetLastError(SNMP_MGMTAPI_SELECT_FDERRORS);

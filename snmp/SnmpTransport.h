@@ -16,7 +16,9 @@
 #ifndef MIBSCAN_SNMP_SNMPTRANSPORT_H_
 #define MIBSCAN_SNMP_SNMPTRANSPORT_H_
 
+#include <algorithm>
 #include <chrono>
+#include <deque>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -83,6 +85,13 @@ class CSnmpTransport {
   // The record of request nId while it is in flight; null otherwise.
   [[nodiscard]] CRequest* Find(int32_t nId);
   [[nodiscard]] bool IsPending(int32_t nId) const { return m_mapPending.contains(nId); }
+  // True when nId is in flight, or one of the last requests that expired:
+  // an answer to it is still the agent's, only late.
+  [[nodiscard]] bool IsAwaited(int32_t nId) const {
+    return IsPending(nId) || std::find(m_expired.begin(), m_expired.end(), nId) != m_expired.end();
+  }
+  // True, once, for an expired request whose answer came after all.
+  [[nodiscard]] bool TakeLate(int32_t nId);
   [[nodiscard]] size_t PendingCount() const { return m_mapPending.size(); }
   // Datagrams sent again after a time-out, so far.
   [[nodiscard]] int64_t Resends() const { return m_nResends; }
@@ -125,6 +134,7 @@ class CSnmpTransport {
   uint64_t m_nTries = 0;
   std::unique_ptr<char[]> m_pBuffer;   // receive buffer, made at the first datagram
   int64_t m_nResends = 0;
+  std::deque<int32_t> m_expired;  // the ids of the last requests that expired, oldest first
   std::unique_ptr<CRoundTripTimer> m_pTimer;  // null: every try waits m_nTimeoutMs
 };
 

@@ -368,6 +368,72 @@ TEST_P(Version2RealAgentTest, WindowStoresWhatSnmpbulkwalkShows) {
 
 INSTANTIATE_TEST_SUITE_P(Repetitions, Version2RealAgentTest, ::testing::Values(10, 0));
 
+// snmpd through relays that each play one thing of real paths and devices,
+// with the keys meant for it: answers over 1,400 bytes lost, silence to a
+// GETBULK of more than 20 repetitions, answers from another port, answers
+// 5 to 60 ms late against a Timeout of 30 ms (with and without
+// AdaptiveTimeout), bulk answers that go wrong above 7 bindings. In each,
+// SNMPv2c and SNMPv3 (authentication without privacy, so that the relay
+// can read the requests), one request at a time and 16: the file holds
+// what snmpbulkwalk lists directly, with the values that stood still.
+TEST_F(ProgramRealAgentTest, WalksThroughEveryRelayModeStoreWhatADirectWalkLists) {
+  struct CMode {
+    const char* szName;
+    void (*fnSet)(CUdpRelay*);
+    int nTimeout;
+    int nRetry;
+    const char* szIni;
+    int (*fnPlayed)(const CUdpRelay&);  // what the relay dropped or changed; -1: nothing to count
+    bool bCommunityOnly;                 // the relay rewrites community messages only
+  } const modes[] = {
+      {"answers over 1400 bytes lost", [](CUdpRelay* p) { p->SetMaxAnswerBytes(1400); }, 300, 2,
+       "MaxRepetitions=50\n", [](const CUdpRelay& r) { return r.DroppedAnswers(); }, false},
+      {"silent above 20 repetitions", [](CUdpRelay* p) { p->SetSilentAboveRepetitions(20); }, 300, 2,
+       "MaxRepetitions=50\n", [](const CUdpRelay& r) { return r.DroppedBulks(); }, false},
+      {"answers from another port", [](CUdpRelay* p) { p->SetAnswerFromOtherPort(); }, 1000, 1,
+       "AnyReplyAddress=1\n", [](const CUdpRelay&) { return -1; }, false},
+      {"answers 5 to 60 ms late", [](CUdpRelay* p) { p->SetAnswerDelay(5, 60, 7); }, 30, 3, "",
+       [](const CUdpRelay&) { return -1; }, false},
+      {"answers 5 to 60 ms late, adaptive", [](CUdpRelay* p) { p->SetAnswerDelay(5, 60, 7); }, 30, 3,
+       "AdaptiveTimeout=1\n", [](const CUdpRelay&) { return -1; }, false},
+      {"out of order above 7", [](CUdpRelay* p) { p->SetOutOfOrderAbove(7); }, 1000, 1, "MaxRepetitions=50\n",
+       [](const CUdpRelay& r) { return r.Reordered(); }, true},
+  };
+  struct CVersion {
+    const char* szIni;
+    const char* szTool;
+  } const versions[] = {
+      {"Version=2\n", "snmpbulkwalk -v2c"},
+      {"Version=3\nUser=authonly\nAuthProtocol=SHA\nAuthPassword=authonly-pw\n",
+       "snmpbulkwalk -v3 -u authonly -l authNoPriv -a SHA -A authonly-pw"},
+  };
+  for (const CMode& mode : modes) {
+    for (const CVersion& version : versions) {
+      if (mode.bCommunityOnly && &version != &versions[0]) continue;
+      for (const char* szWindow : {"Window=1\n", "Window=16\n"}) {
+        SCOPED_TRACE(std::string(mode.szName) + ", " + version.szIni + szWindow);
+        CUdpRelay relay(static_cast<uint16_t>(m_nPort), 0);
+        mode.fnSet(&relay);
+        ASSERT_TRUE(relay.Start());
+        WriteConfig(relay.Port(), mode.nTimeout, mode.nRetry, 0, std::string(mode.szIni) + version.szIni + szWindow);
+        std::filesystem::permissions(Path("config.ini"),
+                                     std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+        const auto arrAll = SnmpwalkOids(m_strDir, m_nPort, version.szTool);
+        const auto mapBefore = SnmpwalkValues(m_strDir, m_nPort, version.szTool);
+        const CProcessResult result = Run({"oid", "", "127.0.0.1"});
+        const auto mapAfter = SnmpwalkValues(m_strDir, m_nPort, version.szTool);
+        EXPECT_EQ(Lines(result.strOutput, "target[127.0.0.1]error:"),
+                  std::vector<std::string>{"target[127.0.0.1]error:0"});
+        std::map<std::string, std::string> mapStored;
+        for (const auto& [strOid, strValue] : ReadXml("127.0.0.1.xml")) mapStored[strOid] = strValue;
+        ExpectSnmpwalkResults(mapStored, arrAll, mapBefore, mapAfter);
+        relay.Stop();
+        EXPECT_NE(mode.fnPlayed(relay), 0) << "the relay played its part";
+      }
+    }
+  }
+}
+
 // A GET of what the agent does not have stores the exception it answered.
 TEST_F(ProgramRealAgentTest, Version2GetOfMissingObjectsStoresTheException) {
   WriteConfig(m_nPort, 2000, 1, 0, "Version=2\n");

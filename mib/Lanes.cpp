@@ -110,6 +110,7 @@ class CLaneWalk {
     pLane->bInFlight = true;
     ++m_nInFlight;
     pLane->bSentAlone = m_nInFlight == 1;
+    pLane->uSend = ++m_uSends;
     return true;
   }
 
@@ -218,15 +219,21 @@ class CLaneWalk {
     }
     --m_nInFlight;
     pLane->bInFlight = false;
-    // A size probe's one try lost: a re-send as far as the window goes.
-    const bool bLostProbe = !bAnswered && pLane->bSizeProbe && uError == SNMP_MGMTAPI_TIMEOUT;
-    AdaptWindow(bAnswered, bLostProbe);
-    if (bLostProbe) {
+    // A request that went alone and stayed alone in flight met the agent
+    // as Window=1 would have.
+    const bool bAlone = pLane->bSentAlone && pLane->uSend == m_uSends;
+    const bool bLost = !bAnswered && uError == SNMP_MGMTAPI_TIMEOUT;
+    AdaptWindow(bAnswered, bLost);
+    // A busy agent, or one whose input queue overflows, leaves requests
+    // unanswered when many come together, whatever their size: the window
+    // shrinks, and the lane asks again when it has room, down to one
+    // request alone. Only silence to that ends the walk, as with Window=1,
+    // so a window never stores less. Each loss halves the window, which
+    // grows again only with answers: an agent that answers nothing ends.
+    // Silence to a size probe that was alone is the size of its answer.
+    if (bLost && (pLane->bSizeProbe || !bAlone)) {
       ++m_pContext->pResult->figures.nTimeouts;
-      // An agent whose queue overflows drops requests of every size: the
-      // window shrinks first. Silence to a request that went alone is the
-      // size of its answer. The lane asks again when the window has room.
-      if (pLane->bSentAlone) ShrinkAfterSilence(pLane, m_pContext);
+      if (pLane->bSizeProbe && bAlone) ShrinkAfterSilence(pLane, m_pContext);
       return;
     }
     if (!bAnswered) {
@@ -238,8 +245,8 @@ class CLaneWalk {
     TakeAnswer(pLane, std::move(answer));
   }
 
-  // The window: a re-send (or a size probe's lost try, bLostTry) halves
-  // it; answers in time widen it, by one each until the first re-send, by
+  // The window: a re-send (or a request that went unanswered, bLostTry)
+  // halves it; answers in time widen it, by one each until the first re-send, by
   // one a window's worth after it.
   void AdaptWindow(bool bAnswered, bool bLostTry) {
     const int64_t nNowResends = SnmpMgrResends(m_pSession);
@@ -297,6 +304,7 @@ class CLaneWalk {
   bool m_bProbing = true;
   int m_nAnswersToGrow = 0;
   int m_nInFlight = 0;
+  uint64_t m_uSends = 0;  // requests sent so far; CLane::uSend is the number of a lane's last
   int64_t m_nResends;
 };
 

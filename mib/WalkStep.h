@@ -64,6 +64,7 @@ struct CLane {
   bool bInFlight = false;                  // a request of it is in flight (tagged with the lane)
   bool bSizeProbe = false;                 // that request goes with one try (PrepareSizeProbe)
   bool bSentAlone = false;                 // no other request was in flight when it went
+  uint64_t uSend = 0;                      // that request's number among the walk's sends
   int nRestoresSeen = 0;                   // CWalkContext::nRestores when its repetitions were last given back
   int nAnswers = 0;                        // answers taken so far
   int nAnswersAtSplit = 0;                 // nAnswers when its part was last cut short

@@ -583,6 +583,30 @@ TEST_F(Version2WalkTest, LateAnswersGiveTheRepetitionsBack) {
   }
 }
 
+// A busy agent that serves one request at a time, 25 ms each: one request
+// at a time is answered within its first try, but 16 together wait longer
+// than all their tries. The window must still store what Window=1 stores:
+// a request that went unanswered while others were in flight is asked
+// again in a smaller window, and only one that was alone ends the walk.
+TEST_F(Version2WalkTest, WindowStoresWhatOneRequestAtATimeStoresOfABusyAgent) {
+  m_pSettings->nMaxRepetitions = 1;
+  m_pSettings->nTimeout = 60;
+  m_pSettings->nRetry = 0;
+  for (const int nWindow : {1, 16}) {
+    SCOPED_TRACE("window " + std::to_string(nWindow));
+    m_pSettings->nWindow = nWindow;
+    // The five records, then eight columns of 12 rows.
+    std::string strRecords = c_szRecords;
+    for (int nColumn = 1; nColumn <= 8; ++nColumn) {
+      for (int nRow = 1; nRow <= 12; ++nRow)
+        strRecords += "1.3.6.1.2.1.2.2.1." + std::to_string(nColumn) + "." + std::to_string(nRow) + "|2|7\n";
+    }
+    const SAgentWalk walk = WalkFreshAgent(m_pSettings, strRecords, {.nServiceMs = 25});
+    EXPECT_THAT(walk.strConsole, HasSubstr("target[127.0.0.1]error:0\n"));
+    EXPECT_EQ(walk.nEntries, 5u + 8 * 12);
+  }
+}
+
 // Silent to every GETBULK: one try at each halving, then every try of one
 // repetition, and the walk ends as a silent agent's does.
 TEST_F(Version2WalkTest, SilenceToEveryBulkEndsAsSilence) {

@@ -271,7 +271,11 @@ void CTestAgent::Serve() {
       m_nRequests.fetch_add(1);
       bool bFromOtherPort = false;
       const auto arrAnswers = Answer(std::string_view(buffer.data(), nLen), &bFromOtherPort);
-      const auto due = CClock::now() + std::chrono::milliseconds(m_misbehaviour.nDelayMs + m_nHoldAnswerMs);
+      auto due = CClock::now() + std::chrono::milliseconds(m_misbehaviour.nDelayMs + m_nHoldAnswerMs);
+      if (m_misbehaviour.nServiceMs > 0 && !arrAnswers.empty()) {
+        due = std::max(due, m_lastServed) + std::chrono::milliseconds(m_misbehaviour.nServiceMs);
+        m_lastServed = due;
+      }
       m_nHoldAnswerMs = 0;
       // The copy from the other port, when asked for, goes out first.
       if (bFromOtherPort && !arrAnswers.empty())
@@ -330,7 +334,7 @@ std::string CTestAgent::Settings(const std::vector<std::string>& arrAddresses, u
            << "\nerrorStatus " << m.nErrorStatus << "\nrepeatOid " << m.bRepeatOid
        << "\ngoBackwards " << m.bGoBackwards << "\ngarbageFirst " << m.bGarbageFirst << "\nwrongIdFirst "
        << m.bWrongIdFirst << "\nwrongCommunityFirst " << m.bWrongCommunityFirst << "\notherPortFirst "
-       << m.bOtherPortFirst << "\nonlyFromOtherPort " << m.bOnlyFromOtherPort << "\ndelayMs " << m.nDelayMs << "\nnonMinimal " << m.bNonMinimal << "\nmaxBindings "
+       << m.bOtherPortFirst << "\nonlyFromOtherPort " << m.bOnlyFromOtherPort << "\ndelayMs " << m.nDelayMs << "\nserviceMs " << m.nServiceMs << "\nnonMinimal " << m.bNonMinimal << "\nmaxBindings "
        << m.nMaxBindings << "\nbulkRepetitions " << m.nBulkRepetitions << "\nversion1Errors " << m.bVersion1Errors
        << "\nerrorsWithoutBindings " << m.bErrorsWithoutBindings << "\nendOfViewElsewhere "
        << m.bEndOfViewElsewhere << "\nlastGoesBack " << m.bLastGoesBack << "\noutOfOrderAbove " << m.nOutOfOrderAbove << "\nrandomSeed " << m.uRandomSeed
@@ -360,6 +364,7 @@ bool CTestAgent::LoadSettings(std::string_view settings, std::vector<std::string
     else if (strKey == "otherPortFirst") m.bOtherPortFirst = nValue != 0;
     else if (strKey == "onlyFromOtherPort") m.bOnlyFromOtherPort = nValue != 0;
     else if (strKey == "delayMs") m.nDelayMs = nValue;
+    else if (strKey == "serviceMs") m.nServiceMs = nValue;
     else if (strKey == "nonMinimal") m.bNonMinimal = nValue != 0;
     else if (strKey == "maxBindings") m.nMaxBindings = nValue;
     else if (strKey == "bulkRepetitions") m.nBulkRepetitions = nValue;

@@ -28,6 +28,7 @@
 #define MIBSCAN_TESTS_TESTAGENT_H_
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <random>
@@ -64,6 +65,10 @@ class CTestAgent {
     // device answers from another of its addresses.
     bool bOnlyFromOtherPort = false;
     int nDelayMs = 0;             // send every answer this much later
+    // A busy agent that serves one request at a time: every answer takes
+    // this long after the one before it (or after its request, when the
+    // agent was idle), so requests that come together wait in turn.
+    int nServiceMs = 0;
     // Encode every answer in longer forms than needed, as some agents do:
     // every length in the long form with leading zero bytes, integers with
     // redundant leading bytes, unsigned numbers without the 0x00 before a
@@ -177,6 +182,7 @@ class CTestAgent {
   uint16_t m_uPort = 0;
   std::atomic<int> m_nRequests{0};
   std::mt19937 m_random;  // of uRandomSeed, from Start()
+  std::chrono::steady_clock::time_point m_lastServed{};  // nServiceMs: when the last answer is due
   // The answer after an interruption waits this long, so that the signal
   // has surely been taken when it arrives (serving thread only).
   static constexpr int c_nHoldAfterInterruptMs = 300;

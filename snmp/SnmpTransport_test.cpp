@@ -7,20 +7,27 @@
 
 namespace {
 
+// A transport's agent that never answers.
+class SnmpTransportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string strErr;
+    ASSERT_TRUE(m_agent.LoadSnmprec("1.3.6.1.2.1.1.5.0|4|x\n", &strErr)) << strErr;
+    m_agent.SetMisbehaviour({.nSilentAfter = 0});
+    ASSERT_TRUE(m_agent.Start());
+    int nError = 0;
+    ASSERT_EQ(ResolveAgentAddress("127.0.0.1", false, true, m_agent.Port(), &m_address, &nError), EResolve::Found);
+  }
+  CTestAgent m_agent;
+  SAgentAddress m_address;
+};
+
 // The window of requests in flight against an agent that never answers:
 // each request is one record, found by its id, and its tries end in the
 // order of their deadlines, re-sends included, each with its caller's tag.
-TEST(SnmpTransportTest, RequestsExpireInTheOrderOfTheirDeadlinesWithTheirTags) {
-  CTestAgent agent;
-  std::string strErr;
-  ASSERT_TRUE(agent.LoadSnmprec("1.3.6.1.2.1.1.5.0|4|x\n", &strErr)) << strErr;
-  agent.SetMisbehaviour({.nSilentAfter = 0});
-  ASSERT_TRUE(agent.Start());
-  SAgentAddress address;
-  int nError = 0;
-  ASSERT_EQ(ResolveAgentAddress("127.0.0.1", false, true, agent.Port(), &address, &nError), EResolve::Found);
+TEST_F(SnmpTransportTest, RequestsExpireInTheOrderOfTheirDeadlinesWithTheirTags) {
   CSnmpTransport transport(200);
-  ASSERT_TRUE(transport.Connect(address));
+  ASSERT_TRUE(transport.Connect(m_address));
 
   int nFirst = 0;
   int nSecond = 0;
@@ -63,17 +70,9 @@ TEST(SnmpTransportTest, RequestsExpireInTheOrderOfTheirDeadlinesWithTheirTags) {
 }
 
 // Forgotten requests leave nothing to wait for, whatever their deadlines.
-TEST(SnmpTransportTest, ForgottenRequestsNeverExpire) {
-  CTestAgent agent;
-  std::string strErr;
-  ASSERT_TRUE(agent.LoadSnmprec("1.3.6.1.2.1.1.5.0|4|x\n", &strErr)) << strErr;
-  agent.SetMisbehaviour({.nSilentAfter = 0});
-  ASSERT_TRUE(agent.Start());
-  SAgentAddress address;
-  int nError = 0;
-  ASSERT_EQ(ResolveAgentAddress("127.0.0.1", false, true, agent.Port(), &address, &nError), EResolve::Found);
+TEST_F(SnmpTransportTest, ForgottenRequestsNeverExpire) {
   CSnmpTransport transport(100);
-  ASSERT_TRUE(transport.Connect(address));
+  ASSERT_TRUE(transport.Connect(m_address));
   for (int32_t nId = 1; nId <= 5; ++nId) ASSERT_NE(transport.Send(nId, "x", 1), nullptr);
   transport.Forget(1);
   transport.Forget(3);
@@ -84,6 +83,25 @@ TEST(SnmpTransportTest, ForgottenRequestsNeverExpire) {
   transport.ForgetAll();
   EXPECT_EQ(transport.PendingCount(), 0u);
   EXPECT_EQ(transport.Wait(&datagram, &nId), CSnmpTransport::EEvent::Failed);
+}
+
+// Expired requests stay awaited, so that a late answer is told from a
+// stranger's: each is taken late once, and only the last 64 are kept.
+TEST_F(SnmpTransportTest, ExpiredRequestsAreAwaitedLateOnce) {
+  CSnmpTransport transport(1);
+  ASSERT_TRUE(transport.Connect(m_address));
+  for (int32_t nId = 1; nId <= 66; ++nId) ASSERT_NE(transport.Send(nId, "x", 1), nullptr);
+  std::string_view datagram;
+  for (int32_t nId = 0; transport.PendingCount() > 0;)
+    ASSERT_EQ(transport.Wait(&datagram, &nId), CSnmpTransport::EEvent::Expired);
+  EXPECT_FALSE(transport.IsPending(66));
+  EXPECT_TRUE(transport.IsAwaited(66));
+  EXPECT_TRUE(transport.TakeLate(66));
+  EXPECT_FALSE(transport.TakeLate(66)) << "once";
+  EXPECT_FALSE(transport.IsAwaited(66));
+  EXPECT_TRUE(transport.IsAwaited(3));
+  EXPECT_FALSE(transport.IsAwaited(2)) << "the oldest are forgotten";
+  EXPECT_FALSE(transport.IsAwaited(67)) << "never sent";
 }
 
 }  // namespace

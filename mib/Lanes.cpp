@@ -111,6 +111,7 @@ class CLaneWalk {
     ++m_nInFlight;
     pLane->bSentAlone = m_nInFlight == 1;
     pLane->uSend = ++m_uSends;
+    pLane->nLateAtSend = SnmpMgrLateAnswers(m_pSession);
     return true;
   }
 
@@ -231,6 +232,14 @@ class CLaneWalk {
     // so a window never stores less. Each loss halves the window, which
     // grows again only with answers: an agent that answers nothing ends.
     // Silence to a size probe that was alone is the size of its answer.
+    // A request alone may still wait behind the agent's backlog of earlier
+    // ones, whose late answers show it: asked again too, against the
+    // lane's error budget, so an agent that answers everything late ends.
+    const bool bBacklog = SnmpMgrLateAnswers(m_pSession) > pLane->nLateAtSend;
+    if (bLost && !pLane->bSizeProbe && bAlone && bBacklog && ++pLane->nErrorCount <= c_nMaxWalkErrors) {
+      ++m_pContext->pResult->figures.nTimeouts;
+      return;
+    }
     if (bLost && (pLane->bSizeProbe || !bAlone)) {
       ++m_pContext->pResult->figures.nTimeouts;
       if (pLane->bSizeProbe && bAlone) ShrinkAfterSilence(pLane, m_pContext);

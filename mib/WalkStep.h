@@ -65,6 +65,7 @@ struct CLane {
   bool bSizeProbe = false;                 // that request goes with one try (PrepareSizeProbe)
   bool bSentAlone = false;                 // no other request was in flight when it went
   uint64_t uSend = 0;                      // that request's number among the walk's sends
+  int64_t nLateAtSend = 0;                 // SnmpMgrLateAnswers() when it went
   int nRestoresSeen = 0;                   // CWalkContext::nRestores when its repetitions were last given back
   int nAnswers = 0;                        // answers taken so far
   int nAnswersAtSplit = 0;                 // nAnswers when its part was last cut short

@@ -39,16 +39,18 @@ size_t InOrderCount(const AsnObjectIdentifier& requested, const SnmpVarBindList&
 }
 
 // Some agents answer a GETBULK of many repetitions with bindings that stop
-// increasing part way (a switch that goes wrong above 55, say). Only the
-// bindings before that point are taken; the walk goes on from the last of
+// increasing part way (a switch that goes wrong above 55, say). When at
+// least two came in order, only the bindings before that point are taken; the walk goes on from the last of
 // them, with fewer repetitions than came in order, for the rest of the
 // walk in every lane. The repetitions fall with each such answer, so at
 // one repetition an agent that still goes back meets the error budget.
 void CutAtDisorder(const AsnObjectIdentifier& requested, SnmpVarBindList* pBindings, CLane* pLane,
                    CWalkContext* pContext) {
   if (pLane->requestType != SNMP_PDU_GETBULK || pLane->nRepetitions <= 1) return;
+  // One binding in order and then one that goes back is how an agent that
+  // loops answers: that stays with the loop guard.
   const size_t nInOrder = InOrderCount(requested, *pBindings, pContext->bVersion2);
-  if (nInOrder == 0 || nInOrder == pBindings->size()) return;
+  if (nInOrder < 2 || nInOrder == pBindings->size()) return;
   pBindings->resize(nInOrder);
   pLane->nRepetitions =
       std::max<int32_t>(1, std::min<int32_t>(pLane->nRepetitions - 1, static_cast<int32_t>(nInOrder)));

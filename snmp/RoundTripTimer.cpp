@@ -5,6 +5,8 @@
 
 void CRoundTripTimer::Sample(int64_t nMicros) {
   const double dSample = static_cast<double>(std::max<int64_t>(nMicros, 0));
+  m_nBackoffs = 0;
+  ++m_uEpoch;
   if (!m_bHasSample) {
     // RFC 6298 2.2.
     m_dSrttUs = dSample;
@@ -24,10 +26,16 @@ int CRoundTripTimer::RtoMs() const {
                                      static_cast<double>(c_nMaxAdaptiveTimeoutMs)));
 }
 
-int CRoundTripTimer::TryTimeoutMs(int64_t nTry) const {
+int CRoundTripTimer::TryTimeoutMs() const {
   if (!m_bHasSample) return m_nTimeoutMs;
-  // RFC 6298 5.5: each re-send doubles the wait.
   int64_t nMs = RtoMs();
-  for (int64_t i = 0; i < nTry && nMs < c_nMaxAdaptiveTimeoutMs; ++i) nMs *= 2;
+  for (int i = 0; i < m_nBackoffs && nMs < c_nMaxAdaptiveTimeoutMs; ++i) nMs *= 2;
   return static_cast<int>(std::min<int64_t>(nMs, c_nMaxAdaptiveTimeoutMs));
+}
+
+void CRoundTripTimer::TimedOut(uint64_t uEpoch) {
+  // Before a sample every try waits the Timeout setting: nothing to back off.
+  if (!m_bHasSample || uEpoch != m_uEpoch || TryTimeoutMs() >= c_nMaxAdaptiveTimeoutMs) return;
+  ++m_nBackoffs;
+  ++m_uEpoch;
 }

@@ -7,9 +7,16 @@
 // - A sample is the time from a request's only try to its answer (Karn's
 //   rule: a request sent more than once gives none, since the answer may
 //   be to any of its tries).
-// - From the first sample on, a first try waits RTO = SRTT + 4 x RTTVAR,
-//   and each re-sent try twice the one before, within the floor and the
-//   ceiling.
+// - From the first sample on, a try waits RTO = SRTT + 4 x RTTVAR, within
+//   the floor and the ceiling, doubled for each time-out since the last
+//   sample (RFC 6298 5.5 and 5.7): the backed-off wait holds for every
+//   request, not only the one re-sent, until an answer to a request sent
+//   once gives a sample. Without that, a path slower than the first
+//   samples would never be learnt: every slow answer would come to a
+//   re-sent request, which gives no sample. With several requests in
+//   flight, time-outs of tries that went out before the last backoff (or
+//   sample) do not back off again, so a burst of losses doubles the wait
+//   once, as a single timer would.
 // - Floor, 20 ms: below that, the scheduling of a loaded collector and an
 //   agent's own pauses (a busy CPU, a table being rebuilt) look like loss,
 //   and a re-send only adds load. Ceiling, 10 s: no SNMP agent answers
@@ -30,16 +37,22 @@ class CRoundTripTimer {
 
   // A round trip of nMicros microseconds, from a request sent once.
   void Sample(int64_t nMicros);
-  // The wait of try nTry (0: the first) of a request.
-  [[nodiscard]] int TryTimeoutMs(int64_t nTry) const;
+  // The wait of a try that goes out now.
+  [[nodiscard]] int TryTimeoutMs() const;
+  // What a try that goes out now is to report if it times out.
+  [[nodiscard]] uint64_t Epoch() const { return m_uEpoch; }
+  // A try sent in uEpoch timed out: the wait backs off, once per epoch.
+  void TimedOut(uint64_t uEpoch);
   [[nodiscard]] bool HasSample() const { return m_bHasSample; }
-  // RTO in milliseconds, within the floor and the ceiling; the Timeout
-  // setting before the first sample.
+  // RTO in milliseconds, within the floor and the ceiling, before any
+  // backoff; the Timeout setting before the first sample.
   [[nodiscard]] int RtoMs() const;
 
  private:
   int m_nTimeoutMs;
   bool m_bHasSample = false;
+  int m_nBackoffs = 0;    // time-outs since the last sample, each doubling the wait
+  uint64_t m_uEpoch = 0;  // moves on at each sample and each backoff
   double m_dSrttUs = 0;
   double m_dRttvarUs = 0;
 };

@@ -57,7 +57,8 @@ void CSnmpTransport::SendTry(int32_t nId, CPending* pPending) {
   --pPending->nTriesLeft;
   const auto now = CClock::now();
   if (pPending->nTriesSent == 0) pPending->firstSent = now;
-  const int nWaitMs = m_pTimer ? m_pTimer->TryTimeoutMs(pPending->nTriesSent) : m_nTimeoutMs;
+  const int nWaitMs = m_pTimer ? m_pTimer->TryTimeoutMs() : m_nTimeoutMs;
+  if (m_pTimer) pPending->uTimerEpoch = m_pTimer->Epoch();
   ++pPending->nTriesSent;
   pPending->deadline = now + std::chrono::milliseconds(nWaitMs);
   pPending->nTry = ++m_nTries;
@@ -122,6 +123,7 @@ CSnmpTransport::EEvent CSnmpTransport::Wait(std::string_view* pDatagram, int32_t
         break;
     }
     // The earliest deadline passed: another try, or the end of it.
+    if (m_pTimer) m_pTimer->TimedOut(pFirst->uTimerEpoch);
     if (pFirst->nTriesLeft > 0 && !IsInterrupted()) {
       ++m_nResends;
       SendTry(nFirstId, pFirst);

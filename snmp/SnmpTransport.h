@@ -105,6 +105,7 @@ class CSnmpTransport {
     uint64_t nTry;       // the number of the try under way, among all of the transport's
     int64_t nTriesSent = 0;
     CClock::time_point firstSent;
+    uint64_t uTimerEpoch = 0;  // the round-trip timer's when the try went
   };
   // A try's deadline in the heap. Entries of tries that are over (answered,
   // sent again, forgotten) stay until they come to the top and are dropped

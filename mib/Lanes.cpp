@@ -225,23 +225,9 @@ class CLaneWalk {
     const bool bAlone = pLane->bSentAlone && pLane->uSend == m_uSends;
     const bool bLost = !bAnswered && uError == SNMP_MGMTAPI_TIMEOUT;
     AdaptWindow(bAnswered, bLost);
-    // A busy agent, or one whose input queue overflows, leaves requests
-    // unanswered when many come together, whatever their size: the window
-    // shrinks, and the lane asks again when it has room, down to one
-    // request alone. Only silence to that ends the walk, as with Window=1,
-    // so a window never stores less. Each loss halves the window, which
-    // grows again only with answers: an agent that answers nothing ends.
-    // Silence to a size probe that was alone is the size of its answer.
-    // A request alone may still wait behind the agent's backlog of earlier
-    // ones, whose late answers show it: asked again too, against the
-    // lane's error budget, so an agent that answers everything late ends.
-    const bool bBacklog = SnmpMgrLateAnswers(m_pSession) > pLane->nLateAtSend;
-    if (bLost && !pLane->bSizeProbe && bAlone && bBacklog && ++pLane->nErrorCount <= c_nMaxWalkErrors) {
+    if (bLost && AsksAgain(pLane, bAlone)) {
       ++m_pContext->pResult->figures.nTimeouts;
-      return;
-    }
-    if (bLost && (pLane->bSizeProbe || !bAlone)) {
-      ++m_pContext->pResult->figures.nTimeouts;
+      // Silence to a size probe that was alone is the size of its answer.
       if (pLane->bSizeProbe && bAlone) ShrinkAfterSilence(pLane, m_pContext);
       return;
     }
@@ -254,9 +240,24 @@ class CLaneWalk {
     TakeAnswer(pLane, std::move(answer));
   }
 
+  // Whether a lane whose request went unanswered asks again (when the
+  // window has room) rather than ending. A busy agent, or one whose input
+  // queue overflows, leaves requests unanswered when many come together,
+  // whatever their size: only silence to a request alone in flight ends
+  // the walk, as with Window=1, so a window never stores less. Each loss
+  // halves the window, which grows again only with answers: an agent that
+  // answers nothing ends. A size probe asks again, smaller or not. A
+  // request alone may still wait behind the agent's backlog of earlier
+  // ones, whose late answers show it: it asks again too, against the
+  // lane's error budget, so an agent that answers everything late ends.
+  bool AsksAgain(CLane* pLane, bool bAlone) const {
+    if (pLane->bSizeProbe || !bAlone) return true;
+    return SnmpMgrLateAnswers(m_pSession) > pLane->nLateAtSend && ++pLane->nErrorCount <= c_nMaxWalkErrors;
+  }
+
   // The window: a re-send (or a request that went unanswered, bLostTry)
-  // halves it; answers in time widen it, by one each until the first re-send, by
-  // one a window's worth after it.
+  // halves it; answers in time widen it, by one each until the first
+  // re-send, by one a window's worth after it.
   void AdaptWindow(bool bAnswered, bool bLostTry) {
     const int64_t nNowResends = SnmpMgrResends(m_pSession);
     if (nNowResends > m_nResends || bLostTry) {

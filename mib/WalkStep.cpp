@@ -9,40 +9,35 @@
 
 namespace {
 
-// True when the answer to a GET-NEXT or GETBULK for requested advances as
-// the walk uses it: every binding names an OID after the one before it, the
-// first one after requested. The next request starts from the last one, so
-// an answer that goes back anywhere (the same OID, or an earlier one) would
-// keep the walk going for ever; such answers count with the errors.
-bool Advances(const AsnObjectIdentifier& requested, const SnmpVarBindList& answer) {
-  if (answer.empty()) return false;
-  const AsnObjectIdentifier* pPrevious = &requested;
-  for (const SnmpVarBind& varBind : answer) {
-    if (!(pPrevious->ids < varBind.name.ids)) return false;
-    pPrevious = &varBind.name;
-  }
-  return true;
-}
-
-// How many of a GETBULK answer's bindings come in order: each after the
-// one before it, the first after requested. An endOfMibView under a name
-// already seen is the end of the agent's view, not disorder: it counts as
-// in order (StoreBindings ends the lane there).
-size_t InOrderCount(const AsnObjectIdentifier& requested, const SnmpVarBindList& answer, bool bVersion2) {
+// How many of an answer's bindings come in order: each after the one
+// before it, the first after requested. With bEndOfViewInOrder, an
+// endOfMibView under a name already seen is the end of the agent's view,
+// not disorder: it and what follows count as in order (StoreBindings ends
+// the lane there).
+size_t InOrderCount(const AsnObjectIdentifier& requested, const SnmpVarBindList& answer, bool bEndOfViewInOrder) {
   const AsnObjectIdentifier* pPrevious = &requested;
   for (size_t i = 0; i < answer.size(); ++i) {
-    if (bVersion2 && answer[i].value.asnType == SNMP_EXCEPTION_ENDOFMIBVIEW) return answer.size();
+    if (bEndOfViewInOrder && answer[i].value.asnType == SNMP_EXCEPTION_ENDOFMIBVIEW) return answer.size();
     if (!(pPrevious->ids < answer[i].name.ids)) return i;
     pPrevious = &answer[i].name;
   }
   return answer.size();
 }
 
+// True when the answer to a GET-NEXT or GETBULK for requested advances as
+// the walk uses it: every binding in order. The next request starts from
+// the last one, so an answer that goes back anywhere (the same OID, or an
+// earlier one) would keep the walk going for ever; such answers count
+// with the errors.
+bool Advances(const AsnObjectIdentifier& requested, const SnmpVarBindList& answer) {
+  return !answer.empty() && InOrderCount(requested, answer, false) == answer.size();
+}
+
 // Some agents answer a GETBULK of many repetitions with bindings that stop
 // increasing part way (a switch that goes wrong above 55, say). When at
-// least two came in order, only the bindings before that point are taken; the walk goes on from the last of
-// them, with fewer repetitions than came in order, for the rest of the
-// walk in every lane. The repetitions fall with each such answer, so at
+// least two came in order, only the bindings before that point are taken;
+// the walk goes on from the last of them, with fewer repetitions than came
+// in order, for the rest of the walk in every lane. The repetitions fall with each such answer, so at
 // one repetition an agent that still goes back meets the error budget.
 void CutAtDisorder(const AsnObjectIdentifier& requested, SnmpVarBindList* pBindings, CLane* pLane,
                    CWalkContext* pContext) {

@@ -8,6 +8,7 @@
 #include "util/MbString.h"
 #include "settings/AddressBlock.h"
 #include "settings/Settings.h"
+#include "util/ResultFormats.h"
 
 namespace {
 
@@ -76,7 +77,8 @@ bool ParseOptions(int argc, const char* const argv[], COptions* pOptions, std::v
     const std::string_view strName = strArg.substr(0, nEquals);
     std::string strValue;
     const bool bTakesValue = strName == "-f" || strName == "--targets" || strName == "--oid" ||
-                             strName == "--config" || strName == "-o" || strName == "--out-dir";
+                             strName == "--config" || strName == "-o" || strName == "--out-dir" ||
+                             strName == "--format";
     if (bTakesValue) {
       if (!TakeValue(strArg, nEquals, argc, argv, &nIndex, &strValue)) {
         *pstrWhy = "option " + std::string(strName) + " needs a value";
@@ -95,6 +97,12 @@ bool ParseOptions(int argc, const char* const argv[], COptions* pOptions, std::v
       pOptions->strConfigPath = strValue;
     } else if (strName == "-o" || strName == "--out-dir") {
       pOptions->strOutDir = strValue;
+    } else if (strName == "--format") {
+      std::string strBad;
+      if (!ParseFormatList(strValue, &pOptions->uFormats, &strBad)) {
+        *pstrWhy = "--format " + strValue + ": no format \"" + strBad + "\" (xml, snmprec, walk)";
+        return false;
+      }
     } else if (strName == "--progress") {
       pOptions->bProgress = true;
     } else if (strName == "--strict") {
@@ -175,6 +183,11 @@ std::string UsageText() {
          "  --config FILE            settings from FILE instead of the config.ini\n"
          "                           beside the program\n"
          "  -o DIR, --out-dir DIR    write the result files into DIR (it must exist)\n"
+         "  --format LIST            the result files to write, a comma-separated\n"
+         "                           list of xml (<target>.xml, the default),\n"
+         "                           snmprec (<target>.snmprec, for snmpsim) and\n"
+         "                           walk (<target>.walk, as snmpwalk -ObentU\n"
+         "                           prints); over the Format key of config.ini\n"
          "  --progress               show progress and a summary on standard error\n"
          "                           (shown anyway when it is a terminal)\n"
          "  --strict                 exit status 0 when every target answered and\n"

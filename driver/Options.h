@@ -5,6 +5,7 @@
 //   --oid OID                 one GET of OID for every target
 //   --config FILE             this config.ini instead of the one beside the program
 //   -o DIR, --out-dir DIR     result files into DIR
+//   --format LIST             the result files' formats (xml, snmprec, walk)
 //   --progress                progress and a summary on standard error
 //   --strict                  an exit status that tells the outcome
 //   -h, --help                usage
@@ -19,6 +20,7 @@
 #define MIBSCAN_DRIVER_OPTIONS_H_
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -33,6 +35,7 @@ struct COptions {
   std::string strOid;
   std::string strConfigPath;  // --config; empty: beside the executable
   std::string strOutDir;      // --out-dir; empty: beside the executable
+  uint32_t uFormats = 0;      // --format (ResultFormats.h); 0: as config.ini says
   bool bProgress = false;     // --progress
   bool bStrict = false;       // --strict
   bool bHelp = false;

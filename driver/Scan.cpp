@@ -182,6 +182,7 @@ bool RunScan(const std::vector<std::string>& arrTargets, const CScanOptions& opt
       options.strConfigPath.empty() ? MakeConfigPath(g_strBaseDir) : options.strConfigPath;
   CConfig config;
   (void)config.Load(strConfigPath);
+  config.OverrideFormats(options.uFormats);
   // Warnings go to standard error: the console lines that scripts read
   // stay as they are.
   for (const std::string& strWarning : config.Warnings())

@@ -2,6 +2,7 @@
 #ifndef MIBSCAN_DRIVER_SCAN_H_
 #define MIBSCAN_DRIVER_SCAN_H_
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -32,6 +33,9 @@ struct CScanOptions {
   std::string strConfigPath;
   std::string strResultDir;
   bool bProgress = false;
+  // The result files' formats for every target (--format); 0: each
+  // target's "Format" key.
+  uint32_t uFormats = 0;
 };
 bool RunScan(const std::vector<std::string>& arrTargets, const CScanOptions& options = {});
 

@@ -69,20 +69,33 @@ class CTargetWalks {
   bool m_bCut = false;
 };
 
-// Writes the target's result file, or keeps the earlier one: a walk cut
-// short keeps the complete file of an earlier scan, and so does a target
-// whose walks failed before they learnt anything (a device that is down
-// tonight, a name that no longer resolves): an empty file is no better a
-// snapshot. True when a file was written.
-bool WriteOrKeep(const CMIB& mib, const CResultPlace& place, const CTargetWalks& walks) {
-  const CWalkResult& result = mib.m_result;
+// Writes the target's result files, one per format asked for, or keeps
+// the earlier ones: a walk cut short keeps the complete file of an earlier
+// scan, and so does a target whose walks failed before they learnt
+// anything (a device that is down tonight, a name that no longer
+// resolves): an empty file is no better a snapshot. Each format's file is
+// kept or written on its own. True when every file asked for was written.
+bool WriteOrKeep(CMIB& mib, const CResultPlace& place, const CTargetWalks& walks) {
+  CWalkResult& result = mib.m_result;
   const bool bLearntNothing = walks.Failure() != SNMP_MGR_OK && result.mapResults.IsEmpty();
-  const bool bKept = walks.Cut()      ? KeepResultFile(place, mib.m_strTarget)
-                     : bLearntNothing ? KeepResultFile(place, mib.m_strTarget, "no answer")
-                                      : false;
-  if (bKept) return false;
-  return WriteResultFile(place, mib.m_strTarget, result.mapResults, result.setCrTextKeys,
-                         mib.m_pSettings->strCharset);
+  const char* szKeepWhy = walks.Cut() ? "interrupted" : bLearntNothing ? "no answer" : nullptr;
+  const uint32_t uFormats = mib.m_pSettings->uFormats;
+  if ((uFormats & c_uTypedFormats) != 0) result.typed.Sort();
+  bool bAllWritten = true;
+  for (const uint32_t uFormat : c_arrFormats) {
+    if ((uFormats & uFormat) == 0) continue;
+    if (szKeepWhy != nullptr && KeepResultFile(place, mib.m_strTarget, szKeepWhy, FormatName(uFormat))) {
+      bAllWritten = false;
+      continue;
+    }
+    const bool bWritten =
+        uFormat == c_uFormatXml
+            ? WriteResultFile(place, mib.m_strTarget, result.mapResults, result.setCrTextKeys,
+                              mib.m_pSettings->strCharset)
+            : WriteTypedResultFile(place, mib.m_strTarget, result.typed, uFormat == c_uFormatWalk);
+    bAllWritten = bAllWritten && bWritten;
+  }
+  return bAllWritten;
 }
 
 }  // namespace

@@ -84,6 +84,7 @@ int main(int argc, char* argv[]) {
       scan.strResultDir = options.strOutDir;
     }
     scan.bProgress = options.bProgress;
+    scan.uFormats = options.uFormats;
     (void)RunScan(arrTargets, scan);
     bStrict = options.bStrict;
   } catch (const std::bad_alloc&) {

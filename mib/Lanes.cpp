@@ -126,9 +126,10 @@ class CLaneWalk {
   // order, and lets that lane store at once from now on (bAll: every lane).
   void StoreInOrder(bool bAll) {
     for (; m_itHead != m_lanes.end(); ++m_itHead) {
-      m_itHead->pending.ForEach([&](std::string_view strOid, std::string_view strValue, bool bCrText) {
+      m_itHead->pending.ForEach([&](std::string_view strOid, std::string_view strValue, bool bCrText,
+                                    std::string_view typedRecord) {
         try {
-          m_pContext->StoreEntry(strOid, strValue, bCrText);
+          m_pContext->StoreEntry(strOid, strValue, bCrText, typedRecord);
         } catch (const std::exception&) {
           WriteLog("%s|catch1:%d", m_pContext->szTarget, static_cast<int>(GetLastError()));
         }

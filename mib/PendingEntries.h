@@ -2,7 +2,8 @@
 // until those have stored theirs (the result map's order follows the order
 // of storing). A lane far ahead may keep a large part of a device, so the
 // entries are packed one after another in blocks: the OID text and the
-// value text, each after its length, and a mark of a CR text.
+// value text, each after its length, a mark of a CR text, and the typed
+// record (empty unless a typed file is asked for).
 //
 // Thread use: none; it belongs to its walk.
 #ifndef MIBSCAN_MIB_PENDINGENTRIES_H_
@@ -18,8 +19,8 @@
 
 class CPendingEntries {
  public:
-  void Add(std::string_view strOid, std::string_view strValue, bool bCrText) {
-    const size_t nNeeded = PackedSize(strOid) + PackedSize(strValue) + 1;
+  void Add(std::string_view strOid, std::string_view strValue, bool bCrText, std::string_view typedRecord = {}) {
+    const size_t nNeeded = PackedSize(strOid) + PackedSize(strValue) + 1 + PackedSize(typedRecord);
     if (m_arrBlocks.empty() || m_arrBlocks.back().capacity() - m_arrBlocks.back().size() < nNeeded) {
       m_arrBlocks.emplace_back().reserve(std::max(c_nBlockBytes, nNeeded));
     }
@@ -27,17 +28,20 @@ class CPendingEntries {
     const size_t nStart = strBlock.size();
     strBlock.resize(nStart + nNeeded);
     char* pOut = WritePacked(WritePacked(strBlock.data() + nStart, strOid), strValue);
-    *pOut = bCrText ? '\1' : '\0';
+    *pOut++ = bCrText ? '\1' : '\0';
+    WritePacked(pOut, typedRecord);
   }
 
-  // Calls fn(oid, value, bCrText) for every entry, in the order added.
+  // Calls fn(oid, value, bCrText, typedRecord) for every entry, in the
+  // order added.
   template <typename F>
   void ForEach(F fn) const {
     for (const std::string& strBlock : m_arrBlocks) {
       for (const char* p = strBlock.data(); p != strBlock.data() + strBlock.size();) {
         const std::string_view strOid = ReadPacked(&p);
         const std::string_view strValue = ReadPacked(&p);
-        fn(strOid, strValue, *p++ != '\0');
+        const bool bCrText = *p++ != '\0';
+        fn(strOid, strValue, bCrText, ReadPacked(&p));
       }
     }
   }

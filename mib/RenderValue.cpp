@@ -102,6 +102,34 @@ int TracedLength(const std::string& strOid, const AsnAny& value) {
   }
 }
 
+std::string TypedPayload(const AsnAny& value) {
+  if (value.bMalformed) {
+    SetLastError(SNMP_MGR_ERROR_VALUE);
+    throw CUnreadableValue();
+  }
+  switch (value.asnType) {
+    case ASN_INTEGER:
+      return Format("%d", value.nNumber);
+    case ASN_COUNTER32:
+    case ASN_GAUGE32:
+    case ASN_TIMETICKS:
+    case ASN_UINTEGER32:
+      return Format("%u", value.uUnsigned);
+    case ASN_COUNTER64:
+      return Format("%" PRIu64, value.uCounter64);
+    case ASN_OBJECTIDENTIFIER: {
+      std::string strText;
+      for (size_t i = 0; i < value.oid.ids.size(); ++i) {
+        if (i > 0) strText += '.';
+        strText += Format("%u", value.oid.ids[i]);
+      }
+      return strText;
+    }
+    default:
+      return value.strBytes;
+  }
+}
+
 CRenderedValue RenderValue(const std::string& strOid, const AsnAny& value, CTextCodeSet* pCodeSet) {
   if (value.bMalformed) {
     SetLastError(SNMP_MGR_ERROR_VALUE);

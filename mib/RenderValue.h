@@ -55,4 +55,10 @@ struct CRenderedValue {
 // it does not show (numbers, the exception values, a malformed value).
 [[nodiscard]] int TracedLength(const std::string& strOid, const AsnAny& value);
 
+// The payload the typed result files keep for value (TypedEntries.h): the
+// decimal text of a number, the dotted text of an OBJECT IDENTIFIER (its
+// arcs unsigned), the bytes of any other value. Throws CUnreadableValue,
+// as RenderValue does, for a value marked bMalformed.
+[[nodiscard]] std::string TypedPayload(const AsnAny& value);
+
 #endif  // MIBSCAN_MIB_RENDERVALUE_H_

@@ -138,6 +138,19 @@ bool RunRequests(LPSNMP_MGR_SESSION pSession, CLane* pLane, CWalkContext* pConte
   return false;
 }
 
+// How the walk ended, for the walk text: at the end of the agent's MIB
+// only when it ended without error, an SNMPv1 walk on noSuchName (an
+// SNMPv2c or SNMPv3 walk noted its endOfMibView in StoreBindings).
+void NoteWalkEnd(bool bLeftOrdinarily, const CLane& lane, CWalkContext* pContext) {
+  CTypedEntries& typed = pContext->pResult->typed;
+  if (!pContext->bKeepTyped) return;
+  if (!bLeftOrdinarily || GetLastError() != SNMP_MGR_OK || !pContext->bContinue) {
+    typed.SetWalkEnd(EWalkEnd::None);
+  } else if (!pContext->bVersion2 && lane.nErrorStatus == SNMP_ERRORSTATUS_NOSUCHNAME) {
+    typed.SetWalkEnd(EWalkEnd::EndOfMib);
+  }
+}
+
 }  // namespace
 
 CWalkResult Walk(const CWalkTarget& target, const char* pszStartOid, bool bContinue, CWalkResult result) {
@@ -145,6 +158,7 @@ CWalkResult Walk(const CWalkTarget& target, const char* pszStartOid, bool bConti
   WriteLog("%s|scan start: %s", szTarget, pszStartOid);
   PrintLine("target[%s]start:%s\n", szTarget, pszStartOid);
   result.nOutcome = 1;
+  result.typed.SetWalkEnd(EWalkEnd::None);
   CWalkContext context(target, bContinue, &result);
   CLane lane;
   lane.nRepetitions = target.settings.nMaxRepetitions;
@@ -158,6 +172,7 @@ CWalkResult Walk(const CWalkTarget& target, const char* pszStartOid, bool bConti
   // Answers refused to the end: no error of ours, but no success either.
   if (bLeftOrdinarily && GetLastError() == SNMP_MGR_OK && EndedOnRefusal(lane)) SetLastError(SNMP_MGR_ERROR_REFUSED);
 
+  NoteWalkEnd(bLeftOrdinarily, lane, &context);
   WriteLog("%s|GetLastError:%d", szTarget, static_cast<int>(GetLastError()));
   result.uEnd = PrintEndLines(szTarget);
   result.figures.nResends += static_cast<uint64_t>(SnmpMgrResends(pSession));

@@ -13,6 +13,7 @@
 
 #include "snmp/LastError.h"
 #include "util/MapStringToString.h"
+#include "util/TypedEntries.h"
 
 // What a target's walks cost, summed over them.
 struct CWalkFigures {
@@ -27,6 +28,9 @@ struct CWalkResult {
   // The OIDs whose value text is an octet string's text holding a carriage
   // return, which the result file writes as a reference (ResultFile.h).
   std::unordered_set<std::string> setCrTextKeys;
+  // Each object's type and bytes, when a typed result file is asked for
+  // (TypedEntries.h); empty otherwise.
+  CTypedEntries typed;
   // The code the last walk ended with (its "error:" line).
   uint32_t uEnd = SNMP_MGR_OK;
   // 0 when the last walk stored an entry and closed its session; 1
@@ -36,7 +40,9 @@ struct CWalkResult {
 
   // Stores one entry; bCrText marks a text value holding a CR. True when
   // the OID is new (a value stored again under its OID is one object).
-  bool Store(std::string_view strOid, std::string_view strValue, bool bCrText) {
+  bool Store(std::string_view strOid, std::string_view strValue, bool bCrText,
+             std::string_view typedRecord = {}) {
+    if (!typedRecord.empty()) typed.AddRecord(typedRecord);
     // Marked before it is stored: should the store fail, a mark too many
     // only writes a CR of the older value as a reference.
     if (bCrText) {
@@ -53,6 +59,7 @@ struct CWalkResult {
   void ReleaseEntries() {
     mapResults.RemoveAll();
     std::unordered_set<std::string>().swap(setCrTextKeys);
+    typed.Clear();
   }
 };
 

@@ -55,17 +55,42 @@ void CutAtDisorder(const AsnObjectIdentifier& requested, SnmpVarBindList* pBindi
            static_cast<int>(pLane->nRepetitions));
 }
 
+// Whether a binding goes into the typed entries: when a typed file is
+// asked for, every object; an exception value only in a single GET, where
+// it is the answer asked for (a walk's first GET of its start OID is not:
+// an agent without that object just starts elsewhere).
+bool KeepsTyped(const AsnAny& value, const CLane& lane, const CWalkContext& context) {
+  if (!context.bKeepTyped) return false;
+  const bool bException = value.asnType == SNMP_EXCEPTION_NOSUCHOBJECT ||
+                          value.asnType == SNMP_EXCEPTION_NOSUCHINSTANCE ||
+                          value.asnType == SNMP_EXCEPTION_ENDOFMIBVIEW;
+  return !bException || (!context.bContinue && lane.requestType == SNMP_PDU_GET);
+}
+
 // Logs, renders and stores (or keeps) one binding, named strOid.
 void TakeBinding(const std::string& strOid, const SnmpVarBind& varBind, CLane* pLane, CWalkContext* pContext) {
   const char* szTarget = pContext->szTarget;
   WriteLog("%s|%s,%d", szTarget, strOid.c_str(), static_cast<int>(varBind.value.asnType));
   const CRenderedValue rendered = RenderTraced(szTarget, strOid, varBind.value, &pContext->codeSet);
   const bool bCrText = rendered.bText && rendered.strText.find('\r') != std::string::npos;
-  if (pLane->bDirect) {
-    pContext->StoreEntry(strOid, rendered.strText, bCrText);
-  } else {
-    pLane->pending.Add(strOid, rendered.strText, bCrText);
+  std::string& strRecord = pContext->strTypedRecord;
+  strRecord.clear();
+  if (KeepsTyped(varBind.value, *pLane, *pContext)) {
+    std::string strKey;
+    AppendSortableName(&strKey, varBind.name.ids.data(), varBind.name.ids.size());
+    CTypedEntries::MakeRecord(&strRecord, strKey, varBind.value.asnType, TypedPayload(varBind.value));
   }
+  if (pLane->bDirect) {
+    pContext->StoreEntry(strOid, rendered.strText, bCrText, strRecord);
+  } else {
+    pLane->pending.Add(strOid, rendered.strText, bCrText, strRecord);
+  }
+}
+
+// Notes, for the walk text, an endOfMibView that ends the walk's last
+// lane: the walk reached the end of the agent's view.
+void NoteEndOfView(const CLane& lane, CWalkContext* pContext) {
+  if (pContext->bKeepTyped && !lane.bBounded) pContext->pResult->typed.SetWalkEnd(EWalkEnd::EndOfMibView);
 }
 
 // Takes an answer's bindings in order, up to a repeated OID. False when
@@ -73,8 +98,10 @@ void TakeBinding(const std::string& strOid, const SnmpVarBind& varBind, CLane* p
 // part.
 bool StoreBindings(const SnmpVarBindList& bindings, CLane* pLane, CWalkContext* pContext) {
   for (const SnmpVarBind& varBind : bindings) {
-    if (pContext->bVersion2 && varBind.value.asnType == SNMP_EXCEPTION_ENDOFMIBVIEW)
+    if (pContext->bVersion2 && varBind.value.asnType == SNMP_EXCEPTION_ENDOFMIBVIEW) {
+      NoteEndOfView(*pLane, pContext);
       return false;  // nothing follows in the agent's view, whatever name it came under
+    }
     // The next lane's part: that lane takes it.
     if (pLane->bBounded && pLane->end.ids < varBind.name.ids) return false;
     try {
@@ -109,7 +136,8 @@ CWalkContext::CWalkContext(const CWalkTarget& walkTarget, bool bContinueWalk, CW
       pResult(pWalkResult),
       codeSet(walkTarget.settings.strCharset),
       nRepetitionsCeiling(walkTarget.settings.nMaxRepetitions),
-      nInOrderCeiling(walkTarget.settings.nMaxRepetitions) {}
+      nInOrderCeiling(walkTarget.settings.nMaxRepetitions),
+      bKeepTyped((walkTarget.settings.uFormats & c_uTypedFormats) != 0) {}
 
 bool PrepareSizeProbe(LPSNMP_MGR_SESSION pSession, CLane* pLane, CWalkContext* pContext) {
   if (pContext->bProbeSizes && pContext->bShrunkBySilence && SnmpMgrLateAnswers(pSession) > 0) {
@@ -135,8 +163,9 @@ void ShrinkAfterSilence(CLane* pLane, CWalkContext* pContext) {
   WriteLog("%s|silent to a GETBULK: repetitions %d", pContext->szTarget, static_cast<int>(pLane->nRepetitions));
 }
 
-void CWalkContext::StoreEntry(std::string_view strOid, std::string_view strValue, bool bCrText) {
-  const bool bNew = pResult->Store(strOid, strValue, bCrText);
+void CWalkContext::StoreEntry(std::string_view strOid, std::string_view strValue, bool bCrText,
+                              std::string_view typedRecord) {
+  const bool bNew = pResult->Store(strOid, strValue, bCrText, typedRecord);
   bStored = true;
   if (bNew && target.pStoredCount != nullptr) target.pStoredCount->fetch_add(1, std::memory_order_relaxed);
 }

@@ -41,8 +41,14 @@ struct CWalkContext {
   // The most repetitions whose answers came in order (CutAtDisorder).
   int32_t nInOrderCeiling;
 
-  // Stores one entry in the result; bCrText marks a text value holding a CR.
-  void StoreEntry(std::string_view strOid, std::string_view strValue, bool bCrText);
+  // A typed file is asked for: each object's type and bytes are kept.
+  bool bKeepTyped;
+  std::string strTypedRecord;  // the binding's typed record, made anew for each
+
+  // Stores one entry in the result; bCrText marks a text value holding a
+  // CR; typedRecord, when not empty, goes into the typed entries.
+  void StoreEntry(std::string_view strOid, std::string_view strValue, bool bCrText,
+                  std::string_view typedRecord = {});
 };
 
 // A chain of requests over a part of the walk's range: with Window=1 the

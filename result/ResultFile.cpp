@@ -9,6 +9,7 @@
 #include "util/MbString.h"
 #include "platform/UdpSocket.h"
 #include "platform/Utf8Converter.h"
+#include "result/TypedFiles.h"
 #include "result/XmlDoc.h"
 
 bool IsFileNamePart(std::string_view text) {
@@ -34,18 +35,20 @@ std::string FileNameOfTarget(const std::string& strTarget) {
 }
 
 bool MakeResultPath(const std::string& strBaseDir, const std::string& strTarget,
-                    const std::string& strStartOid, std::string* pstrPath) {
+                    const std::string& strStartOid, std::string* pstrPath, const char* szExtension) {
   const std::string strName = FileNameOfTarget(strTarget);
   if (!IsFileNamePart(strName) || !IsFileNamePart(strStartOid)) return false;
   const std::string strSuffix = strStartOid.empty() ? std::string() : "_[" + strStartOid + "]";
-  *pstrPath = JoinPath(strBaseDir, strName + strSuffix + ".xml");
+  *pstrPath = JoinPath(strBaseDir, strName + strSuffix + "." + szExtension);
   return true;
 }
 
-bool KeepResultFile(const CResultPlace& place, const std::string& strTarget, const char* szWhy) {
+bool KeepResultFile(const CResultPlace& place, const std::string& strTarget, const char* szWhy,
+                    const char* szExtension) {
   std::string strPath;
   std::error_code error;
-  if (!MakeResultPath(place.strDir, strTarget, place.strStartOid, &strPath) || !std::filesystem::is_regular_file(strPath, error))
+  if (!MakeResultPath(place.strDir, strTarget, place.strStartOid, &strPath, szExtension) ||
+      !std::filesystem::is_regular_file(strPath, error))
     return false;
   PrintLine("output kept: %s (%s)\n", strPath.c_str(), szWhy);
   return true;
@@ -77,6 +80,21 @@ bool WriteResultFile(const CResultPlace& place, const std::string& strTarget, co
     }
   } catch (const CXmlError&) {
     // A document that cannot be built is reported like a failed save.
+  } catch (const std::bad_alloc&) {
+  }
+  PrintLine("output error\n");
+  return false;
+}
+
+bool WriteTypedResultFile(const CResultPlace& place, const std::string& strTarget, const CTypedEntries& typed,
+                          bool bWalkText) {
+  std::string strPath;
+  try {
+    if (MakeResultPath(place.strDir, strTarget, place.strStartOid, &strPath, bWalkText ? "walk" : "snmprec") &&
+        WriteTypedFile(strPath, typed, bWalkText)) {
+      PrintLine("output: %s\n", strPath.c_str());
+      return true;
+    }
   } catch (const std::bad_alloc&) {
   }
   PrintLine("output error\n");

@@ -11,6 +11,7 @@
 #include <unordered_set>
 
 #include "util/MapStringToString.h"
+#include "util/TypedEntries.h"
 
 // Where the result files of a scan go: the same for every target.
 struct CResultPlace {
@@ -37,8 +38,10 @@ constexpr char c_szResultRoot[] = "RESULTS";
 // The result file's path in *pstrPath; false, with *pstrPath unchanged,
 // when the target's file name part (FileNameOfTarget) or the start OID
 // cannot stand in a file name.
+// szExtension names the file's format: "xml", "snmprec" or "walk".
 [[nodiscard]] bool MakeResultPath(const std::string& strBaseDir, const std::string& strTarget,
-                                  const std::string& strStartOid, std::string* pstrPath);
+                                  const std::string& strStartOid, std::string* pstrPath,
+                                  const char* szExtension = "xml");
 
 // Writes the result file of strTarget from mapResults into place, with
 // keys and values read in the code set strCharset (the locale's when
@@ -57,10 +60,19 @@ constexpr char c_szResultRoot[] = "RESULTS";
 // it is and prints "output kept: <path> (<szWhy>)\n". False, with nothing
 // printed, when there is no such file (the new one is then written as
 // usual).
-bool KeepResultFile(const CResultPlace& place, const std::string& strTarget, const char* szWhy = "interrupted");
+// szExtension: the file of that format (MakeResultPath).
+bool KeepResultFile(const CResultPlace& place, const std::string& strTarget, const char* szWhy = "interrupted",
+                    const char* szExtension = "xml");
 
 bool WriteResultFile(const CResultPlace& place, const std::string& strTarget, const CMapStringToString& mapResults,
                      const std::unordered_set<std::string>& setCrTextKeys = {},
                      const std::string& strCharset = "");
+
+// Writes the target's typed result file (TypedFiles.h): its .snmprec, or
+// with bWalkText its walk text, from typed (sorted), and prints
+// "output: <path>\n", or "output error\n" when no file was written. True
+// when the file was written.
+bool WriteTypedResultFile(const CResultPlace& place, const std::string& strTarget, const CTypedEntries& typed,
+                          bool bWalkText);
 
 #endif  // MIBSCAN_RESULT_RESULTFILE_H_

@@ -40,7 +40,7 @@ constexpr const char* c_arrKnownKeys[] = {
     c_szKeyTimeout,      c_szKeyRetry,        c_szKeyLog,          c_szKeyCommunity, c_szKeyPort,
     c_szKeyCharset,      c_szKeyVersion,      c_szKeyMaxRepetitions, c_szKeyWindow,  c_szKeyUser,
     c_szKeyAuthProtocol, c_szKeyAuthPassword, c_szKeyPrivProtocol, c_szKeyPrivPassword, c_szKeyContext,
-    c_szKeyAdaptiveTimeout, c_szKeyAnyReplyAddress};
+    c_szKeyAdaptiveTimeout, c_szKeyAnyReplyAddress, c_szKeyFormat};
 constexpr const char* c_arrNumberKeys[] = {c_szKeyTimeout, c_szKeyRetry,          c_szKeyLog,   c_szKeyPort,
                                            c_szKeyVersion, c_szKeyMaxRepetitions, c_szKeyWindow,
                                            c_szKeyAdaptiveTimeout, c_szKeyAnyReplyAddress};
@@ -135,6 +135,10 @@ CTargetSettings ReadTargetSettings(const CKeySource& keys) {
   settings.nWindow = std::clamp(keys.GetInt(c_szKeyWindow, c_nDefaultWindow), 1, c_nMaxWindow);
   settings.bAdaptiveTimeout = keys.GetInt(c_szKeyAdaptiveTimeout, 0) == 1;
   settings.bAnyReplyAddress = keys.GetInt(c_szKeyAnyReplyAddress, 0) == 1;
+  // A list that names no format keeps the XML file alone (CheckKeys warns).
+  std::string strBad;
+  if (!ParseFormatList(keys.GetString(c_szKeyFormat, "xml"), &settings.uFormats, &strBad))
+    settings.uFormats = c_uFormatXml;
   ReadV3Settings(keys, &settings);
   return settings;
 }
@@ -201,6 +205,7 @@ struct CConfig::CImpl {
   std::vector<std::pair<std::string, CTargetPattern>> arrTargetSections;
   // Settings resolved so far, by the indexes of the sections that matched.
   mutable std::map<std::vector<size_t>, std::shared_ptr<const CTargetSettings>> mapResolved;
+  uint32_t uFormatsOverride = 0;
 
   // The settings of a target that the sections arrMatching match.
   std::shared_ptr<const CTargetSettings> Resolve(std::vector<size_t> arrMatching) const {
@@ -208,7 +213,9 @@ struct CConfig::CImpl {
     if (it != mapResolved.end()) return it->second;
     std::vector<const std::string*> arrSections;
     for (const size_t i : arrMatching) arrSections.push_back(&arrTargetSections[i].first);
-    auto pSettings = std::make_shared<const CTargetSettings>(ReadTargetSettings(CKeySource(ini, arrSections)));
+    CTargetSettings settings = ReadTargetSettings(CKeySource(ini, arrSections));
+    if (uFormatsOverride != 0) settings.uFormats = uFormatsOverride;
+    auto pSettings = std::make_shared<const CTargetSettings>(std::move(settings));
     mapResolved.emplace(std::move(arrMatching), pSettings);
     return pSettings;
   }
@@ -262,6 +269,15 @@ void CConfig::CheckKeys(const std::string& strIniPath, const std::string& strSec
       m_arrWarnings.push_back(std::move(strWarning));
       continue;
     }
+    if (EqualsNoCase(strKey, c_szKeyFormat)) {
+      const std::string strValue = ini.GetString(strSection.c_str(), strKey.c_str(), "", c_nMaxCommunity);
+      uint32_t uFormats = 0;
+      std::string strBad;
+      if (!ParseFormatList(strValue, &uFormats, &strBad))
+        m_arrWarnings.push_back(strWhere + strKey + "=" + strValue + ": no format \"" + strBad +
+                                "\" (xml, snmprec, walk); the XML file alone is written");
+      continue;
+    }
     const bool bNumber = std::any_of(std::begin(c_arrNumberKeys), std::end(c_arrNumberKeys),
                                      [&](const char* szKey) { return EqualsNoCase(strKey, szKey); });
     if (!bNumber) continue;
@@ -282,6 +298,11 @@ std::shared_ptr<const CTargetSettings> CConfig::ForTarget(const std::string& str
     if (impl.arrTargetSections[i].second.Matches(strTarget, pAddress)) arrMatching.push_back(i);
   }
   return impl.Resolve(std::move(arrMatching));
+}
+
+void CConfig::OverrideFormats(uint32_t uFormats) {
+  m_pImpl->uFormatsOverride = uFormats;
+  m_pImpl->mapResolved.clear();
 }
 
 std::shared_ptr<const CTargetSettings> CConfig::Unmatched() const { return m_pImpl->Resolve({}); }

@@ -15,6 +15,7 @@
 
 #include "snmp/SnmpDefaults.h"
 #include "snmp/UsmUser.h"
+#include "util/ResultFormats.h"
 
 // Directory that holds the executable, without a trailing "/". The initial
 // value is replaced before anything uses it.
@@ -57,6 +58,7 @@ constexpr char c_szKeyAuthPassword[] = "AuthPassword";
 constexpr char c_szKeyPrivProtocol[] = "PrivProtocol";
 constexpr char c_szKeyPrivPassword[] = "PrivPassword";
 constexpr char c_szKeyContext[] = "Context";
+constexpr char c_szKeyFormat[] = "Format";
 // Shortest password USM accepts (RFC 3414 11.2), longest user name.
 constexpr size_t c_nMinPassword = 8;
 constexpr size_t c_nMaxUserName = 32;
@@ -119,6 +121,9 @@ struct CTargetSettings {
   // Code set of the agent's text, for the result file ("Charset"); empty:
   // the locale's.
   std::string strCharset;
+  // The result files to write ("Format", a list of xml, snmprec, walk;
+  // ResultFormats.h): bits of c_uFormat*.
+  uint32_t uFormats = c_uFormatXml;
 };
 
 // config.ini as a whole: [Config], and sections "[Target <pattern>]" that
@@ -150,6 +155,10 @@ class CConfig {
   // that is close, when one is), and number keys whose value is no whole
   // number (the value is still read as the profile functions read it).
   [[nodiscard]] const std::vector<std::string>& Warnings() const { return m_arrWarnings; }
+
+  // Every target writes the formats uFormats, whatever "Format" says (the
+  // --format option); 0: each as its "Format" says. Before ForTarget.
+  void OverrideFormats(uint32_t uFormats);
 
  private:
   void CheckKeys(const std::string& strIniPath, const std::string& strSection);

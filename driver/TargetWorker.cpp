@@ -81,19 +81,21 @@ bool WriteOrKeep(CMIB& mib, const CResultPlace& place, const CTargetWalks& walks
   const char* szKeepWhy = walks.Cut() ? "interrupted" : bLearntNothing ? "no answer" : nullptr;
   const uint32_t uFormats = mib.m_pSettings->uFormats;
   if ((uFormats & c_uTypedFormats) != 0) result.typed.Sort();
-  bool bAllWritten = true;
+  uint32_t uWrite = 0;
   for (const uint32_t uFormat : c_arrFormats) {
     if ((uFormats & uFormat) == 0) continue;
-    if (szKeepWhy != nullptr && KeepResultFile(place, mib.m_strTarget, szKeepWhy, FormatName(uFormat))) {
-      bAllWritten = false;
-      continue;
-    }
-    const bool bWritten =
-        uFormat == c_uFormatXml
-            ? WriteResultFile(place, mib.m_strTarget, result.mapResults, result.setCrTextKeys,
-                              mib.m_pSettings->strCharset)
-            : WriteTypedResultFile(place, mib.m_strTarget, result.typed, uFormat == c_uFormatWalk);
-    bAllWritten = bAllWritten && bWritten;
+    if (szKeepWhy == nullptr || !KeepResultFile(place, mib.m_strTarget, szKeepWhy, FormatName(uFormat)))
+      uWrite |= uFormat;
+  }
+  bool bAllWritten = uWrite == uFormats;
+  if ((uWrite & c_uFormatXml) != 0) {
+    bAllWritten = WriteResultFile(place, mib.m_strTarget, result.mapResults, result.setCrTextKeys,
+                                  mib.m_pSettings->strCharset) &&
+                  bAllWritten;
+  }
+  if ((uWrite & c_uTypedFormats) != 0) {
+    const uint32_t uTyped = uWrite & c_uTypedFormats;
+    bAllWritten = WriteTypedResultFiles(place, mib.m_strTarget, result.typed, uTyped) == uTyped && bAllWritten;
   }
   return bAllWritten;
 }

@@ -1,6 +1,7 @@
 #include "mib/RenderValue.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
@@ -102,28 +103,24 @@ int TracedLength(const std::string& strOid, const AsnAny& value) {
   }
 }
 
-std::string TypedPayload(const AsnAny& value) {
-  if (value.bMalformed) {
-    SetLastError(SNMP_MGR_ERROR_VALUE);
-    throw CUnreadableValue();
-  }
+std::string_view TypedPayload(const AsnAny& value, const CRenderedValue& rendered, std::string* pstrScratch) {
   switch (value.asnType) {
     case ASN_INTEGER:
-      return Format("%d", value.nNumber);
     case ASN_COUNTER32:
     case ASN_GAUGE32:
     case ASN_TIMETICKS:
     case ASN_UINTEGER32:
-      return Format("%u", value.uUnsigned);
     case ASN_COUNTER64:
-      return Format("%" PRIu64, value.uCounter64);
+      return rendered.strText;
     case ASN_OBJECTIDENTIFIER: {
-      std::string strText;
+      pstrScratch->clear();
+      char szArc[16];
       for (size_t i = 0; i < value.oid.ids.size(); ++i) {
-        if (i > 0) strText += '.';
-        strText += Format("%u", value.oid.ids[i]);
+        if (i > 0) pstrScratch->push_back('.');
+        const auto result = std::to_chars(szArc, szArc + sizeof szArc, value.oid.ids[i]);
+        pstrScratch->append(szArc, result.ptr);
       }
-      return strText;
+      return *pstrScratch;
     }
     default:
       return value.strBytes;

@@ -57,8 +57,11 @@ struct CRenderedValue {
 
 // The payload the typed result files keep for value (TypedEntries.h): the
 // decimal text of a number, the dotted text of an OBJECT IDENTIFIER (its
-// arcs unsigned), the bytes of any other value. Throws CUnreadableValue,
-// as RenderValue does, for a value marked bMalformed.
-[[nodiscard]] std::string TypedPayload(const AsnAny& value);
+// arcs unsigned), the bytes of any other value. rendered is what
+// RenderValue made of the value under its OID (its numbers are the same
+// text); an OID's text is made in *pstrScratch. Valid while value,
+// rendered and *pstrScratch are.
+[[nodiscard]] std::string_view TypedPayload(const AsnAny& value, const CRenderedValue& rendered,
+                                            std::string* pstrScratch);
 
 #endif  // MIBSCAN_MIB_RENDERVALUE_H_

@@ -76,9 +76,11 @@ void TakeBinding(const std::string& strOid, const SnmpVarBind& varBind, CLane* p
   std::string& strRecord = pContext->strTypedRecord;
   strRecord.clear();
   if (KeepsTyped(varBind.value, *pLane, *pContext)) {
-    std::string strKey;
+    std::string& strKey = pContext->strTypedKey;
+    strKey.clear();
     AppendSortableName(&strKey, varBind.name.ids.data(), varBind.name.ids.size());
-    CTypedEntries::MakeRecord(&strRecord, strKey, varBind.value.asnType, TypedPayload(varBind.value));
+    CTypedEntries::MakeRecord(&strRecord, strKey, varBind.value.asnType,
+                              TypedPayload(varBind.value, rendered, &pContext->strTypedScratch));
   }
   if (pLane->bDirect) {
     pContext->StoreEntry(strOid, rendered.strText, bCrText, strRecord);

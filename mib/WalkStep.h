@@ -43,7 +43,11 @@ struct CWalkContext {
 
   // A typed file is asked for: each object's type and bytes are kept.
   bool bKeepTyped;
-  std::string strTypedRecord;  // the binding's typed record, made anew for each
+  // The binding's typed record, name key and OID value text, made anew
+  // for each (kept here so that their memory is reused).
+  std::string strTypedRecord;
+  std::string strTypedKey;
+  std::string strTypedScratch;
 
   // Stores one entry in the result; bCrText marks a text value holding a
   // CR; typedRecord, when not empty, goes into the typed entries.

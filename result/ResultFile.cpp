@@ -86,17 +86,31 @@ bool WriteResultFile(const CResultPlace& place, const std::string& strTarget, co
   return false;
 }
 
-bool WriteTypedResultFile(const CResultPlace& place, const std::string& strTarget, const CTypedEntries& typed,
-                          bool bWalkText) {
-  std::string strPath;
-  try {
-    if (MakeResultPath(place.strDir, strTarget, place.strStartOid, &strPath, bWalkText ? "walk" : "snmprec") &&
-        WriteTypedFile(strPath, typed, bWalkText)) {
-      PrintLine("output: %s\n", strPath.c_str());
-      return true;
-    }
-  } catch (const std::bad_alloc&) {
+uint32_t WriteTypedResultFiles(const CResultPlace& place, const std::string& strTarget, const CTypedEntries& typed,
+                               uint32_t uFormats) {
+  std::string arrPaths[2];
+  const uint32_t arrFormats[2] = {c_uFormatSnmprec, c_uFormatWalk};
+  bool arrWritten[2] = {false, false};
+  bool bNamed = true;
+  for (int i = 0; i < 2; ++i) {
+    if ((uFormats & arrFormats[i]) != 0)
+      bNamed = MakeResultPath(place.strDir, strTarget, place.strStartOid, &arrPaths[i], FormatName(arrFormats[i])) &&
+               bNamed;
   }
-  PrintLine("output error\n");
-  return false;
+  try {
+    if (bNamed) WriteTypedFiles(arrPaths[0], arrPaths[1], typed, &arrWritten[0], &arrWritten[1]);
+  } catch (const std::bad_alloc&) {
+    arrWritten[0] = arrWritten[1] = false;
+  }
+  uint32_t uWritten = 0;
+  for (int i = 0; i < 2; ++i) {
+    if ((uFormats & arrFormats[i]) == 0) continue;
+    if (arrWritten[i]) {
+      PrintLine("output: %s\n", arrPaths[i].c_str());
+      uWritten |= arrFormats[i];
+    } else {
+      PrintLine("output error\n");
+    }
+  }
+  return uWritten;
 }

@@ -11,6 +11,7 @@
 #include <unordered_set>
 
 #include "util/MapStringToString.h"
+#include "util/ResultFormats.h"
 #include "util/TypedEntries.h"
 
 // Where the result files of a scan go: the same for every target.
@@ -68,11 +69,12 @@ bool WriteResultFile(const CResultPlace& place, const std::string& strTarget, co
                      const std::unordered_set<std::string>& setCrTextKeys = {},
                      const std::string& strCharset = "");
 
-// Writes the target's typed result file (TypedFiles.h): its .snmprec, or
-// with bWalkText its walk text, from typed (sorted), and prints
-// "output: <path>\n", or "output error\n" when no file was written. True
-// when the file was written.
-bool WriteTypedResultFile(const CResultPlace& place, const std::string& strTarget, const CTypedEntries& typed,
-                          bool bWalkText);
+// Writes the target's typed result files (TypedFiles.h) of uFormats
+// (c_uFormatSnmprec, c_uFormatWalk; other bits are ignored) from typed
+// (sorted), in one pass, and prints for each, .snmprec first, "output:
+// <path>\n", or "output error\n" when it was not written. The formats
+// written, as bits.
+uint32_t WriteTypedResultFiles(const CResultPlace& place, const std::string& strTarget, const CTypedEntries& typed,
+                               uint32_t uFormats);
 
 #endif  // MIBSCAN_RESULT_RESULTFILE_H_

@@ -154,6 +154,10 @@ void AppendIpAddress(std::string* pstrOut, std::string_view bytes) {
 }  // namespace
 
 void AppendSnmprecLine(std::string* pstrOut, std::string_view nameKey, uint8_t tag, std::string_view payload) {
+  AppendSnmprecLineOf(pstrOut, NameKeyText(nameKey), tag, payload);
+}
+
+void AppendSnmprecLineOf(std::string* pstrOut, std::string_view oidText, uint8_t tag, std::string_view payload) {
   bool bHex = false;
   switch (tag) {
     case c_tagInteger:
@@ -177,7 +181,7 @@ void AppendSnmprecLine(std::string* pstrOut, std::string_view nameKey, uint8_t t
     default:
       return;
   }
-  pstrOut->append(NameKeyText(nameKey));
+  pstrOut->append(oidText);
   pstrOut->push_back('|');
   AppendNumber(pstrOut, static_cast<unsigned>(tag));
   if (bHex) {
@@ -248,8 +252,12 @@ void AppendWalkValue(std::string* pstrOut, uint8_t tag, std::string_view payload
 }
 
 void AppendWalkLine(std::string* pstrOut, std::string_view nameKey, uint8_t tag, std::string_view payload) {
+  AppendWalkLineOf(pstrOut, NameKeyText(nameKey), tag, payload);
+}
+
+void AppendWalkLineOf(std::string* pstrOut, std::string_view oidText, uint8_t tag, std::string_view payload) {
   pstrOut->push_back('.');
-  pstrOut->append(NameKeyText(nameKey));
+  pstrOut->append(oidText);
   pstrOut->append(" = ");
   AppendWalkValue(pstrOut, tag, payload);
   pstrOut->push_back('\n');
@@ -265,27 +273,61 @@ void AppendWalkEnd(std::string* pstrOut, EWalkEnd end, std::string_view lastName
   }
 }
 
-bool WriteTypedFile(const std::string& strPath, const CTypedEntries& typed, bool bWalkText) {
-  CAtomicFile file;
-  if (!file.Open(strPath)) return false;
-  // Written in pieces: a large walk never has its whole text beside it.
-  constexpr size_t c_nFlushBytes = 64 * 1024;
-  std::string strOut;
-  strOut.reserve(c_nFlushBytes + 1024);
+namespace {
+
+// One typed file as it is written: its text so far, flushed in pieces (a
+// large walk never has its whole text beside it).
+class CTypedFileWriter {
+ public:
+  explicit CTypedFileWriter(const std::string& strPath) : m_bAsked(!strPath.empty()) {
+    if (m_bAsked) m_bOpen = m_file.Open(strPath);
+    if (m_bOpen) m_strOut.reserve(c_nFlushBytes + 4096);
+  }
+  bool Takes() const { return m_bOpen; }
+  std::string* Out() { return &m_strOut; }
+  void FlushIfFull() {
+    if (m_strOut.size() < c_nFlushBytes) return;
+    m_file.Write(m_strOut.data(), m_strOut.size());
+    m_strOut.clear();
+  }
+  bool Commit() {
+    if (!m_bOpen) return false;
+    m_file.Write(m_strOut.data(), m_strOut.size());
+    return m_file.Commit();
+  }
+
+ private:
+  static constexpr size_t c_nFlushBytes = 64 * 1024;
+  CAtomicFile m_file;
+  std::string m_strOut;
+  bool m_bAsked;
+  bool m_bOpen = false;
+};
+
+}  // namespace
+
+void WriteTypedFiles(const std::string& strSnmprecPath, const std::string& strWalkPath, const CTypedEntries& typed,
+                     bool* pbSnmprecWritten, bool* pbWalkWritten) {
+  CTypedFileWriter snmprec(strSnmprecPath);
+  CTypedFileWriter walk(strWalkPath);
+  std::string strOid;
   std::string_view lastNameKey;
-  typed.ForEach([&](std::string_view nameKey, uint8_t tag, std::string_view payload) {
-    lastNameKey = nameKey;
-    if (bWalkText) {
-      AppendWalkLine(&strOut, nameKey, tag, payload);
-    } else {
-      AppendSnmprecLine(&strOut, nameKey, tag, payload);
-    }
-    if (strOut.size() >= c_nFlushBytes) {
-      file.Write(strOut.data(), strOut.size());
-      strOut.clear();
-    }
-  });
-  if (bWalkText) AppendWalkEnd(&strOut, typed.WalkEnd(), lastNameKey);
-  file.Write(strOut.data(), strOut.size());
-  return file.Commit();
+  if (snmprec.Takes() || walk.Takes()) {
+    typed.ForEach([&](std::string_view nameKey, uint8_t tag, std::string_view payload) {
+      lastNameKey = nameKey;
+      strOid.clear();
+      AppendNameKeyText(&strOid, nameKey);
+      if (snmprec.Takes()) {
+        AppendSnmprecLineOf(snmprec.Out(), strOid, tag, payload);
+        snmprec.FlushIfFull();
+      }
+      if (walk.Takes()) {
+        AppendWalkLineOf(walk.Out(), strOid, tag, payload);
+        walk.FlushIfFull();
+      }
+    });
+  }
+  if (walk.Takes()) AppendWalkEnd(walk.Out(), typed.WalkEnd(), lastNameKey);
+  *pbSnmprecWritten = snmprec.Commit();
+  *pbWalkWritten = walk.Commit();
 }

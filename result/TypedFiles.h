@@ -27,6 +27,8 @@
 
 // Appends the .snmprec line of one object (nothing for a value left out).
 void AppendSnmprecLine(std::string* pstrOut, std::string_view nameKey, uint8_t tag, std::string_view payload);
+// The same, with the OID's text already made (NameKeyText).
+void AppendSnmprecLineOf(std::string* pstrOut, std::string_view oidText, uint8_t tag, std::string_view payload);
 
 // Appends what snmpwalk prints after "= " for a value: "INTEGER: -5",
 // "STRING: \"text\"" (\ and " escaped), "Hex-STRING: 00 1A " (16 bytes a
@@ -39,15 +41,20 @@ void AppendSnmprecLine(std::string* pstrOut, std::string_view nameKey, uint8_t t
 void AppendWalkValue(std::string* pstrOut, uint8_t tag, std::string_view payload);
 // Appends the walk text's line of one object.
 void AppendWalkLine(std::string* pstrOut, std::string_view nameKey, uint8_t tag, std::string_view payload);
+// The same, with the OID's text already made (NameKeyText).
+void AppendWalkLineOf(std::string* pstrOut, std::string_view oidText, uint8_t tag, std::string_view payload);
 // Appends the walk text's last line for how the walk ended (nothing for
 // EWalkEnd::None). snmpwalk names an endOfMibView by the OID it asked for
 // last, the last object's (lastNameKey; nothing when there is none),
 // whatever name a GETBULK answer gave it.
 void AppendWalkEnd(std::string* pstrOut, EWalkEnd end, std::string_view lastNameKey);
 
-// Writes the .snmprec (bWalkText false) or walk text (true) of typed,
-// which must be sorted (CTypedEntries::Sort), to strPath, replacing it
-// whole. False, with the file as it was, when it could not be written.
-[[nodiscard]] bool WriteTypedFile(const std::string& strPath, const CTypedEntries& typed, bool bWalkText);
+// Writes, in one pass over typed (sorted: CTypedEntries::Sort), its
+// .snmprec to strSnmprecPath and its walk text to strWalkPath (an empty
+// path: that file is not asked for), each replacing its file whole. Sets
+// *pbSnmprecWritten and *pbWalkWritten: false, with the file as it was,
+// for a file that could not be written.
+void WriteTypedFiles(const std::string& strSnmprecPath, const std::string& strWalkPath, const CTypedEntries& typed,
+                     bool* pbSnmprecWritten, bool* pbWalkWritten);
 
 #endif  // MIBSCAN_RESULT_TYPEDFILES_H_

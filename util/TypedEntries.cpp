@@ -17,26 +17,30 @@ void AppendSortableName(std::string* pstrKey, const uint32_t* pArcs, size_t nArc
   }
 }
 
-std::string NameKeyText(std::string_view key) {
-  std::string strText;
-  strText.reserve(key.size() * 3);
+void AppendNameKeyText(std::string* pstrText, std::string_view key) {
   char szArc[16];
+  char* const pEnd = szArc + sizeof szArc;
   for (size_t i = 0; i < key.size();) {
+    const bool bFirst = i == 0;
     uint32_t uArc = static_cast<uint8_t>(key[i++]);
     if (uArc >= 0x80) {
       const size_t nBytes = uArc - 0x80;
       uArc = 0;
       for (size_t n = 0; n < nBytes && i < key.size(); ++n) uArc = (uArc << 8) | static_cast<uint8_t>(key[i++]);
     }
-    if (!strText.empty()) strText.push_back('.');
-    char* pEnd = szArc + sizeof szArc;
     char* p = pEnd;
     do {
       *--p = static_cast<char>('0' + uArc % 10);
       uArc /= 10;
     } while (uArc != 0);
-    strText.append(p, pEnd);
+    if (!bFirst) *--p = '.';
+    pstrText->append(p, pEnd);
   }
+}
+
+std::string NameKeyText(std::string_view key) {
+  std::string strText;
+  AppendNameKeyText(&strText, key);
   return strText;
 }
 

@@ -36,6 +36,8 @@ enum class EWalkEnd : uint8_t { None, EndOfMib, EndOfMibView };
 void AppendSortableName(std::string* pstrKey, const uint32_t* pArcs, size_t nArcs);
 // The dotted decimal text of a name key, without a leading dot.
 [[nodiscard]] std::string NameKeyText(std::string_view key);
+// Appends that text to *pstrText.
+void AppendNameKeyText(std::string* pstrText, std::string_view key);
 
 class CTypedEntries {
  public:

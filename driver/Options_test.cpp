@@ -84,6 +84,14 @@ TEST_F(OptionsTest, HelpVersionAndRefusals) {
   }
   EXPECT_FALSE(Parse({"--what", "h"}));
   EXPECT_THAT(m_strWhy, HasSubstr("--what"));
+  ASSERT_TRUE(Parse({"--format", "walk,XML", "h.invalid"}));
+  EXPECT_EQ(m_options.uFormats, c_uFormatWalk | c_uFormatXml);
+  ASSERT_TRUE(Parse({"--format=snmprec", "h.invalid"}));
+  EXPECT_EQ(m_options.uFormats, c_uFormatSnmprec);
+  for (const char* szList : {"", "xml,", "csv", "xml;walk"}) {
+    EXPECT_FALSE(Parse({"--format", szList, "h.invalid"})) << szList;
+    EXPECT_THAT(m_strWhy, HasSubstr("(xml, snmprec, walk)")) << szList;
+  }
 }
 
 // Files first, in order, then the command line; blocks written out;

@@ -12,6 +12,7 @@
 #include "mib/MIB.h"
 #include "mib/WalkTarget_test.h"
 #include "result/ResultFile.h"
+#include "result/TypedFiles.h"
 #include "result/WholeDocument_test.h"
 #include "result/XmlDoc.h"
 #include "platform/Interrupt.h"
@@ -865,3 +866,78 @@ TEST_F(WriterTest, ValuesStoredAgainAreWrittenAsTheWholeDocumentWritesThem) {
 }
 
 }  // namespace
+
+namespace {
+
+// The walk text of a walk's typed entries (sorted here).
+std::string WalkTextOf(CWalkResult* pResult) {
+  pResult->typed.Sort();
+  std::string strText;
+  std::string_view lastKey;
+  pResult->typed.ForEach([&](std::string_view key, uint8_t tag, std::string_view payload) {
+    AppendWalkLine(&strText, key, tag, payload);
+    lastKey = key;
+  });
+  AppendWalkEnd(&strText, pResult->typed.WalkEnd(), lastKey);
+  return strText;
+}
+
+}  // namespace
+
+// The typed entries: kept only when a typed file is asked for; one record
+// per object, in name order, whatever the window (lanes keep theirs in
+// their pending entries); the end as snmpwalk shows it; a continuing
+// walk's first GET leaves its exception out, a single GET keeps it.
+TEST_F(WalkTest, TypedEntriesHoldEachObjectWhateverTheWindow) {
+  std::string strRecords = c_szRecords;
+  std::string strExpected =
+      ".1.3.6.1.2.1.1.1.0 = STRING: \"test device\"\n.1.3.6.1.2.1.1.2.0 = OID: .1.3.6.1.4.1.8072.3.2.10\n"
+      ".1.3.6.1.2.1.1.3.0 = 233425120\n.1.3.6.1.2.1.1.5.0 = STRING: \"tt\"\n.1.3.6.1.2.1.2.1.0 = INTEGER: 2\n";
+  for (int nRow = 1; nRow <= 120; ++nRow) {
+    const std::string strRow = std::to_string(nRow);
+    strRecords += "1.3.6.1.2.1.2.2.1.10." + strRow + "|65|" + strRow + "\n";
+    strExpected += ".1.3.6.1.2.1.2.2.1.10." + strRow + " = Counter32: " + strRow + "\n";
+  }
+  for (int nRow = 1; nRow <= 120; ++nRow) {
+    const std::string strRow = std::to_string(nRow);
+    strRecords += "1.3.6.1.2.1.2.2.1.16." + strRow + "|4x|00ff" + (nRow % 2 == 0 ? "0a" : "") + "\n";
+    strExpected += ".1.3.6.1.2.1.2.2.1.16." + strRow + " = Hex-STRING: 00 FF " + (nRow % 2 == 0 ? "0A " : "") + "\n";
+  }
+  StartAgent(strRecords);
+  m_pSettings->nTimeout = 1000;
+  m_pSettings->nVersion = 1;
+  EXPECT_EQ(Walk("system.sysDescr.0", true), 0);
+  EXPECT_TRUE(m_mib.m_result.typed.IsEmpty()) << "not asked for";
+
+  m_pSettings->uFormats = c_uFormatXml | c_uFormatWalk;
+  for (const int nVersion : {1, 2}) {
+    for (const int nWindow : {1, 4}) {
+      SCOPED_TRACE("version " + std::to_string(nVersion) + ", window " + std::to_string(nWindow));
+      m_pSettings->nVersion = nVersion;
+      m_pSettings->nWindow = nWindow;
+      m_pSettings->nMaxRepetitions = 7;
+      m_mib.m_result = CWalkResult();
+      EXPECT_EQ(Walk("system.sysDescr.0", true), 0);
+      EXPECT_EQ(m_mib.m_result.mapResults.GetCount(), 245u);
+      EXPECT_EQ(WalkTextOf(&m_mib.m_result),
+                strExpected + (nVersion == 1 ? std::string("End of MIB\n")
+                                             : ".1.3.6.1.2.1.2.2.1.16.120 = No more variables left in this MIB View "
+                                               "(It is past the end of the MIB tree)\n"));
+    }
+  }
+
+  m_pSettings->nWindow = 1;
+  m_mib.m_result = CWalkResult();
+  EXPECT_EQ(Walk(".1.3.6.1.2.1.2.2.1.16.120", true), 0);
+  EXPECT_EQ(m_mib.m_result.mapResults.GetCount(), 1u);
+  EXPECT_EQ(WalkTextOf(&m_mib.m_result),
+            ".1.3.6.1.2.1.2.2.1.16.120 = Hex-STRING: 00 FF 0A \n"
+            ".1.3.6.1.2.1.2.2.1.16.120 = No more variables left in this MIB View (It is past the end of the MIB tree)\n");
+  m_mib.m_result = CWalkResult();
+  EXPECT_EQ(Walk(".1.3.6.1.2.1.1.4.0", true), 0);
+  EXPECT_EQ(m_mib.m_result.mapResults.GetCount(), 243u) << "the map keeps the exception, as it always did";
+  EXPECT_EQ(WalkTextOf(&m_mib.m_result).substr(0, 40), ".1.3.6.1.2.1.1.5.0 = STRING: \"tt\"\n.1.3.6");
+  m_mib.m_result = CWalkResult();
+  (void)Walk(".1.3.6.1.2.1.1.4.0", false);
+  EXPECT_THAT(WalkTextOf(&m_mib.m_result), ::testing::StartsWith(".1.3.6.1.2.1.1.4.0 = No Such "));
+}

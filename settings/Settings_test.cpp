@@ -1,5 +1,6 @@
 #include "settings/Settings.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -240,6 +241,27 @@ TEST_F(SettingsTest, TargetSectionsSetKeysPerTarget) {
   EXPECT_EQ(config.ForTarget("printer77")->strCommunity, "fleet");
   EXPECT_EQ(config.ForTarget("127.2.0.1")->strCommunity, "fleet");
   EXPECT_EQ(config.ForTarget("127.2.0.1")->nPort, 161);
+}
+
+// Format: a list per section, names in any case and with blanks; a list
+// with a word that is no format warns and keeps the XML file; --format
+// (OverrideFormats) wins for every target.
+TEST_F(SettingsTest, FormatListsPerTargetAndTheOptionOverThem) {
+  CConfig config;
+  ASSERT_TRUE(config.Load(m_dir.WriteFile(
+      "config.ini", "[Config]\nFormat= SNMPREC , walk,xml\n[Target a]\nFormat=walk\n[Target b]\nFormat=xml,json\n"
+                    "[Target c]\nFormat=\n")));
+  EXPECT_EQ(config.ForTarget("z")->uFormats, c_uFormatXml | c_uFormatSnmprec | c_uFormatWalk);
+  EXPECT_EQ(config.ForTarget("a")->uFormats, c_uFormatWalk);
+  EXPECT_EQ(config.ForTarget("b")->uFormats, c_uFormatXml);
+  EXPECT_EQ(config.ForTarget("c")->uFormats, c_uFormatXml);
+  ASSERT_EQ(config.Warnings().size(), 2u);
+  EXPECT_THAT(config.Warnings()[0], ::testing::HasSubstr("Format=xml,json: no format \"json\""));
+  config.OverrideFormats(c_uFormatSnmprec);
+  EXPECT_EQ(config.ForTarget("a")->uFormats, c_uFormatSnmprec);
+  EXPECT_EQ(config.ForTarget("z")->uFormats, c_uFormatSnmprec);
+  Read("[Config]\nTimeout=5\n");
+  EXPECT_EQ(m_s.uFormats, c_uFormatXml) << "without the key, the XML file alone";
 }
 
 // The SNMPv3 check runs on the settings a target ends up with, and a

@@ -403,6 +403,41 @@ TEST_F(ProgramTest, TargetThatLearntNothingKeepsItsEarlierFile) {
   EXPECT_THAT(ReadXml("127.0.0.9.xml"), IsEmpty()) << "no earlier file: the empty document";
 }
 
+// Every format asked for has its file, each kept or written on its own;
+// the XML file is the same byte for byte with the typed formats or
+// without them.
+TEST_F(ProgramTest, EachFormatKeepsOrWritesItsOwnFile) {
+  StartAgent({"127.0.0.1"}, c_szDevice, {.nSilentAfter = 0});
+  CTestAgent answering;
+  std::string strErr;
+  ASSERT_TRUE(answering.LoadSnmprec(c_szDevice, &strErr)) << strErr;
+  ASSERT_TRUE(answering.Start({"127.0.0.1"}));
+  WriteConfig(m_agent.Port(), 100, 0, 0, "[Target localhost]\nPort=" + std::to_string(answering.Port()) + "\n");
+  ASSERT_THAT(Lines(Run({"127.0.0.9.invalid", "localhost"}).strOutput, "output: "),
+              Contains("output: " + Path("localhost.xml")));
+  const std::string strXmlAlone = ReadAll(Path("localhost.xml"));
+  for (const char* szName : {"127.0.0.1.xml", "127.0.0.1.walk"}) m_dir.WriteFile(szName, "yesterday's\n");
+  const CProcessResult result = Run({"--format", "walk,xml,snmprec", "127.0.0.1", "localhost"});
+  EXPECT_THAT(Lines(result.strOutput, "output"),
+              UnorderedElementsAre("output kept: " + Path("127.0.0.1.xml") + " (no answer)",
+                                   "output: " + Path("127.0.0.1.snmprec"),
+                                   "output kept: " + Path("127.0.0.1.walk") + " (no answer)",
+                                   "output: " + Path("localhost.xml"), "output: " + Path("localhost.snmprec"),
+                                   "output: " + Path("localhost.walk")));
+  EXPECT_TRUE(ReadAll(Path("127.0.0.1.walk")) == "yesterday's\n");
+  EXPECT_EQ(ReadAll(Path("127.0.0.1.snmprec")), "") << "no earlier file: an empty one";
+  EXPECT_TRUE(ReadAll(Path("localhost.xml")) == strXmlAlone) << "the XML file as without the typed formats";
+  const std::vector<std::string> arrSnmprec = Lines(ReadAll(Path("localhost.snmprec")), "");
+  EXPECT_EQ(arrSnmprec.size(), ReadXml("localhost.xml").size());
+  EXPECT_THAT(ReadAll(Path("localhost.walk")), ::testing::StartsWith(".1.3.6.1.2.1.1.1.0 = STRING: "));
+  // The key works as the option does; the option wins over it.
+  WriteConfig(answering.Port(), 100, 0, 0, "Format=snmprec\n");
+  EXPECT_THAT(Lines(Run({"127.0.0.1", "localhost"}).strOutput, "output"),
+              UnorderedElementsAre("output: " + Path("127.0.0.1.snmprec"), "output: " + Path("localhost.snmprec")));
+  EXPECT_THAT(Lines(Run({"--format", "walk", "127.0.0.1", "localhost"}).strOutput, "output"),
+              UnorderedElementsAre("output: " + Path("127.0.0.1.walk"), "output: " + Path("localhost.walk")));
+}
+
 TEST_F(ProgramTest, NoArgumentsMakesTheLogDirectoryAndNothingElse) {
   WriteConfig(161, 100, 0, 1);
   const CProcessResult result = Run({});

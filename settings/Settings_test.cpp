@@ -49,6 +49,7 @@ class SettingsTest : public ::testing::Test {
     EXPECT_EQ(m_s.nWindow, 1);
     EXPECT_FALSE(m_s.bAdaptiveTimeout);
     EXPECT_FALSE(m_s.bAnyReplyAddress);
+    EXPECT_EQ(m_s.uFormats, c_uFormatXml);
   }
   CTempDir m_dir;
   CTargetSettings m_s;
@@ -127,7 +128,7 @@ TEST_F(SettingsTest, ShippedConfigShowsTheDefaults) {
   ExpectDefaults();
   size_t nKeys = 0;
   const std::string strOn = SwitchedOn(strShipped, &nKeys);
-  EXPECT_EQ(nKeys, 17u) << "every key";
+  EXPECT_EQ(nKeys, 18u) << "every key";
   Read(strOn);
   ExpectDefaults();
 }

@@ -246,7 +246,8 @@ TEST_F(ProgramTest, RecordedSwitchLosesNoByte) {
 // walk of one request at a time writes, byte for byte: the recorded
 // Linux host (SNMPv1 and SNMPv2c) and switch (SNMPv2c), windows of 1, 2
 // and 16, and 16 with the keys for the field (AdaptiveTimeout,
-// AnyReplyAddress), which a well-behaved agent never notices.
+// AnyReplyAddress), which a well-behaved agent never notices; and so are
+// the typed files.
 TEST_F(ProgramTest, WindowsWriteTheSameFile) {
   for (const char* szRecording : {"linux", "switch"}) {
     const std::string strRecords = std::string(szRecording) == "linux" ? RecordedLinuxWalk() : RecordedSwitch();
@@ -260,24 +261,31 @@ TEST_F(ProgramTest, WindowsWriteTheSameFile) {
       // long for the test under sanitizers and wine.
       if (std::string(szRecording) == "switch" && std::string(szVersion) == "Version=1\n") continue;
       std::string strFirst;
+      std::string strFirstTyped;
       std::string strFirstConsole;
       int nFirstRequests = 0;
       for (const char* szWindow : {"Window=1\n", "Window=2\n", "Window=16\n",
                                    "Window=16\nAdaptiveTimeout=1\nAnyReplyAddress=1\n"}) {
         SCOPED_TRACE(std::string(szRecording) + " " + szVersion + szWindow);
         const bool bFirst = std::string(szWindow) == "Window=1\n";
-        WriteConfig(agent.Port(), 2000, 1, 0, std::string(szVersion) + szWindow);
+        // The typed files too: lanes keep each object's type and bytes
+        // in their pending entries.
+        WriteConfig(agent.Port(), 2000, 1, 0, std::string(szVersion) + szWindow + "Format=xml,snmprec,walk\n");
         const int nRequestsBefore = agent.RequestCount();
         const CProcessResult result = Run({"oid", "", "127.0.0.1"});
         const int nRequests = agent.RequestCount() - nRequestsBefore;
         const std::string strFile = ReadAll(Path("127.0.0.1.xml"));
+        const std::string strTyped = ReadAll(Path("127.0.0.1.snmprec")) + ReadAll(Path("127.0.0.1.walk"));
         if (bFirst) {
           strFirst = strFile;
+          strFirstTyped = strTyped;
           strFirstConsole = result.strOutput;
           nFirstRequests = nRequests;
           EXPECT_GT(ReadXml("127.0.0.1.xml").size(), 900u);
+          EXPECT_GT(strTyped.size(), strFile.size() / 2);
         } else {
           EXPECT_TRUE(strFile == strFirst) << "the file differs from Window=1's";
+          EXPECT_TRUE(strTyped == strFirstTyped) << "the typed files differ from Window=1's";
           EXPECT_EQ(result.strOutput, strFirstConsole);
           // Lanes cost a request or so each where they meet: a walk that
           // splits where nothing is, or cuts one lane ever shorter, pays

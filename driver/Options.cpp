@@ -105,6 +105,8 @@ bool ParseOptions(int argc, const char* const argv[], COptions* pOptions, std::v
       }
     } else if (strName == "--progress") {
       pOptions->bProgress = true;
+    } else if (strName == "--report") {
+      pOptions->bReport = true;
     } else if (strName == "--strict") {
       pOptions->bStrict = true;
     } else if (strName == "-h" || strName == "--help") {
@@ -190,6 +192,10 @@ std::string UsageText() {
          "                           prints); over the Format key of config.ini\n"
          "  --progress               show progress and a summary on standard error\n"
          "                           (shown anyway when it is a terminal)\n"
+         "  --report                 at the end, write the scan's record beside the\n"
+         "                           result files: scan.json (every target's\n"
+         "                           outcome and figures), failed.txt (the targets\n"
+         "                           to try again, for -f) and scan.html\n"
          "  --strict                 exit status 0 when every target answered and\n"
          "                           its file was written, 3 when some failed, 4\n"
          "                           when none answered\n"

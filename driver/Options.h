@@ -7,6 +7,7 @@
 //   -o DIR, --out-dir DIR     result files into DIR
 //   --format LIST             the result files' formats (xml, snmprec, walk)
 //   --progress                progress and a summary on standard error
+//   --report                  the scan's record: scan.json, failed.txt, scan.html
 //   --strict                  an exit status that tells the outcome
 //   -h, --help                usage
 //   --version                 the program's version
@@ -37,6 +38,7 @@ struct COptions {
   std::string strOutDir;      // --out-dir; empty: beside the executable
   uint32_t uFormats = 0;      // --format (ResultFormats.h); 0: as config.ini says
   bool bProgress = false;     // --progress
+  bool bReport = false;       // --report
   bool bStrict = false;       // --strict
   bool bHelp = false;
   bool bVersion = false;

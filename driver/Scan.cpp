@@ -23,8 +23,17 @@ namespace {
 // log, the result files being written, name resolution.
 constexpr size_t c_nReservedDescriptors = 256;
 
-void ReportThreadError(const std::string& strTarget) {
+void ReportThreadError(const std::string& strTarget, size_t nIndex, const CWalkPlan& plan) {
   ScanTally().Ended(strTarget, c_uNoThread, false);
+  if (plan.pReport != nullptr) {
+    CTargetRecord record;
+    try {
+      record.strTarget = strTarget;
+    } catch (const std::bad_alloc&) {
+    }
+    record.uCode = c_uNoThread;
+    plan.pReport->Record(nIndex, std::move(record));
+  }
   try {
     PrintLine("target[%s]thread error\n", strTarget.c_str());
   } catch (const std::bad_alloc&) {
@@ -44,8 +53,9 @@ size_t MaxRunningWorkers() {
 // One target of the scan as the driver holds it: its CMIB, what its
 // worker is handed, and the worker's thread object.
 struct CWorker {
-  CWorker(const std::string& strTarget, std::shared_ptr<const CTargetSettings> pSettings, const CWalkPlan* pPlan)
-      : mib(strTarget, std::move(pSettings)), work{&mib, pPlan} {}
+  CWorker(const std::string& strTarget, std::shared_ptr<const CTargetSettings> pSettings, const CWalkPlan* pPlan,
+          size_t nIndex)
+      : mib(strTarget, std::move(pSettings)), work{&mib, pPlan, nIndex} {}
   CMIB mib;
   CTargetWork work;
   std::unique_ptr<CThread> pThread;
@@ -92,14 +102,14 @@ class CWorkers {
   // running at all gives up ("thread error": that target gets no file).
   // The target's settings come from config; memory that runs out for them
   // is waited for as for the target's object.
-  void Start(const std::string& strTarget, const CConfig& config) {
+  void Start(const std::string& strTarget, size_t nIndex, const CConfig& config) {
     std::unique_ptr<CWorker> pWorker;
     while (true) {
       const uint64_t nEnded = m_ends.Count();
       const uint64_t nRunning = m_nStarted - nEnded;
       if (nRunning < m_nMaxRunning || nRunning == 0) {
         if (nRunning == 0) JoinEnded();  // frees the stacks of every ended worker
-        if (pWorker == nullptr) pWorker = NewWorker(strTarget, config);
+        if (pWorker == nullptr) pWorker = NewWorker(strTarget, nIndex, config);
         if (pWorker != nullptr && TryStartWorker(pWorker.get(), &m_ends)) {
           m_arrWorkers.push_back(std::move(pWorker));  // capacity reserved: cannot throw
           ++m_nStarted;
@@ -107,7 +117,7 @@ class CWorkers {
         }
         if (nRunning == 0) {
           pWorker.reset();
-          ReportThreadError(strTarget);
+          ReportThreadError(strTarget, nIndex, m_plan);
           break;
         }
         m_nMaxRunning = std::max<uint64_t>(nRunning - nRunning / 8, 1);
@@ -124,9 +134,9 @@ class CWorkers {
   }
 
  private:
-  std::unique_ptr<CWorker> NewWorker(const std::string& strTarget, const CConfig& config) const {
+  std::unique_ptr<CWorker> NewWorker(const std::string& strTarget, size_t nIndex, const CConfig& config) const {
     try {
-      return std::make_unique<CWorker>(strTarget, config.ForTarget(strTarget), &m_plan);
+      return std::make_unique<CWorker>(strTarget, config.ForTarget(strTarget), &m_plan, nIndex);
     } catch (const std::bad_alloc&) {
       return nullptr;
     }
@@ -192,17 +202,27 @@ bool RunScan(const std::vector<std::string>& arrTargets, const CScanOptions& opt
                  strConfigPath.c_str());
   }
 
-  const CWalkPlan plan = MakeWalkPlan(options);
+  CWalkPlan plan = MakeWalkPlan(options);
+  // The record of the scan, with --report or "Report=1".
+  std::unique_ptr<CScanReport> pReport;
+  if (options.bReport || g_bReport) {
+    pReport = std::make_unique<CScanReport>();
+    pReport->Begin(arrTargets.size(), options.arrArguments);
+    plan.pReport = pReport.get();
+  }
   ScanTally().Begin(arrTargets.size());
   {
     std::unique_ptr<CProgress> pProgress;
     // Without memory for it, the scan runs without progress.
     if (options.bProgress || IsTerminal(stderr)) pProgress.reset(new (std::nothrow) CProgress(IsTerminal(stderr)));
     CWorkers workers(arrTargets.size(), plan);
-    for (const std::string& strTarget : arrTargets) workers.Start(strTarget, config);
+    for (size_t i = 0; i < arrTargets.size(); ++i) workers.Start(arrTargets[i], i, config);
     // In list order: a slow early target delays the freeing of later ones,
     // not their work.
     workers.JoinAll();
   }
+  // Beside the result files; an interrupted scan has one too, its cut
+  // targets marked so.
+  if (pReport != nullptr) (void)pReport->Write(plan.place.strDir);
   return true;
 }

@@ -36,6 +36,10 @@ struct CScanOptions {
   // The result files' formats for every target (--format); 0: each
   // target's "Format" key.
   uint32_t uFormats = 0;
+  // Write the scan's record (ScanReport.h) at its end (--report; also
+  // with config.ini's "Report=1"), naming arrArguments as its command line.
+  bool bReport = false;
+  std::vector<std::string> arrArguments;
 };
 bool RunScan(const std::vector<std::string>& arrTargets, const CScanOptions& options = {});
 

@@ -1,14 +1,20 @@
 #include "driver/TargetWorker.h"
 
+#include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
+#include <fstream>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "driver/Progress.h"
 #include "log/LogQueue.h"
 #include "mib/Walk.h"
 #include "platform/Console.h"
 #include "platform/Interrupt.h"
+#include "snmp/UsmCrypto.h"
 
 namespace {
 
@@ -75,7 +81,41 @@ class CTargetWalks {
 // anything (a device that is down tonight, a name that no longer
 // resolves): an empty file is no better a snapshot. Each format's file is
 // kept or written on its own. True when every file asked for was written.
-bool WriteOrKeep(CMIB& mib, const CResultPlace& place, const CTargetWalks& walks) {
+// The size and SHA-256 of the file at *pFile's path.
+void ReadBack(CFileRecord* pFile) {
+  std::ifstream stream(pFile->strPath, std::ios::binary);
+  CSha256 digest;
+  std::vector<char> arrBuffer(size_t{64} * 1024);
+  uint64_t nSize = 0;
+  while (stream) {
+    stream.read(arrBuffer.data(), static_cast<std::streamsize>(arrBuffer.size()));
+    const auto nRead = static_cast<size_t>(stream.gcount());
+    if (nRead == 0) break;
+    digest.Write(std::string_view(arrBuffer.data(), nRead));
+    nSize += nRead;
+  }
+  pFile->nSize = nSize;
+  pFile->strSha256 = stream.bad() ? std::string() : digest.HexDigest();
+}
+
+// The record of one result file of the target.
+CFileRecord FileRecord(const CResultPlace& place, const std::string& strTarget, uint32_t uFormat,
+                       CFileRecord::EState state, const char* szWhy) {
+  CFileRecord file;
+  file.strFormat = FormatName(uFormat);
+  file.state = state;
+  if (!MakeResultPath(place.strDir, strTarget, place.strStartOid, &file.strPath, FormatName(uFormat))) {
+    file.strPath.clear();
+    file.strWhy = "the target's name cannot be a file name";
+  } else if (szWhy != nullptr) {
+    file.strWhy = szWhy;
+  }
+  if (state != CFileRecord::EState::NotWritten && !file.strPath.empty()) ReadBack(&file);
+  return file;
+}
+
+bool WriteOrKeep(CMIB& mib, const CResultPlace& place, const CTargetWalks& walks,
+                 std::vector<CFileRecord>* pFiles) {
   CWalkResult& result = mib.m_result;
   const bool bLearntNothing = walks.Failure() != SNMP_MGR_OK && result.mapResults.IsEmpty();
   const char* szKeepWhy = walks.Cut() ? "interrupted" : bLearntNothing ? "no answer" : nullptr;
@@ -87,17 +127,43 @@ bool WriteOrKeep(CMIB& mib, const CResultPlace& place, const CTargetWalks& walks
     if (szKeepWhy == nullptr || !KeepResultFile(place, mib.m_strTarget, szKeepWhy, FormatName(uFormat)))
       uWrite |= uFormat;
   }
-  bool bAllWritten = uWrite == uFormats;
-  if ((uWrite & c_uFormatXml) != 0) {
-    bAllWritten = WriteResultFile(place, mib.m_strTarget, result.mapResults, result.setCrTextKeys,
-                                  mib.m_pSettings->strCharset) &&
-                  bAllWritten;
+  uint32_t uWritten = 0;
+  if ((uWrite & c_uFormatXml) != 0 && WriteResultFile(place, mib.m_strTarget, result.mapResults, result.setCrTextKeys,
+                                                      mib.m_pSettings->strCharset))
+    uWritten |= c_uFormatXml;
+  if ((uWrite & c_uTypedFormats) != 0)
+    uWritten |= WriteTypedResultFiles(place, mib.m_strTarget, result.typed, uWrite & c_uTypedFormats);
+  if (pFiles != nullptr) {
+    for (const uint32_t uFormat : c_arrFormats) {
+      if ((uFormats & uFormat) == 0) continue;
+      const bool bKept = (uWrite & uFormat) == 0;
+      const bool bWritten = (uWritten & uFormat) != 0;
+      pFiles->push_back(FileRecord(place, mib.m_strTarget, uFormat,
+                                   bKept       ? CFileRecord::EState::Kept
+                                   : bWritten ? CFileRecord::EState::Written
+                                              : CFileRecord::EState::NotWritten,
+                                   bKept ? szKeepWhy : bWritten ? nullptr : "output error"));
+    }
   }
-  if ((uWrite & c_uTypedFormats) != 0) {
-    const uint32_t uTyped = uWrite & c_uTypedFormats;
-    bAllWritten = WriteTypedResultFiles(place, mib.m_strTarget, result.typed, uTyped) == uTyped && bAllWritten;
-  }
-  return bAllWritten;
+  return uWritten == uFormats;
+}
+
+// sysUpTime.0 as the walks stored it, when they did.
+std::optional<uint32_t> StoredUpTime(const CWalkResult& result) {
+  std::string strTicks;
+  if (!result.mapResults.Lookup(c_szSysUpTimeKey, &strTicks) || strTicks.empty() ||
+      strTicks.find_first_not_of("0123456789") != std::string::npos || strTicks.size() > 10)
+    return std::nullopt;
+  const uint64_t uTicks = std::stoull(strTicks);
+  if (uTicks > UINT32_MAX) return std::nullopt;
+  return static_cast<uint32_t>(uTicks);
+}
+
+std::optional<uint32_t> AskUpTime(const CMIB& mib) {
+  uint32_t uTicks = 0;
+  const CWalkTarget target{mib.m_strTarget, *mib.m_pSettings, nullptr};
+  if (!GetSysUpTime(target, &uTicks)) return std::nullopt;
+  return uTicks;
 }
 
 }  // namespace
@@ -105,14 +171,24 @@ bool WriteOrKeep(CMIB& mib, const CResultPlace& place, const CTargetWalks& walks
 void ServeTarget(const CTargetWork& work) {
   CMIB& mib = *work.pMib;
   const char* szTarget = mib.m_strTarget.c_str();
+  const auto start = std::chrono::steady_clock::now();
   ScanTally().Started();
   CTargetWalks walks(work);
+  CScanReport* pReport = work.pPlan->pReport;
+  CTargetRecord record;
   bool bWritten = false;
   try {
     WriteLog("%s|start", szTarget);
+    if (pReport != nullptr && work.pPlan->walks == CWalkPlan::EWalks::Enterprises) record.uUpTimeFirst = AskUpTime(mib);
     walks.Run();
+    if (pReport != nullptr && work.pPlan->walks != CWalkPlan::EWalks::SingleGet) {
+      if (work.pPlan->walks == CWalkPlan::EWalks::SystemMib) record.uUpTimeFirst = StoredUpTime(mib.m_result);
+      // An agent that answered, asked once more: a lower sysUpTime means
+      // it restarted while it was walked.
+      if (!walks.Cut() && !mib.m_result.mapResults.IsEmpty() && !IsInterrupted()) record.uUpTimeAfter = AskUpTime(mib);
+    }
     WriteLog("%s|end", szTarget);
-    bWritten = WriteOrKeep(mib, work.pPlan->place, walks);
+    bWritten = WriteOrKeep(mib, work.pPlan->place, walks, pReport != nullptr ? &record.arrFiles : nullptr);
   } catch (const std::exception&) {
     // Only running out of memory gets here (the walk and the writer handle
     // their own failures); the thread must still end for the driver's join,
@@ -121,9 +197,24 @@ void ServeTarget(const CTargetWork& work) {
     PrintLine("output error\n");  // short enough to need no allocation
     bWritten = false;
   }
+  if (pReport != nullptr) {
+    try {
+      record.strTarget = mib.m_strTarget;
+      record.pSettings = mib.m_pSettings;
+      record.uCode = walks.Failure();
+      record.stop = mib.m_result.stop;
+      record.nObjects = mib.m_result.mapResults.GetCount();
+      record.bStored = record.nObjects != 0;
+      record.figures = std::move(mib.m_result.figures);
+      FirstAndLastOid(mib.m_result.mapResults, &record.strFirstOid, &record.strLastOid);
+      record.dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    } catch (const std::bad_alloc&) {
+    }
+  }
   // Workers are joined in list order: an ended one may wait long for it.
   mib.m_result.ReleaseEntries();
   ScanTally().Ended(mib.m_strTarget, walks.Failure(), bWritten);
+  if (pReport != nullptr) pReport->Record(work.nIndex, std::move(record));
 }
 
 unsigned TargetThreadProc(void* pParam) {

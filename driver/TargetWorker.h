@@ -5,6 +5,7 @@
 #include <cstddef>
 #include <string>
 
+#include "driver/ScanReport.h"
 #include "mib/MIB.h"
 #include "result/ResultFile.h"
 
@@ -32,18 +33,24 @@ struct CWalkPlan {
   EWalks walks = EWalks::SystemMib;
   std::string strStartOid;  // with SingleGet
   CResultPlace place;
+  // The scan's record (--report); null: none is kept.
+  CScanReport* pReport = nullptr;
 };
 
 // What a worker is handed: its target (with its settings) and the plan.
 struct CTargetWork {
   CMIB* pMib;
   const CWalkPlan* pPlan;
+  size_t nIndex = 0;  // the target's place in the list
 };
 
 // Serves pWork's target: logs "%s|start", walks as the plan says, logs
 // "%s|end", writes the result file (or keeps an earlier one, when a walk
 // was cut short or the walks failed before they stored anything), frees
-// the target's results and counts its end in ScanTally(). Never lets an
+// the target's results and counts its end in ScanTally(). With the plan's
+// record, also asks the agent's sysUpTime.0 once after the walks (and once
+// before them, when they do not walk the system group), and records the
+// target's figures and files there. Never lets an
 // error escape, so the thread always ends; memory that runs out ends the
 // target with code 65.
 void ServeTarget(const CTargetWork& work);

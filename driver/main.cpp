@@ -1,4 +1,5 @@
 // mibscan: reads the SNMP MIB of each target and writes one XML file each.
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -85,6 +86,10 @@ int main(int argc, char* argv[]) {
     }
     scan.bProgress = options.bProgress;
     scan.uFormats = options.uFormats;
+    scan.bReport = options.bReport;
+    // The command line names nothing secret: communities and passwords
+    // live in config.ini alone.
+    scan.arrArguments.assign(argv + std::min(argc, 1), argv + argc);
     (void)RunScan(arrTargets, scan);
     bStrict = options.bStrict;
   } catch (const std::bad_alloc&) {

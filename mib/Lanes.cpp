@@ -82,6 +82,7 @@ class CLaneWalk {
       throw;
     }
     StoreInOrder(true);
+    m_pContext->pResult->figures.nWindowAtEnd = m_nWindow;
     Finish(pFirst);
   }
 
@@ -253,7 +254,10 @@ class CLaneWalk {
   // lane's error budget, so an agent that answers everything late ends.
   bool AsksAgain(CLane* pLane, bool bAlone) const {
     if (pLane->bSizeProbe || !bAlone) return true;
-    return SnmpMgrLateAnswers(m_pSession) > pLane->nLateAtSend && ++pLane->nErrorCount <= c_nMaxWalkErrors;
+    if (SnmpMgrLateAnswers(m_pSession) <= pLane->nLateAtSend) return false;
+    if (++pLane->nErrorCount <= c_nMaxWalkErrors) return true;
+    m_pContext->NoteBudgetSpent(EWalkStop::ErrorBudget);
+    return false;
   }
 
   // The window: a re-send (or a request that went unanswered, bLostTry)

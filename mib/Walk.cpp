@@ -58,9 +58,10 @@ bool FirstRequest(const char* szTarget, const char* pszStartOid, CLane* pLane, C
 
 // Opens the walk's session (SNMPv3 with version 3); null, with the error
 // logged and the end lines printed, when it cannot.
-LPSNMP_MGR_SESSION OpenSession(const CWalkTarget& target, CWalkResult* pResult) {
+// The session as the target's settings ask for it; null, GetLastError()
+// saying why, when it cannot be opened. Says nothing.
+LPSNMP_MGR_SESSION OpenQuietly(const CWalkTarget& target) {
   const char* szTarget = target.strTarget.c_str();
-  WriteLog("%s|SnmpMgrOpen", szTarget);
   LPSNMP_MGR_SESSION pSession = nullptr;
   const CTargetSettings& settings = target.settings;
   if (settings.nVersion != 3) {
@@ -80,6 +81,13 @@ LPSNMP_MGR_SESSION OpenSession(const CWalkTarget& target, CWalkResult* pResult) 
     SetLastError(uError);
     pSession = nullptr;
   }
+  return pSession;
+}
+
+LPSNMP_MGR_SESSION OpenSession(const CWalkTarget& target, CWalkResult* pResult) {
+  const char* szTarget = target.strTarget.c_str();
+  WriteLog("%s|SnmpMgrOpen", szTarget);
+  LPSNMP_MGR_SESSION pSession = OpenQuietly(target);
   if (pSession == nullptr) {
     WriteLog("%s|error:%d", szTarget, static_cast<int>(GetLastError()));
     // A walk that never started says why on the console too.
@@ -142,13 +150,30 @@ bool RunRequests(LPSNMP_MGR_SESSION pSession, CLane* pLane, CWalkContext* pConte
 // only when it ended without error, an SNMPv1 walk on noSuchName (an
 // SNMPv2c or SNMPv3 walk noted its endOfMibView in StoreBindings).
 void NoteWalkEnd(bool bLeftOrdinarily, const CLane& lane, CWalkContext* pContext) {
-  CTypedEntries& typed = pContext->pResult->typed;
-  if (!pContext->bKeepTyped) return;
-  if (!bLeftOrdinarily || GetLastError() != SNMP_MGR_OK || !pContext->bContinue) {
-    typed.SetWalkEnd(EWalkEnd::None);
-  } else if (!pContext->bVersion2 && lane.nErrorStatus == SNMP_ERRORSTATUS_NOSUCHNAME) {
-    typed.SetWalkEnd(EWalkEnd::EndOfMib);
+  CWalkResult& result = *pContext->pResult;
+  const bool bClean = bLeftOrdinarily && GetLastError() == SNMP_MGR_OK;
+  if (bClean && pContext->bContinue && !pContext->bVersion2 && lane.nErrorStatus == SNMP_ERRORSTATUS_NOSUCHNAME) {
+    pContext->bReachedEnd = true;
+    if (pContext->bKeepTyped) result.typed.SetWalkEnd(EWalkEnd::EndOfMib);
   }
+  if (pContext->bKeepTyped && (!bClean || !pContext->bContinue)) result.typed.SetWalkEnd(EWalkEnd::None);
+  if (bClean && pContext->bReachedEnd && result.stop == EWalkStop::None) result.stop = EWalkStop::End;
+}
+
+// Adds what the session saw to the walk's figures.
+void AddSessionFigures(LPSNMP_MGR_SESSION pSession, const CWalkContext& context, CWalkFigures* pFigures) {
+  const CSessionFigures session = SnmpMgrFigures(pSession);
+  pFigures->nResends += static_cast<uint64_t>(SnmpMgrResends(pSession));
+  pFigures->nBytesReceived += static_cast<uint64_t>(session.nBytesReceived);
+  pFigures->nLateAnswers += static_cast<uint64_t>(session.nLateAnswers);
+  pFigures->nDropped += static_cast<uint64_t>(session.nDropped);
+  pFigures->roundTrips.Merge(session.roundTrips);
+  if (pFigures->strAgent.empty()) pFigures->strAgent = session.strAgent;
+  const CTargetSettings& settings = context.target.settings;
+  const bool bBulk = context.continueType == SNMP_PDU_GETBULK;
+  pFigures->nRepetitionsAtStart = bBulk ? settings.nMaxRepetitions : 0;
+  pFigures->nRepetitionsAtEnd = bBulk ? context.nRepetitionsCeiling : 0;
+  pFigures->nWindowAtStart = settings.nWindow;
 }
 
 }  // namespace
@@ -159,6 +184,8 @@ CWalkResult Walk(const CWalkTarget& target, const char* pszStartOid, bool bConti
   PrintLine("target[%s]start:%s\n", szTarget, pszStartOid);
   result.nOutcome = 1;
   result.typed.SetWalkEnd(EWalkEnd::None);
+  if (result.stop == EWalkStop::End) result.stop = EWalkStop::None;
+  result.figures.nWindowAtEnd = 1;
   CWalkContext context(target, bContinue, &result);
   CLane lane;
   lane.nRepetitions = target.settings.nMaxRepetitions;
@@ -175,7 +202,7 @@ CWalkResult Walk(const CWalkTarget& target, const char* pszStartOid, bool bConti
   NoteWalkEnd(bLeftOrdinarily, lane, &context);
   WriteLog("%s|GetLastError:%d", szTarget, static_cast<int>(GetLastError()));
   result.uEnd = PrintEndLines(szTarget);
-  result.figures.nResends += static_cast<uint64_t>(SnmpMgrResends(pSession));
+  AddSessionFigures(pSession, context, &result.figures);
   WriteLog("%s|SnmpUtilVarBindListFree", szTarget);
   lane.bindings.clear();
   WriteLog("%s|SnmpUtilMemFree", szTarget);
@@ -184,4 +211,25 @@ CWalkResult Walk(const CWalkTarget& target, const char* pszStartOid, bool bConti
   WriteLog("%s|scan end", szTarget);
   result.nOutcome = context.bStored ? 0 : 1;
   return result;
+}
+
+bool GetSysUpTime(const CWalkTarget& target, uint32_t* puTicks) {
+  static const uint32_t c_arrSysUpTime[] = {1, 3, 6, 1, 2, 1, 1, 3, 0};
+  LPSNMP_MGR_SESSION pSession = OpenQuietly(target);
+  if (pSession == nullptr) return false;
+  bool bAnswered = false;
+  try {
+    SnmpVarBindList bindings(1);
+    bindings[0].name.ids.assign(std::begin(c_arrSysUpTime), std::end(c_arrSysUpTime));
+    int32_t nErrorStatus = 0;
+    int32_t nErrorIndex = 0;
+    bAnswered = SnmpMgrRequest(pSession, SNMP_PDU_GET, &bindings, &nErrorStatus, &nErrorIndex) &&
+                nErrorStatus == 0 && bindings.size() == 1 && bindings[0].value.asnType == ASN_TIMETICKS && !bindings[0].value.bMalformed;
+    if (bAnswered) *puTicks = bindings[0].value.uUnsigned;
+  } catch (const std::bad_alloc&) {
+    bAnswered = false;
+  }
+  (void)SnmpMgrClose(pSession);
+  WriteLog("%s|sysUpTime:%s", target.strTarget.c_str(), bAnswered ? std::to_string(*puTicks).c_str() : "none");
+  return bAnswered;
 }

@@ -38,4 +38,8 @@ struct CWalkTarget {
 [[nodiscard]] CWalkResult Walk(const CWalkTarget& target, const char* pszStartOid, bool bContinue,
                                CWalkResult result = {});
 
+// One GET of sysUpTime.0, as the target's settings ask, without console
+// lines (one log line): true with the agent's TimeTicks in *puTicks.
+[[nodiscard]] bool GetSysUpTime(const CWalkTarget& target, uint32_t* puTicks);
+
 #endif  // MIBSCAN_MIB_WALK_H_

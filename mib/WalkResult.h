@@ -13,6 +13,7 @@
 
 #include "snmp/LastError.h"
 #include "util/MapStringToString.h"
+#include "util/RoundTrips.h"
 #include "util/TypedEntries.h"
 
 // What a target's walks cost, summed over them.
@@ -20,6 +21,27 @@ struct CWalkFigures {
   uint64_t nRequests = 0;  // requests sent, not counting their re-sends
   uint64_t nResends = 0;   // tries sent again after a time-out
   uint64_t nTimeouts = 0;  // requests that ended with no answer to any try
+  uint64_t nBytesReceived = 0;  // of every datagram received
+  uint64_t nLateAnswers = 0;    // answers after their request's tries ran out
+  uint64_t nDropped = 0;        // other datagrams not taken (CSessionFigures)
+  CRoundTrips roundTrips;       // of the answers to requests sent once
+  std::string strAgent;         // the address the first session's requests went to
+  // GETBULK repetitions and the window: as the settings ask, and where
+  // they stood when the last walk ended (halved by silence, disorder or
+  // losses); 0 repetitions: GET-NEXT.
+  int32_t nRepetitionsAtStart = 0;
+  int32_t nRepetitionsAtEnd = 0;
+  int32_t nWindowAtStart = 0;
+  int32_t nWindowAtEnd = 0;
+};
+
+// How a walk stopped, beyond its code: the answers a walk does not take
+// end it with code 0 all the same.
+enum class EWalkStop {
+  None,         // as its code says (an answer missing, a failure), or not yet
+  End,          // at the end of the agent's MIB, or of what was asked (one GET)
+  ErrorBudget,  // more than c_nMaxWalkErrors error answers (or requests asked again)
+  LoopGuard,    // more than c_nMaxWalkErrors answers that did not advance
 };
 
 struct CWalkResult {
@@ -33,6 +55,9 @@ struct CWalkResult {
   CTypedEntries typed;
   // The code the last walk ended with (its "error:" line).
   uint32_t uEnd = SNMP_MGR_OK;
+  // How the last walk stopped; a loop guard or an error budget that ended
+  // an earlier walk of the target stays.
+  EWalkStop stop = EWalkStop::None;
   // 0 when the last walk stored an entry and closed its session; 1
   // otherwise.
   int nOutcome = 1;

@@ -92,7 +92,9 @@ void TakeBinding(const std::string& strOid, const SnmpVarBind& varBind, CLane* p
 // Notes, for the walk text, an endOfMibView that ends the walk's last
 // lane: the walk reached the end of the agent's view.
 void NoteEndOfView(const CLane& lane, CWalkContext* pContext) {
-  if (pContext->bKeepTyped && !lane.bBounded) pContext->pResult->typed.SetWalkEnd(EWalkEnd::EndOfMibView);
+  if (lane.bBounded) return;
+  pContext->bReachedEnd = true;
+  if (pContext->bKeepTyped) pContext->pResult->typed.SetWalkEnd(EWalkEnd::EndOfMibView);
 }
 
 // Takes an answer's bindings in order, up to a repeated OID. False when
@@ -183,13 +185,21 @@ bool NextRequest(const AsnObjectIdentifier& requested, SnmpVarBindList* pBinding
       pBindings->assign(1, SnmpVarBind{requested, AsnAny{}});
       return true;
     }
-    if (++pLane->nErrorCount > c_nMaxWalkErrors) return false;
+    if (++pLane->nErrorCount > c_nMaxWalkErrors) {
+      // SNMPv1 agents answer noSuchName at the end of their view: that is
+      // how such a walk ends, not a budget spent.
+      if (pContext->bVersion2 || pLane->nErrorStatus != SNMP_ERRORSTATUS_NOSUCHNAME)
+        pContext->NoteBudgetSpent(EWalkStop::ErrorBudget);
+      return false;
+    }
   } else {
     CutAtDisorder(requested, pBindings, pLane, pContext);
     if (!StoreBindings(*pBindings, pLane, pContext)) return false;
     if (pLane->requestType != SNMP_PDU_GET && !Advances(requested, *pBindings) &&
-        ++pLane->nErrorCount > c_nMaxWalkErrors)
+        ++pLane->nErrorCount > c_nMaxWalkErrors) {
+      pContext->NoteBudgetSpent(EWalkStop::LoopGuard);
       return false;
+    }
     // A GETBULK goes on from the last object received.
     if (pContext->continueType == SNMP_PDU_GETBULK && pBindings->size() > 1)
       pBindings->erase(pBindings->begin(), pBindings->end() - 1);
@@ -197,7 +207,10 @@ bool NextRequest(const AsnObjectIdentifier& requested, SnmpVarBindList* pBinding
   // An answer without bindings (RFC 3416 sends tooBig so) is asked again
   // for the same OID: a request always names one.
   if (pBindings->empty()) pBindings->assign(1, SnmpVarBind{requested, AsnAny{}});
-  if (!pContext->bContinue) return false;
+  if (!pContext->bContinue) {
+    pContext->bReachedEnd = pLane->nErrorStatus == 0;
+    return false;
+  }
   pLane->requestType = pContext->continueType;
   return true;
 }

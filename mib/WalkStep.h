@@ -40,6 +40,15 @@ struct CWalkContext {
   int nRestores = 0;              // times the repetitions were given back so
   // The most repetitions whose answers came in order (CutAtDisorder).
   int32_t nInOrderCeiling;
+  // The walk came to the end of the agent's view (the last lane's
+  // endOfMibView, SNMPv1's noSuchName), or its one GET was answered.
+  bool bReachedEnd = false;
+  // A lane ended on its budget: more than c_nMaxWalkErrors error answers
+  // (ErrorBudget) or answers that did not advance (LoopGuard). The first
+  // of the target's walks to do so is kept.
+  void NoteBudgetSpent(EWalkStop stop) {
+    if (pResult->stop == EWalkStop::None) pResult->stop = stop;
+  }
 
   // A typed file is asked for: each object's type and bytes are kept.
   bool bKeepTyped;

@@ -3,6 +3,8 @@
 #ifndef MIBSCAN_PLATFORM_RUNTIME_H_
 #define MIBSCAN_PLATFORM_RUNTIME_H_
 
+#include <string>
+
 // Makes each whole line that a worker prints reach the console (or the
 // pipe a calling script reads) at once, as it happens.
 void InitialiseConsole();
@@ -15,5 +17,8 @@ void InitialiseConsole();
 // Writes a message of a failed start (UTF-8 text) to standard output, as
 // wide text on Windows: the console shows it whatever its code page.
 void PrintFatal(const char* szUtf8);
+
+// This machine's name (empty when the system does not say).
+[[nodiscard]] std::string HostName();
 
 #endif  // MIBSCAN_PLATFORM_RUNTIME_H_

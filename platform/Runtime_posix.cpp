@@ -2,6 +2,7 @@
 
 #include <iconv.h>
 #include <langinfo.h>
+#include <unistd.h>
 
 #include <clocale>
 #include <cstdio>
@@ -17,3 +18,9 @@ bool InitialiseLocale() {
 }
 
 void PrintFatal(const char* szUtf8) { std::fputs(szUtf8, stdout); }
+
+std::string HostName() {
+  char szName[256] = {};
+  if (gethostname(szName, sizeof szName - 1) != 0) return {};
+  return szName;
+}

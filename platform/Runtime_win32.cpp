@@ -38,3 +38,10 @@ void PrintFatal(const char* szUtf8) {
   WideCharToMultiByte(uCodePage, 0, strWide.data(), nWide, strBytes.data(), nBytes, nullptr, nullptr);
   std::fwrite(strBytes.data(), 1, strBytes.size(), stdout);
 }
+
+std::string HostName() {
+  char szName[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD nSize = sizeof szName;
+  if (!GetComputerNameA(szName, &nSize)) return {};
+  return std::string(szName, nSize);
+}

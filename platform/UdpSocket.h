@@ -29,6 +29,10 @@ enum class EResolve {
 [[nodiscard]] EResolve ResolveAgentAddress(const char* szAgent, bool bIpv6, bool bNumeric, uint16_t uPort,
                                            SAgentAddress* pAddress, int* pnError);
 
+// The address and port as numbers: "192.0.2.1:161", "[2001:db8::1]:161";
+// empty when there is none.
+[[nodiscard]] std::string AgentAddressText(const SAgentAddress& agent);
+
 // True when strAddress is an IPv6 address literal (without a zone).
 [[nodiscard]] bool IsIpv6Address(const char* szAddress);
 // True when strText is an IPv6 address, with or without a zone

@@ -37,6 +37,17 @@ EResolve ResolveAgentAddress(const char* szAgent, bool bIpv6, bool bNumeric, uin
   return EResolve::Found;
 }
 
+std::string AgentAddressText(const SAgentAddress& agent) {
+  if (agent.nLen <= 0) return {};
+  char szHost[NI_MAXHOST] = {};
+  char szPort[NI_MAXSERV] = {};
+  if (getnameinfo(reinterpret_cast<const sockaddr*>(agent.aBytes), static_cast<socklen_t>(agent.nLen), szHost,
+                  sizeof szHost, szPort, sizeof szPort, NI_NUMERICHOST | NI_NUMERICSERV) != 0)
+    return {};
+  const bool bIpv6 = reinterpret_cast<const sockaddr*>(agent.aBytes)->sa_family == AF_INET6;
+  return bIpv6 ? std::string("[") + szHost + "]:" + szPort : std::string(szHost) + ":" + szPort;
+}
+
 bool IsIpv6Address(const char* szAddress) {
   in6_addr address{};
   return inet_pton(AF_INET6, szAddress, &address) == 1;

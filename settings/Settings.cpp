@@ -17,6 +17,7 @@ std::string g_strLogFile = "log.txt";
 std::string g_strStartOid;
 bool g_bConfigSecretsExposed = false;
 bool g_bLog = false;
+bool g_bReport = false;
 bool g_bSystemMib = true;
 bool g_bLogDirect = false;
 
@@ -40,10 +41,10 @@ constexpr const char* c_arrKnownKeys[] = {
     c_szKeyTimeout,      c_szKeyRetry,        c_szKeyLog,          c_szKeyCommunity, c_szKeyPort,
     c_szKeyCharset,      c_szKeyVersion,      c_szKeyMaxRepetitions, c_szKeyWindow,  c_szKeyUser,
     c_szKeyAuthProtocol, c_szKeyAuthPassword, c_szKeyPrivProtocol, c_szKeyPrivPassword, c_szKeyContext,
-    c_szKeyAdaptiveTimeout, c_szKeyAnyReplyAddress, c_szKeyFormat};
+    c_szKeyAdaptiveTimeout, c_szKeyAnyReplyAddress, c_szKeyFormat, c_szKeyReport};
 constexpr const char* c_arrNumberKeys[] = {c_szKeyTimeout, c_szKeyRetry,          c_szKeyLog,   c_szKeyPort,
                                            c_szKeyVersion, c_szKeyMaxRepetitions, c_szKeyWindow,
-                                           c_szKeyAdaptiveTimeout, c_szKeyAnyReplyAddress};
+                                           c_szKeyAdaptiveTimeout, c_szKeyAnyReplyAddress, c_szKeyReport};
 
 // Edits (insert, delete, replace one character, ignoring case) from a to b.
 size_t EditDistance(std::string_view a, std::string_view b) {
@@ -215,6 +216,8 @@ struct CConfig::CImpl {
     for (const size_t i : arrMatching) arrSections.push_back(&arrTargetSections[i].first);
     CTargetSettings settings = ReadTargetSettings(CKeySource(ini, arrSections));
     if (uFormatsOverride != 0) settings.uFormats = uFormatsOverride;
+    for (const std::string* pSection : arrSections)
+      settings.arrSections.push_back(MbTrim(std::string_view(*pSection).substr(std::string_view(c_szTargetSectionPrefix).size())));
     auto pSettings = std::make_shared<const CTargetSettings>(std::move(settings));
     mapResolved.emplace(std::move(arrMatching), pSettings);
     return pSettings;
@@ -234,6 +237,7 @@ bool CConfig::Load(const std::string& strIniPath) {
   // default.
   const bool bLoaded = impl.ini.Load(strIniPath);
   g_bLog = impl.ini.GetInt(c_szConfigSection, c_szKeyLog, c_nDefaultLog) == 1;
+  g_bReport = impl.ini.GetInt(c_szConfigSection, c_szKeyReport, 0) == 1;
   bool bSecrets = false;
   for (std::string& strSection : impl.ini.SectionNames()) {
     const std::string_view prefix = c_szTargetSectionPrefix;

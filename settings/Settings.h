@@ -32,6 +32,9 @@ extern std::string g_strStartOid;
 extern bool g_bConfigSecretsExposed;
 // True exactly when config.ini "Log" is 1.
 extern bool g_bLog;
+// True exactly when config.ini "Report" is 1 ([Config] only): the scan's
+// record is written at its end (--report).
+extern bool g_bReport;
 // False after the one-argument command-line form: walks then start at the
 // enterprises node instead of the system group.
 extern bool g_bSystemMib;
@@ -59,6 +62,7 @@ constexpr char c_szKeyPrivProtocol[] = "PrivProtocol";
 constexpr char c_szKeyPrivPassword[] = "PrivPassword";
 constexpr char c_szKeyContext[] = "Context";
 constexpr char c_szKeyFormat[] = "Format";
+constexpr char c_szKeyReport[] = "Report";
 // Shortest password USM accepts (RFC 3414 11.2), longest user name.
 constexpr size_t c_nMinPassword = 8;
 constexpr size_t c_nMaxUserName = 32;
@@ -124,6 +128,9 @@ struct CTargetSettings {
   // The result files to write ("Format", a list of xml, snmprec, walk;
   // ResultFormats.h): bits of c_uFormat*.
   uint32_t uFormats = c_uFormatXml;
+  // The patterns of the [Target] sections that match the target, in file
+  // order (empty: [Config] and the defaults alone). Not a key.
+  std::vector<std::string> arrSections;
 };
 
 // config.ini as a whole: [Config], and sections "[Target <pattern>]" that

@@ -92,6 +92,10 @@ class CSnmpSession {
   void SetAdaptiveTimeout() { m_transport.SetAdaptiveTimeout(); }
   bool AcceptAnyReplyAddress() { return m_transport.AcceptAnySender(); }
   int64_t LateAnswers() const { return m_nLateAnswers; }
+  CSessionFigures Figures() const {
+    return {m_transport.BytesReceived(), m_nLateAnswers, m_nDropped, m_transport.RoundTrips(),
+            m_transport.AgentText()};
+  }
 
  private:
   // Sends strDatagram as request nId for nTries tries and hands every
@@ -113,7 +117,11 @@ class CSnmpSession {
   // An answer to request nId, which expired before it came: counted (once)
   // when it would have been taken, and dropped.
   void NoteLate(EVerdict verdict, int32_t nId) {
-    if (verdict == EVerdict::Take && m_transport.TakeLate(nId)) ++m_nLateAnswers;
+    if (verdict == EVerdict::Take && m_transport.TakeLate(nId)) {
+      ++m_nLateAnswers;
+    } else {
+      ++m_nDropped;
+    }
   }
   int32_t NextRequestId() {
     const int32_t nId = m_nNextRequestId;
@@ -128,6 +136,7 @@ class CSnmpSession {
   int64_t m_nTries;
   int32_t m_nNextRequestId;
   int64_t m_nLateAnswers = 0;
+  int64_t m_nDropped = 0;
   CSnmpMessage m_request;  // kept between requests: their buffers are reused
 };
 
@@ -153,7 +162,10 @@ bool CSnmpSession::Exchange(int32_t nId, std::string strDatagram, int64_t nTries
     }
     int32_t nAnswered = nId;
     const EVerdict verdict = fnJudge(datagram, &nAnswered);
-    if (verdict == EVerdict::Ignore) continue;
+    if (verdict == EVerdict::Ignore) {
+      ++m_nDropped;
+      continue;
+    }
     if (nAnswered != nId) {
       NoteLate(verdict, nAnswered);
       continue;
@@ -284,7 +296,10 @@ bool CSnmpSession::Receive(int32_t* pnId, void** ppTag, SnmpVarBindList* pBindin
     }
     const EVerdict verdict = m_pSecurity->Judge(datagram, m_transport, &nId, &answer);
     CSnmpTransport::CRequest* pRequest = m_transport.Find(nId);
-    if (verdict == EVerdict::Ignore) continue;
+    if (verdict == EVerdict::Ignore) {
+      ++m_nDropped;
+      continue;
+    }
     if (pRequest == nullptr) {
       NoteLate(verdict, nId);
       continue;
@@ -398,6 +413,10 @@ bool SnmpMgrReceive(LPSNMP_MGR_SESSION pSession, int32_t* pnId, SnmpVarBindList*
 }
 
 int64_t SnmpMgrResends(LPSNMP_MGR_SESSION pSession) { return pSession != nullptr ? pSession->Resends() : 0; }
+
+CSessionFigures SnmpMgrFigures(LPSNMP_MGR_SESSION pSession) {
+  return pSession != nullptr ? pSession->Figures() : CSessionFigures{};
+}
 
 int64_t SnmpMgrLateAnswers(LPSNMP_MGR_SESSION pSession) {
   return pSession != nullptr ? pSession->LateAnswers() : 0;

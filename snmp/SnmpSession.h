@@ -39,6 +39,7 @@
 #include "snmp/Ber.h"
 #include "snmp/SnmpDefaults.h"
 #include "snmp/UsmUser.h"
+#include "util/RoundTrips.h"
 
 
 class CSnmpSession;
@@ -115,6 +116,19 @@ using LPSNMP_MGR_SESSION = CSnmpSession*;
 // the session's last 64 such requests), so far: the agent or the path is
 // slower than the time-out. They are counted, never taken.
 [[nodiscard]] int64_t SnmpMgrLateAnswers(LPSNMP_MGR_SESSION pSession);
+// What a session's exchange cost and saw, so far.
+struct CSessionFigures {
+  int64_t nBytesReceived = 0;  // of every datagram received
+  int64_t nLateAnswers = 0;    // SnmpMgrLateAnswers
+  // Datagrams that were not taken otherwise: malformed, another version,
+  // community or user, an answer to no request in flight (a second answer
+  // to one already taken).
+  int64_t nDropped = 0;
+  CRoundTrips roundTrips;      // of the answers to requests sent once
+  std::string strAgent;        // the address the requests went to (AgentAddressText)
+};
+// Null: empty figures.
+[[nodiscard]] CSessionFigures SnmpMgrFigures(LPSNMP_MGR_SESSION pSession);
 // From now on each try of the session's requests waits what the agent's
 // round trips show (RoundTripTimer.h) instead of the session's time-out,
 // which stays the wait of every try until the first answer.

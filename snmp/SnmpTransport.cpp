@@ -75,8 +75,11 @@ void CSnmpTransport::Answered(int32_t nId) {
   const auto it = m_mapPending.find(nId);
   // Karn's rule: an answer to a request sent more than once may be to any
   // of its tries.
-  if (m_pTimer && it != m_mapPending.end() && it->second.nTriesSent == 1) {
-    m_pTimer->Sample(std::chrono::duration_cast<std::chrono::microseconds>(CClock::now() - it->second.firstSent).count());
+  if (it != m_mapPending.end() && it->second.nTriesSent == 1) {
+    const int64_t nMicros =
+        std::chrono::duration_cast<std::chrono::microseconds>(CClock::now() - it->second.firstSent).count();
+    m_roundTrips.Add(nMicros);
+    if (m_pTimer) m_pTimer->Sample(nMicros);
   }
   Forget(nId);
 }
@@ -164,6 +167,7 @@ CUdpSocket::EReceive CSnmpTransport::Receive(CClock::time_point deadline, std::s
     switch (result) {
       case CUdpSocket::EReceive::Datagram:
         *pDatagram = std::string_view(m_pBuffer.get(), nLen);
+        m_nBytesReceived += static_cast<int64_t>(nLen);
         return result;
       case CUdpSocket::EReceive::TimedOut:
         return result;  // the wait is over

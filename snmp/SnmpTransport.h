@@ -31,6 +31,7 @@
 #include "platform/UdpSocket.h"
 #include "snmp/Ber.h"
 #include "snmp/RoundTripTimer.h"
+#include "util/RoundTrips.h"
 
 class CSnmpTransport {
  public:
@@ -95,6 +96,13 @@ class CSnmpTransport {
   [[nodiscard]] size_t PendingCount() const { return m_mapPending.size(); }
   // Datagrams sent again after a time-out, so far.
   [[nodiscard]] int64_t Resends() const { return m_nResends; }
+  // The agent's address and port as numbers (AgentAddressText).
+  [[nodiscard]] std::string AgentText() const { return AgentAddressText(m_agent); }
+  // Bytes of every datagram received, so far, whatever became of it.
+  [[nodiscard]] int64_t BytesReceived() const { return m_nBytesReceived; }
+  // The round trips of the answers taken to requests sent once (an answer
+  // to a request sent more than once may be to any of its tries).
+  [[nodiscard]] const CRoundTrips& RoundTrips() const { return m_roundTrips; }
 
  private:
   struct CPending {
@@ -135,6 +143,8 @@ class CSnmpTransport {
   uint64_t m_nTries = 0;
   std::unique_ptr<char[]> m_pBuffer;   // receive buffer, made at the first datagram
   int64_t m_nResends = 0;
+  int64_t m_nBytesReceived = 0;
+  CRoundTrips m_roundTrips;
   std::deque<int32_t> m_expired;  // the ids of the last requests that expired, oldest first
   std::unique_ptr<CRoundTripTimer> m_pTimer;  // null: every try waits m_nTimeoutMs
 };

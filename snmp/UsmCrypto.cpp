@@ -204,3 +204,30 @@ bool Decrypt(EPrivProtocol protocol, std::string_view strKey, uint32_t uBoots, u
              std::string_view strSalt, std::string_view strCipher, std::string* pstrPlain) {
   return Crypt(false, protocol, strKey, uBoots, uTime, strSalt, strCipher, pstrPlain);
 }
+
+CSha256::CSha256() {
+  InitialiseGcrypt();
+  gcry_md_hd_t md = nullptr;
+  if (gcry_md_open(&md, GCRY_MD_SHA256, 0) == 0) m_pHandle = md;
+}
+
+CSha256::~CSha256() {
+  if (m_pHandle != nullptr) gcry_md_close(static_cast<gcry_md_hd_t>(m_pHandle));
+}
+
+void CSha256::Write(std::string_view data) {
+  if (m_pHandle != nullptr) gcry_md_write(static_cast<gcry_md_hd_t>(m_pHandle), data.data(), data.size());
+}
+
+std::string CSha256::HexDigest() {
+  if (m_pHandle == nullptr) return {};
+  const unsigned char* pDigest = gcry_md_read(static_cast<gcry_md_hd_t>(m_pHandle), GCRY_MD_SHA256);
+  if (pDigest == nullptr) return {};
+  static constexpr char c_szHex[] = "0123456789abcdef";
+  std::string strHex;
+  for (unsigned i = 0; i < gcry_md_get_algo_dlen(GCRY_MD_SHA256); ++i) {
+    strHex += c_szHex[pDigest[i] >> 4];
+    strHex += c_szHex[pDigest[i] & 15];
+  }
+  return strHex;
+}

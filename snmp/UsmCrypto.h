@@ -49,4 +49,20 @@ enum class EPrivProtocol { None, Des, Aes128 };
                            uint32_t uTime, std::string_view strSalt, std::string_view strCipher,
                            std::string* pstrPlain);
 
+// A SHA-256 digest of data given in pieces (a file's checksum).
+class CSha256 {
+ public:
+  CSha256();
+  ~CSha256();
+  CSha256(const CSha256&) = delete;
+  CSha256& operator=(const CSha256&) = delete;
+  void Write(std::string_view data);
+  // The digest of everything written, in lower-case hexadecimal; empty
+  // when the digest could not be made.
+  [[nodiscard]] std::string HexDigest();
+
+ private:
+  void* m_pHandle = nullptr;
+};
+
 #endif  // MIBSCAN_SNMP_USMCRYPTO_H_

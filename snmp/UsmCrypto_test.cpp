@@ -110,3 +110,13 @@ TEST(UsmCryptoTest, ProtocolNames) {
 }
 
 }  // namespace
+
+TEST(UsmCryptoTest, Sha256OfPiecesIsTheDigestOfTheWhole) {
+  // FIPS 180-2's two-block example, written in uneven pieces.
+  CSha256 digest;
+  digest.Write("abcdbcdecdefdefgefghfghighijhijk");
+  digest.Write("");
+  digest.Write("ijkljklmklmnlmnomnopnopq");
+  EXPECT_EQ("248d6a61d20638b8e5c026930c3e6039a33ce45964ff2167f6ecedd419db06c1", digest.HexDigest());
+  EXPECT_EQ("e3b0c44298fc1c149afbf4c8996fb92427ae41e4649b934ca495991b7852b855", CSha256().HexDigest());
+}

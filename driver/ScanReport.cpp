@@ -1,0 +1,283 @@
+#include "driver/ScanReport.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <ctime>
+#include <map>
+#include <new>
+
+#include <nlohmann/json.hpp>
+
+#include "driver/Progress.h"
+#include "platform/AtomicFile.h"
+#include "platform/Runtime.h"
+#include "snmp/LastError.h"
+
+namespace {
+
+using CJson = nlohmann::ordered_json;
+
+// The time now, UTC, in ISO 8601 to the second: "2026-12-09T20:15:03Z".
+std::string UtcNow() {
+  const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+  char szText[32] = {};
+  if (const std::tm* pTm = std::gmtime(&now)) std::strftime(szText, sizeof szText, "%Y-%m-%dT%H:%M:%SZ", pTm);
+  return szText;
+}
+
+double MonotonicSeconds() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// Milliseconds, to the microsecond.
+double Millis(int64_t nMicros) { return static_cast<double>(nMicros) / 1000.0; }
+
+// Seconds, to the millisecond.
+double RoundedSeconds(double dSeconds) { return static_cast<double>(std::llround(dSeconds * 1000.0)) / 1000.0; }
+
+const char* VersionText(int32_t nVersion) {
+  return nVersion == 3 ? "3" : nVersion == 2 ? "2c" : "1";
+}
+
+// The security level of an SNMPv3 user ("noAuthNoPriv", "authNoPriv",
+// "authPriv"); "community" for SNMPv1 and SNMPv2c.
+const char* SecurityLevel(const CTargetSettings& settings) {
+  if (settings.nVersion != 3) return "community";
+  if (settings.v3Security.auth == EAuthProtocol::None) return "noAuthNoPriv";
+  return settings.v3Security.priv == EPrivProtocol::None ? "authNoPriv" : "authPriv";
+}
+
+const char* FileState(CFileRecord::EState state) {
+  switch (state) {
+    case CFileRecord::EState::Written: return "written";
+    case CFileRecord::EState::Kept: return "kept";
+    case CFileRecord::EState::NotWritten: break;
+  }
+  return "not written";
+}
+
+// The file's name inside the result folder (the page links to it).
+std::string BaseName(const std::string& strPath) {
+  const size_t nSlash = strPath.find_last_of("/\\");
+  return nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
+}
+
+CJson TargetJson(const CTargetRecord& record) {
+  const CTargetSettings* pSettings = record.pSettings.get();
+  const CWalkFigures& figures = record.figures;
+  CJson target;
+  target["target"] = record.strTarget;
+  target["address"] = figures.strAgent.empty() ? CJson(nullptr) : CJson(figures.strAgent);
+  CJson sections = CJson::array();
+  if (pSettings != nullptr)
+    for (const std::string& strPattern : pSettings->arrSections) sections.push_back(strPattern);
+  target["section"] = sections.empty() ? CJson(c_szConfigSection) : sections.front();
+  target["sections"] = sections;
+  target["version"] = pSettings != nullptr ? VersionText(pSettings->nVersion) : "1";
+  target["security_level"] = pSettings != nullptr ? SecurityLevel(*pSettings) : "community";
+  target["outcome"] = OutcomeWord(record);
+  target["code"] = record.uCode == c_uNoThread ? CJson(nullptr) : CJson(record.uCode);
+  target["reason"] = FailureReason(record.uCode, AllFilesWritten(record));
+  target["complete"] = IsComplete(record);
+  target["objects"] = record.nObjects;
+  target["requests"] = figures.nRequests;
+  target["resends"] = figures.nResends;
+  target["timeouts"] = figures.nTimeouts;
+  target["answers_dropped"] = {{"late", figures.nLateAnswers},
+                               {"other", figures.nDropped},
+                               {"total", figures.nLateAnswers + figures.nDropped}};
+  target["bytes_received"] = figures.nBytesReceived;
+  target["seconds"] = RoundedSeconds(record.dSeconds);
+  const CRoundTrips& trips = figures.roundTrips;
+  if (trips.Count() == 0) {
+    target["round_trip_ms"] = nullptr;
+  } else {
+    target["round_trip_ms"] = {{"count", trips.Count()},
+                               {"min", Millis(trips.Min())},
+                               {"median", Millis(trips.Quantile(0.5))},
+                               {"p95", Millis(trips.Quantile(0.95))},
+                               {"max", Millis(trips.Max())}};
+  }
+  target["repetitions"] = {{"start", figures.nRepetitionsAtStart}, {"end", figures.nRepetitionsAtEnd}};
+  target["window"] = {{"start", figures.nWindowAtStart}, {"end", figures.nWindowAtEnd}};
+  target["sys_up_time"] = {
+      {"first", record.uUpTimeFirst ? CJson(*record.uUpTimeFirst) : CJson(nullptr)},
+      {"after", record.uUpTimeAfter ? CJson(*record.uUpTimeAfter) : CJson(nullptr)}};
+  target["restarted"] = record.uUpTimeFirst && record.uUpTimeAfter && *record.uUpTimeAfter < *record.uUpTimeFirst;
+  target["first_oid"] = record.strFirstOid.empty() ? CJson(nullptr) : CJson(record.strFirstOid);
+  target["last_oid"] = record.strLastOid.empty() ? CJson(nullptr) : CJson(record.strLastOid);
+  CJson files = CJson::array();
+  for (const CFileRecord& file : record.arrFiles) {
+    CJson one;
+    one["format"] = file.strFormat;
+    one["path"] = file.strPath.empty() ? CJson(nullptr) : CJson(file.strPath);
+    one["name"] = file.strPath.empty() ? CJson(nullptr) : CJson(BaseName(file.strPath));
+    one["state"] = FileState(file.state);
+    one["why"] = file.strWhy.empty() ? CJson(nullptr) : CJson(file.strWhy);
+    const bool bThere = file.state != CFileRecord::EState::NotWritten;
+    one["size"] = bThere ? CJson(file.nSize) : CJson(nullptr);
+    one["sha256"] = bThere && !file.strSha256.empty() ? CJson(file.strSha256) : CJson(nullptr);
+    files.push_back(std::move(one));
+  }
+  target["files"] = std::move(files);
+  return target;
+}
+
+// Text that may not be UTF-8 (a target in the locale's code set) is
+// written with U+FFFD for what is not.
+std::string Dump(const CJson& json, int nIndent = -1) {
+  return json.dump(nIndent, ' ', false, CJson::error_handler_t::replace);
+}
+
+bool WriteWhole(const std::string& strPath, const std::string& strText) {
+  CAtomicFile file;
+  if (file.Open(strPath) && file.Write(strText.data(), strText.size()) && file.Commit()) return true;
+  std::fprintf(stderr, "mibscan: cannot write %s\n", strPath.c_str());
+  return false;
+}
+
+// Compares two dotted OID texts arc by arc, as numbers.
+bool OidLess(const std::string& a, const std::string& b) {
+  size_t i = 0;
+  size_t j = 0;
+  while (i < a.size() && j < b.size()) {
+    const size_t iEnd = std::min(a.find('.', i), a.size());
+    const size_t jEnd = std::min(b.find('.', j), b.size());
+    const size_t nA = iEnd - i;
+    const size_t nB = jEnd - j;
+    if (nA != nB) return nA < nB;  // digits without leading zeros: the shorter is less
+    const int nCompare = a.compare(i, nA, b, j, nB);
+    if (nCompare != 0) return nCompare < 0;
+    i = iEnd + 1;
+    j = jEnd + 1;
+  }
+  return a.size() < b.size();
+}
+
+}  // namespace
+
+const char* OutcomeWord(const CTargetRecord& record) {
+  switch (record.uCode) {
+    case SNMP_MGR_OK:
+      if (!AllFilesWritten(record)) return "output error";
+      switch (record.stop) {
+        case EWalkStop::End: return "complete";
+        case EWalkStop::ErrorBudget: return "error budget";
+        case EWalkStop::LoopGuard: return "loop guard";
+        case EWalkStop::None: break;
+      }
+      return "incomplete";
+    case SNMP_MGMTAPI_TIMEOUT: return record.bStored ? "stopped answering" : "no answer";
+    case SNMP_MGR_ERROR_INTERRUPTED: return "interrupted";
+    case SNMP_MGR_ERROR_REFUSED: return "refused";
+    case SNMP_MGR_ERROR_RESOLVE: return "unresolved";
+    case SNMP_MGR_ERROR_SOCKET: return "no route";
+    case SNMP_MGR_ERROR_SETTINGS: return "SNMPv3 settings";
+    case SNMP_MGR_ERROR_MEMORY: return "memory";
+    case c_uNoThread: return "no thread";
+    default: break;
+  }
+  if (record.uCode >= SNMP_MGR_ERROR_SECURITY_LEVEL && record.uCode <= SNMP_MGR_ERROR_REPORT) return "SNMPv3 refused";
+  return "failed";
+}
+
+bool AllFilesWritten(const CTargetRecord& record) {
+  if (record.arrFiles.empty()) return false;
+  return std::all_of(record.arrFiles.begin(), record.arrFiles.end(),
+                     [](const CFileRecord& file) { return file.state == CFileRecord::EState::Written; });
+}
+
+bool IsComplete(const CTargetRecord& record) { return record.uCode == SNMP_MGR_OK && record.stop == EWalkStop::End; }
+
+bool IsFailed(const CTargetRecord& record) { return record.uCode != SNMP_MGR_OK || !AllFilesWritten(record); }
+
+void FirstAndLastOid(const CMapStringToString& map, std::string* pstrFirst, std::string* pstrLast) {
+  pstrFirst->clear();
+  pstrLast->clear();
+  bool bAny = false;
+  map.ForEach([&](const std::string& strKey, const std::string&) {
+    if (!bAny || OidLess(strKey, *pstrFirst)) pstrFirst->assign(strKey);
+    if (!bAny || OidLess(*pstrLast, strKey)) pstrLast->assign(strKey);
+    bAny = true;
+  });
+}
+
+void CScanReport::Begin(size_t nTargets, std::vector<std::string> arrArguments) {
+  m_arrTargets.clear();
+  m_arrTargets.resize(nTargets);
+  m_arrArguments = std::move(arrArguments);
+  m_strStart = UtcNow();
+  m_dStartSeconds = MonotonicSeconds();
+}
+
+void CScanReport::Record(size_t nIndex, CTargetRecord&& record) {
+  if (nIndex >= m_arrTargets.size()) return;
+  try {
+    m_arrTargets[nIndex] = std::make_unique<CTargetRecord>(std::move(record));
+  } catch (const std::bad_alloc&) {
+    // Left unrecorded: the files still say "not recorded" for it.
+  }
+}
+
+std::string CScanReport::JsonText() const {
+  // Totals by outcome, in the order outcomes first came.
+  CJson totals = CJson::object();
+  uint64_t nAnswered = 0;
+  uint64_t nComplete = 0;
+  uint64_t nObjects = 0;
+  for (const auto& pRecord : m_arrTargets) {
+    const char* szOutcome = pRecord != nullptr ? OutcomeWord(*pRecord) : "not recorded";
+    totals[szOutcome] = totals.value(szOutcome, uint64_t{0}) + 1;
+    if (pRecord == nullptr) continue;
+    if (!IsFailed(*pRecord)) ++nAnswered;
+    if (IsComplete(*pRecord)) ++nComplete;
+    nObjects += pRecord->nObjects;
+  }
+  CJson run;
+  run["start"] = m_strStart;
+  run["end"] = m_strEnd;
+  run["seconds"] = RoundedSeconds(m_dSeconds);
+  run["version"] = MIBSCAN_VERSION;
+  run["host"] = HostName();
+  run["arguments"] = m_arrArguments;
+  run["targets"] = m_arrTargets.size();
+  run["answered"] = nAnswered;
+  run["failed"] = m_arrTargets.size() - nAnswered;
+  run["complete"] = nComplete;
+  run["objects"] = nObjects;
+  run["outcomes"] = std::move(totals);
+  // One target a line: a scan of many targets stays readable line by
+  // line, and no document of them all is held in memory at once.
+  std::string strText = "{\"run\": " + Dump(run, 2) + ",\n\"targets\": [";
+  for (size_t i = 0; i < m_arrTargets.size(); ++i) {
+    strText += i == 0 ? "\n" : ",\n";
+    if (m_arrTargets[i] != nullptr) {
+      strText += Dump(TargetJson(*m_arrTargets[i]));
+    } else {
+      strText += Dump(CJson{{"outcome", "not recorded"}});
+    }
+  }
+  strText += "\n]}\n";
+  return strText;
+}
+
+std::string CScanReport::FailedText() const {
+  std::string strText;
+  for (const auto& pRecord : m_arrTargets) {
+    if (pRecord != nullptr && IsFailed(*pRecord)) strText += pRecord->strTarget + "\n";
+  }
+  return strText;
+}
+
+std::string CScanReport::PageText() const { return ScanPageText(*this); }
+
+bool CScanReport::Write(const std::string& strDir) {
+  m_strEnd = UtcNow();
+  m_dSeconds = MonotonicSeconds() - m_dStartSeconds;
+  const std::string strPrefix = strDir.empty() ? std::string() : strDir + "/";
+  bool bWritten = WriteWhole(strPrefix + c_szReportJson, JsonText());
+  bWritten = WriteWhole(strPrefix + c_szReportFailed, FailedText()) && bWritten;
+  bWritten = WriteWhole(strPrefix + c_szReportPage, PageText()) && bWritten;
+  return bWritten;
+}

@@ -338,7 +338,8 @@ std::string CTestAgent::Settings(const std::vector<std::string>& arrAddresses, u
        << m.nMaxBindings << "\nbulkRepetitions " << m.nBulkRepetitions << "\nversion1Errors " << m.bVersion1Errors
        << "\nerrorsWithoutBindings " << m.bErrorsWithoutBindings << "\nendOfViewElsewhere "
        << m.bEndOfViewElsewhere << "\nlastGoesBack " << m.bLastGoesBack << "\noutOfOrderAbove " << m.nOutOfOrderAbove << "\nrandomSeed " << m.uRandomSeed
-       << "\ninterruptBeforeAnswer " << m.nInterruptBeforeAnswer << "\n";
+       << "\ninterruptBeforeAnswer " << m.nInterruptBeforeAnswer << "\nrestartAtRequest " << m.nRestartAtRequest
+       << "\n";
   if (!m.strInterruptPidFile.empty()) settings << "interruptPidFile " << LinuxPathOf(m.strInterruptPidFile) << "\n";
   for (int nRequest : m.setErrorRequests) settings << "errorRequest " << nRequest << "\n";
   for (const std::string& strOid : m.setUnreadable) settings << "unreadable " << strOid << "\n";
@@ -373,6 +374,7 @@ bool CTestAgent::LoadSettings(std::string_view settings, std::vector<std::string
     else if (strKey == "endOfViewElsewhere") m.bEndOfViewElsewhere = nValue != 0;
     else if (strKey == "lastGoesBack") m.bLastGoesBack = nValue != 0;
     else if (strKey == "outOfOrderAbove") m.nOutOfOrderAbove = nValue;
+    else if (strKey == "restartAtRequest") m.nRestartAtRequest = nValue;
     else if (strKey == "randomSeed") m.uRandomSeed = static_cast<uint32_t>(std::strtoul(strValue.c_str(), nullptr, 10));
     else if (strKey == "interruptBeforeAnswer") m.nInterruptBeforeAnswer = nValue;
     else if (strKey == "interruptPidFile") m.strInterruptPidFile = strValue;
@@ -471,6 +473,9 @@ std::vector<std::string> CTestAgent::Answer(std::string_view request, bool* pbFr
   if (m_misbehaviour.bErrorsWithoutBindings && message.nErrorStatus != SNMP_ERRORSTATUS_NOERROR)
     message.bindings.clear();
   for (SnmpVarBind& varBind : message.bindings) {
+    if (m_misbehaviour.nRestartAtRequest > 0 && nRequest >= m_misbehaviour.nRestartAtRequest &&
+        varBind.value.asnType == ASN_TIMETICKS && OidToText(varBind.name) == "1.3.6.1.2.1.1.3.0")
+      varBind.value.uUnsigned = 7;
     if (m_misbehaviour.setUnreadable.count(OidToText(varBind.name)) == 0) continue;
     varBind.value = AsnAny{};
     varBind.value.asnType = ASN_INTEGER;

@@ -109,6 +109,9 @@ class CTestAgent {
     // that answer back a while, so that the interruption comes exactly
     // between two answers.
     int nInterruptBeforeAnswer = 0;
+    // Not 0: from request N on (from 1), sysUpTime.0 is answered as 7
+    // ticks, as by an agent that restarted then.
+    int nRestartAtRequest = 0;
     std::string strInterruptPidFile{};
   };
 

@@ -226,12 +226,14 @@ std::string CScanReport::JsonText() const {
   uint64_t nAnswered = 0;
   uint64_t nComplete = 0;
   uint64_t nObjects = 0;
+  uint64_t nWritten = 0;
   for (const auto& pRecord : m_arrTargets) {
     const char* szOutcome = pRecord != nullptr ? OutcomeWord(*pRecord) : "not recorded";
     totals[szOutcome] = totals.value(szOutcome, uint64_t{0}) + 1;
     if (pRecord == nullptr) continue;
     if (!IsFailed(*pRecord)) ++nAnswered;
     if (IsComplete(*pRecord)) ++nComplete;
+    if (AllFilesWritten(*pRecord)) ++nWritten;
     nObjects += pRecord->nObjects;
   }
   CJson run;
@@ -246,6 +248,8 @@ std::string CScanReport::JsonText() const {
   run["failed"] = m_arrTargets.size() - nAnswered;
   run["complete"] = nComplete;
   run["objects"] = nObjects;
+  // Targets whose every file was written, as the summary counts them.
+  run["files_written"] = nWritten;
   run["outcomes"] = std::move(totals);
   // One target a line: a scan of many targets stays readable line by
   // line, and no document of them all is held in memory at once.

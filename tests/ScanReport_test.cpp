@@ -166,6 +166,7 @@ TEST_F(ScanReportTest, EveryOutcomeOfAFleetIsRecordedAsItHappened) {
   EXPECT_EQ(8u, run["targets"].get<uint64_t>());
   EXPECT_EQ(5u, run["answered"].get<uint64_t>());  // complete x3, error budget, loop guard
   EXPECT_EQ(3u, run["failed"].get<uint64_t>());
+  EXPECT_EQ(7u, run["files_written"].get<uint64_t>());  // all but 127.0.0.8
   EXPECT_EQ(4u, run["complete"].get<uint64_t>());  // walks that reached the end, 127.0.0.8 too
   EXPECT_EQ((CJson{{"complete", 3}, {"no answer", 1}, {"refused", 1}, {"error budget", 1}, {"loop guard", 1},
                    {"output error", 1}}),

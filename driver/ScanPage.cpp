@@ -85,9 +85,18 @@ std::string FileLinks(const CTargetRecord& record) {
   return strLinks;
 }
 
+const char* OutcomeColour(const std::string& strOutcome) {
+  if (strOutcome == "complete") return "#2e8b57";
+  if (strOutcome == "no answer") return "#a61b1b";
+  if (strOutcome == "interrupted") return "#7a5cb0";
+  if (strOutcome == "error budget" || strOutcome == "loop guard" || strOutcome == "incomplete") return "#d08c00";
+  return "#c4512d";
+}
+
 // A chart of one figure per target, largest first: one column per target
 // or, with more targets than c_nChartColumns, per group of neighbours
-// (the group's largest), each with its targets' names on hover.
+// (the group's largest), each in the colour of its outcome and with its
+// target's name on hover.
 std::string ProfileChart(const std::string& strTitle, const std::string& strUnit,
                          std::vector<std::pair<double, const CTargetRecord*>> arrValues) {
   std::sort(arrValues.begin(), arrValues.end(),
@@ -119,7 +128,8 @@ std::string ProfileChart(const std::string& strTitle, const std::string& strUnit
     if (nEnd - nFirst > 1) strTip += " (and " + std::to_string(nEnd - nFirst - 1) + " more, less)";
     strSvg += "<rect x=\"" + Number(nColumn * dColumnWidth, "%.2f") + "\" y=\"" +
               Number(c_nHeight - dHeight, "%.2f") + "\" width=\"" + Number(std::max(dColumnWidth - 0.2, 0.2), "%.2f") +
-              "\" height=\"" + Number(dHeight, "%.2f") + "\" class=\"bar\"><title>" + strTip + "</title></rect>";
+              "\" height=\"" + Number(dHeight, "%.2f") + "\" fill=\"" +
+              OutcomeColour(OutcomeWord(*arrValues[nFirst].second)) + "\"><title>" + strTip + "</title></rect>";
   }
   strSvg += "</svg></figure>\n";
   return strSvg;
@@ -132,7 +142,7 @@ table{border-collapse:collapse;margin:.3em 0}th,td{padding:2px 8px;border-bottom
 td.n,th.n{text-align:right;font-variant-numeric:tabular-nums}
 .meta{color:#555}.ok{color:#176b2c}.bad{color:#a61b1b}.warn{color:#8a5a00}
 figure{margin:.6em 0;max-width:1000px}figcaption{color:#555;margin-bottom:.2em}
-.chartbg{fill:#f4f4f4}.bar{fill:#3a6ea5}
+.chartbg{fill:#f4f4f4}
 .stack{display:flex;height:18px;max-width:1000px;border:1px solid #ccc}.stack span{display:block;height:100%}
 .pager{margin:.4em 0}.pager button{margin-right:.4em}input{margin-right:.6em}
 )";
@@ -200,13 +210,6 @@ std::string PagedTable(const std::string& strId) {
          "them.</p></noscript>\n";
 }
 
-const char* OutcomeColour(const std::string& strOutcome) {
-  if (strOutcome == "complete") return "#2e8b57";
-  if (strOutcome == "no answer") return "#a61b1b";
-  if (strOutcome == "interrupted") return "#7a5cb0";
-  if (strOutcome == "error budget" || strOutcome == "loop guard" || strOutcome == "incomplete") return "#d08c00";
-  return "#c4512d";
-}
 
 }  // namespace
 

@@ -89,15 +89,15 @@ CJson TargetJson(const CTargetRecord& record) {
                                {"total", figures.nLateAnswers + figures.nDropped}};
   target["bytes_received"] = figures.nBytesReceived;
   target["seconds"] = RoundedSeconds(record.dSeconds);
-  const CRoundTrips& trips = figures.roundTrips;
-  if (trips.Count() == 0) {
+  if (record.nRoundTrips == 0) {
     target["round_trip_ms"] = nullptr;
   } else {
-    target["round_trip_ms"] = {{"count", trips.Count()},
-                               {"min", Millis(trips.Min())},
-                               {"median", Millis(trips.Quantile(0.5))},
-                               {"p95", Millis(trips.Quantile(0.95))},
-                               {"max", Millis(trips.Max())}};
+    const int64_t* pMicros = record.arrRoundTripMicros;
+    target["round_trip_ms"] = {{"count", record.nRoundTrips},
+                               {"min", Millis(pMicros[0])},
+                               {"median", Millis(pMicros[1])},
+                               {"p95", Millis(pMicros[2])},
+                               {"max", Millis(pMicros[3])}};
   }
   target["repetitions"] = {{"start", figures.nRepetitionsAtStart}, {"end", figures.nRepetitionsAtEnd}};
   target["window"] = {{"start", figures.nWindowAtStart}, {"end", figures.nWindowAtEnd}};

@@ -40,7 +40,11 @@ struct CTargetRecord {
   EWalkStop stop = EWalkStop::None;
   bool bStored = false;                  // an object was stored
   uint64_t nObjects = 0;
-  CWalkFigures figures;                  // its round trips summed up below
+  CWalkFigures figures;
+  // Its round trips (CRoundTrips), in microseconds: the count, least,
+  // median, 95th percentile and greatest.
+  uint64_t nRoundTrips = 0;
+  int64_t arrRoundTripMicros[4] = {};
   double dSeconds = 0;                   // from the worker's start to its end
   std::optional<uint32_t> uUpTimeFirst;  // sysUpTime.0 at the walk's start
   std::optional<uint32_t> uUpTimeAfter;  // from one GET after the walks

@@ -206,6 +206,12 @@ void ServeTarget(const CTargetWork& work) {
       record.nObjects = mib.m_result.mapResults.GetCount();
       record.bStored = record.nObjects != 0;
       record.figures = std::move(mib.m_result.figures);
+      const CRoundTrips& trips = mib.m_result.roundTrips;
+      record.nRoundTrips = trips.Count();
+      record.arrRoundTripMicros[0] = trips.Min();
+      record.arrRoundTripMicros[1] = trips.Quantile(0.5);
+      record.arrRoundTripMicros[2] = trips.Quantile(0.95);
+      record.arrRoundTripMicros[3] = trips.Max();
       FirstAndLastOid(mib.m_result.mapResults, &record.strFirstOid, &record.strLastOid);
       record.dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     } catch (const std::bad_alloc&) {

@@ -161,13 +161,14 @@ void NoteWalkEnd(bool bLeftOrdinarily, const CLane& lane, CWalkContext* pContext
 }
 
 // Adds what the session saw to the walk's figures.
-void AddSessionFigures(LPSNMP_MGR_SESSION pSession, const CWalkContext& context, CWalkFigures* pFigures) {
+void AddSessionFigures(LPSNMP_MGR_SESSION pSession, const CWalkContext& context, CWalkResult* pResult) {
   const CSessionFigures session = SnmpMgrFigures(pSession);
+  CWalkFigures* pFigures = &pResult->figures;
+  pResult->roundTrips.Merge(session.roundTrips);
   pFigures->nResends += static_cast<uint64_t>(SnmpMgrResends(pSession));
   pFigures->nBytesReceived += static_cast<uint64_t>(session.nBytesReceived);
   pFigures->nLateAnswers += static_cast<uint64_t>(session.nLateAnswers);
   pFigures->nDropped += static_cast<uint64_t>(session.nDropped);
-  pFigures->roundTrips.Merge(session.roundTrips);
   if (pFigures->strAgent.empty()) pFigures->strAgent = session.strAgent;
   const CTargetSettings& settings = context.target.settings;
   const bool bBulk = context.continueType == SNMP_PDU_GETBULK;
@@ -202,7 +203,7 @@ CWalkResult Walk(const CWalkTarget& target, const char* pszStartOid, bool bConti
   NoteWalkEnd(bLeftOrdinarily, lane, &context);
   WriteLog("%s|GetLastError:%d", szTarget, static_cast<int>(GetLastError()));
   result.uEnd = PrintEndLines(szTarget);
-  AddSessionFigures(pSession, context, &result.figures);
+  AddSessionFigures(pSession, context, &result);
   WriteLog("%s|SnmpUtilVarBindListFree", szTarget);
   lane.bindings.clear();
   WriteLog("%s|SnmpUtilMemFree", szTarget);

@@ -24,7 +24,6 @@ struct CWalkFigures {
   uint64_t nBytesReceived = 0;  // of every datagram received
   uint64_t nLateAnswers = 0;    // answers after their request's tries ran out
   uint64_t nDropped = 0;        // other datagrams not taken (CSessionFigures)
-  CRoundTrips roundTrips;       // of the answers to requests sent once
   std::string strAgent;         // the address the first session's requests went to
   // GETBULK repetitions and the window: as the settings ask, and where
   // they stood when the last walk ended (halved by silence, disorder or
@@ -62,6 +61,10 @@ struct CWalkResult {
   // otherwise.
   int nOutcome = 1;
   CWalkFigures figures;
+  // The round trips of the answers to requests sent once, over the
+  // target's walks (apart from the figures: a histogram, kept while the
+  // target is walked).
+  CRoundTrips roundTrips;
 
   // Stores one entry; bCrText marks a text value holding a CR. True when
   // the OID is new (a value stored again under its OID is one object).

@@ -128,9 +128,20 @@ TEST_F(SettingsTest, ShippedConfigShowsTheDefaults) {
   ExpectDefaults();
   size_t nKeys = 0;
   const std::string strOn = SwitchedOn(strShipped, &nKeys);
-  EXPECT_EQ(nKeys, 18u) << "every key";
+  EXPECT_EQ(nKeys, 19u) << "every key";
   Read(strOn);
   ExpectDefaults();
+  EXPECT_FALSE(g_bReport);
+}
+
+// "Report" belongs to the whole run, as "Log" does: [Config] alone.
+TEST_F(SettingsTest, ReportIsReadFromConfigAlone) {
+  Read("[Config]\nReport=1\n");
+  EXPECT_TRUE(g_bReport);
+  Read("[Config]\nReport=2\n");
+  EXPECT_FALSE(g_bReport);
+  Read("[Config]\n[Target 127.0.0.1]\nReport=1\n");
+  EXPECT_FALSE(g_bReport);
 }
 
 TEST_F(SettingsTest, VersionAndRepetitionsKeepTheirRanges) {

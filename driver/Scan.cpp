@@ -207,7 +207,7 @@ bool RunScan(const std::vector<std::string>& arrTargets, const CScanOptions& opt
   std::unique_ptr<CScanReport> pReport;
   if (options.bReport || g_bReport) {
     pReport = std::make_unique<CScanReport>();
-    pReport->Begin(arrTargets.size(), options.arrArguments);
+    pReport->Begin(arrTargets.size(), options.arrArguments, plan.place);
     plan.pReport = pReport.get();
   }
   ScanTally().Begin(arrTargets.size());
@@ -223,6 +223,6 @@ bool RunScan(const std::vector<std::string>& arrTargets, const CScanOptions& opt
   }
   // Beside the result files; an interrupted scan has one too, its cut
   // targets marked so.
-  if (pReport != nullptr) (void)pReport->Write(plan.place.strDir);
+  if (pReport != nullptr) (void)pReport->Write();
   return true;
 }

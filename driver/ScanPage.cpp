@@ -73,18 +73,6 @@ std::string FileName(const std::string& strPath) {
   return nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
 }
 
-// The links to a target's files that exist.
-std::string FileLinks(const CTargetRecord& record) {
-  std::string strLinks;
-  for (const CFileRecord& file : record.arrFiles) {
-    if (file.state == CFileRecord::EState::NotWritten || file.strPath.empty()) continue;
-    if (!strLinks.empty()) strLinks += " ";
-    strLinks += "<a href=\"" + UrlOf(FileName(file.strPath)) + "\">" + Escape(file.strFormat) + "</a>";
-    if (file.state == CFileRecord::EState::Kept) strLinks += " (kept)";
-  }
-  return strLinks;
-}
-
 const char* OutcomeColour(const std::string& strOutcome) {
   if (strOutcome == "complete") return "#2e8b57";
   if (strOutcome == "no answer") return "#a61b1b";
@@ -213,7 +201,47 @@ std::string PagedTable(const std::string& strId) {
 
 }  // namespace
 
-std::string ScanPageText(const CScanReport& report) {
+std::string ScanPageRow(const CScanReport& report, const CTargetRecord& record) {
+  CJson files = CJson::array();
+  for (size_t i = 0; i < record.nFiles; ++i) {
+    const CFileRecord& file = record.arrFiles[i];
+    if (file.state == CFileRecord::EState::NotWritten) continue;
+    const std::string strPath = report.FilePath(record, file);
+    if (strPath.empty()) continue;
+    files.push_back({FileName(strPath), FormatName(file.uFormat), file.state == CFileRecord::EState::Kept ? 1 : 0});
+  }
+  const CJson row = {record.strTarget,
+                     OutcomeWord(record),
+                     record.uCode == c_uNoThread ? CJson(nullptr) : CJson(record.uCode),
+                     IsComplete(record) ? 1 : 0,
+                     record.nObjects,
+                     static_cast<double>(std::llround(record.dSeconds * 1000)) / 1000,
+                     std::move(files),
+                     IsFailed(record) ? 1 : 0,
+                     FailureReason(record.uCode, AllFilesWritten(record))};
+  // A "</" inside the rows would end the script element: JSON lets "/"
+  // be escaped.
+  std::string strRow = row.dump(-1, ' ', false, CJson::error_handler_t::replace);
+  for (size_t nPos = 0; (nPos = strRow.find("</", nPos)) != std::string::npos; nPos += 3) strRow.replace(nPos, 2, "<\\/");
+  return strRow;
+}
+
+// The links to a target's files that exist.
+std::string ScanPageLinks(const CScanReport& report, const CTargetRecord& record) {
+  std::string strLinks;
+  for (size_t i = 0; i < record.nFiles; ++i) {
+    const CFileRecord& file = record.arrFiles[i];
+    if (file.state == CFileRecord::EState::NotWritten) continue;
+    const std::string strPath = report.FilePath(record, file);
+    if (strPath.empty()) continue;
+    if (!strLinks.empty()) strLinks += " ";
+    strLinks += "<a href=\"" + UrlOf(FileName(strPath)) + "\">" + Escape(FormatName(file.uFormat)) + "</a>";
+    if (file.state == CFileRecord::EState::Kept) strLinks += " (kept)";
+  }
+  return strLinks;
+}
+
+std::string ScanPageText(const CScanReport& report, const std::vector<std::string>& arrRows) {
   const auto& arrTargets = report.Targets();
   std::vector<std::pair<std::string, uint64_t>> arrTotals;  // in the order outcomes first came
   std::map<std::string, size_t> mapTotal;
@@ -221,29 +249,27 @@ std::string ScanPageText(const CScanReport& report) {
   std::vector<std::pair<double, const CTargetRecord*>> arrObjects;
   uint64_t nFailed = 0;
   uint64_t nObjects = 0;
-  CJson rows = CJson::array();
-  for (const auto& pRecord : arrTargets) {
-    if (pRecord == nullptr) continue;
-    const CTargetRecord& record = *pRecord;
-    const std::string strOutcome = OutcomeWord(record);
-    const auto [it, bNew] = mapTotal.emplace(strOutcome, arrTotals.size());
-    if (bNew) arrTotals.emplace_back(strOutcome, 0);
+  size_t nRowBytes = 2;
+  for (const std::string& strRow : arrRows) nRowBytes += strRow.size() + 1;
+  std::string strRows = "[";
+  strRows.reserve(nRowBytes);
+  for (size_t i = 0; i < arrTargets.size(); ++i) {
+    const CTargetRecord& record = arrTargets[i];
+    if (!record.bRecorded) continue;
+    const char* szOutcome = OutcomeWord(record);
+    const auto [it, bNew] = mapTotal.emplace(szOutcome, arrTotals.size());
+    if (bNew) arrTotals.emplace_back(szOutcome, 0);
     ++arrTotals[it->second].second;
     arrTimes.emplace_back(record.dSeconds, &record);
     arrObjects.emplace_back(static_cast<double>(record.nObjects), &record);
-    const bool bFailed = IsFailed(record);
-    nFailed += bFailed ? 1 : 0;
+    nFailed += IsFailed(record) ? 1 : 0;
     nObjects += record.nObjects;
-    CJson files = CJson::array();
-    for (const CFileRecord& file : record.arrFiles) {
-      if (file.state == CFileRecord::EState::NotWritten || file.strPath.empty()) continue;
-      files.push_back({FileName(file.strPath), file.strFormat, file.state == CFileRecord::EState::Kept ? 1 : 0});
+    if (i < arrRows.size()) {
+      if (strRows.size() > 1) strRows += ",";
+      strRows += arrRows[i];
     }
-    rows.push_back({record.strTarget, strOutcome,
-                    record.uCode == c_uNoThread ? CJson(nullptr) : CJson(record.uCode), IsComplete(record) ? 1 : 0,
-                    record.nObjects, static_cast<double>(std::llround(record.dSeconds * 1000)) / 1000, std::move(files),
-                    bFailed ? 1 : 0, FailureReason(record.uCode, AllFilesWritten(record))});
   }
+  strRows += "]";
   const size_t nTargets = arrTargets.size();
 
   std::string strPage =
@@ -285,7 +311,7 @@ std::string ScanPageText(const CScanReport& report) {
     const CTargetRecord& record = *arrSlowest[i].second;
     strPage += "<tr><td>" + Escape(record.strTarget) + "</td><td class=\"n\">" + Number(record.dSeconds, "%.3f") +
                "</td><td>" + Escape(OutcomeWord(record)) + "</td><td class=\"n\">" + std::to_string(record.nObjects) +
-               "</td><td>" + FileLinks(record) + "</td></tr>";
+               "</td><td>" + ScanPageLinks(report, record) + "</td></tr>";
   }
   strPage += "</tbody></table>\n";
 
@@ -296,10 +322,6 @@ std::string ScanPageText(const CScanReport& report) {
   strPage += "<h2>Every target (" + std::to_string(nTargets) + ")</h2>\n";
   strPage += PagedTable("all");
 
-  // A "</" inside the rows would end the script element: JSON lets "/"
-  // be escaped.
-  std::string strRows = rows.dump(-1, ' ', false, CJson::error_handler_t::replace);
-  for (size_t nPos = 0; (nPos = strRows.find("</", nPos)) != std::string::npos; nPos += 3) strRows.replace(nPos, 2, "<\\/");
   strPage += "<script type=\"application/json\" id=\"rows\">" + strRows + "</script>\n<script>" + c_szScript +
              "</script>\n</body></html>\n";
   return strPage;

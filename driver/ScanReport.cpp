@@ -6,6 +6,7 @@
 #include <ctime>
 #include <map>
 #include <new>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -63,7 +64,7 @@ std::string BaseName(const std::string& strPath) {
   return nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
 }
 
-CJson TargetJson(const CTargetRecord& record) {
+CJson TargetJson(const CScanReport& report, const CTargetRecord& record) {
   const CTargetSettings* pSettings = record.pSettings.get();
   const CWalkFigures& figures = record.figures;
   CJson target;
@@ -108,16 +109,18 @@ CJson TargetJson(const CTargetRecord& record) {
   target["first_oid"] = record.strFirstOid.empty() ? CJson(nullptr) : CJson(record.strFirstOid);
   target["last_oid"] = record.strLastOid.empty() ? CJson(nullptr) : CJson(record.strLastOid);
   CJson files = CJson::array();
-  for (const CFileRecord& file : record.arrFiles) {
+  for (size_t i = 0; i < record.nFiles; ++i) {
+    const CFileRecord& file = record.arrFiles[i];
+    const std::string strPath = report.FilePath(record, file);
     CJson one;
-    one["format"] = file.strFormat;
-    one["path"] = file.strPath.empty() ? CJson(nullptr) : CJson(file.strPath);
-    one["name"] = file.strPath.empty() ? CJson(nullptr) : CJson(BaseName(file.strPath));
+    one["format"] = FormatName(file.uFormat);
+    one["path"] = strPath.empty() ? CJson(nullptr) : CJson(strPath);
+    one["name"] = strPath.empty() ? CJson(nullptr) : CJson(BaseName(strPath));
     one["state"] = FileState(file.state);
-    one["why"] = file.strWhy.empty() ? CJson(nullptr) : CJson(file.strWhy);
+    one["why"] = *file.szWhy == '\0' ? CJson(nullptr) : CJson(file.szWhy);
     const bool bThere = file.state != CFileRecord::EState::NotWritten;
     one["size"] = bThere ? CJson(file.nSize) : CJson(nullptr);
-    one["sha256"] = bThere && !file.strSha256.empty() ? CJson(file.strSha256) : CJson(nullptr);
+    one["sha256"] = bThere && file.bDigest ? CJson(HexDigest(file)) : CJson(nullptr);
     files.push_back(std::move(one));
   }
   target["files"] = std::move(files);
@@ -183,9 +186,20 @@ const char* OutcomeWord(const CTargetRecord& record) {
 }
 
 bool AllFilesWritten(const CTargetRecord& record) {
-  if (record.arrFiles.empty()) return false;
-  return std::all_of(record.arrFiles.begin(), record.arrFiles.end(),
+  if (record.nFiles == 0) return false;
+  return std::all_of(record.arrFiles.begin(), record.arrFiles.begin() + static_cast<std::ptrdiff_t>(record.nFiles),
                      [](const CFileRecord& file) { return file.state == CFileRecord::EState::Written; });
+}
+
+std::string HexDigest(const CFileRecord& file) {
+  static constexpr char c_szHex[] = "0123456789abcdef";
+  std::string strHex;
+  strHex.reserve(file.arrSha256.size() * 2);
+  for (const uint8_t uByte : file.arrSha256) {
+    strHex += c_szHex[uByte >> 4];
+    strHex += c_szHex[uByte & 15];
+  }
+  return strHex;
 }
 
 bool IsComplete(const CTargetRecord& record) { return record.uCode == SNMP_MGR_OK && record.stop == EWalkStop::End; }
@@ -203,38 +217,81 @@ void FirstAndLastOid(const CMapStringToString& map, std::string* pstrFirst, std:
   });
 }
 
-void CScanReport::Begin(size_t nTargets, std::vector<std::string> arrArguments) {
+void CScanReport::Begin(size_t nTargets, std::vector<std::string> arrArguments, CResultPlace place) {
   m_arrTargets.clear();
   m_arrTargets.resize(nTargets);
   m_arrArguments = std::move(arrArguments);
+  m_place = std::move(place);
   m_strStart = UtcNow();
   m_dStartSeconds = MonotonicSeconds();
+  m_bRendered = false;
 }
 
 void CScanReport::Record(size_t nIndex, CTargetRecord&& record) {
   if (nIndex >= m_arrTargets.size()) return;
-  try {
-    m_arrTargets[nIndex] = std::make_unique<CTargetRecord>(std::move(record));
-  } catch (const std::bad_alloc&) {
-    // Left unrecorded: the files still say "not recorded" for it.
-  }
+  record.bRecorded = true;
+  m_arrTargets[nIndex] = std::move(record);
 }
 
-std::string CScanReport::JsonText() const {
+std::string CScanReport::FilePath(const CTargetRecord& record, const CFileRecord& file) const {
+  std::string strPath;
+  if (file.bNameless ||
+      !MakeResultPath(m_place.strDir, record.strTarget, m_place.strStartOid, &strPath, FormatName(file.uFormat)))
+    return {};
+  return strPath;
+}
+
+void CScanReport::Render() const {
+  if (m_bRendered) return;
+  const size_t nTargets = m_arrTargets.size();
+  m_arrJsonLines.assign(nTargets, {});
+  m_arrPageRows.assign(nTargets, {});
+  const auto renderRange = [this](size_t nFirst, size_t nEnd) {
+    const std::string strUnrecorded = Dump(CJson{{"outcome", "not recorded"}});
+    for (size_t i = nFirst; i < nEnd; ++i) {
+      const CTargetRecord& record = m_arrTargets[i];
+      if (!record.bRecorded) {
+        m_arrJsonLines[i] = strUnrecorded;
+        continue;
+      }
+      m_arrJsonLines[i] = Dump(TargetJson(*this, record));
+      m_arrPageRows[i] = ScanPageRow(*this, record);
+    }
+  };
+  // The scan is over: every core is free for it. A thread that cannot be
+  // had leaves its part to this one.
+  const size_t nThreads = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 16);
+  const size_t nPerThread = (nTargets + nThreads - 1) / nThreads;
+  std::vector<std::thread> arrThreads;
+  size_t nFirst = nPerThread;
+  for (; nThreads > 1 && nFirst < nTargets; nFirst += nPerThread) {
+    try {
+      arrThreads.emplace_back(renderRange, nFirst, std::min(nTargets, nFirst + nPerThread));
+    } catch (const std::exception&) {
+      break;
+    }
+  }
+  renderRange(0, std::min(nTargets, nPerThread));
+  renderRange(nFirst, nTargets);
+  for (std::thread& thread : arrThreads) thread.join();
+  m_bRendered = true;
+}
+
+std::string CScanReport::RunJsonText() const {
   // Totals by outcome, in the order outcomes first came.
   CJson totals = CJson::object();
   uint64_t nAnswered = 0;
   uint64_t nComplete = 0;
   uint64_t nObjects = 0;
   uint64_t nWritten = 0;
-  for (const auto& pRecord : m_arrTargets) {
-    const char* szOutcome = pRecord != nullptr ? OutcomeWord(*pRecord) : "not recorded";
+  for (const CTargetRecord& record : m_arrTargets) {
+    const char* szOutcome = record.bRecorded ? OutcomeWord(record) : "not recorded";
     totals[szOutcome] = totals.value(szOutcome, uint64_t{0}) + 1;
-    if (pRecord == nullptr) continue;
-    if (!IsFailed(*pRecord)) ++nAnswered;
-    if (IsComplete(*pRecord)) ++nComplete;
-    if (AllFilesWritten(*pRecord)) ++nWritten;
-    nObjects += pRecord->nObjects;
+    if (!record.bRecorded) continue;
+    if (!IsFailed(record)) ++nAnswered;
+    if (IsComplete(record)) ++nComplete;
+    if (AllFilesWritten(record)) ++nWritten;
+    nObjects += record.nObjects;
   }
   CJson run;
   run["start"] = m_strStart;
@@ -251,16 +308,19 @@ std::string CScanReport::JsonText() const {
   // Targets whose every file was written, as the summary counts them.
   run["files_written"] = nWritten;
   run["outcomes"] = std::move(totals);
-  // One target a line: a scan of many targets stays readable line by
-  // line, and no document of them all is held in memory at once.
-  std::string strText = "{\"run\": " + Dump(run, 2) + ",\n\"targets\": [";
-  for (size_t i = 0; i < m_arrTargets.size(); ++i) {
+  return Dump(run, 2);
+}
+
+std::string CScanReport::JsonText() const {
+  Render();
+  // One target a line: a scan of many targets stays readable line by line.
+  std::string strText = "{\"run\": " + RunJsonText() + ",\n\"targets\": [";
+  size_t nSize = strText.size() + 8;
+  for (const std::string& strLine : m_arrJsonLines) nSize += strLine.size() + 2;
+  strText.reserve(nSize);
+  for (size_t i = 0; i < m_arrJsonLines.size(); ++i) {
     strText += i == 0 ? "\n" : ",\n";
-    if (m_arrTargets[i] != nullptr) {
-      strText += Dump(TargetJson(*m_arrTargets[i]));
-    } else {
-      strText += Dump(CJson{{"outcome", "not recorded"}});
-    }
+    strText += m_arrJsonLines[i];
   }
   strText += "\n]}\n";
   return strText;
@@ -268,18 +328,21 @@ std::string CScanReport::JsonText() const {
 
 std::string CScanReport::FailedText() const {
   std::string strText;
-  for (const auto& pRecord : m_arrTargets) {
-    if (pRecord != nullptr && IsFailed(*pRecord)) strText += pRecord->strTarget + "\n";
+  for (const CTargetRecord& record : m_arrTargets) {
+    if (record.bRecorded && IsFailed(record)) strText += record.strTarget + "\n";
   }
   return strText;
 }
 
-std::string CScanReport::PageText() const { return ScanPageText(*this); }
+std::string CScanReport::PageText() const {
+  Render();
+  return ScanPageText(*this, m_arrPageRows);
+}
 
-bool CScanReport::Write(const std::string& strDir) {
+bool CScanReport::Write() {
   m_strEnd = UtcNow();
   m_dSeconds = MonotonicSeconds() - m_dStartSeconds;
-  const std::string strPrefix = strDir.empty() ? std::string() : strDir + "/";
+  const std::string strPrefix = m_place.strDir.empty() ? std::string() : m_place.strDir + "/";
   bool bWritten = WriteWhole(strPrefix + c_szReportJson, JsonText());
   bWritten = WriteWhole(strPrefix + c_szReportFailed, FailedText()) && bWritten;
   bWritten = WriteWhole(strPrefix + c_szReportPage, PageText()) && bWritten;

@@ -12,6 +12,7 @@
 #ifndef MIBSCAN_DRIVER_SCANREPORT_H_
 #define MIBSCAN_DRIVER_SCANREPORT_H_
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -19,22 +20,28 @@
 #include <vector>
 
 #include "mib/WalkResult.h"
+#include "result/ResultFile.h"
 #include "settings/Settings.h"
 
-// One result file of a target, as its worker left it.
+// One result file of a target, as its worker left it. Its path follows
+// from the target and the scan's CResultPlace (MakeResultPath).
 struct CFileRecord {
-  enum class EState { Written, Kept, NotWritten };
-  std::string strFormat;  // "xml", "snmprec", "walk"
-  std::string strPath;    // empty when the target's name can make no file name
+  enum class EState : uint8_t { Written, Kept, NotWritten };
+  uint32_t uFormat = c_uFormatXml;
   EState state = EState::NotWritten;
-  std::string strWhy;     // kept: "interrupted" or "no answer"; not written: why
-  uint64_t nSize = 0;     // written or kept: its bytes
-  std::string strSha256;  // written or kept: its checksum
+  bool bNameless = false;   // the target's name can make no file name
+  const char* szWhy = "";   // kept: "interrupted" or "no answer"; not written: why
+  uint64_t nSize = 0;       // written or kept: its bytes
+  bool bDigest = false;     // arrSha256 holds its checksum
+  std::array<uint8_t, 32> arrSha256{};
 };
 
-// What became of one target.
+// What became of one target. The driver keeps one per target in place
+// for the whole scan, so a record costs no allocation beyond the texts it
+// takes over from the walk.
 struct CTargetRecord {
-  std::string strTarget;  // as given
+  bool bRecorded = false;  // the target ended and filled this in
+  std::string strTarget;   // as given
   std::shared_ptr<const CTargetSettings> pSettings;
   uint32_t uCode = 0;                    // of the first walk that failed (0: none)
   EWalkStop stop = EWalkStop::None;
@@ -50,7 +57,9 @@ struct CTargetRecord {
   std::optional<uint32_t> uUpTimeAfter;  // from one GET after the walks
   std::string strFirstOid;               // the least and greatest OID stored
   std::string strLastOid;
-  std::vector<CFileRecord> arrFiles;
+  // The files asked for, in the order of c_arrFormats.
+  std::array<CFileRecord, std::size(c_arrFormats)> arrFiles{};
+  size_t nFiles = 0;
 };
 
 // The outcome of a target as a word: "complete", "no answer", "stopped
@@ -74,32 +83,47 @@ void FirstAndLastOid(const CMapStringToString& map, std::string* pstrFirst, std:
 class CScanReport {
  public:
   // A scan of nTargets targets begins, run with arrArguments (the command
-  // line after the program's name).
-  void Begin(size_t nTargets, std::vector<std::string> arrArguments);
-  // Target nIndex (its place in the list) ended. Never throws; a record
-  // that cannot be kept is left empty and marked so.
+  // line after the program's name), its files going to place.
+  void Begin(size_t nTargets, std::vector<std::string> arrArguments, CResultPlace place);
+  // Target nIndex (its place in the list) ended: its record is moved into
+  // its slot. Never throws. Each slot is written by one worker only, and
+  // read after every worker was joined.
   void Record(size_t nIndex, CTargetRecord&& record);
-  // Writes scan.json, failed.txt and scan.html into strDir; true when all
-  // three were written. Each failure is told on standard error.
-  bool Write(const std::string& strDir);
+  // Writes scan.json, failed.txt and scan.html into the place's folder;
+  // true when all three were written. Each failure is told on standard
+  // error.
+  bool Write();
 
   // The documents, as Write writes them (for tests).
   [[nodiscard]] std::string JsonText() const;
   [[nodiscard]] std::string FailedText() const;
   [[nodiscard]] std::string PageText() const;
 
-  [[nodiscard]] const std::vector<std::unique_ptr<CTargetRecord>>& Targets() const { return m_arrTargets; }
+  [[nodiscard]] const std::vector<CTargetRecord>& Targets() const { return m_arrTargets; }
   [[nodiscard]] const std::string& StartText() const { return m_strStart; }
   [[nodiscard]] const std::string& EndText() const { return m_strEnd; }
   [[nodiscard]] double Seconds() const { return m_dSeconds; }
+  // The path of a target's file, as its worker wrote it; empty when the
+  // target's name can make no file name.
+  [[nodiscard]] std::string FilePath(const CTargetRecord& record, const CFileRecord& file) const;
 
  private:
-  std::vector<std::unique_ptr<CTargetRecord>> m_arrTargets;  // null: not recorded
+  // Every target's line of scan.json and row of the page, made on as many
+  // threads as the machine runs at once.
+  void Render() const;
+  std::string RunJsonText() const;
+
+  std::vector<CTargetRecord> m_arrTargets;
   std::vector<std::string> m_arrArguments;
+  CResultPlace m_place;
   std::string m_strStart;  // UTC, ISO 8601
   std::string m_strEnd;
   double m_dStartSeconds = 0;
   double m_dSeconds = 0;
+  // Render()'s output, made once.
+  mutable std::vector<std::string> m_arrJsonLines;
+  mutable std::vector<std::string> m_arrPageRows;
+  mutable bool m_bRendered = false;
 };
 
 // The names of the record's files in a result folder.
@@ -107,7 +131,13 @@ constexpr char c_szReportJson[] = "scan.json";
 constexpr char c_szReportFailed[] = "failed.txt";
 constexpr char c_szReportPage[] = "scan.html";
 
-// The page of a record (ScanPage.cpp): self-contained HTML.
-[[nodiscard]] std::string ScanPageText(const CScanReport& report);
+// The page of a record (ScanPage.cpp): self-contained HTML, with
+// arrRows the rows of its targets (ScanPageRow) in target order.
+[[nodiscard]] std::string ScanPageText(const CScanReport& report, const std::vector<std::string>& arrRows);
+// A target's row for the page's script, and the links to its files.
+[[nodiscard]] std::string ScanPageRow(const CScanReport& report, const CTargetRecord& record);
+[[nodiscard]] std::string ScanPageLinks(const CScanReport& report, const CTargetRecord& record);
+// A file's checksum in lower-case hexadecimal.
+[[nodiscard]] std::string HexDigest(const CFileRecord& file);
 
 #endif  // MIBSCAN_DRIVER_SCANREPORT_H_

@@ -1,10 +1,12 @@
 #include "driver/TargetWorker.h"
 
+#include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <fstream>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -13,6 +15,7 @@
 #include "log/LogQueue.h"
 #include "mib/Walk.h"
 #include "platform/Console.h"
+#include "platform/AtomicFile.h"
 #include "platform/Interrupt.h"
 #include "snmp/UsmCrypto.h"
 
@@ -81,41 +84,120 @@ class CTargetWalks {
 // anything (a device that is down tonight, a name that no longer
 // resolves): an empty file is no better a snapshot. Each format's file is
 // kept or written on its own. True when every file asked for was written.
-// The size and SHA-256 of the file at *pFile's path.
-void ReadBack(CFileRecord* pFile) {
-  std::ifstream stream(pFile->strPath, std::ios::binary);
+// The size and SHA-256 of each file the worker's thread writes, taken as
+// its bytes are written (a file is not read back).
+class CFileDigests final : public IAtomicFileWatcher {
+ public:
+  CFileDigests() : m_pBefore(WatchAtomicFiles(this)) {}
+  ~CFileDigests() { (void)WatchAtomicFiles(m_pBefore); }
+  CFileDigests(const CFileDigests&) = delete;
+  CFileDigests& operator=(const CFileDigests&) = delete;
+
+  void Wrote(const CAtomicFile& file, const void* pData, size_t nSize) override {
+    CDigest* pDigest = Find(&file);
+    if (pDigest == nullptr) {
+      // A writer seen for the first time; beyond a few at once, left out.
+      for (CDigest& digest : m_arrOpen) {
+        if (digest.pFile == nullptr) {
+          digest.pFile = &file;
+          digest.nSize = 0;
+          digest.pSha = std::make_unique<CSha256>();
+          pDigest = &digest;
+          break;
+        }
+      }
+      if (pDigest == nullptr) return;
+    }
+    pDigest->pSha->Write(std::string_view(static_cast<const char*>(pData), nSize));
+    pDigest->nSize += nSize;
+  }
+  void Committed(const CAtomicFile& file, const std::string& strPath) override {
+    CDigest* pDigest = Find(&file);
+    CDone done;
+    done.strPath = strPath;
+    if (pDigest != nullptr) {
+      done.nSize = pDigest->nSize;
+      done.bDigest = pDigest->pSha->Digest(&done.arrSha256);
+      pDigest->pFile = nullptr;
+    } else {
+      // Nothing written: an empty file.
+      done.bDigest = CSha256().Digest(&done.arrSha256);
+    }
+    m_arrDone.push_back(std::move(done));
+  }
+  // The size and checksum of the file committed at strPath, into *pFile;
+  // false when none was.
+  bool Take(const std::string& strPath, CFileRecord* pFile) const {
+    for (const CDone& done : m_arrDone) {
+      if (done.strPath != strPath) continue;
+      pFile->nSize = done.nSize;
+      pFile->bDigest = done.bDigest;
+      pFile->arrSha256 = done.arrSha256;
+      return true;
+    }
+    return false;
+  }
+
+ private:
+  struct CDigest {
+    const CAtomicFile* pFile = nullptr;
+    uint64_t nSize = 0;
+    std::unique_ptr<CSha256> pSha;
+  };
+  struct CDone {
+    std::string strPath;
+    uint64_t nSize = 0;
+    bool bDigest = false;
+    std::array<uint8_t, 32> arrSha256{};
+  };
+  CDigest* Find(const CAtomicFile* pFile) {
+    for (CDigest& digest : m_arrOpen)
+      if (digest.pFile == pFile) return &digest;
+    return nullptr;
+  }
+
+  IAtomicFileWatcher* m_pBefore;
+  std::array<CDigest, 4> m_arrOpen;
+  std::vector<CDone> m_arrDone;
+};
+
+// The size and SHA-256 of the file at strPath, read, into *pFile (a file
+// kept from an earlier scan).
+void ReadBack(const std::string& strPath, CFileRecord* pFile) {
+  std::ifstream stream(strPath, std::ios::binary);
   CSha256 digest;
-  std::vector<char> arrBuffer(size_t{64} * 1024);
+  char szBuffer[16384];
   uint64_t nSize = 0;
   while (stream) {
-    stream.read(arrBuffer.data(), static_cast<std::streamsize>(arrBuffer.size()));
+    stream.read(szBuffer, static_cast<std::streamsize>(sizeof szBuffer));
     const auto nRead = static_cast<size_t>(stream.gcount());
     if (nRead == 0) break;
-    digest.Write(std::string_view(arrBuffer.data(), nRead));
+    digest.Write(std::string_view(szBuffer, nRead));
     nSize += nRead;
   }
   pFile->nSize = nSize;
-  pFile->strSha256 = stream.bad() ? std::string() : digest.HexDigest();
+  pFile->bDigest = !stream.bad() && digest.Digest(&pFile->arrSha256);
 }
 
 // The record of one result file of the target.
 CFileRecord FileRecord(const CResultPlace& place, const std::string& strTarget, uint32_t uFormat,
-                       CFileRecord::EState state, const char* szWhy) {
+                       CFileRecord::EState state, const char* szWhy, const CFileDigests& digests) {
   CFileRecord file;
-  file.strFormat = FormatName(uFormat);
+  file.uFormat = uFormat;
   file.state = state;
-  if (!MakeResultPath(place.strDir, strTarget, place.strStartOid, &file.strPath, FormatName(uFormat))) {
-    file.strPath.clear();
-    file.strWhy = "the target's name cannot be a file name";
+  std::string strPath;
+  if (!MakeResultPath(place.strDir, strTarget, place.strStartOid, &strPath, FormatName(uFormat))) {
+    file.bNameless = true;
+    file.szWhy = "the target's name cannot be a file name";
   } else if (szWhy != nullptr) {
-    file.strWhy = szWhy;
+    file.szWhy = szWhy;
   }
-  if (state != CFileRecord::EState::NotWritten && !file.strPath.empty()) ReadBack(&file);
+  if (state != CFileRecord::EState::NotWritten && !file.bNameless && !digests.Take(strPath, &file))
+    ReadBack(strPath, &file);
   return file;
 }
 
-bool WriteOrKeep(CMIB& mib, const CResultPlace& place, const CTargetWalks& walks,
-                 std::vector<CFileRecord>* pFiles) {
+bool WriteOrKeep(CMIB& mib, const CResultPlace& place, const CTargetWalks& walks, CTargetRecord* pRecord) {
   CWalkResult& result = mib.m_result;
   const bool bLearntNothing = walks.Failure() != SNMP_MGR_OK && result.mapResults.IsEmpty();
   const char* szKeepWhy = walks.Cut() ? "interrupted" : bLearntNothing ? "no answer" : nullptr;
@@ -127,22 +209,26 @@ bool WriteOrKeep(CMIB& mib, const CResultPlace& place, const CTargetWalks& walks
     if (szKeepWhy == nullptr || !KeepResultFile(place, mib.m_strTarget, szKeepWhy, FormatName(uFormat)))
       uWrite |= uFormat;
   }
+  // With a record to keep, each file's checksum is taken as it is written.
+  std::optional<CFileDigests> digests;
+  if (pRecord != nullptr) digests.emplace();
   uint32_t uWritten = 0;
   if ((uWrite & c_uFormatXml) != 0 && WriteResultFile(place, mib.m_strTarget, result.mapResults, result.setCrTextKeys,
                                                       mib.m_pSettings->strCharset))
     uWritten |= c_uFormatXml;
   if ((uWrite & c_uTypedFormats) != 0)
     uWritten |= WriteTypedResultFiles(place, mib.m_strTarget, result.typed, uWrite & c_uTypedFormats);
-  if (pFiles != nullptr) {
+  if (pRecord != nullptr) {
     for (const uint32_t uFormat : c_arrFormats) {
       if ((uFormats & uFormat) == 0) continue;
       const bool bKept = (uWrite & uFormat) == 0;
       const bool bWritten = (uWritten & uFormat) != 0;
-      pFiles->push_back(FileRecord(place, mib.m_strTarget, uFormat,
-                                   bKept       ? CFileRecord::EState::Kept
-                                   : bWritten ? CFileRecord::EState::Written
-                                              : CFileRecord::EState::NotWritten,
-                                   bKept ? szKeepWhy : bWritten ? nullptr : "output error"));
+      pRecord->arrFiles[pRecord->nFiles++] =
+          FileRecord(place, mib.m_strTarget, uFormat,
+                     bKept      ? CFileRecord::EState::Kept
+                     : bWritten ? CFileRecord::EState::Written
+                                : CFileRecord::EState::NotWritten,
+                     bKept ? szKeepWhy : bWritten ? nullptr : "output error", *digests);
     }
   }
   return uWritten == uFormats;
@@ -188,7 +274,7 @@ void ServeTarget(const CTargetWork& work) {
       if (!walks.Cut() && !mib.m_result.mapResults.IsEmpty() && !IsInterrupted()) record.uUpTimeAfter = AskUpTime(mib);
     }
     WriteLog("%s|end", szTarget);
-    bWritten = WriteOrKeep(mib, work.pPlan->place, walks, pReport != nullptr ? &record.arrFiles : nullptr);
+    bWritten = WriteOrKeep(mib, work.pPlan->place, walks, pReport != nullptr ? &record : nullptr);
   } catch (const std::exception&) {
     // Only running out of memory gets here (the walk and the writer handle
     // their own failures); the thread must still end for the driver's join,

@@ -31,6 +31,9 @@ CTempSlot g_aTempSlots[c_nTempSlots];
 std::mutex g_busyMutex;
 std::set<std::string> g_setBusy;
 
+// The watcher of this thread's writers.
+thread_local IAtomicFileWatcher* t_pWatcher = nullptr;
+
 }  // namespace
 
 int CAtomicFile::RegisterTempPath(const std::string& strPath) {
@@ -94,4 +97,24 @@ std::string CAtomicFile::TempPathFor(const std::string& strPath, uint64_t uProce
   const std::string strName = nSep == std::string::npos ? strPath : strPath.substr(nSep + 1);
   return strDir + "." + strName + "." + std::to_string(uProcessId) + "." +
          std::to_string(g_nTempCounter.fetch_add(1)) + ".tmp";
+}
+
+bool CAtomicFile::Write(const void* pData, size_t nSize) {
+  if (!WriteToTemp(pData, nSize)) return false;
+  if (t_pWatcher != nullptr) t_pWatcher->Wrote(*this, pData, nSize);
+  return true;
+}
+
+bool CAtomicFile::Commit() {
+  if (t_pWatcher == nullptr) return CommitTemp();
+  const std::string strPath = m_strPath;  // the commit lets go of it
+  if (!CommitTemp()) return false;
+  t_pWatcher->Committed(*this, strPath);
+  return true;
+}
+
+IAtomicFileWatcher* WatchAtomicFiles(IAtomicFileWatcher* pWatcher) {
+  IAtomicFileWatcher* pBefore = t_pWatcher;
+  t_pWatcher = pWatcher;
+  return pBefore;
 }

@@ -50,6 +50,10 @@ class CAtomicFile {
   [[nodiscard]] bool Commit();
 
  private:
+  // The system's part of Write and Commit (AtomicFile_posix.cpp,
+  // AtomicFile_win32.cpp).
+  bool WriteToTemp(const void* pData, size_t nSize);
+  bool CommitTemp();
   friend void RemoveTemporaryFiles();
   void Abandon();
   // Names the temporary file for RemoveTemporaryFiles; the slot, or -1 when
@@ -71,6 +75,21 @@ class CAtomicFile {
   int m_nTempSlot = -1;   // its registration for RemoveTemporaryFiles
   bool m_bFailed = false;
 };
+
+// Watches what this thread's CAtomicFile writers write: their bytes as they
+// go to the temporary file, and each file that was committed (a scan's
+// record takes each file's size and checksum so, without reading it
+// back). Called on the writer's thread; must not throw.
+class IAtomicFileWatcher {
+ public:
+  virtual void Wrote(const CAtomicFile& file, const void* pData, size_t nSize) = 0;
+  virtual void Committed(const CAtomicFile& file, const std::string& strPath) = 0;
+
+ protected:
+  ~IAtomicFileWatcher() = default;
+};
+// Sets the watcher of this thread's writers (null: none); the one before.
+IAtomicFileWatcher* WatchAtomicFiles(IAtomicFileWatcher* pWatcher);
 
 // Removes the temporary file of every writer of this process that has not
 // committed: for a signal that ends the process at once. Async-signal-safe

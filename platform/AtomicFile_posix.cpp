@@ -58,7 +58,7 @@ bool CAtomicFile::Open(const std::string& strPath) {
   return true;
 }
 
-bool CAtomicFile::Write(const void* pData, size_t nSize) {
+bool CAtomicFile::WriteToTemp(const void* pData, size_t nSize) {
   if (m_hTemp < 0) m_bFailed = true;
   const char* pBytes = static_cast<const char*>(pData);
   while (nSize > 0 && !m_bFailed) {
@@ -74,7 +74,7 @@ bool CAtomicFile::Write(const void* pData, size_t nSize) {
   return !m_bFailed;
 }
 
-bool CAtomicFile::Commit() {
+bool CAtomicFile::CommitTemp() {
   if (m_hTemp < 0 || m_bFailed) {
     Abandon();
     return false;

@@ -59,7 +59,7 @@ bool CAtomicFile::Open(const std::string& strPath) {
   return true;
 }
 
-bool CAtomicFile::Write(const void* pData, size_t nSize) {
+bool CAtomicFile::WriteToTemp(const void* pData, size_t nSize) {
   if (m_hTemp == -1) m_bFailed = true;
   const char* pBytes = static_cast<const char*>(pData);
   while (nSize > 0 && !m_bFailed) {
@@ -75,7 +75,7 @@ bool CAtomicFile::Write(const void* pData, size_t nSize) {
   return !m_bFailed;
 }
 
-bool CAtomicFile::Commit() {
+bool CAtomicFile::CommitTemp() {
   if (m_hTemp == -1 || m_bFailed) {
     Abandon();
     return false;

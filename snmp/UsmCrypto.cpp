@@ -231,3 +231,11 @@ std::string CSha256::HexDigest() {
   }
   return strHex;
 }
+
+bool CSha256::Digest(std::array<uint8_t, 32>* pDigest) {
+  if (m_pHandle == nullptr) return false;
+  const unsigned char* pBytes = gcry_md_read(static_cast<gcry_md_hd_t>(m_pHandle), GCRY_MD_SHA256);
+  if (pBytes == nullptr) return false;
+  std::copy(pBytes, pBytes + pDigest->size(), pDigest->begin());
+  return true;
+}

@@ -7,6 +7,7 @@
 #ifndef MIBSCAN_SNMP_USMCRYPTO_H_
 #define MIBSCAN_SNMP_USMCRYPTO_H_
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -60,6 +61,8 @@ class CSha256 {
   // The digest of everything written, in lower-case hexadecimal; empty
   // when the digest could not be made.
   [[nodiscard]] std::string HexDigest();
+  // The same, as 32 bytes; false when it could not be made.
+  [[nodiscard]] bool Digest(std::array<uint8_t, 32>* pDigest);
 
  private:
   void* m_pHandle = nullptr;

@@ -139,16 +139,18 @@ figure{margin:.6em 0;max-width:1000px}figcaption{color:#555;margin-bottom:.2em}
 // target) from the rows in the element "rows".
 constexpr char c_szScript[] = R"(
 (function () {
-  var rows = JSON.parse(document.getElementById('rows').textContent);
+  var data = JSON.parse(document.getElementById('rows').textContent);
+  var rows = data.rows, OUTCOMES = data.outcomes, REASONS = data.reasons, FORMATS = data.formats;
   var PAGE = 500;
   function esc(s) {
     return String(s).replace(/[&<>"']/g, function (c) {
       return {'&': '&amp;', '<': '&lt;', '>': '&gt;', '"': '&quot;', "'": '&#39;'}[c];
     });
   }
-  function links(files) {
-    return files.map(function (f) {
-      return '<a href="' + encodeURIComponent(f[0]) + '">' + esc(f[1]) + '</a>' + (f[2] ? ' (kept)' : '');
+  function links(r) {
+    return r[6].map(function (f) {
+      var name = (r[9] || r[0]) + '.' + FORMATS[f[0]];
+      return '<a href="' + encodeURIComponent(name) + '">' + esc(FORMATS[f[0]]) + '</a>' + (f[1] ? ' (kept)' : '');
     }).join(' ');
   }
   function table(id, pick) {
@@ -160,7 +162,7 @@ constexpr char c_szScript[] = R"(
     function chosen() {
       var f = filter.value.toLowerCase();
       return rows.filter(function (r) {
-        return pick(r) && (!f || r[0].toLowerCase().indexOf(f) >= 0 || r[1].indexOf(f) >= 0);
+        return pick(r) && (!f || r[0].toLowerCase().indexOf(f) >= 0 || OUTCOMES[r[1]].toLowerCase().indexOf(f) >= 0);
       });
     }
     function show() {
@@ -170,8 +172,9 @@ constexpr char c_szScript[] = R"(
       var html = [];
       list.slice(page * PAGE, (page + 1) * PAGE).forEach(function (r) {
         html.push('<tr><td>' + esc(r[0]) + '</td><td class="' + (r[3] ? 'ok' : r[7] ? 'bad' : 'warn') + '">' +
-                  esc(r[1]) + '</td><td class="n">' + (r[2] === null ? '' : r[2]) + '</td><td class="n">' + r[4] +
-                  '</td><td class="n">' + r[5].toFixed(3) + '</td><td>' + esc(r[8]) + '</td><td>' + links(r[6]) +
+                  esc(OUTCOMES[r[1]]) + '</td><td class="n">' + (r[2] === null ? '' : r[2]) + '</td><td class="n">' +
+                  r[4] + '</td><td class="n">' + r[5].toFixed(3) + '</td><td>' + esc(REASONS[r[8]]) + '</td><td>' +
+                  links(r) +
                   '</td></tr>');
       });
       body.innerHTML = html.join('');
@@ -201,24 +204,31 @@ std::string PagedTable(const std::string& strId) {
 
 }  // namespace
 
-std::string ScanPageRow(const CScanReport& report, const CTargetRecord& record) {
+std::string ScanPageRow(const CTargetRecord& record, const CFilePaths& arrPaths, size_t nReason) {
+  // Short: a page of 50,000 rows must stay small. The file names are the
+  // name part (when it is not the target as given) and the format.
   CJson files = CJson::array();
+  std::string strNamePart;
   for (size_t i = 0; i < record.nFiles; ++i) {
     const CFileRecord& file = record.arrFiles[i];
-    if (file.state == CFileRecord::EState::NotWritten) continue;
-    const std::string strPath = report.FilePath(record, file);
-    if (strPath.empty()) continue;
-    files.push_back({FileName(strPath), FormatName(file.uFormat), file.state == CFileRecord::EState::Kept ? 1 : 0});
+    if (file.state == CFileRecord::EState::NotWritten || arrPaths[i].empty()) continue;
+    const std::string strName = FileName(arrPaths[i]);
+    const std::string strExtension = std::string(".") + FormatName(file.uFormat);
+    strNamePart = strName.substr(0, strName.size() - std::min(strName.size(), strExtension.size()));
+    size_t nFormat = 0;
+    while (nFormat + 1 < std::size(c_arrFormats) && c_arrFormats[nFormat] != file.uFormat) ++nFormat;
+    files.push_back({nFormat, file.state == CFileRecord::EState::Kept ? 1 : 0});
   }
   const CJson row = {record.strTarget,
-                     OutcomeWord(record),
+                     OutcomeIndex(record),
                      record.uCode == c_uNoThread ? CJson(nullptr) : CJson(record.uCode),
                      IsComplete(record) ? 1 : 0,
                      record.nObjects,
                      static_cast<double>(std::llround(record.dSeconds * 1000)) / 1000,
                      std::move(files),
                      IsFailed(record) ? 1 : 0,
-                     FailureReason(record.uCode, AllFilesWritten(record))};
+                     nReason,
+                     strNamePart.empty() || strNamePart == record.strTarget ? CJson(0) : CJson(strNamePart)};
   // A "</" inside the rows would end the script element: JSON lets "/"
   // be escaped.
   std::string strRow = row.dump(-1, ' ', false, CJson::error_handler_t::replace);
@@ -241,7 +251,8 @@ std::string ScanPageLinks(const CScanReport& report, const CTargetRecord& record
   return strLinks;
 }
 
-std::string ScanPageText(const CScanReport& report, const std::vector<std::string>& arrRows) {
+std::string ScanPageText(const CScanReport& report, const std::vector<std::string>& arrRows,
+                         const std::vector<std::string>& arrReasons) {
   const auto& arrTargets = report.Targets();
   std::vector<std::pair<std::string, uint64_t>> arrTotals;  // in the order outcomes first came
   std::map<std::string, size_t> mapTotal;
@@ -270,6 +281,12 @@ std::string ScanPageText(const CScanReport& report, const std::vector<std::strin
     }
   }
   strRows += "]";
+  CJson formats = CJson::array();
+  for (const uint32_t uFormat : c_arrFormats) formats.push_back(FormatName(uFormat));
+  std::string strTables = ",\"outcomes\":" + CJson(OutcomeWords()).dump() + ",\"reasons\":" +
+                          CJson(arrReasons).dump(-1, ' ', false, CJson::error_handler_t::replace) +
+                          ",\"formats\":" + formats.dump() + "}";
+  for (size_t nPos = 0; (nPos = strTables.find("</", nPos)) != std::string::npos; nPos += 3) strTables.replace(nPos, 2, "<\\/");
   const size_t nTargets = arrTargets.size();
 
   std::string strPage =
@@ -322,7 +339,7 @@ std::string ScanPageText(const CScanReport& report, const std::vector<std::strin
   strPage += "<h2>Every target (" + std::to_string(nTargets) + ")</h2>\n";
   strPage += PagedTable("all");
 
-  strPage += "<script type=\"application/json\" id=\"rows\">" + strRows + "</script>\n<script>" + c_szScript +
+  strPage += "<script type=\"application/json\" id=\"rows\">{\"rows\":" + strRows + strTables + "</script>\n<script>" + c_szScript +
              "</script>\n</body></html>\n";
   return strPage;
 }

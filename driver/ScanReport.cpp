@@ -6,6 +6,7 @@
 #include <ctime>
 #include <map>
 #include <new>
+#include <string_view>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -64,7 +65,7 @@ std::string BaseName(const std::string& strPath) {
   return nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
 }
 
-CJson TargetJson(const CScanReport& report, const CTargetRecord& record) {
+CJson TargetJson(const CTargetRecord& record, const CFilePaths& arrPaths) {
   const CTargetSettings* pSettings = record.pSettings.get();
   const CWalkFigures& figures = record.figures;
   CJson target;
@@ -111,7 +112,7 @@ CJson TargetJson(const CScanReport& report, const CTargetRecord& record) {
   CJson files = CJson::array();
   for (size_t i = 0; i < record.nFiles; ++i) {
     const CFileRecord& file = record.arrFiles[i];
-    const std::string strPath = report.FilePath(record, file);
+    const std::string& strPath = arrPaths[i];
     CJson one;
     one["format"] = FormatName(file.uFormat);
     one["path"] = strPath.empty() ? CJson(nullptr) : CJson(strPath);
@@ -185,6 +186,20 @@ const char* OutcomeWord(const CTargetRecord& record) {
   return "failed";
 }
 
+const std::vector<std::string>& OutcomeWords() {
+  static const std::vector<std::string> c_arrWords{
+      "complete",    "error budget", "loop guard", "incomplete",      "output error",  "no answer",
+      "stopped answering", "refused", "interrupted", "unresolved", "no route", "SNMPv3 settings",
+      "SNMPv3 refused", "memory", "no thread", "failed", "not recorded"};
+  return c_arrWords;
+}
+
+size_t OutcomeIndex(const CTargetRecord& record) {
+  const std::vector<std::string>& arrWords = OutcomeWords();
+  const char* szWord = record.bRecorded ? OutcomeWord(record) : "not recorded";
+  return static_cast<size_t>(std::find(arrWords.begin(), arrWords.end(), szWord) - arrWords.begin());
+}
+
 bool AllFilesWritten(const CTargetRecord& record) {
   if (record.nFiles == 0) return false;
   return std::all_of(record.arrFiles.begin(), record.arrFiles.begin() + static_cast<std::ptrdiff_t>(record.nFiles),
@@ -246,7 +261,16 @@ void CScanReport::Render() const {
   const size_t nTargets = m_arrTargets.size();
   m_arrJsonLines.assign(nTargets, {});
   m_arrPageRows.assign(nTargets, {});
-  const auto renderRange = [this](size_t nFirst, size_t nEnd) {
+  // The reasons, each once, for the page: a code and whether the files
+  // were written make one.
+  std::map<std::pair<uint32_t, bool>, size_t> mapReasons;
+  m_arrReasons.clear();
+  for (const CTargetRecord& record : m_arrTargets) {
+    if (!record.bRecorded) continue;
+    const auto key = std::pair(record.uCode, AllFilesWritten(record));
+    if (mapReasons.emplace(key, m_arrReasons.size()).second) m_arrReasons.push_back(FailureReason(key.first, key.second));
+  }
+  const auto renderRange = [this, &mapReasons](size_t nFirst, size_t nEnd) {
     const std::string strUnrecorded = Dump(CJson{{"outcome", "not recorded"}});
     for (size_t i = nFirst; i < nEnd; ++i) {
       const CTargetRecord& record = m_arrTargets[i];
@@ -254,8 +278,11 @@ void CScanReport::Render() const {
         m_arrJsonLines[i] = strUnrecorded;
         continue;
       }
-      m_arrJsonLines[i] = Dump(TargetJson(*this, record));
-      m_arrPageRows[i] = ScanPageRow(*this, record);
+      CFilePaths arrPaths;
+      for (size_t nFile = 0; nFile < record.nFiles; ++nFile) arrPaths[nFile] = FilePath(record, record.arrFiles[nFile]);
+      m_arrJsonLines[i] = Dump(TargetJson(record, arrPaths));
+      m_arrPageRows[i] =
+          ScanPageRow(record, arrPaths, mapReasons.at(std::pair(record.uCode, AllFilesWritten(record))));
     }
   };
   // The scan is over: every core is free for it. A thread that cannot be
@@ -311,18 +338,21 @@ std::string CScanReport::RunJsonText() const {
   return Dump(run, 2);
 }
 
-std::string CScanReport::JsonText() const {
+template <typename FSink>
+void CScanReport::EmitJson(FSink fnSink) const {
   Render();
   // One target a line: a scan of many targets stays readable line by line.
-  std::string strText = "{\"run\": " + RunJsonText() + ",\n\"targets\": [";
-  size_t nSize = strText.size() + 8;
-  for (const std::string& strLine : m_arrJsonLines) nSize += strLine.size() + 2;
-  strText.reserve(nSize);
+  fnSink("{\"run\": " + RunJsonText() + ",\n\"targets\": [");
   for (size_t i = 0; i < m_arrJsonLines.size(); ++i) {
-    strText += i == 0 ? "\n" : ",\n";
-    strText += m_arrJsonLines[i];
+    fnSink(i == 0 ? "\n" : ",\n");
+    fnSink(m_arrJsonLines[i]);
   }
-  strText += "\n]}\n";
+  fnSink("\n]}\n");
+}
+
+std::string CScanReport::JsonText() const {
+  std::string strText;
+  EmitJson([&](std::string_view piece) { strText += piece; });
   return strText;
 }
 
@@ -336,14 +366,32 @@ std::string CScanReport::FailedText() const {
 
 std::string CScanReport::PageText() const {
   Render();
-  return ScanPageText(*this, m_arrPageRows);
+  return ScanPageText(*this, m_arrPageRows, m_arrReasons);
 }
 
 bool CScanReport::Write() {
   m_strEnd = UtcNow();
   m_dSeconds = MonotonicSeconds() - m_dStartSeconds;
   const std::string strPrefix = m_place.strDir.empty() ? std::string() : m_place.strDir + "/";
-  bool bWritten = WriteWhole(strPrefix + c_szReportJson, JsonText());
+  // scan.json in pieces of a megabyte: its whole text is never held.
+  bool bWritten = false;
+  {
+    const std::string strPath = strPrefix + c_szReportJson;
+    CAtomicFile file;
+    bool bOk = file.Open(strPath);
+    std::string strBuffer;
+    constexpr size_t c_nPiece = size_t{1} << 20;
+    strBuffer.reserve(c_nPiece + 4096);
+    EmitJson([&](std::string_view piece) {
+      strBuffer += piece;
+      if (strBuffer.size() < c_nPiece) return;
+      bOk = bOk && file.Write(strBuffer.data(), strBuffer.size());
+      strBuffer.clear();
+    });
+    bOk = bOk && file.Write(strBuffer.data(), strBuffer.size()) && file.Commit();
+    if (!bOk) std::fprintf(stderr, "mibscan: cannot write %s\n", strPath.c_str());
+    bWritten = bOk;
+  }
   bWritten = WriteWhole(strPrefix + c_szReportFailed, FailedText()) && bWritten;
   bWritten = WriteWhole(strPrefix + c_szReportPage, PageText()) && bWritten;
   return bWritten;

@@ -67,6 +67,10 @@ struct CTargetRecord {
 // "output error", "incomplete", "unresolved", "no route", "SNMPv3
 // settings", "SNMPv3 refused", "memory", "no thread", "failed".
 [[nodiscard]] const char* OutcomeWord(const CTargetRecord& record);
+// Every outcome word, each once; OutcomeWord gives one of them.
+[[nodiscard]] const std::vector<std::string>& OutcomeWords();
+// The place of OutcomeWord(record) in OutcomeWords().
+[[nodiscard]] size_t OutcomeIndex(const CTargetRecord& record);
 // True when every file asked for was written.
 [[nodiscard]] bool AllFilesWritten(const CTargetRecord& record);
 // True when the dump is complete: the walks reached the end of the MIB
@@ -112,6 +116,9 @@ class CScanReport {
   // threads as the machine runs at once.
   void Render() const;
   std::string RunJsonText() const;
+  // Hands scan.json's text to fnSink(std::string_view), piece by piece.
+  template <typename FSink>
+  void EmitJson(FSink fnSink) const;
 
   std::vector<CTargetRecord> m_arrTargets;
   std::vector<std::string> m_arrArguments;
@@ -123,6 +130,7 @@ class CScanReport {
   // Render()'s output, made once.
   mutable std::vector<std::string> m_arrJsonLines;
   mutable std::vector<std::string> m_arrPageRows;
+  mutable std::vector<std::string> m_arrReasons;  // every target's FailureReason, each once
   mutable bool m_bRendered = false;
 };
 
@@ -133,9 +141,13 @@ constexpr char c_szReportPage[] = "scan.html";
 
 // The page of a record (ScanPage.cpp): self-contained HTML, with
 // arrRows the rows of its targets (ScanPageRow) in target order.
-[[nodiscard]] std::string ScanPageText(const CScanReport& report, const std::vector<std::string>& arrRows);
+[[nodiscard]] std::string ScanPageText(const CScanReport& report, const std::vector<std::string>& arrRows,
+                                       const std::vector<std::string>& arrReasons);
+// The paths of a target's files, in the order of its CFileRecords.
+using CFilePaths = std::array<std::string, std::size(c_arrFormats)>;
 // A target's row for the page's script, and the links to its files.
-[[nodiscard]] std::string ScanPageRow(const CScanReport& report, const CTargetRecord& record);
+// nReason is the place of the target's reason in the page's list of them.
+[[nodiscard]] std::string ScanPageRow(const CTargetRecord& record, const CFilePaths& arrPaths, size_t nReason);
 [[nodiscard]] std::string ScanPageLinks(const CScanReport& report, const CTargetRecord& record);
 // A file's checksum in lower-case hexadecimal.
 [[nodiscard]] std::string HexDigest(const CFileRecord& file);

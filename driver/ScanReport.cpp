@@ -232,20 +232,92 @@ void FirstAndLastOid(const CMapStringToString& map, std::string* pstrFirst, std:
   });
 }
 
+CScanReport::~CScanReport() { StopRenderer(); }
+
 void CScanReport::Begin(size_t nTargets, std::vector<std::string> arrArguments, CResultPlace place) {
+  StopRenderer();
   m_arrTargets.clear();
   m_arrTargets.resize(nTargets);
+  m_arrJsonLines.assign(nTargets, {});
+  m_arrPageRows.assign(nTargets, {});
+  m_arrRendered.assign(nTargets, 0);
+  m_arrReasons.clear();
+  m_mapReasons.clear();
   m_arrArguments = std::move(arrArguments);
   m_place = std::move(place);
   m_strStart = UtcNow();
   m_dStartSeconds = MonotonicSeconds();
   m_bRendered = false;
+  m_bStop = false;
+  try {
+    m_renderer = std::thread(&CScanReport::RenderQueued, this);
+  } catch (const std::exception&) {
+    // No thread: everything is rendered at the end.
+  }
 }
 
 void CScanReport::Record(size_t nIndex, CTargetRecord&& record) {
   if (nIndex >= m_arrTargets.size()) return;
   record.bRecorded = true;
   m_arrTargets[nIndex] = std::move(record);
+  try {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_arrQueue.push_back(nIndex);
+  } catch (const std::exception&) {
+    return;  // rendered at the end
+  }
+  m_wake.notify_one();
+}
+
+void CScanReport::RenderQueued() {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  std::vector<size_t> arrBatch;
+  while (true) {
+    m_wake.wait(lock, [this] { return m_bStop || !m_arrQueue.empty(); });
+    if (m_arrQueue.empty()) break;  // stopped, and nothing left
+    arrBatch.swap(m_arrQueue);
+    lock.unlock();
+    for (const size_t i : arrBatch) {
+      try {
+        (void)ReasonIndex(m_arrTargets[i]);
+        RenderOne(i);
+      } catch (const std::exception&) {
+        // Memory ran out: rendered at the end, or left "not recorded".
+      }
+    }
+    arrBatch.clear();
+    lock.lock();
+  }
+}
+
+void CScanReport::StopRenderer() {
+  if (!m_renderer.joinable()) return;
+  {
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_bStop = true;
+  }
+  m_wake.notify_one();
+  m_renderer.join();
+}
+
+size_t CScanReport::ReasonIndex(const CTargetRecord& record) const {
+  const auto key = std::pair(record.uCode, AllFilesWritten(record));
+  const auto [it, bNew] = m_mapReasons.emplace(key, m_arrReasons.size());
+  if (bNew) m_arrReasons.push_back(FailureReason(key.first, key.second));
+  return it->second;
+}
+
+void CScanReport::RenderOne(size_t i) const {
+  const CTargetRecord& record = m_arrTargets[i];
+  if (!record.bRecorded) {
+    m_arrJsonLines[i] = Dump(CJson{{"outcome", "not recorded"}});
+  } else {
+    CFilePaths arrPaths;
+    for (size_t nFile = 0; nFile < record.nFiles; ++nFile) arrPaths[nFile] = FilePath(record, record.arrFiles[nFile]);
+    m_arrJsonLines[i] = Dump(TargetJson(record, arrPaths));
+    m_arrPageRows[i] = ScanPageRow(record, arrPaths, m_mapReasons.at(std::pair(record.uCode, AllFilesWritten(record))));
+  }
+  m_arrRendered[i] = 1;
 }
 
 std::string CScanReport::FilePath(const CTargetRecord& record, const CFileRecord& file) const {
@@ -259,47 +331,33 @@ std::string CScanReport::FilePath(const CTargetRecord& record, const CFileRecord
 void CScanReport::Render() const {
   if (m_bRendered) return;
   const size_t nTargets = m_arrTargets.size();
-  m_arrJsonLines.assign(nTargets, {});
-  m_arrPageRows.assign(nTargets, {});
-  // The reasons, each once, for the page: a code and whether the files
-  // were written make one.
-  std::map<std::pair<uint32_t, bool>, size_t> mapReasons;
-  m_arrReasons.clear();
-  for (const CTargetRecord& record : m_arrTargets) {
-    if (!record.bRecorded) continue;
-    const auto key = std::pair(record.uCode, AllFilesWritten(record));
-    if (mapReasons.emplace(key, m_arrReasons.size()).second) m_arrReasons.push_back(FailureReason(key.first, key.second));
+  // What is left has its reasons placed first: the threads below only
+  // read the map.
+  std::vector<size_t> arrLeft;
+  for (size_t i = 0; i < nTargets; ++i) {
+    if (m_arrRendered[i] != 0) continue;
+    arrLeft.push_back(i);
+    if (m_arrTargets[i].bRecorded) (void)ReasonIndex(m_arrTargets[i]);
   }
-  const auto renderRange = [this, &mapReasons](size_t nFirst, size_t nEnd) {
-    const std::string strUnrecorded = Dump(CJson{{"outcome", "not recorded"}});
-    for (size_t i = nFirst; i < nEnd; ++i) {
-      const CTargetRecord& record = m_arrTargets[i];
-      if (!record.bRecorded) {
-        m_arrJsonLines[i] = strUnrecorded;
-        continue;
-      }
-      CFilePaths arrPaths;
-      for (size_t nFile = 0; nFile < record.nFiles; ++nFile) arrPaths[nFile] = FilePath(record, record.arrFiles[nFile]);
-      m_arrJsonLines[i] = Dump(TargetJson(record, arrPaths));
-      m_arrPageRows[i] =
-          ScanPageRow(record, arrPaths, mapReasons.at(std::pair(record.uCode, AllFilesWritten(record))));
-    }
+  const auto renderRange = [this, &arrLeft](size_t nFirst, size_t nEnd) {
+    for (size_t n = nFirst; n < nEnd; ++n) RenderOne(arrLeft[n]);
   };
   // The scan is over: every core is free for it. A thread that cannot be
   // had leaves its part to this one.
+  const size_t nCount = arrLeft.size();
   const size_t nThreads = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 16);
-  const size_t nPerThread = (nTargets + nThreads - 1) / nThreads;
+  const size_t nPerThread = (nCount + nThreads - 1) / nThreads;
   std::vector<std::thread> arrThreads;
   size_t nFirst = nPerThread;
-  for (; nThreads > 1 && nFirst < nTargets; nFirst += nPerThread) {
+  for (; nThreads > 1 && nFirst < nCount; nFirst += nPerThread) {
     try {
-      arrThreads.emplace_back(renderRange, nFirst, std::min(nTargets, nFirst + nPerThread));
+      arrThreads.emplace_back(renderRange, nFirst, std::min(nCount, nFirst + nPerThread));
     } catch (const std::exception&) {
       break;
     }
   }
-  renderRange(0, std::min(nTargets, nPerThread));
-  renderRange(nFirst, nTargets);
+  renderRange(0, std::min(nCount, nPerThread));
+  renderRange(std::min(nFirst, nCount), nCount);
   for (std::thread& thread : arrThreads) thread.join();
   m_bRendered = true;
 }
@@ -370,6 +428,7 @@ std::string CScanReport::PageText() const {
 }
 
 bool CScanReport::Write() {
+  StopRenderer();
   m_strEnd = UtcNow();
   m_dSeconds = MonotonicSeconds() - m_dStartSeconds;
   const std::string strPrefix = m_place.strDir.empty() ? std::string() : m_place.strDir + "/";

@@ -13,6 +13,10 @@
 #define MIBSCAN_DRIVER_SCANREPORT_H_
 
 #include <array>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <thread>
 #include <cstdint>
 #include <memory>
 #include <optional>
@@ -86,12 +90,19 @@ void FirstAndLastOid(const CMapStringToString& map, std::string* pstrFirst, std:
 
 class CScanReport {
  public:
+  CScanReport() = default;
+  // Stops the rendering thread, when Write did not.
+  ~CScanReport();
+  CScanReport(const CScanReport&) = delete;
+  CScanReport& operator=(const CScanReport&) = delete;
+
   // A scan of nTargets targets begins, run with arrArguments (the command
   // line after the program's name), its files going to place.
   void Begin(size_t nTargets, std::vector<std::string> arrArguments, CResultPlace place);
   // Target nIndex (its place in the list) ended: its record is moved into
-  // its slot. Never throws. Each slot is written by one worker only, and
-  // read after every worker was joined.
+  // its slot, and a thread of the record's own renders it while the scan
+  // goes on (whatever it has not rendered is rendered at the end). Never
+  // throws. Each slot is written by one worker only.
   void Record(size_t nIndex, CTargetRecord&& record);
   // Writes scan.json, failed.txt and scan.html into the place's folder;
   // true when all three were written. Each failure is told on standard
@@ -112,9 +123,17 @@ class CScanReport {
   [[nodiscard]] std::string FilePath(const CTargetRecord& record, const CFileRecord& file) const;
 
  private:
-  // Every target's line of scan.json and row of the page, made on as many
-  // threads as the machine runs at once.
+  // Every target's line of scan.json and row of the page that the
+  // rendering thread has not made, made on as many threads as the machine
+  // runs at once.
   void Render() const;
+  // Target i's line and row (its reason already has its place).
+  void RenderOne(size_t i) const;
+  // The place of the target's reason in m_arrReasons, given one when new.
+  size_t ReasonIndex(const CTargetRecord& record) const;
+  // The rendering thread: renders the targets queued by Record.
+  void RenderQueued();
+  void StopRenderer();
   std::string RunJsonText() const;
   // Hands scan.json's text to fnSink(std::string_view), piece by piece.
   template <typename FSink>
@@ -131,7 +150,14 @@ class CScanReport {
   mutable std::vector<std::string> m_arrJsonLines;
   mutable std::vector<std::string> m_arrPageRows;
   mutable std::vector<std::string> m_arrReasons;  // every target's FailureReason, each once
+  mutable std::map<std::pair<uint32_t, bool>, size_t> m_mapReasons;  // (code, files written) -> its place
+  mutable std::vector<uint8_t> m_arrRendered;  // 1: target i's line and row are made
   mutable bool m_bRendered = false;
+  std::mutex m_mutex;  // guards m_arrQueue and m_bStop
+  std::condition_variable m_wake;
+  std::vector<size_t> m_arrQueue;  // ended targets the thread has yet to render
+  bool m_bStop = false;
+  std::thread m_renderer;
 };
 
 // The names of the record's files in a result folder.

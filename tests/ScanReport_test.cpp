@@ -140,9 +140,12 @@ TEST_F(ScanReportTest, EveryOutcomeOfAFleetIsRecordedAsItHappened) {
   const auto Section = [](const char* szPattern, const CTestAgent& agent, const std::string& strMore = "") {
     return std::string("[Target ") + szPattern + "]\nPort=" + std::to_string(agent.Port()) + "\n" + strMore;
   };
-  WriteConfig(m_nSnmpdPort, 300, 1, 0,
+  // A second each try: no answer is lost to a loaded machine (the
+  // restarted agent counts its requests); the silent one waits less.
+  WriteConfig(m_nSnmpdPort, 1000, 1, 0,
               "Version=1\n[Target 127.0.0.1]\nVersion=2\nWindow=4\n" +
-                  Section("127.0.0.2", answering, "Format=xml,snmprec\n") + Section("127.0.0.3", silent) +
+                  Section("127.0.0.2", answering, "Format=xml,snmprec\n") +
+                  Section("127.0.0.3", silent, "Timeout=300\n") +
                   Section("127.0.0.4", refusing) + Section("127.0.0.5", erring, "Version=2\nMaxRepetitions=0\n") +
                   Section("127.0.0.6", looping) +
                   Section("127.0.0.7", restarting, "Version=3\nUser=fleetuser\n") + Section("127.0.0.8", unwritable) +

@@ -13,6 +13,7 @@
 
 #include "driver/Progress.h"
 #include "platform/AtomicFile.h"
+#include "platform/FileOps.h"
 #include "platform/Runtime.h"
 #include "snmp/LastError.h"
 
@@ -431,11 +432,15 @@ bool CScanReport::Write() {
   StopRenderer();
   m_strEnd = UtcNow();
   m_dSeconds = MonotonicSeconds() - m_dStartSeconds;
-  const std::string strPrefix = m_place.strDir.empty() ? std::string() : m_place.strDir + "/";
+  // Joined as the result files are: Windows' writer finds the folder by
+  // its own separator.
+  const auto pathOf = [this](const char* szName) {
+    return m_place.strDir.empty() ? std::string(szName) : JoinPath(m_place.strDir, szName);
+  };
   // scan.json in pieces of a megabyte: its whole text is never held.
   bool bWritten = false;
   {
-    const std::string strPath = strPrefix + c_szReportJson;
+    const std::string strPath = pathOf(c_szReportJson);
     CAtomicFile file;
     bool bOk = file.Open(strPath);
     std::string strBuffer;
@@ -451,7 +456,7 @@ bool CScanReport::Write() {
     if (!bOk) std::fprintf(stderr, "mibscan: cannot write %s\n", strPath.c_str());
     bWritten = bOk;
   }
-  bWritten = WriteWhole(strPrefix + c_szReportFailed, FailedText()) && bWritten;
-  bWritten = WriteWhole(strPrefix + c_szReportPage, PageText()) && bWritten;
+  bWritten = WriteWhole(pathOf(c_szReportFailed), FailedText()) && bWritten;
+  bWritten = WriteWhole(pathOf(c_szReportPage), PageText()) && bWritten;
   return bWritten;
 }

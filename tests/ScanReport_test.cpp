@@ -12,6 +12,7 @@
 #include <fstream>
 #include <regex>
 #include <set>
+#include <sstream>
 
 #include <nlohmann/json.hpp>
 
@@ -311,6 +312,46 @@ TEST_F(ScanReportTest, EveryOutcomeOfAFleetIsRecordedAsItHappened) {
   const std::string strPage = ReadAll(Out("scan.html"));
   for (const std::string& strTarget : arrTargets) EXPECT_THAT(strPage, HasSubstr("\"" + strTarget + "\""));
   EXPECT_THAT(result.strOutput, ::testing::Not(HasSubstr("scan.json")));
+}
+
+// Without --report (or Report=1) the scan writes what it always wrote:
+// the same files, byte for byte, and the same console lines.
+TEST_F(ScanReportTest, WithoutTheOptionNothingChanges) {
+  CTestAgent agent, silent;
+  Start(&agent, "127.0.0.2", {});
+  Start(&silent, "127.0.0.3", {.nSilentAfter = 0});
+  WriteConfig(agent.Port(), 1000, 1, 0,
+              "Format=xml,walk\n[Target 127.0.0.3]\nTimeout=200\nRetry=0\nPort=" + std::to_string(silent.Port()) + "\n");
+  const auto scan = [&](const std::string& strDir, bool bReport) {
+    std::filesystem::create_directory(m_dir.Path() / strDir);
+    std::vector<std::string> arrArgs{"-o", (m_dir.Path() / strDir).string()};
+    if (bReport) arrArgs.push_back("--report");
+    arrArgs.insert(arrArgs.end(), {"127.0.0.2", "127.0.0.3"});
+    std::vector<std::string> arrLines;
+    std::istringstream output(Run(arrArgs).strOutput);
+    for (std::string strLine; std::getline(output, strLine);) {
+      const size_t nAt = strLine.find((m_dir.Path() / strDir).string());
+      if (nAt != std::string::npos) strLine.replace(nAt, (m_dir.Path() / strDir).string().size(), "DIR");
+      arrLines.push_back(strLine);
+    }
+    std::sort(arrLines.begin(), arrLines.end());  // the targets' lines interleave as they come
+    return arrLines;
+  };
+  const auto arrPlain = scan("plain", false);
+  const auto arrReport = scan("report", true);
+  EXPECT_EQ(arrPlain, arrReport);
+  std::set<std::string> setPlain, setReport;
+  for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path() / "plain"))
+    setPlain.insert(entry.path().filename().string());
+  for (const auto& entry : std::filesystem::directory_iterator(m_dir.Path() / "report"))
+    setReport.insert(entry.path().filename().string());
+  EXPECT_EQ((std::set<std::string>{"127.0.0.2.walk", "127.0.0.2.xml", "127.0.0.3.walk", "127.0.0.3.xml"}), setPlain);
+  for (const std::string& strName : setPlain) {
+    EXPECT_TRUE(ReadAll((m_dir.Path() / "plain" / strName).string()) ==
+                ReadAll((m_dir.Path() / "report" / strName).string()))
+        << strName;
+  }
+  EXPECT_EQ(setPlain.size() + 3, setReport.size()) << "scan.json, failed.txt and scan.html besides";
 }
 
 TEST_F(ScanReportTest, AnInterruptedScanStillWritesItsRecordWithItsTargetsMarked) {

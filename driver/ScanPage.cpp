@@ -68,11 +68,6 @@ std::string Number(double dValue, const char* szFormat = "%.0f") {
   return szText;
 }
 
-std::string FileName(const std::string& strPath) {
-  const size_t nSlash = strPath.find_last_of("/\\");
-  return nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
-}
-
 const char* OutcomeColour(const std::string& strOutcome) {
   if (strOutcome == "complete") return "#2e8b57";
   if (strOutcome == "no answer") return "#a61b1b";
@@ -212,7 +207,7 @@ std::string ScanPageRow(const CTargetRecord& record, const CFilePaths& arrPaths,
   for (size_t i = 0; i < record.nFiles; ++i) {
     const CFileRecord& file = record.arrFiles[i];
     if (file.state == CFileRecord::EState::NotWritten || arrPaths[i].empty()) continue;
-    const std::string strName = FileName(arrPaths[i]);
+    const std::string strName = FileNameOfPath(arrPaths[i]);
     const std::string strExtension = std::string(".") + FormatName(file.uFormat);
     strNamePart = strName.substr(0, strName.size() - std::min(strName.size(), strExtension.size()));
     size_t nFormat = 0;
@@ -245,7 +240,7 @@ std::string ScanPageLinks(const CScanReport& report, const CTargetRecord& record
     const std::string strPath = report.FilePath(record, file);
     if (strPath.empty()) continue;
     if (!strLinks.empty()) strLinks += " ";
-    strLinks += "<a href=\"" + UrlOf(FileName(strPath)) + "\">" + Escape(FormatName(file.uFormat)) + "</a>";
+    strLinks += "<a href=\"" + UrlOf(FileNameOfPath(strPath)) + "\">" + Escape(FormatName(file.uFormat)) + "</a>";
     if (file.state == CFileRecord::EState::Kept) strLinks += " (kept)";
   }
   return strLinks;

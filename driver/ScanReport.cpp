@@ -60,12 +60,6 @@ const char* FileState(CFileRecord::EState state) {
   return "not written";
 }
 
-// The file's name inside the result folder (the page links to it).
-std::string BaseName(const std::string& strPath) {
-  const size_t nSlash = strPath.find_last_of("/\\");
-  return nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
-}
-
 CJson TargetJson(const CTargetRecord& record, const CFilePaths& arrPaths) {
   const CTargetSettings* pSettings = record.pSettings.get();
   const CWalkFigures& figures = record.figures;
@@ -117,7 +111,7 @@ CJson TargetJson(const CTargetRecord& record, const CFilePaths& arrPaths) {
     CJson one;
     one["format"] = FormatName(file.uFormat);
     one["path"] = strPath.empty() ? CJson(nullptr) : CJson(strPath);
-    one["name"] = strPath.empty() ? CJson(nullptr) : CJson(BaseName(strPath));
+    one["name"] = strPath.empty() ? CJson(nullptr) : CJson(FileNameOfPath(strPath));
     one["state"] = FileState(file.state);
     one["why"] = *file.szWhy == '\0' ? CJson(nullptr) : CJson(file.szWhy);
     const bool bThere = file.state != CFileRecord::EState::NotWritten;
@@ -205,6 +199,11 @@ bool AllFilesWritten(const CTargetRecord& record) {
   if (record.nFiles == 0) return false;
   return std::all_of(record.arrFiles.begin(), record.arrFiles.begin() + static_cast<std::ptrdiff_t>(record.nFiles),
                      [](const CFileRecord& file) { return file.state == CFileRecord::EState::Written; });
+}
+
+std::string FileNameOfPath(const std::string& strPath) {
+  const size_t nSlash = strPath.find_last_of("/\\");
+  return nSlash == std::string::npos ? strPath : strPath.substr(nSlash + 1);
 }
 
 std::string HexDigest(const CFileRecord& file) {

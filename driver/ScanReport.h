@@ -175,6 +175,8 @@ using CFilePaths = std::array<std::string, std::size(c_arrFormats)>;
 // nReason is the place of the target's reason in the page's list of them.
 [[nodiscard]] std::string ScanPageRow(const CTargetRecord& record, const CFilePaths& arrPaths, size_t nReason);
 [[nodiscard]] std::string ScanPageLinks(const CScanReport& report, const CTargetRecord& record);
+// The last part of a path (after its last "/" or "\\").
+[[nodiscard]] std::string FileNameOfPath(const std::string& strPath);
 // A file's checksum in lower-case hexadecimal.
 [[nodiscard]] std::string HexDigest(const CFileRecord& file);
 

@@ -78,12 +78,6 @@ class CTargetWalks {
   bool m_bCut = false;
 };
 
-// Writes the target's result files, one per format asked for, or keeps
-// the earlier ones: a walk cut short keeps the complete file of an earlier
-// scan, and so does a target whose walks failed before they learnt
-// anything (a device that is down tonight, a name that no longer
-// resolves): an empty file is no better a snapshot. Each format's file is
-// kept or written on its own. True when every file asked for was written.
 // The size and SHA-256 of each file the worker's thread writes, taken as
 // its bytes are written (a file is not read back).
 class CFileDigests final : public IAtomicFileWatcher {
@@ -197,6 +191,13 @@ CFileRecord FileRecord(const CResultPlace& place, const std::string& strTarget, 
   return file;
 }
 
+// Writes the target's result files, one per format asked for, or keeps
+// the earlier ones: a walk cut short keeps the complete file of an earlier
+// scan, and so does a target whose walks failed before they learnt
+// anything (a device that is down tonight, a name that no longer
+// resolves): an empty file is no better a snapshot. Each format's file is
+// kept or written on its own. True when every file asked for was written.
+// With pRecord, each file's state, size and checksum go into it.
 bool WriteOrKeep(CMIB& mib, const CResultPlace& place, const CTargetWalks& walks, CTargetRecord* pRecord) {
   CWalkResult& result = mib.m_result;
   const bool bLearntNothing = walks.Failure() != SNMP_MGR_OK && result.mapResults.IsEmpty();

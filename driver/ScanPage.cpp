@@ -201,8 +201,15 @@ std::string PagedTable(const std::string& strId) {
 
 std::string ScanPageRow(const CTargetRecord& record, const CFilePaths& arrPaths, size_t nReason) {
   // Short: a page of 50,000 rows must stay small. The file names are the
-  // name part (when it is not the target as given) and the format.
-  CJson files = CJson::array();
+  // name part (when it is not the target as given) and the format. One
+  // row is kept by each rendering thread and filled in again, so its
+  // values reuse their storage.
+  thread_local CJson row = CJson::array();
+  CJson::array_t& arrRow = row.get_ref<CJson::array_t&>();
+  arrRow.resize(10);
+  CJson& files = arrRow[6];
+  if (!files.is_array()) files = CJson::array();
+  files.get_ref<CJson::array_t&>().clear();
   std::string strNamePart;
   for (size_t i = 0; i < record.nFiles; ++i) {
     const CFileRecord& file = record.arrFiles[i];
@@ -214,16 +221,24 @@ std::string ScanPageRow(const CTargetRecord& record, const CFilePaths& arrPaths,
     while (nFormat + 1 < std::size(c_arrFormats) && c_arrFormats[nFormat] != file.uFormat) ++nFormat;
     files.push_back({nFormat, file.state == CFileRecord::EState::Kept ? 1 : 0});
   }
-  const CJson row = {record.strTarget,
-                     OutcomeIndex(record),
-                     record.uCode == c_uNoThread ? CJson(nullptr) : CJson(record.uCode),
-                     IsComplete(record) ? 1 : 0,
-                     record.nObjects,
-                     static_cast<double>(std::llround(record.dSeconds * 1000)) / 1000,
-                     std::move(files),
-                     IsFailed(record) ? 1 : 0,
-                     nReason,
-                     strNamePart.empty() || strNamePart == record.strTarget ? CJson(0) : CJson(strNamePart)};
+  if (!arrRow[0].is_string()) arrRow[0] = std::string();
+  arrRow[0].get_ref<std::string&>().assign(record.strTarget);
+  arrRow[1] = OutcomeIndex(record);
+  if (record.uCode == c_uNoThread) {
+    arrRow[2] = nullptr;
+  } else {
+    arrRow[2] = record.uCode;
+  }
+  arrRow[3] = IsComplete(record) ? 1 : 0;
+  arrRow[4] = record.nObjects;
+  arrRow[5] = static_cast<double>(std::llround(record.dSeconds * 1000)) / 1000;
+  arrRow[7] = IsFailed(record) ? 1 : 0;
+  arrRow[8] = nReason;
+  if (strNamePart.empty() || strNamePart == record.strTarget) {
+    arrRow[9] = 0;
+  } else {
+    arrRow[9] = strNamePart;
+  }
   // A "</" inside the rows would end the script element: JSON lets "/"
   // be escaped.
   std::string strRow = row.dump(-1, ' ', false, CJson::error_handler_t::replace);

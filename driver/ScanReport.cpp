@@ -6,6 +6,7 @@
 #include <ctime>
 #include <map>
 #include <new>
+#include <optional>
 #include <string_view>
 #include <thread>
 
@@ -20,6 +21,9 @@
 namespace {
 
 using CJson = nlohmann::ordered_json;
+
+// Ended targets that wake the rendering thread.
+constexpr size_t c_nRenderBatch = 256;
 
 // The time now, UTC, in ISO 8601 to the second: "2026-12-09T20:15:03Z".
 std::string UtcNow() {
@@ -60,72 +64,147 @@ const char* FileState(CFileRecord::EState state) {
   return "not written";
 }
 
-CJson TargetJson(const CTargetRecord& record, const CFilePaths& arrPaths) {
-  const CTargetSettings* pSettings = record.pSettings.get();
-  const CWalkFigures& figures = record.figures;
-  CJson target;
-  target["target"] = record.strTarget;
-  target["address"] = figures.strAgent.empty() ? CJson(nullptr) : CJson(figures.strAgent);
-  CJson sections = CJson::array();
-  if (pSettings != nullptr)
-    for (const std::string& strPattern : pSettings->arrSections) sections.push_back(strPattern);
-  target["section"] = sections.empty() ? CJson(c_szConfigSection) : sections.front();
-  target["sections"] = sections;
-  target["version"] = pSettings != nullptr ? VersionText(pSettings->nVersion) : "1";
-  target["security_level"] = pSettings != nullptr ? SecurityLevel(*pSettings) : "community";
-  target["outcome"] = OutcomeWord(record);
-  target["code"] = record.uCode == c_uNoThread ? CJson(nullptr) : CJson(record.uCode);
-  target["reason"] = FailureReason(record.uCode, AllFilesWritten(record));
-  target["complete"] = IsComplete(record);
-  target["objects"] = record.nObjects;
-  target["requests"] = figures.nRequests;
-  target["resends"] = figures.nResends;
-  target["timeouts"] = figures.nTimeouts;
-  target["answers_dropped"] = {{"late", figures.nLateAnswers},
-                               {"other", figures.nDropped},
-                               {"total", figures.nLateAnswers + figures.nDropped}};
-  target["bytes_received"] = figures.nBytesReceived;
-  target["seconds"] = RoundedSeconds(record.dSeconds);
-  if (record.nRoundTrips == 0) {
-    target["round_trip_ms"] = nullptr;
-  } else {
-    const int64_t* pMicros = record.arrRoundTripMicros;
-    target["round_trip_ms"] = {{"count", record.nRoundTrips},
-                               {"min", Millis(pMicros[0])},
-                               {"median", Millis(pMicros[1])},
-                               {"p95", Millis(pMicros[2])},
-                               {"max", Millis(pMicros[3])}};
-  }
-  target["repetitions"] = {{"start", figures.nRepetitionsAtStart}, {"end", figures.nRepetitionsAtEnd}};
-  target["window"] = {{"start", figures.nWindowAtStart}, {"end", figures.nWindowAtEnd}};
-  target["sys_up_time"] = {
-      {"first", record.uUpTimeFirst ? CJson(*record.uUpTimeFirst) : CJson(nullptr)},
-      {"after", record.uUpTimeAfter ? CJson(*record.uUpTimeAfter) : CJson(nullptr)}};
-  target["restarted"] = record.uUpTimeFirst && record.uUpTimeAfter && *record.uUpTimeAfter < *record.uUpTimeFirst;
-  target["first_oid"] = record.strFirstOid.empty() ? CJson(nullptr) : CJson(record.strFirstOid);
-  target["last_oid"] = record.strLastOid.empty() ? CJson(nullptr) : CJson(record.strLastOid);
-  CJson files = CJson::array();
-  for (size_t i = 0; i < record.nFiles; ++i) {
-    const CFileRecord& file = record.arrFiles[i];
-    const std::string& strPath = arrPaths[i];
-    CJson one;
-    one["format"] = FormatName(file.uFormat);
-    one["path"] = strPath.empty() ? CJson(nullptr) : CJson(strPath);
-    one["name"] = strPath.empty() ? CJson(nullptr) : CJson(FileNameOfPath(strPath));
-    one["state"] = FileState(file.state);
-    one["why"] = *file.szWhy == '\0' ? CJson(nullptr) : CJson(file.szWhy);
-    const bool bThere = file.state != CFileRecord::EState::NotWritten;
-    one["size"] = bThere ? CJson(file.nSize) : CJson(nullptr);
-    one["sha256"] = bThere && file.bDigest ? CJson(HexDigest(file)) : CJson(nullptr);
-    files.push_back(std::move(one));
-  }
-  target["files"] = std::move(files);
-  return target;
+std::string Dump(const CJson& json, int nIndent = -1);
+
+// Assigns text to a value kept from the previous target: the string's
+// storage is reused, so a target's line costs few allocations.
+void SetText(CJson& value, std::string_view text) {
+  if (!value.is_string()) value = std::string();
+  value.get_ref<std::string&>().assign(text);
 }
+void SetTextOrNull(CJson& value, std::string_view text) {
+  if (text.empty()) {
+    value = nullptr;
+  } else {
+    SetText(value, text);
+  }
+}
+template <typename TNumber>
+void SetNumberOrNull(CJson& value, const std::optional<TNumber>& number) {
+  if (number) {
+    value = *number;
+  } else {
+    value = nullptr;
+  }
+}
+
+// A target's object of scan.json. One is kept by each rendering thread
+// and filled in again for every target: its keys, in their order, are
+// made once, and the values are assigned in place.
+class CTargetJson {
+ public:
+  CTargetJson() {
+    for (const char* szKey : {"target", "address", "section", "sections", "version", "security_level", "outcome",
+                              "code", "reason", "complete", "objects", "requests", "resends", "timeouts"})
+      m_doc[szKey] = nullptr;
+    m_doc["answers_dropped"] = {{"late", 0}, {"other", 0}, {"total", 0}};
+    m_doc["bytes_received"] = 0;
+    m_doc["seconds"] = 0;
+    m_doc["round_trip_ms"] = nullptr;
+    m_doc["repetitions"] = {{"start", 0}, {"end", 0}};
+    m_doc["window"] = {{"start", 0}, {"end", 0}};
+    m_doc["sys_up_time"] = {{"first", nullptr}, {"after", nullptr}};
+    for (const char* szKey : {"restarted", "first_oid", "last_oid"}) m_doc[szKey] = nullptr;
+    m_doc["files"] = CJson::array();
+  }
+
+  // The target's line: its object on one line.
+  std::string Line(const CTargetRecord& record, const CFilePaths& arrPaths) {
+    Fill(record, arrPaths);
+    return Dump(m_doc);
+  }
+
+ private:
+  void Fill(const CTargetRecord& record, const CFilePaths& arrPaths) {
+    const CTargetSettings* pSettings = record.pSettings.get();
+    const CWalkFigures& figures = record.figures;
+    CJson& target = m_doc;
+    SetText(target["target"], record.strTarget);
+    SetTextOrNull(target["address"], figures.strAgent);
+    CJson& sections = target["sections"];
+    if (!sections.is_array()) sections = CJson::array();
+    sections.get_ref<CJson::array_t&>().clear();
+    if (pSettings != nullptr)
+      for (const std::string& strPattern : pSettings->arrSections) sections.push_back(strPattern);
+    SetText(target["section"], sections.empty() ? c_szConfigSection : sections.front().get_ref<const std::string&>());
+    SetText(target["version"], pSettings != nullptr ? VersionText(pSettings->nVersion) : "1");
+    SetText(target["security_level"], pSettings != nullptr ? SecurityLevel(*pSettings) : "community");
+    SetText(target["outcome"], OutcomeWord(record));
+    if (record.uCode == c_uNoThread) {
+      target["code"] = nullptr;
+    } else {
+      target["code"] = record.uCode;
+    }
+    SetText(target["reason"], FailureReason(record.uCode, AllFilesWritten(record)));
+    target["complete"] = IsComplete(record);
+    target["objects"] = record.nObjects;
+    target["requests"] = figures.nRequests;
+    target["resends"] = figures.nResends;
+    target["timeouts"] = figures.nTimeouts;
+    CJson& dropped = target["answers_dropped"];
+    dropped["late"] = figures.nLateAnswers;
+    dropped["other"] = figures.nDropped;
+    dropped["total"] = figures.nLateAnswers + figures.nDropped;
+    target["bytes_received"] = figures.nBytesReceived;
+    target["seconds"] = RoundedSeconds(record.dSeconds);
+    CJson& trips = target["round_trip_ms"];
+    if (record.nRoundTrips == 0) {
+      trips = nullptr;
+    } else {
+      const int64_t* pMicros = record.arrRoundTripMicros;
+      if (!trips.is_object()) trips = CJson::object();
+      trips["count"] = record.nRoundTrips;
+      trips["min"] = Millis(pMicros[0]);
+      trips["median"] = Millis(pMicros[1]);
+      trips["p95"] = Millis(pMicros[2]);
+      trips["max"] = Millis(pMicros[3]);
+    }
+    CJson& repetitions = target["repetitions"];
+    repetitions["start"] = figures.nRepetitionsAtStart;
+    repetitions["end"] = figures.nRepetitionsAtEnd;
+    CJson& window = target["window"];
+    window["start"] = figures.nWindowAtStart;
+    window["end"] = figures.nWindowAtEnd;
+    CJson& upTime = target["sys_up_time"];
+    SetNumberOrNull(upTime["first"], record.uUpTimeFirst);
+    SetNumberOrNull(upTime["after"], record.uUpTimeAfter);
+    target["restarted"] = record.uUpTimeFirst && record.uUpTimeAfter && *record.uUpTimeAfter < *record.uUpTimeFirst;
+    SetTextOrNull(target["first_oid"], record.strFirstOid);
+    SetTextOrNull(target["last_oid"], record.strLastOid);
+    CJson::array_t& files = target["files"].get_ref<CJson::array_t&>();
+    files.resize(record.nFiles);
+    for (size_t i = 0; i < record.nFiles; ++i) {
+      const CFileRecord& file = record.arrFiles[i];
+      const std::string& strPath = arrPaths[i];
+      CJson& one = files[i];
+      if (!one.is_object()) {
+        for (const char* szKey : {"format", "path", "name", "state", "why", "size", "sha256"}) one[szKey] = nullptr;
+      }
+      SetText(one["format"], FormatName(file.uFormat));
+      SetTextOrNull(one["path"], strPath);
+      SetTextOrNull(one["name"], strPath.empty() ? std::string() : FileNameOfPath(strPath));
+      SetText(one["state"], FileState(file.state));
+      SetTextOrNull(one["why"], file.szWhy);
+      const bool bThere = file.state != CFileRecord::EState::NotWritten;
+      if (bThere) {
+        one["size"] = file.nSize;
+      } else {
+        one["size"] = nullptr;
+      }
+      if (bThere && file.bDigest) {
+        SetText(one["sha256"], HexDigest(file));
+      } else {
+        one["sha256"] = nullptr;
+      }
+    }
+  }
+
+  CJson m_doc;
+};
 
 // Text that may not be UTF-8 (a target in the locale's code set) is
 // written with U+FFFD for what is not.
-std::string Dump(const CJson& json, int nIndent = -1) {
+std::string Dump(const CJson& json, int nIndent) {
   return json.dump(nIndent, ' ', false, CJson::error_handler_t::replace);
 }
 
@@ -260,21 +339,27 @@ void CScanReport::Record(size_t nIndex, CTargetRecord&& record) {
   if (nIndex >= m_arrTargets.size()) return;
   record.bRecorded = true;
   m_arrTargets[nIndex] = std::move(record);
+  bool bWake = false;
   try {
     const std::lock_guard<std::mutex> lock(m_mutex);
     m_arrQueue.push_back(nIndex);
+    bWake = m_arrQueue.size() == c_nRenderBatch;
   } catch (const std::exception&) {
     return;  // rendered at the end
   }
-  m_wake.notify_one();
+  if (bWake) m_wake.notify_one();
 }
 
 void CScanReport::RenderQueued() {
   std::unique_lock<std::mutex> lock(m_mutex);
   std::vector<size_t> arrBatch;
   while (true) {
-    m_wake.wait(lock, [this] { return m_bStop || !m_arrQueue.empty(); });
-    if (m_arrQueue.empty()) break;  // stopped, and nothing left
+    // Woken by a full batch, or after a while for what is queued: a
+    // wake-up per target would cost a scan of dead addresses as much as
+    // rendering them.
+    m_wake.wait_for(lock, std::chrono::milliseconds(100),
+                    [this] { return m_bStop || m_arrQueue.size() >= c_nRenderBatch; });
+    if (m_bStop && m_arrQueue.empty()) break;  // stopped, and nothing left
     arrBatch.swap(m_arrQueue);
     lock.unlock();
     for (const size_t i : arrBatch) {
@@ -314,7 +399,8 @@ void CScanReport::RenderOne(size_t i) const {
   } else {
     CFilePaths arrPaths;
     for (size_t nFile = 0; nFile < record.nFiles; ++nFile) arrPaths[nFile] = FilePath(record, record.arrFiles[nFile]);
-    m_arrJsonLines[i] = Dump(TargetJson(record, arrPaths));
+    thread_local CTargetJson target;
+    m_arrJsonLines[i] = target.Line(record, arrPaths);
     m_arrPageRows[i] = ScanPageRow(record, arrPaths, m_mapReasons.at(std::pair(record.uCode, AllFilesWritten(record))));
   }
   m_arrRendered[i] = 1;

@@ -261,7 +261,7 @@ std::string ScanPageLinks(const CScanReport& report, const CTargetRecord& record
   return strLinks;
 }
 
-std::string ScanPageText(const CScanReport& report, const std::vector<std::string>& arrRows,
+std::string ScanPageText(const CScanReport& report, const std::vector<std::string_view>& arrRows,
                          const std::vector<std::string>& arrReasons) {
   const auto& arrTargets = report.Targets();
   std::vector<std::pair<std::string, uint64_t>> arrTotals;  // in the order outcomes first came
@@ -271,7 +271,7 @@ std::string ScanPageText(const CScanReport& report, const std::vector<std::strin
   uint64_t nFailed = 0;
   uint64_t nObjects = 0;
   size_t nRowBytes = 2;
-  for (const std::string& strRow : arrRows) nRowBytes += strRow.size() + 1;
+  for (const std::string_view row : arrRows) nRowBytes += row.size() + 1;
   std::string strRows = "[";
   strRows.reserve(nRowBytes);
   for (size_t i = 0; i < arrTargets.size(); ++i) {

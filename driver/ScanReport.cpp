@@ -8,6 +8,7 @@
 #include <new>
 #include <optional>
 #include <string_view>
+#include <functional>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -320,6 +321,7 @@ void CScanReport::Begin(size_t nTargets, std::vector<std::string> arrArguments, 
   m_arrJsonLines.assign(nTargets, {});
   m_arrPageRows.assign(nTargets, {});
   m_arrRendered.assign(nTargets, 0);
+  m_listStores.clear();
   m_arrReasons.clear();
   m_mapReasons.clear();
   m_arrArguments = std::move(arrArguments);
@@ -329,7 +331,8 @@ void CScanReport::Begin(size_t nTargets, std::vector<std::string> arrArguments, 
   m_bRendered = false;
   m_bStop = false;
   try {
-    m_renderer = std::thread(&CScanReport::RenderQueued, this);
+    CTextStore& store = m_listStores.emplace_back();
+    m_renderer = std::thread(&CScanReport::RenderQueued, this, std::ref(store));
   } catch (const std::exception&) {
     // No thread: everything is rendered at the end.
   }
@@ -350,7 +353,7 @@ void CScanReport::Record(size_t nIndex, CTargetRecord&& record) {
   if (bWake) m_wake.notify_one();
 }
 
-void CScanReport::RenderQueued() {
+void CScanReport::RenderQueued(CTextStore& store) {
   std::unique_lock<std::mutex> lock(m_mutex);
   std::vector<size_t> arrBatch;
   while (true) {
@@ -365,7 +368,7 @@ void CScanReport::RenderQueued() {
     for (const size_t i : arrBatch) {
       try {
         (void)ReasonIndex(m_arrTargets[i]);
-        RenderOne(i);
+        RenderOne(i, store);
       } catch (const std::exception&) {
         // Memory ran out: rendered at the end, or left "not recorded".
       }
@@ -392,16 +395,16 @@ size_t CScanReport::ReasonIndex(const CTargetRecord& record) const {
   return it->second;
 }
 
-void CScanReport::RenderOne(size_t i) const {
+void CScanReport::RenderOne(size_t i, CTextStore& store) const {
   const CTargetRecord& record = m_arrTargets[i];
   if (!record.bRecorded) {
-    m_arrJsonLines[i] = Dump(CJson{{"outcome", "not recorded"}});
+    m_arrJsonLines[i] = store.Add(Dump(CJson{{"outcome", "not recorded"}}));
   } else {
     CFilePaths arrPaths;
     for (size_t nFile = 0; nFile < record.nFiles; ++nFile) arrPaths[nFile] = FilePath(record, record.arrFiles[nFile]);
     thread_local CTargetJson target;
-    m_arrJsonLines[i] = target.Line(record, arrPaths);
-    m_arrPageRows[i] = ScanPageRow(record, arrPaths, m_mapReasons.at(std::pair(record.uCode, AllFilesWritten(record))));
+    m_arrJsonLines[i] = store.Add(target.Line(record, arrPaths));
+    m_arrPageRows[i] = store.Add(ScanPageRow(record, arrPaths, m_mapReasons.at(std::pair(record.uCode, AllFilesWritten(record)))));
   }
   m_arrRendered[i] = 1;
 }
@@ -425,8 +428,8 @@ void CScanReport::Render() const {
     arrLeft.push_back(i);
     if (m_arrTargets[i].bRecorded) (void)ReasonIndex(m_arrTargets[i]);
   }
-  const auto renderRange = [this, &arrLeft](size_t nFirst, size_t nEnd) {
-    for (size_t n = nFirst; n < nEnd; ++n) RenderOne(arrLeft[n]);
+  const auto renderRange = [this, &arrLeft](size_t nFirst, size_t nEnd, CTextStore& store) {
+    for (size_t n = nFirst; n < nEnd; ++n) RenderOne(arrLeft[n], store);
   };
   // The scan is over: every core is free for it. A thread that cannot be
   // had leaves its part to this one.
@@ -437,13 +440,15 @@ void CScanReport::Render() const {
   size_t nFirst = nPerThread;
   for (; nThreads > 1 && nFirst < nCount; nFirst += nPerThread) {
     try {
-      arrThreads.emplace_back(renderRange, nFirst, std::min(nCount, nFirst + nPerThread));
+      CTextStore& store = m_listStores.emplace_back();
+      arrThreads.emplace_back(renderRange, nFirst, std::min(nCount, nFirst + nPerThread), std::ref(store));
     } catch (const std::exception&) {
       break;
     }
   }
-  renderRange(0, std::min(nCount, nPerThread));
-  renderRange(std::min(nFirst, nCount), nCount);
+  CTextStore& store = m_listStores.emplace_back();
+  renderRange(0, std::min(nCount, nPerThread), store);
+  renderRange(std::min(nFirst, nCount), nCount, store);
   for (std::thread& thread : arrThreads) thread.join();
   m_bRendered = true;
 }

@@ -14,6 +14,7 @@
 
 #include <array>
 #include <condition_variable>
+#include <list>
 #include <map>
 #include <mutex>
 #include <thread>
@@ -21,11 +22,13 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "mib/WalkResult.h"
 #include "result/ResultFile.h"
 #include "settings/Settings.h"
+#include "util/TextStore.h"
 
 // One result file of a target, as its worker left it. Its path follows
 // from the target and the scan's CResultPlace (MakeResultPath).
@@ -127,12 +130,13 @@ class CScanReport {
   // rendering thread has not made, made on as many threads as the machine
   // runs at once.
   void Render() const;
-  // Target i's line and row (its reason already has its place).
-  void RenderOne(size_t i) const;
+  // Target i's line and row (its reason already has its place), kept in
+  // store (the calling thread's own).
+  void RenderOne(size_t i, CTextStore& store) const;
   // The place of the target's reason in m_arrReasons, given one when new.
   size_t ReasonIndex(const CTargetRecord& record) const;
   // The rendering thread: renders the targets queued by Record.
-  void RenderQueued();
+  void RenderQueued(CTextStore& store);
   void StopRenderer();
   std::string RunJsonText() const;
   // Hands scan.json's text to fnSink(std::string_view), piece by piece.
@@ -147,8 +151,10 @@ class CScanReport {
   double m_dStartSeconds = 0;
   double m_dSeconds = 0;
   // Render()'s output, made once.
-  mutable std::vector<std::string> m_arrJsonLines;
-  mutable std::vector<std::string> m_arrPageRows;
+  // Each rendering thread keeps its lines and rows in a store of its own.
+  mutable std::list<CTextStore> m_listStores;
+  mutable std::vector<std::string_view> m_arrJsonLines;
+  mutable std::vector<std::string_view> m_arrPageRows;
   mutable std::vector<std::string> m_arrReasons;  // every target's FailureReason, each once
   mutable std::map<std::pair<uint32_t, bool>, size_t> m_mapReasons;  // (code, files written) -> its place
   mutable std::vector<uint8_t> m_arrRendered;  // 1: target i's line and row are made
@@ -167,7 +173,7 @@ constexpr char c_szReportPage[] = "scan.html";
 
 // The page of a record (ScanPage.cpp): self-contained HTML, with
 // arrRows the rows of its targets (ScanPageRow) in target order.
-[[nodiscard]] std::string ScanPageText(const CScanReport& report, const std::vector<std::string>& arrRows,
+[[nodiscard]] std::string ScanPageText(const CScanReport& report, const std::vector<std::string_view>& arrRows,
                                        const std::vector<std::string>& arrReasons);
 // The paths of a target's files, in the order of its CFileRecords.
 using CFilePaths = std::array<std::string, std::size(c_arrFormats)>;

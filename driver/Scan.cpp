@@ -176,6 +176,20 @@ CWalkPlan MakeWalkPlan(const CScanOptions& options) {
 
 bool RunScan(const std::vector<std::string>& arrTargets, const CScanOptions& options) {
   if (!SplitBaseDir(options.strExePath, &g_strBaseDir)) return false;
+  // The settings first: a scan they refuse leaves no trace, not even the
+  // log directory.
+  const std::string strConfigPath =
+      options.strConfigPath.empty() ? MakeConfigPath(g_strBaseDir) : options.strConfigPath;
+  CConfig config;
+  (void)config.Load(strConfigPath);
+  // A secret that cannot be had refuses the whole scan: a target walked
+  // with a default in its place would only time out, or answer to the
+  // wrong community.
+  if (!config.Errors().empty()) {
+    for (const std::string& strError : config.Errors()) std::fprintf(stderr, "mibscan: %s\n", strError.c_str());
+    if (options.pbRefused != nullptr) *options.pbRefused = true;
+    return false;
+  }
 
   const std::string strLogDir = MakeLogDirPath(g_strBaseDir);
   (void)CreateDirectoryIfMissing(strLogDir);
@@ -188,10 +202,6 @@ bool RunScan(const std::vector<std::string>& arrTargets, const CScanOptions& opt
     ~CLogStop() { StopLogThread(); }
   } logStop;
   if (arrTargets.size() == 1) g_bLogDirect = true;
-  const std::string strConfigPath =
-      options.strConfigPath.empty() ? MakeConfigPath(g_strBaseDir) : options.strConfigPath;
-  CConfig config;
-  (void)config.Load(strConfigPath);
   config.OverrideFormats(options.uFormats);
   // Warnings go to standard error: the console lines that scripts read
   // stay as they are.

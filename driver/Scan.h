@@ -40,6 +40,10 @@ struct CScanOptions {
   // with config.ini's "Report=1"), naming arrArguments as its command line.
   bool bReport = false;
   std::vector<std::string> arrArguments;
+  // Set to true when config.ini names a secret that cannot be had: the
+  // scan was refused before anything was sent (each reason on standard
+  // error).
+  bool* pbRefused = nullptr;
 };
 bool RunScan(const std::vector<std::string>& arrTargets, const CScanOptions& options = {});
 

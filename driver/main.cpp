@@ -88,9 +88,12 @@ int main(int argc, char* argv[]) {
     scan.uFormats = options.uFormats;
     scan.bReport = options.bReport;
     // The command line names nothing secret: communities and passwords
-    // live in config.ini alone.
+    // live in config.ini, or where its "env:" and "file:" values say.
     scan.arrArguments.assign(argv + std::min(argc, 1), argv + argc);
+    bool bRefused = false;
+    scan.pbRefused = &bRefused;
     (void)RunScan(arrTargets, scan);
+    if (bRefused) return 2;
     bStrict = options.bStrict;
   } catch (const std::bad_alloc&) {
     // Only before the first worker starts can memory run out this far up

@@ -10,6 +10,7 @@
 #include "snmp/LastError.h"
 #include "util/MbString.h"
 #include "settings/AddressBlock.h"
+#include "settings/Secrets.h"
 
 std::string g_strBaseDir = "/tmp";
 std::string g_strLogDir = "./log";
@@ -80,14 +81,32 @@ bool IsWholeNumber(std::string_view text) {
 
 // Where each key of one target is read: the first of its matching
 // sections that sets the key, else [Config].
+// The secrets that "env:" and "file:" values of each section stand for,
+// by section (in lower case) and key.
+using CSecretMap = std::map<std::pair<std::string, std::string>, std::string>;
+
+std::pair<std::string, std::string> SecretPlace(std::string_view strSection, const char* szKey) {
+  std::string strLower(strSection);
+  for (char& ch : strLower) ch = (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch - 'A' + 'a') : ch;
+  return {std::move(strLower), szKey};
+}
+
+// The keys whose values are secrets.
+constexpr const char* c_arrSecretKeys[] = {c_szKeyCommunity, c_szKeyAuthPassword, c_szKeyPrivPassword};
+
 class CKeySource {
  public:
-  CKeySource(const CIniFile& ini, const std::vector<const std::string*>& arrSections)
-      : m_ini(ini), m_arrSections(arrSections) {}
+  CKeySource(const CIniFile& ini, const std::vector<const std::string*>& arrSections, const CSecretMap& mapSecrets)
+      : m_ini(ini), m_arrSections(arrSections), m_mapSecrets(mapSecrets) {}
 
   int GetInt(const char* szKey, int nDefault) const { return m_ini.GetInt(Section(szKey), szKey, nDefault); }
   std::string GetString(const char* szKey, const char* szDefault) const {
-    return m_ini.GetString(Section(szKey), szKey, szDefault, c_nMaxCommunity);
+    const char* szSection = Section(szKey);
+    if (!m_mapSecrets.empty()) {
+      const auto it = m_mapSecrets.find(SecretPlace(szSection, szKey));
+      if (it != m_mapSecrets.end()) return it->second;
+    }
+    return m_ini.GetString(szSection, szKey, szDefault, c_nMaxCommunity);
   }
 
  private:
@@ -100,6 +119,7 @@ class CKeySource {
 
   const CIniFile& m_ini;
   const std::vector<const std::string*>& m_arrSections;
+  const CSecretMap& m_mapSecrets;
 };
 
 // The SNMPv3 keys, and whether they can work: a known protocol, privacy
@@ -207,6 +227,7 @@ struct CConfig::CImpl {
   // Settings resolved so far, by the indexes of the sections that matched.
   mutable std::map<std::vector<size_t>, std::shared_ptr<const CTargetSettings>> mapResolved;
   uint32_t uFormatsOverride = 0;
+  CSecretMap mapSecrets;
 
   // The settings of a target that the sections arrMatching match.
   std::shared_ptr<const CTargetSettings> Resolve(std::vector<size_t> arrMatching) const {
@@ -214,7 +235,7 @@ struct CConfig::CImpl {
     if (it != mapResolved.end()) return it->second;
     std::vector<const std::string*> arrSections;
     for (const size_t i : arrMatching) arrSections.push_back(&arrTargetSections[i].first);
-    CTargetSettings settings = ReadTargetSettings(CKeySource(ini, arrSections));
+    CTargetSettings settings = ReadTargetSettings(CKeySource(ini, arrSections, mapSecrets));
     if (uFormatsOverride != 0) settings.uFormats = uFormatsOverride;
     for (const std::string* pSection : arrSections)
       settings.arrSections.push_back(MbTrim(std::string_view(*pSection).substr(std::string_view(c_szTargetSectionPrefix).size())));
@@ -232,7 +253,9 @@ bool CConfig::Load(const std::string& strIniPath) {
   CImpl& impl = *m_pImpl;
   impl.arrTargetSections.clear();
   impl.mapResolved.clear();
+  impl.mapSecrets.clear();
   m_arrWarnings.clear();
+  m_arrErrors.clear();
   // A missing or unreadable file is no error here: every key takes its
   // default.
   const bool bLoaded = impl.ini.Load(strIniPath);
@@ -245,9 +268,23 @@ bool CConfig::Load(const std::string& strIniPath) {
                          EqualsNoCase(std::string_view(strSection).substr(0, prefix.size()), prefix);
     if (!bTarget && !EqualsNoCase(strSection, c_szConfigSection)) continue;
     CheckKeys(strIniPath, strSection);
-    bSecrets = bSecrets ||
-               !impl.ini.GetString(strSection.c_str(), c_szKeyAuthPassword, "", c_nMaxCommunity).empty() ||
-               !impl.ini.GetString(strSection.c_str(), c_szKeyPrivPassword, "", c_nMaxCommunity).empty();
+    for (const char* szKey : c_arrSecretKeys) {
+      const std::string strValue = impl.ini.GetString(strSection.c_str(), szKey, "", c_nMaxCommunity);
+      if (!IsSecretReference(strValue)) {
+        // A password written in the file itself.
+        bSecrets = bSecrets || (std::string_view(szKey) != c_szKeyCommunity && !strValue.empty());
+        continue;
+      }
+      CSecretSource source;
+      std::string strWhy;
+      if (!ResolveSecret(strValue, strIniPath, &source, &strWhy)) {
+        m_arrErrors.push_back(strIniPath + ": [" + strSection + "] " + szKey + ": " + strWhy);
+        continue;
+      }
+      if (!source.strFile.empty() && IsReadableByOthers(source.strFile))
+        m_arrWarnings.push_back(source.strFile + " holds a password that others can read (chmod 600 it)");
+      impl.mapSecrets[SecretPlace(strSection, szKey)] = std::move(source.strSecret);
+    }
     if (!bTarget) continue;
     std::string strPattern = MbTrim(std::string_view(strSection).substr(prefix.size()));
     if (!strPattern.empty())

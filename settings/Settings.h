@@ -162,6 +162,10 @@ class CConfig {
   // that is close, when one is), and number keys whose value is no whole
   // number (the value is still read as the profile functions read it).
   [[nodiscard]] const std::vector<std::string>& Warnings() const { return m_arrWarnings; }
+  // The secrets that Load could not have, a line each: a key whose
+  // "env:" variable is not set or whose "file:" cannot be read (Secrets.h).
+  // The scan must not begin then. No line holds a secret.
+  [[nodiscard]] const std::vector<std::string>& Errors() const { return m_arrErrors; }
 
   // Every target writes the formats uFormats, whatever "Format" says (the
   // --format option); 0: each as its "Format" says. Before ForTarget.
@@ -173,6 +177,7 @@ class CConfig {
   struct CImpl;
   std::unique_ptr<CImpl> m_pImpl;
   std::vector<std::string> m_arrWarnings;
+  std::vector<std::string> m_arrErrors;
 };
 
 // True when the [Target] pattern strPattern matches strTarget.

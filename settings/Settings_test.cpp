@@ -372,3 +372,100 @@ TEST(SettingsPathTest, BaseDirIsThePathBeforeTheLastSlash) {
 }
 
 }  // namespace
+
+// Secrets kept outside config.ini: "env:" and "file:" for every secret
+// key, in [Config] and in [Target] sections.
+class SecretsTest : public SettingsTest {
+ protected:
+  void TearDown() override {
+    for (const char* szName : {"MIBSCAN_TEST_COMMUNITY", "MIBSCAN_TEST_CREDENTIALS", "MIBSCAN_TEST_ABSENT"})
+      SetEnvironment(szName, nullptr);
+  }
+};
+
+TEST_F(SecretsTest, EverySecretKeyReadsTheEnvironmentOrAFile) {
+  SetEnvironment("MIBSCAN_TEST_COMMUNITY", "from, the=environment");
+  const std::filesystem::path credentials = m_dir.Path() / "credentials";
+  std::filesystem::create_directories(credentials);
+  SetEnvironment("MIBSCAN_TEST_CREDENTIALS", credentials.string().c_str());
+  m_dir.WriteFile("credentials/priv", "private pass\r\n");
+  m_dir.WriteFile("auth.txt", "auth password\n\n");  // only the final line break goes
+  m_dir.WriteFile("b-community", "b, with a comma");
+  const std::string strPath = m_dir.WriteFile(
+      "config.ini",
+      "[Config]\nCommunity=env:MIBSCAN_TEST_COMMUNITY\nVersion=3\nUser=u\nAuthProtocol=SHA\nPrivProtocol=AES\n"
+      "AuthPassword=file:auth.txt\nPrivPassword=file:${MIBSCAN_TEST_CREDENTIALS}/priv\n"
+      "[Target b]\nCommunity=file:" + (m_dir.Path() / "b-community").string() + "\n"
+      "AuthPassword=file:$MIBSCAN_TEST_CREDENTIALS/priv\n"
+      "[Target c]\nCommunity=plain:community\nAuthPassword=literal-password\n");
+  CConfig config;
+  ASSERT_TRUE(config.Load(strPath));
+  EXPECT_THAT(config.Errors(), ::testing::IsEmpty());
+  const auto pConfig = config.ForTarget("a");
+  EXPECT_EQ(pConfig->strCommunity, "from, the=environment");
+  EXPECT_EQ(pConfig->v3Security.strAuthPassword, "auth password\n");
+  EXPECT_EQ(pConfig->v3Security.strPrivPassword, "private pass");
+  EXPECT_EQ(pConfig->uV3SettingsError, 0u);
+  const auto pB = config.ForTarget("b");
+  EXPECT_EQ(pB->strCommunity, "b, with a comma") << "an absolute path";
+  EXPECT_EQ(pB->v3Security.strAuthPassword, "private pass");
+  EXPECT_EQ(pB->v3Security.strPrivPassword, "private pass") << "from [Config]";
+  const auto pC = config.ForTarget("c");
+  EXPECT_EQ(pC->strCommunity, "plain:community") << "any other value is the secret itself";
+  EXPECT_EQ(pC->v3Security.strAuthPassword, "literal-password");
+  if (!c_bWindows) {
+    // An empty variable is a value (Windows cannot hold one).
+    SetEnvironment("MIBSCAN_TEST_COMMUNITY", "");
+    ASSERT_TRUE(config.Load(strPath));
+    EXPECT_THAT(config.Errors(), ::testing::IsEmpty());
+    EXPECT_EQ(config.ForTarget("a")->strCommunity, "");
+  }
+}
+
+// Each secret that cannot be had is an error naming the section, the key
+// and the variable or file; no error or warning holds a secret.
+TEST_F(SecretsTest, SecretsThatCannotBeHadAreRefusedNamingTheKey) {
+  m_dir.WriteFile("long", std::string(1024, 'x'));
+  m_dir.WriteFile("longest", std::string(1023, 'y') + "\r\n");
+  std::filesystem::create_directories(m_dir.Path() / "a-directory");
+  const std::string strPath = m_dir.WriteFile(
+      "config.ini",
+      "[Config]\nCommunity=env:MIBSCAN_TEST_ABSENT\nAuthPassword=file:absent.txt\nPrivPassword=file:a-directory\n"
+      "[Target a]\nCommunity=file:long\nAuthPassword=file:${MIBSCAN_TEST_ABSENT}/x\nPrivPassword=file:${oops\n"
+      "[Target b]\nCommunity=file:\nAuthPassword=file:longest\nPrivPassword=s3cret-literal\n");
+  CConfig config;
+  ASSERT_TRUE(config.Load(strPath));
+  const std::string strWhere = strPath + ": ";
+  EXPECT_THAT(config.Errors(),
+              ::testing::ElementsAre(
+                  strWhere + "[Config] Community: the environment variable MIBSCAN_TEST_ABSENT is not set",
+                  strWhere + "[Config] AuthPassword: cannot read the file " + (m_dir.Path() / "absent.txt").string(),
+                  strWhere + "[Config] PrivPassword: cannot read the file " + (m_dir.Path() / "a-directory").string(),
+                  strWhere + "[Target a] Community: the file " + (m_dir.Path() / "long").string() +
+                      " holds more than 1023 bytes",
+                  strWhere + "[Target a] AuthPassword: the environment variable MIBSCAN_TEST_ABSENT is not set",
+                  strWhere + "[Target a] PrivPassword: no \"}\" after \"${\"",
+                  strWhere + "[Target b] Community: no file named after \"file:\""));
+  EXPECT_EQ(config.ForTarget("b")->v3Security.strAuthPassword, std::string(1023, 'y')) << "the longest that fits";
+  for (const std::string& strLine : config.Warnings()) EXPECT_THAT(strLine, ::testing::Not(::testing::HasSubstr("s3cret")));
+}
+
+// A file that holds a secret is warned of as config.ini is, when others
+// may read it; config.ini that names its secrets elsewhere holds none.
+TEST_F(SecretsTest, SecretFilesReadableByOthersAreWarnedOf) {
+  if (c_bWindows) GTEST_SKIP() << "access on Windows is an access control list, not checked";
+  const std::string strSecret = m_dir.WriteFile("auth.txt", "12345678\n");
+  const std::string strPath =
+      m_dir.WriteFile("config.ini", "[Config]\nVersion=3\nUser=u\nAuthProtocol=SHA\nAuthPassword=file:auth.txt\n");
+  using std::filesystem::perms;
+  std::filesystem::permissions(strSecret, perms::owner_read | perms::owner_write);
+  std::filesystem::permissions(strPath, perms::others_read, std::filesystem::perm_options::add);
+  CConfig config;
+  ASSERT_TRUE(config.Load(strPath));
+  EXPECT_THAT(config.Warnings(), ::testing::IsEmpty());
+  EXPECT_FALSE(g_bConfigSecretsExposed) << "config.ini holds no password";
+  std::filesystem::permissions(strSecret, perms::group_read, std::filesystem::perm_options::add);
+  ASSERT_TRUE(config.Load(strPath));
+  EXPECT_THAT(config.Warnings(),
+              ::testing::ElementsAre(strSecret + " holds a password that others can read (chmod 600 it)"));
+}

@@ -305,3 +305,41 @@ TEST_F(FleetTest, TargetsFileScansAsTheCommandLine) {
 }
 
 }  // namespace
+
+// Communities named by "env:" and "file:" reach the agent; one that
+// cannot be had refuses the scan before anything is sent or written, and
+// the refusal names the key and the variable, never a secret.
+TEST_F(FleetTest, SecretsOutsideTheConfigReachTheAgentOrRefuseTheScan) {
+  CTestAgent agent;
+  std::string strErr;
+  ASSERT_TRUE(agent.LoadSnmprec(std::string(c_szDevice) + "1.3.6.1.4.1.8072.1.0|4|enterprise\n", &strErr)) << strErr;
+  agent.SetCommunity("kept, elsewhere");
+  ASSERT_TRUE(agent.Start());
+  const std::string strPort = "Port=" + std::to_string(agent.Port()) + "\nTimeout=300\nRetry=0\n";
+  CTempDir secrets;
+  const std::string strFile = secrets.WriteFile("community", "kept, elsewhere\n");
+
+  m_dir.WriteFile("config.ini", "[Config]\n" + strPort + "Community=env:MIBSCAN_TEST_ABSENT\nAuthPassword=s3cret-pass\n");
+  const CProcessResult refused = RunJoined({"127.0.0.1"});
+  EXPECT_EQ(refused.nExitCode, 2);
+  if (c_bLinuxProcesses) {
+    EXPECT_EQ(refused.strOutput, "mibscan: " + Path("config.ini") +
+                                     ": [Config] Community: the environment variable MIBSCAN_TEST_ABSENT is not set\n");
+  }
+  EXPECT_EQ(agent.RequestCount(), 0);
+  EXPECT_THAT(Written(), ::testing::IsEmpty()) << "no result file, no log directory";
+
+  SetEnvironment("MIBSCAN_TEST_COMMUNITY", "kept, elsewhere");
+  for (const std::string& strCommunity : {std::string("env:MIBSCAN_TEST_COMMUNITY"), "file:" + strFile}) {
+    SCOPED_TRACE(strCommunity);
+    m_dir.WriteFile("config.ini", "[Config]\n" + strPort + "Log=1\n[Target 127.0.0.1]\nCommunity=" + strCommunity + "\n");
+    const CProcessResult result = Run({"127.0.0.1"});
+    // One target: the walk of the enterprises.
+    EXPECT_THAT(ReadXml("127.0.0.1.xml"), ElementsAre(std::pair<std::string, std::string>("1.3.6.1.4.1.8072.1.0", "enterprise")))
+        << result.strOutput;
+    for (const std::string& strLine : LogLines()) EXPECT_THAT(strLine, ::testing::Not(HasSubstr("elsewhere")));
+    EXPECT_THAT(result.strOutput, ::testing::Not(HasSubstr("elsewhere")));
+    std::filesystem::remove(Path("127.0.0.1.xml"));
+  }
+  SetEnvironment("MIBSCAN_TEST_COMMUNITY", nullptr);
+}

@@ -313,11 +313,11 @@ TEST_F(FleetTest, SecretsOutsideTheConfigReachTheAgentOrRefuseTheScan) {
   CTestAgent agent;
   std::string strErr;
   ASSERT_TRUE(agent.LoadSnmprec(std::string(c_szDevice) + "1.3.6.1.4.1.8072.1.0|4|enterprise\n", &strErr)) << strErr;
-  agent.SetCommunity("kept, elsewhere");
+  agent.SetCommunity("kept,elsewhere");
   ASSERT_TRUE(agent.Start());
   const std::string strPort = "Port=" + std::to_string(agent.Port()) + "\nTimeout=300\nRetry=0\n";
   CTempDir secrets;
-  const std::string strFile = secrets.WriteFile("community", "kept, elsewhere\n");
+  const std::string strFile = secrets.WriteFile("community", "kept,elsewhere\n");
 
   m_dir.WriteFile("config.ini", "[Config]\n" + strPort + "Community=env:MIBSCAN_TEST_ABSENT\nAuthPassword=s3cret-pass\n");
   const CProcessResult refused = RunJoined({"127.0.0.1"});
@@ -329,7 +329,7 @@ TEST_F(FleetTest, SecretsOutsideTheConfigReachTheAgentOrRefuseTheScan) {
   EXPECT_EQ(agent.RequestCount(), 0);
   EXPECT_THAT(Written(), ::testing::IsEmpty()) << "no result file, no log directory";
 
-  SetEnvironment("MIBSCAN_TEST_COMMUNITY", "kept, elsewhere");
+  SetEnvironment("MIBSCAN_TEST_COMMUNITY", "kept,elsewhere");
   for (const std::string& strCommunity : {std::string("env:MIBSCAN_TEST_COMMUNITY"), "file:" + strFile}) {
     SCOPED_TRACE(strCommunity);
     m_dir.WriteFile("config.ini", "[Config]\n" + strPort + "Log=1\n[Target 127.0.0.1]\nCommunity=" + strCommunity + "\n");

@@ -6,9 +6,9 @@
 #include <ctime>
 #include <map>
 #include <new>
+#include <functional>
 #include <optional>
 #include <string_view>
-#include <functional>
 #include <thread>
 
 #include <nlohmann/json.hpp>
@@ -65,7 +65,11 @@ const char* FileState(CFileRecord::EState state) {
   return "not written";
 }
 
-std::string Dump(const CJson& json, int nIndent = -1);
+// Text that may not be UTF-8 (a target in the locale's code set) is
+// written with U+FFFD for what is not.
+std::string Dump(const CJson& json, int nIndent = -1) {
+  return json.dump(nIndent, ' ', false, CJson::error_handler_t::replace);
+}
 
 // Assigns text to a value kept from the previous target: the string's
 // storage is reused, so a target's line costs few allocations.
@@ -203,11 +207,6 @@ class CTargetJson {
   CJson m_doc;
 };
 
-// Text that may not be UTF-8 (a target in the locale's code set) is
-// written with U+FFFD for what is not.
-std::string Dump(const CJson& json, int nIndent) {
-  return json.dump(nIndent, ' ', false, CJson::error_handler_t::replace);
-}
 
 bool WriteWhole(const std::string& strPath, const std::string& strText) {
   CAtomicFile file;

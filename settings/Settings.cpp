@@ -49,7 +49,6 @@ constexpr const char* c_arrNumberKeys[] = {c_szKeyTimeout, c_szKeyRetry,        
 
 // Edits (insert, delete, replace one character, ignoring case) from a to b.
 size_t EditDistance(std::string_view a, std::string_view b) {
-  const auto lower = [](char ch) { return ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch; };
   std::vector<size_t> arrRow(b.size() + 1);
   for (size_t j = 0; j <= b.size(); ++j) arrRow[j] = j;
   for (size_t i = 1; i <= a.size(); ++i) {
@@ -57,7 +56,7 @@ size_t EditDistance(std::string_view a, std::string_view b) {
     arrRow[0] = i;
     for (size_t j = 1; j <= b.size(); ++j) {
       const size_t nAbove = arrRow[j];
-      arrRow[j] = std::min({arrRow[j] + 1, arrRow[j - 1] + 1, nDiagonal + (lower(a[i - 1]) == lower(b[j - 1]) ? 0 : 1)});
+      arrRow[j] = std::min({arrRow[j] + 1, arrRow[j - 1] + 1, nDiagonal + (AsciiLower(a[i - 1]) == AsciiLower(b[j - 1]) ? 0 : 1)});
       nDiagonal = nAbove;
     }
   }
@@ -79,21 +78,22 @@ bool IsWholeNumber(std::string_view text) {
   return !text.empty() && text.find_first_not_of(digits) == std::string_view::npos;
 }
 
-// Where each key of one target is read: the first of its matching
-// sections that sets the key, else [Config].
 // The secrets that "env:" and "file:" values of each section stand for,
 // by section (in lower case) and key.
 using CSecretMap = std::map<std::pair<std::string, std::string>, std::string>;
 
 std::pair<std::string, std::string> SecretPlace(std::string_view strSection, const char* szKey) {
   std::string strLower(strSection);
-  for (char& ch : strLower) ch = (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch - 'A' + 'a') : ch;
+  for (char& ch : strLower) ch = AsciiLower(ch);
   return {std::move(strLower), szKey};
 }
 
 // The keys whose values are secrets.
 constexpr const char* c_arrSecretKeys[] = {c_szKeyCommunity, c_szKeyAuthPassword, c_szKeyPrivPassword};
 
+// Where each key of one target is read: the first of its matching
+// sections that sets the key, else [Config]; a secret named elsewhere is
+// the one Load read.
 class CKeySource {
  public:
   CKeySource(const CIniFile& ini, const std::vector<const std::string*>& arrSections, const CSecretMap& mapSecrets)
@@ -166,7 +166,6 @@ CTargetSettings ReadTargetSettings(const CKeySource& keys) {
 
 // "*" any run of characters, "?" any one; ASCII letters in either case.
 bool GlobMatches(std::string_view pattern, std::string_view text) {
-  const auto lower = [](char ch) { return ch >= 'A' && ch <= 'Z' ? static_cast<char>(ch - 'A' + 'a') : ch; };
   size_t nPattern = 0;
   size_t nText = 0;
   size_t nStar = std::string_view::npos;  // the last "*" seen, and where its run ends so far
@@ -175,7 +174,7 @@ bool GlobMatches(std::string_view pattern, std::string_view text) {
     if (nPattern < pattern.size() && pattern[nPattern] == '*') {
       nStar = nPattern++;
       nStarText = nText;
-    } else if (nPattern < pattern.size() && (pattern[nPattern] == '?' || lower(pattern[nPattern]) == lower(text[nText]))) {
+    } else if (nPattern < pattern.size() && (pattern[nPattern] == '?' || AsciiLower(pattern[nPattern]) == AsciiLower(text[nText]))) {
       ++nPattern;
       ++nText;
     } else if (nStar != std::string_view::npos) {

@@ -12,8 +12,6 @@ bool IsWhiteSpace(char ch) {
   return ch == ' ' || ch == '\t' || ch == '\n' || ch == '\v' || ch == '\f' || ch == '\r';
 }
 
-char AsciiLower(char ch) { return (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch - 'A' + 'a') : ch; }
-
 // The upper-case code of the character of nLen bytes at str[nPos]: its
 // bytes, after case mapping, read as one big-endian unsigned number.
 uint64_t UpperCharCode(std::string_view str, size_t nPos, size_t nLen) {
@@ -33,6 +31,8 @@ uint64_t UpperCharCode(std::string_view str, size_t nPos, size_t nLen) {
 }
 
 }  // namespace
+
+char AsciiLower(char ch) { return (ch >= 'A' && ch <= 'Z') ? static_cast<char>(ch - 'A' + 'a') : ch; }
 
 size_t MbCharLen(std::string_view str, size_t nPos) {
   std::mbstate_t state{};

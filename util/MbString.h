@@ -43,6 +43,9 @@
 // sorts first. Negative, zero or positive, as strcmp.
 [[nodiscard]] int CompareNoCaseMb(std::string_view a, std::string_view b);
 
+// ch in lower case when it is an ASCII capital letter; unchanged otherwise.
+[[nodiscard]] char AsciiLower(char ch);
+
 // Whole-string comparison that ignores the case of the ASCII letters.
 [[nodiscard]] bool EqualsNoCase(std::string_view a, std::string_view b);
 

@@ -64,6 +64,8 @@ std::string FailureReason(uint32_t uCode, bool bFileWritten) {
     case SNMP_MGR_ERROR_REPORT: szWords = "SNMPv3: a report"; break;
     case SNMP_MGR_ERROR_REFUSED: szWords = "the agent refused (an error status)"; break;
     case SNMP_MGR_ERROR_MEMORY: szWords = "memory ran out"; break;
+    case SNMP_MGR_ERROR_OBJECT_CAP: szWords = "capped at MaxObjects"; break;
+    case SNMP_MGR_ERROR_TIME_CAP: szWords = "capped at MaxSeconds"; break;
     case c_uNoThread: return "no thread could be started";
     default: szWords = "failed"; break;
   }

@@ -72,7 +72,8 @@ const char* OutcomeColour(const std::string& strOutcome) {
   if (strOutcome == "complete") return "#2e8b57";
   if (strOutcome == "no answer") return "#a61b1b";
   if (strOutcome == "interrupted") return "#7a5cb0";
-  if (strOutcome == "error budget" || strOutcome == "loop guard" || strOutcome == "incomplete") return "#d08c00";
+  if (strOutcome == "error budget" || strOutcome == "loop guard" || strOutcome == "incomplete" || strOutcome == "capped")
+    return "#d08c00";
   return "#c4512d";
 }
 

@@ -249,6 +249,8 @@ const char* OutcomeWord(const CTargetRecord& record) {
     case SNMP_MGMTAPI_TIMEOUT: return record.bStored ? "stopped answering" : "no answer";
     case SNMP_MGR_ERROR_INTERRUPTED: return "interrupted";
     case SNMP_MGR_ERROR_REFUSED: return "refused";
+    case SNMP_MGR_ERROR_OBJECT_CAP:
+    case SNMP_MGR_ERROR_TIME_CAP: return "capped";
     case SNMP_MGR_ERROR_RESOLVE: return "unresolved";
     case SNMP_MGR_ERROR_SOCKET: return "no route";
     case SNMP_MGR_ERROR_SETTINGS: return "SNMPv3 settings";
@@ -264,7 +266,7 @@ const std::vector<std::string>& OutcomeWords() {
   static const std::vector<std::string> c_arrWords{
       "complete",    "error budget", "loop guard", "incomplete",      "output error",  "no answer",
       "stopped answering", "refused", "interrupted", "unresolved", "no route", "SNMPv3 settings",
-      "SNMPv3 refused", "memory", "no thread", "failed", "not recorded"};
+      "SNMPv3 refused", "memory", "no thread", "capped", "failed", "not recorded"};
   return c_arrWords;
 }
 

@@ -24,36 +24,54 @@ namespace {
 // The walks of one target, in the plan's order, into one result.
 class CTargetWalks {
  public:
-  explicit CTargetWalks(const CTargetWork& work)
+  explicit CTargetWalks(const CTargetWork& work, std::chrono::steady_clock::time_point start)
       : m_mib(*work.pMib),
-        m_walkTarget{m_mib.m_strTarget, *m_mib.m_pSettings, &ScanTally().StoredObjects()},
+        m_walkTarget{m_mib.m_strTarget, *m_mib.m_pSettings, &ScanTally().StoredObjects(), Deadline(*m_mib.m_pSettings, start),
+                     &m_nCredential},
         m_plan(*work.pPlan) {}
 
   // Runs the plan's walks; the code of the first one that failed (a value
-  // that could not be decoded only drops that binding).
+  // that could not be decoded only drops that binding). A cap ends the
+  // target's walks: no further one starts.
   void Run() {
+    const std::vector<std::string>& arrWalk = m_mib.m_pSettings->arrWalk;
     switch (m_plan.walks) {
       case CWalkPlan::EWalks::SingleGet:
         Walk(m_plan.strStartOid.c_str(), false);
         break;
       case CWalkPlan::EWalks::SystemMib: {
-        Walk(c_szSystemStartOid, true);
+        if (arrWalk.empty()) {
+          Walk(c_szSystemStartOid, true);
+        } else {
+          WalkSubtrees(arrWalk);
+        }
         std::string strUpTime;
-        if (m_mib.m_result.mapResults.Lookup(c_szSysUpTimeKey, &strUpTime)) break;
+        if (Capped() || m_mib.m_result.mapResults.Lookup(c_szSysUpTimeKey, &strUpTime)) break;
         // An interrupted scan starts no further walk.
         if (IsInterrupted()) {
           m_bCut = true;
           Failed(SNMP_MGR_ERROR_INTERRUPTED);
         } else {
-          Walk(c_szSysUpTimeOid, true);
+          // Listed subtrees get sysUpTime.0 alone, not the rest of the MIB.
+          Walk(c_szSysUpTimeOid, arrWalk.empty());
         }
         break;
       }
       case CWalkPlan::EWalks::Enterprises:
-        Walk(c_szEnterprisesStartOid, true);
+        if (arrWalk.empty()) {
+          Walk(c_szEnterprisesStartOid, true);
+        } else {
+          WalkSubtrees(arrWalk);
+        }
         break;
     }
   }
+  // Whether a cap (MaxObjects, MaxSeconds) ended the walks.
+  bool Capped() const { return m_bCapped; }
+  // The entry of the credential list that answered (-1: none yet).
+  const int* Credential() const { return &m_nCredential; }
+  // Whether MaxSeconds ended them.
+  bool TimeCapped() const { return m_bCapped && m_mib.m_result.uEnd == SNMP_MGR_ERROR_TIME_CAP; }
 
   // The code of the first walk that failed; SNMP_MGR_OK when none did.
   uint32_t Failure() const { return m_uFailure; }
@@ -64,18 +82,44 @@ class CTargetWalks {
   }
 
  private:
+  static std::chrono::steady_clock::time_point Deadline(const CTargetSettings& settings,
+                                                         std::chrono::steady_clock::time_point start) {
+    if (settings.nMaxSeconds <= 0) return std::chrono::steady_clock::time_point::max();
+    return start + std::chrono::seconds(settings.nMaxSeconds);
+  }
+
   void Walk(const char* szStartOid, bool bContinue) {
     m_mib.m_result = ::Walk(m_walkTarget, szStartOid, bContinue, std::move(m_mib.m_result));
+    Ended();
+  }
+  // The listed subtrees, each to its end, in the order given; an
+  // interruption or a cap starts no further one.
+  void WalkSubtrees(const std::vector<std::string>& arrWalk) {
+    for (const std::string& strRoot : arrWalk) {
+      if (m_bCapped || m_bCut) break;
+      if (IsInterrupted()) {
+        m_bCut = true;
+        Failed(SNMP_MGR_ERROR_INTERRUPTED);
+        break;
+      }
+      m_mib.m_result = ::WalkSubtree(m_walkTarget, strRoot.c_str(), std::move(m_mib.m_result));
+      Ended();
+    }
+  }
+  void Ended() {
     const uint32_t uEnd = m_mib.m_result.uEnd;
     m_bCut = m_bCut || uEnd == SNMP_MGR_ERROR_INTERRUPTED;
+    m_bCapped = m_bCapped || uEnd == SNMP_MGR_ERROR_OBJECT_CAP || uEnd == SNMP_MGR_ERROR_TIME_CAP;
     Failed(uEnd);
   }
 
   CMIB& m_mib;
+  int m_nCredential = -1;  // of the target's credential list: not known yet
   const CWalkTarget m_walkTarget;
   const CWalkPlan& m_plan;
   uint32_t m_uFailure = SNMP_MGR_OK;
   bool m_bCut = false;
+  bool m_bCapped = false;
 };
 
 // The size and SHA-256 of each file the worker's thread writes, taken as
@@ -246,9 +290,11 @@ std::optional<uint32_t> StoredUpTime(const CWalkResult& result) {
   return static_cast<uint32_t>(uTicks);
 }
 
-std::optional<uint32_t> AskUpTime(const CMIB& mib) {
+std::optional<uint32_t> AskUpTime(const CMIB& mib, const int* pnCredential) {
   uint32_t uTicks = 0;
-  const CWalkTarget target{mib.m_strTarget, *mib.m_pSettings, nullptr};
+  int nCredential = *pnCredential;
+  const CWalkTarget target{mib.m_strTarget, *mib.m_pSettings, nullptr, std::chrono::steady_clock::time_point::max(),
+                           &nCredential};
   if (!GetSysUpTime(target, &uTicks)) return std::nullopt;
   return uTicks;
 }
@@ -260,19 +306,20 @@ void ServeTarget(const CTargetWork& work) {
   const char* szTarget = mib.m_strTarget.c_str();
   const auto start = std::chrono::steady_clock::now();
   ScanTally().Started();
-  CTargetWalks walks(work);
+  CTargetWalks walks(work, start);
   CScanReport* pReport = work.pPlan->pReport;
   CTargetRecord record;
   bool bWritten = false;
   try {
     WriteLog("%s|start", szTarget);
-    if (pReport != nullptr && work.pPlan->walks == CWalkPlan::EWalks::Enterprises) record.uUpTimeFirst = AskUpTime(mib);
+    if (pReport != nullptr && work.pPlan->walks == CWalkPlan::EWalks::Enterprises) record.uUpTimeFirst = AskUpTime(mib, walks.Credential());
     walks.Run();
     if (pReport != nullptr && work.pPlan->walks != CWalkPlan::EWalks::SingleGet) {
       if (work.pPlan->walks == CWalkPlan::EWalks::SystemMib) record.uUpTimeFirst = StoredUpTime(mib.m_result);
       // An agent that answered, asked once more: a lower sysUpTime means
       // it restarted while it was walked.
-      if (!walks.Cut() && !mib.m_result.mapResults.IsEmpty() && !IsInterrupted()) record.uUpTimeAfter = AskUpTime(mib);
+      if (!walks.Cut() && !walks.TimeCapped() && !mib.m_result.mapResults.IsEmpty() && !IsInterrupted())
+        record.uUpTimeAfter = AskUpTime(mib, walks.Credential());
     }
     WriteLog("%s|end", szTarget);
     bWritten = WriteOrKeep(mib, work.pPlan->place, walks, pReport != nullptr ? &record : nullptr);

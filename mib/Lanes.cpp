@@ -74,7 +74,8 @@ class CLaneWalk {
       while (true) {
         FillWindow();
         StoreInOrder(false);
-        if (m_nInFlight == 0) break;
+        // At MaxObjects, answers still in flight would only be refused.
+        if (m_nInFlight == 0 || m_pContext->bCapped) break;
         ReceiveOne();
       }
     } catch (const std::exception&) {
@@ -92,6 +93,7 @@ class CLaneWalk {
   // Sends the next request of every lane without one in flight, then
   // splits lanes for the room left in the window.
   void FillWindow() {
+    if (m_pContext->bCapped) return;
     for (auto it = m_itHead; it != m_lanes.end() && m_nInFlight < m_nWindow; ++it) {
       if (!it->bEnded && !it->bInFlight) Send(&*it);
     }
@@ -163,6 +165,17 @@ class CLaneWalk {
     return InstanceBoundary(next, lane.end, lane.bBounded, nPerRequest, lane.uStride, pBoundary);
   }
 
+  // Whether a new lane may start at *pBoundary in lane's part: never
+  // inside an excluded subtree (the boundary moves past it) nor outside
+  // the subtree walked.
+  bool Admissible(const CLane& lane, AsnObjectIdentifier* pBoundary) const {
+    bool bNothingAfter = false;
+    if (StepOverExcluded(pBoundary, *m_pContext, &bNothingAfter) &&
+        (bNothingAfter || (lane.bBounded && !(pBoundary->ids < lane.end.ids))))
+      return false;
+    return !m_pContext->bSubtree || InSubtree(*pBoundary, m_pContext->subtree);
+  }
+
   // A new lane split off the end of the busiest running lane's part, and
   // its first request; false when no boundary is left or nothing could be
   // sent.
@@ -178,7 +191,7 @@ class CLaneWalk {
           (itBest != m_lanes.end() && it->nAnswers <= itBest->nAnswers))
         continue;
       AsnObjectIdentifier boundary;
-      if (!BoundaryOf(*it, &boundary)) continue;
+      if (!BoundaryOf(*it, &boundary) || !Admissible(*it, &boundary)) continue;
       itBest = it;
       best = std::move(boundary);
     }
@@ -302,7 +315,8 @@ class CLaneWalk {
     const auto itUnanswered = std::find_if(m_lanes.begin(), m_lanes.end(),
                                            [](const CLane& lane) { return lane.uUnanswered != SNMP_MGR_OK; });
     const bool bRefused = std::any_of(m_lanes.begin(), m_lanes.end(), EndedOnRefusal);
-    SetLastError(itUnanswered != m_lanes.end() ? itUnanswered->uUnanswered
+    SetLastError(m_pContext->bCapped                 ? SNMP_MGR_ERROR_OBJECT_CAP
+                 : itUnanswered != m_lanes.end() ? itUnanswered->uUnanswered
                  : bRefused                    ? SNMP_MGR_ERROR_REFUSED
                                                : SNMP_MGR_OK);
   }

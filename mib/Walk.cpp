@@ -1,6 +1,8 @@
 #include "mib/Walk.h"
 
+#include <algorithm>
 #include <exception>
+#include <vector>
 #include <new>
 
 #include "log/LogQueue.h"
@@ -56,24 +58,69 @@ bool FirstRequest(const char* szTarget, const char* pszStartOid, CLane* pLane, C
   return true;
 }
 
-// Opens the walk's session (SNMPv3 with version 3); null, with the error
-// logged and the end lines printed, when it cannot.
+// The entry of the target's credential list a session starts with: the
+// one that answered, else the first.
+int StartingCredential(const CWalkTarget& target) {
+  return target.pnCredential != nullptr && *target.pnCredential > 0 ? *target.pnCredential : 0;
+}
+
+// Makes the session's next requests go with entry nEntry of the target's
+// credential list (0: the keys without a number). False, with
+// GetLastError() saying why, when it cannot.
+bool UseCredential(LPSNMP_MGR_SESSION pSession, const CTargetSettings& settings, int nEntry) {
+  if (nEntry == 0) {
+    if (settings.nVersion != 3) return SnmpMgrSetCommunity(pSession, settings.strCommunity);
+    if (settings.uV3SettingsError != 0) {
+      SetLastError(settings.uV3SettingsError);
+      return false;
+    }
+    return SnmpMgrSetUserV3(pSession, settings.v3Security);
+  }
+  const CTargetSettings::CCredential& credential = settings.arrMoreCredentials[static_cast<size_t>(nEntry - 1)];
+  if (settings.nVersion != 3) return SnmpMgrSetCommunity(pSession, credential.strCommunity);
+  if (credential.uV3SettingsError != 0) {
+    SetLastError(credential.uV3SettingsError);
+    return false;
+  }
+  return SnmpMgrSetUserV3(pSession, credential.v3Security);
+}
+
 // The session as the target's settings ask for it; null, GetLastError()
 // saying why, when it cannot be opened. Says nothing.
 LPSNMP_MGR_SESSION OpenQuietly(const CWalkTarget& target) {
   const char* szTarget = target.strTarget.c_str();
   LPSNMP_MGR_SESSION pSession = nullptr;
   const CTargetSettings& settings = target.settings;
+  const int nEntry = StartingCredential(target);
+  const bool bListV3 = settings.nVersion == 3 && !settings.arrMoreCredentials.empty();
   if (settings.nVersion != 3) {
     pSession = SnmpMgrOpen(szTarget, settings.strCommunity.c_str(), settings.nTimeout, settings.nRetry,
                            settings.nPort, settings.nVersion);
-  } else if (settings.uV3SettingsError != 0) {
+  } else if (settings.uV3SettingsError != 0 && !bListV3) {
     // SNMPv3 settings that cannot work: nothing is sent to anybody.
     WSASetLastError(0);
     SetLastError(settings.uV3SettingsError);
   } else {
-    pSession = SnmpMgrOpenV3(szTarget, settings.v3Security, settings.nTimeout, settings.nRetry, settings.nPort);
+    // With a list of users, the session is opened as the first user that
+    // can work, and each is set in turn.
+    const CSnmpV3Security* pFirst = &settings.v3Security;
+    for (const CTargetSettings::CCredential& credential : settings.arrMoreCredentials) {
+      if (settings.uV3SettingsError == 0) break;
+      if (credential.uV3SettingsError == 0) {
+        pFirst = &credential.v3Security;
+        break;
+      }
+    }
+    pSession = SnmpMgrOpenV3(szTarget, *pFirst, settings.nTimeout, settings.nRetry, settings.nPort);
   }
+  if (pSession != nullptr && nEntry != 0 && !UseCredential(pSession, settings, nEntry)) {
+    const uint32_t uError = GetLastError();
+    SnmpMgrClose(pSession);
+    SetLastError(uError);
+    return nullptr;
+  }
+  if (pSession != nullptr && target.deadline != std::chrono::steady_clock::time_point::max())
+    SnmpMgrSetDeadline(pSession, target.deadline);
   if (pSession != nullptr && settings.bAdaptiveTimeout) SnmpMgrSetAdaptiveTimeout(pSession);
   if (pSession != nullptr && settings.bAnyReplyAddress && !SnmpMgrSetAnyReplyAddress(pSession)) {
     const uint32_t uError = GetLastError();
@@ -96,22 +143,103 @@ LPSNMP_MGR_SESSION OpenSession(const CWalkTarget& target, CWalkResult* pResult) 
   return pSession;
 }
 
+// The search of a credential list on a target's first request: each
+// entry in turn gets one try; an agent stays silent to a wrong community
+// (a time-out each) and reports a wrong SNMPv3 user at once (a round trip
+// each). Time-outs go round the list as many times as the session has
+// tries; an entry refused by a report is not tried again.
+class CCredentialSearch {
+ public:
+  explicit CCredentialSearch(const CWalkTarget& target)
+      : m_target(target),
+        m_nEntries(1 + static_cast<int>(target.settings.arrMoreCredentials.size())),
+        m_nRounds(1 + std::max(0, target.settings.nRetry)),
+        m_arrRefused(static_cast<size_t>(m_nEntries), false) {
+    m_bActive = m_nEntries > 1 && target.pnCredential != nullptr && *target.pnCredential < 0;
+    const CTargetSettings& settings = target.settings;
+    if (m_bActive && settings.nVersion == 3) {
+      // Entries whose settings cannot work are never tried.
+      m_arrRefused[0] = settings.uV3SettingsError != 0;
+      for (int i = 1; i < m_nEntries; ++i)
+        m_arrRefused[static_cast<size_t>(i)] = settings.arrMoreCredentials[static_cast<size_t>(i - 1)].uV3SettingsError != 0;
+      while (m_arrRefused[static_cast<size_t>(m_nCurrent)] && m_nCurrent + 1 < m_nEntries) ++m_nCurrent;
+    }
+  }
+
+  // Whether the entry is still to be found: the first request then goes
+  // with one try.
+  [[nodiscard]] bool Active() const { return m_bActive; }
+  // The first request was answered: the entry tried is the target's.
+  void Answered() {
+    if (!m_bActive) return;
+    m_bActive = false;
+    *m_target.pnCredential = m_nCurrent;
+    const char* szTarget = m_target.strTarget.c_str();
+    const int nNumber = Number(m_nCurrent);
+    WriteLog("%s|credential %d answered", szTarget, nNumber);
+    PrintLine("target[%s]credential:%d\n", szTarget, nNumber);
+  }
+  // The first request went unanswered, GetLastError() saying why: true
+  // when the session now has the next entry to try.
+  bool Next(LPSNMP_MGR_SESSION pSession) {
+    if (!m_bActive) return false;
+    const uint32_t uError = GetLastError();
+    const bool bRefused = uError >= SNMP_MGR_ERROR_SECURITY_LEVEL && uError <= SNMP_MGR_ERROR_REPORT &&
+                          uError != SNMP_MGR_ERROR_TIME_WINDOW;
+    if (uError != SNMP_MGMTAPI_TIMEOUT && !bRefused) return false;
+    WriteLog("%s|credential %d: error %d", m_target.strTarget.c_str(), Number(m_nCurrent), static_cast<int>(uError));
+    if (bRefused) m_arrRefused[static_cast<size_t>(m_nCurrent)] = true;
+    while (true) {
+      if (++m_nCurrent == m_nEntries) {
+        m_nCurrent = 0;
+        if (++m_nRound == m_nRounds) break;
+      }
+      if (std::all_of(m_arrRefused.begin(), m_arrRefused.end(), [](bool b) { return b; })) break;
+      if (m_arrRefused[static_cast<size_t>(m_nCurrent)]) continue;
+      if (UseCredential(pSession, m_target.settings, m_nCurrent)) return true;
+      m_arrRefused[static_cast<size_t>(m_nCurrent)] = true;
+    }
+    // None answered: the walk ends with what the last one got.
+    m_bActive = false;
+    SetLastError(uError);
+    return false;
+  }
+
+ private:
+  // The entry's number in config.ini.
+  int Number(int nEntry) const {
+    return nEntry == 0 ? 1 : m_target.settings.arrMoreCredentials[static_cast<size_t>(nEntry - 1)].nNumber;
+  }
+
+  const CWalkTarget& m_target;
+  const int m_nEntries;
+  const int m_nRounds;
+  std::vector<bool> m_arrRefused;
+  bool m_bActive = false;
+  int m_nCurrent = 0;
+  int m_nRound = 0;
+};
+
 // Requests one at a time from the lane's first one until the walk ends,
 // or, with a window, goes on in lanes after the first answer.
 void RequestInTurn(LPSNMP_MGR_SESSION pSession, CLane* pLane, CWalkContext* pContext) {
   SnmpVarBindList& bindings = pLane->bindings;
   CWalkFigures& figures = pContext->pResult->figures;
+  CCredentialSearch search(pContext->target);
   while (true) {
     // The OID asked for: the answer must pass it, and the next request
     // may have to ask for it again.
     const AsnObjectIdentifier requested = bindings.empty() ? AsnObjectIdentifier{} : bindings[0].name;
     ++figures.nRequests;
-    const bool bSizeProbe = PrepareSizeProbe(pSession, pLane, pContext);
+    const bool bSearching = search.Active();
+    const bool bSizeProbe = !bSearching && PrepareSizeProbe(pSession, pLane, pContext);
+    const int nTries = bSizeProbe || bSearching ? 1 : 0;
     const bool bAnswered =
         pLane->requestType == SNMP_PDU_GETBULK
             ? SnmpMgrRequestBulk(pSession, pLane->nRepetitions, &bindings, &pLane->nErrorStatus,
-                                 &pLane->nErrorIndex, bSizeProbe ? 1 : 0)
-            : SnmpMgrRequest(pSession, pLane->requestType, &bindings, &pLane->nErrorStatus, &pLane->nErrorIndex);
+                                 &pLane->nErrorIndex, nTries)
+            : SnmpMgrRequest(pSession, pLane->requestType, &bindings, &pLane->nErrorStatus, &pLane->nErrorIndex,
+                             nTries);
     if (!bAnswered && GetLastError() == SNMP_MGMTAPI_TIMEOUT) {
       ++figures.nTimeouts;
       // Asked again, smaller, for the same OID (the bindings are unchanged).
@@ -120,7 +248,12 @@ void RequestInTurn(LPSNMP_MGR_SESSION pSession, CLane* pLane, CWalkContext* pCon
         continue;
       }
     }
-    if (!bAnswered || !NextRequest(requested, &bindings, pLane, pContext)) return;
+    // Asked again with the list's next entry.
+    if (!bAnswered && search.Next(pSession)) continue;
+    if (bAnswered) search.Answered();
+    const bool bGoesOn = bAnswered && NextRequest(requested, &bindings, pLane, pContext);
+    if (pContext->bCapped) SetLastError(SNMP_MGR_ERROR_OBJECT_CAP);
+    if (!bGoesOn) return;
     // Several requests in flight: the walk goes on in lanes from here.
     if (pContext->target.settings.nWindow > 1) {
       WalkLanes(pSession, pLane, pContext);
@@ -177,9 +310,10 @@ void AddSessionFigures(LPSNMP_MGR_SESSION pSession, const CWalkContext& context,
   pFigures->nWindowAtStart = settings.nWindow;
 }
 
-}  // namespace
-
-CWalkResult Walk(const CWalkTarget& target, const char* pszStartOid, bool bContinue, CWalkResult result) {
+// A walk from pszStartOid (bSubtree: of the subtree there, without a GET
+// of it).
+CWalkResult WalkFrom(const CWalkTarget& target, const char* pszStartOid, bool bContinue, bool bSubtree,
+                     CWalkResult result) {
   const char* szTarget = target.strTarget.c_str();
   WriteLog("%s|scan start: %s", szTarget, pszStartOid);
   PrintLine("target[%s]start:%s\n", szTarget, pszStartOid);
@@ -191,6 +325,15 @@ CWalkResult Walk(const CWalkTarget& target, const char* pszStartOid, bool bConti
   CLane lane;
   lane.nRepetitions = target.settings.nMaxRepetitions;
   if (!FirstRequest(szTarget, pszStartOid, &lane, &result)) return result;
+  if (bSubtree) {
+    context.bSubtree = true;
+    context.subtree = lane.bindings[0].name;
+    lane.requestType = context.continueType;
+    // A root inside an excluded subtree: the first answer is past it, and
+    // the walk ends there.
+    bool bNothingAfter = false;
+    (void)StepOverExcluded(&lane.bindings[0].name, context, &bNothingAfter);
+  }
   LPSNMP_MGR_SESSION pSession = OpenSession(target, &result);
   if (pSession == nullptr) return result;
 
@@ -199,6 +342,8 @@ CWalkResult Walk(const CWalkTarget& target, const char* pszStartOid, bool bConti
   if (bLeftOrdinarily) WriteLog("%s|%d,%d", szTarget, lane.nErrorStatus, lane.nErrorIndex);
   // Answers refused to the end: no error of ours, but no success either.
   if (bLeftOrdinarily && GetLastError() == SNMP_MGR_OK && EndedOnRefusal(lane)) SetLastError(SNMP_MGR_ERROR_REFUSED);
+  // Stopped at MaxObjects: the code says so, whatever the requests left in flight did.
+  if (bLeftOrdinarily && context.bCapped) SetLastError(SNMP_MGR_ERROR_OBJECT_CAP);
 
   NoteWalkEnd(bLeftOrdinarily, lane, &context);
   WriteLog("%s|GetLastError:%d", szTarget, static_cast<int>(GetLastError()));
@@ -214,8 +359,21 @@ CWalkResult Walk(const CWalkTarget& target, const char* pszStartOid, bool bConti
   return result;
 }
 
+}  // namespace
+
+CWalkResult Walk(const CWalkTarget& target, const char* pszStartOid, bool bContinue, CWalkResult result) {
+  return WalkFrom(target, pszStartOid, bContinue, false, std::move(result));
+}
+
+CWalkResult WalkSubtree(const CWalkTarget& target, const char* pszRoot, CWalkResult result) {
+  return WalkFrom(target, pszRoot, true, true, std::move(result));
+}
+
 bool GetSysUpTime(const CWalkTarget& target, uint32_t* puTicks) {
   static const uint32_t c_arrSysUpTime[] = {1, 3, 6, 1, 2, 1, 1, 3, 0};
+  // Which entry of a credential list answers is the walk's to find.
+  if (target.pnCredential != nullptr && *target.pnCredential < 0 && !target.settings.arrMoreCredentials.empty())
+    return false;
   LPSNMP_MGR_SESSION pSession = OpenQuietly(target);
   if (pSession == nullptr) return false;
   bool bAnswered = false;

@@ -8,6 +8,7 @@
 #define MIBSCAN_MIB_WALK_H_
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -25,6 +26,14 @@ struct CWalkTarget {
   // Counts the objects stored by every target's walks (for progress; a
   // binding stored again under its OID counts once); null: not counted.
   std::atomic<uint64_t>* pStoredCount = nullptr;
+  // The target's MaxSeconds: from then on no request or re-send goes out
+  // (SNMP_MGR_ERROR_TIME_CAP); max(): none.
+  std::chrono::steady_clock::time_point deadline = std::chrono::steady_clock::time_point::max();
+  // A credential list's entry that answered, shared by the target's walks:
+  // 0 the first (the keys without a number), i the settings'
+  // arrMoreCredentials[i - 1], -1 not known yet (the first request tries
+  // them in turn). Null: the first, always.
+  int* pnCredential = nullptr;
 };
 
 // Walks target from pszStartOid; with bContinue on from there until the
@@ -37,6 +46,12 @@ struct CWalkTarget {
 // added. Entries stored before a failure stay.
 [[nodiscard]] CWalkResult Walk(const CWalkTarget& target, const char* pszStartOid, bool bContinue,
                                CWalkResult result = {});
+
+// Walks the subtree at pszRoot (an OID text as Walk takes it) to its end:
+// GET-NEXT or GETBULK requests from the root on, until the first OID
+// outside it, stored as Walk stores them. No GET of the root itself, so
+// the file holds exactly the subtree's objects.
+[[nodiscard]] CWalkResult WalkSubtree(const CWalkTarget& target, const char* pszRoot, CWalkResult result = {});
 
 // One GET of sysUpTime.0, as the target's settings ask, without console
 // lines (one log line): true with the agent's TimeTicks in *puTicks.

@@ -108,6 +108,16 @@ bool StoreBindings(const SnmpVarBindList& bindings, CLane* pLane, CWalkContext* 
     }
     // The next lane's part: that lane takes it.
     if (pLane->bBounded && pLane->end.ids < varBind.name.ids) return false;
+    // Past the subtree walked: the end of what was asked.
+    if (pContext->bSubtree && !InSubtree(varBind.name, pContext->subtree)) {
+      if (!pLane->bBounded) pContext->bReachedEnd = true;
+      return false;
+    }
+    // Inside a subtree stepped over: neither logged nor stored.
+    if (std::any_of(pContext->arrExclude.begin(), pContext->arrExclude.end(),
+                    [&](const AsnObjectIdentifier& root) { return InSubtree(varBind.name, root); }))
+      continue;
+    if (pContext->bCapped) return false;
     try {
       const std::string strOid = OidToText(varBind.name);
       if (strOid == pLane->strPreviousOid) break;
@@ -141,7 +151,36 @@ CWalkContext::CWalkContext(const CWalkTarget& walkTarget, bool bContinueWalk, CW
       codeSet(walkTarget.settings.strCharset),
       nRepetitionsCeiling(walkTarget.settings.nMaxRepetitions),
       nInOrderCeiling(walkTarget.settings.nMaxRepetitions),
+      arrExclude(walkTarget.settings.arrExclude),
+      nMaxObjects(walkTarget.settings.nMaxObjects),
       bKeepTyped((walkTarget.settings.uFormats & c_uTypedFormats) != 0) {}
+
+bool InSubtree(const AsnObjectIdentifier& oid, const AsnObjectIdentifier& root) {
+  return oid.ids.size() >= root.ids.size() && std::equal(root.ids.begin(), root.ids.end(), oid.ids.begin());
+}
+
+bool StepOverExcluded(AsnObjectIdentifier* pOid, const CWalkContext& context, bool* pbEnd) {
+  *pbEnd = false;
+  bool bMoved = false;
+  // Excluded subtrees may adjoin or nest: the OID after one may lie in another.
+  for (bool bAgain = !context.arrExclude.empty(); bAgain;) {
+    bAgain = false;
+    for (const AsnObjectIdentifier& root : context.arrExclude) {
+      if (!InSubtree(*pOid, root)) continue;
+      std::vector<uint32_t> ids = root.ids;
+      while (!ids.empty() && ids.back() == UINT32_MAX) ids.pop_back();
+      if (ids.empty()) {
+        *pbEnd = true;
+        return true;
+      }
+      ++ids.back();
+      pOid->ids = std::move(ids);
+      bMoved = true;
+      bAgain = true;
+    }
+  }
+  return bMoved;
+}
 
 bool PrepareSizeProbe(LPSNMP_MGR_SESSION pSession, CLane* pLane, CWalkContext* pContext) {
   if (pContext->bProbeSizes && pContext->bShrunkBySilence && SnmpMgrLateAnswers(pSession) > 0) {
@@ -169,6 +208,15 @@ void ShrinkAfterSilence(CLane* pLane, CWalkContext* pContext) {
 
 void CWalkContext::StoreEntry(std::string_view strOid, std::string_view strValue, bool bCrText,
                               std::string_view typedRecord) {
+  if (bCapped) return;
+  std::string strStored;
+  if (nMaxObjects > 0 && pResult->mapResults.GetCount() >= static_cast<size_t>(nMaxObjects) &&
+      !pResult->mapResults.Lookup(strOid, &strStored)) {
+    // One object more than the cap: the walk ends with exactly the cap.
+    bCapped = true;
+    WriteLog("%s|MaxObjects %lld reached", szTarget, static_cast<long long>(nMaxObjects));
+    return;
+  }
   const bool bNew = pResult->Store(strOid, strValue, bCrText, typedRecord);
   bStored = true;
   if (bNew && target.pStoredCount != nullptr) target.pStoredCount->fetch_add(1, std::memory_order_relaxed);
@@ -210,6 +258,20 @@ bool NextRequest(const AsnObjectIdentifier& requested, SnmpVarBindList* pBinding
   if (!pContext->bContinue) {
     pContext->bReachedEnd = pLane->nErrorStatus == 0;
     return false;
+  }
+  if (pContext->bCapped) return false;
+  // The next request steps over an excluded subtree: the OID after it.
+  AsnObjectIdentifier& next = (*pBindings)[0].name;
+  bool bNothingAfter = false;
+  if (StepOverExcluded(&next, *pContext, &bNothingAfter)) {
+    (*pBindings)[0].value = AsnAny{};
+    const bool bPastPart = pLane->bBounded && !(next.ids < pLane->end.ids);
+    const bool bPastSubtree = pContext->bSubtree && !InSubtree(next, pContext->subtree);
+    if (bNothingAfter || bPastPart || bPastSubtree) {
+      if (!pLane->bBounded && !bPastPart) pContext->bReachedEnd = true;
+      return false;
+    }
+    WriteLog("%s|excluded: on from %s", pContext->szTarget, OidToText(next).c_str());
   }
   pLane->requestType = pContext->continueType;
   return true;

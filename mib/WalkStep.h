@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "mib/PendingEntries.h"
 #include "mib/RenderValue.h"
@@ -50,6 +51,16 @@ struct CWalkContext {
     if (pResult->stop == EWalkStop::None) pResult->stop = stop;
   }
 
+  // A walk of one subtree (WalkSubtree): it ends at the first OID outside.
+  bool bSubtree = false;
+  AsnObjectIdentifier subtree;
+  // The subtrees the walk steps over ("Exclude").
+  const std::vector<AsnObjectIdentifier>& arrExclude;
+  // "MaxObjects" (0: none): once the target holds that many, a new object
+  // is refused and the walk ends with SNMP_MGR_ERROR_OBJECT_CAP.
+  int64_t nMaxObjects;
+  bool bCapped = false;
+
   // A typed file is asked for: each object's type and bytes are kept.
   bool bKeepTyped;
   // The binding's typed record, name key and OID value text, made anew
@@ -63,6 +74,15 @@ struct CWalkContext {
   void StoreEntry(std::string_view strOid, std::string_view strValue, bool bCrText,
                   std::string_view typedRecord = {});
 };
+
+// True when oid lies in the subtree at root (or is root).
+[[nodiscard]] bool InSubtree(const AsnObjectIdentifier& oid, const AsnObjectIdentifier& root);
+
+// Moves *pOid past each excluded subtree it lies in, to the OID after
+// that subtree (its next sibling, or an ancestor's), so that a GET-NEXT
+// of it asks for nothing inside. True when it moved; *pbEnd then says
+// that nothing can follow (the subtree was the last possible).
+bool StepOverExcluded(AsnObjectIdentifier* pOid, const CWalkContext& context, bool* pbEnd);
 
 // A chain of requests over a part of the walk's range: with Window=1 the
 // whole of it; otherwise one lane of several, which ends where the next

@@ -8,6 +8,7 @@
 #include "platform/FileOps.h"
 #include "platform/IniFile.h"
 #include "snmp/LastError.h"
+#include "snmp/SnmpOid.h"
 #include "util/MbString.h"
 #include "settings/AddressBlock.h"
 #include "settings/Secrets.h"
@@ -42,10 +43,46 @@ constexpr const char* c_arrKnownKeys[] = {
     c_szKeyTimeout,      c_szKeyRetry,        c_szKeyLog,          c_szKeyCommunity, c_szKeyPort,
     c_szKeyCharset,      c_szKeyVersion,      c_szKeyMaxRepetitions, c_szKeyWindow,  c_szKeyUser,
     c_szKeyAuthProtocol, c_szKeyAuthPassword, c_szKeyPrivProtocol, c_szKeyPrivPassword, c_szKeyContext,
-    c_szKeyAdaptiveTimeout, c_szKeyAnyReplyAddress, c_szKeyFormat, c_szKeyReport};
+    c_szKeyAdaptiveTimeout, c_szKeyAnyReplyAddress, c_szKeyFormat, c_szKeyReport, c_szKeyWalk,
+    c_szKeyExclude,      c_szKeyMaxObjects,   c_szKeyMaxSeconds};
 constexpr const char* c_arrNumberKeys[] = {c_szKeyTimeout, c_szKeyRetry,          c_szKeyLog,   c_szKeyPort,
                                            c_szKeyVersion, c_szKeyMaxRepetitions, c_szKeyWindow,
-                                           c_szKeyAdaptiveTimeout, c_szKeyAnyReplyAddress, c_szKeyReport};
+                                           c_szKeyAdaptiveTimeout, c_szKeyAnyReplyAddress, c_szKeyReport,
+                                           c_szKeyMaxObjects, c_szKeyMaxSeconds};
+// The keys a credential list numbers.
+constexpr const char* c_arrCredentialKeys[] = {c_szKeyCommunity,    c_szKeyUser,         c_szKeyAuthProtocol,
+                                               c_szKeyAuthPassword, c_szKeyPrivProtocol, c_szKeyPrivPassword,
+                                               c_szKeyContext};
+
+// The number of strKey as an entry of a credential list of szBase
+// ("Community3": 3); 0 when it is no such key.
+int CredentialNumber(std::string_view strKey, std::string_view strBase) {
+  if (strKey.size() <= strBase.size() || !EqualsNoCase(strKey.substr(0, strBase.size()), strBase)) return 0;
+  const std::string_view digits = strKey.substr(strBase.size());
+  if (digits.size() > 2 || digits[0] == '0' || digits.find_first_not_of("0123456789") != std::string_view::npos)
+    return 0;
+  const int nNumber = std::stoi(std::string(digits));
+  return nNumber >= 2 && nNumber <= c_nMaxCredentials ? nNumber : 0;
+}
+
+// szKey, or with nNumber above 1 szKey and that number.
+std::string NumberedKey(const char* szKey, int nNumber) {
+  return nNumber > 1 ? std::string(szKey) + std::to_string(nNumber) : std::string(szKey);
+}
+
+// The entries of a comma-separated list, blanks around each trimmed,
+// empty ones left out.
+std::vector<std::string> SplitList(std::string_view strList) {
+  std::vector<std::string> arrEntries;
+  while (!strList.empty()) {
+    const size_t nComma = strList.find(',');
+    std::string strEntry = MbTrim(strList.substr(0, nComma));
+    if (!strEntry.empty()) arrEntries.push_back(std::move(strEntry));
+    if (nComma == std::string_view::npos) break;
+    strList.remove_prefix(nComma + 1);
+  }
+  return arrEntries;
+}
 
 // Edits (insert, delete, replace one character, ignoring case) from a to b.
 size_t EditDistance(std::string_view a, std::string_view b) {
@@ -82,14 +119,21 @@ bool IsWholeNumber(std::string_view text) {
 // by section (in lower case) and key.
 using CSecretMap = std::map<std::pair<std::string, std::string>, std::string>;
 
-std::pair<std::string, std::string> SecretPlace(std::string_view strSection, const char* szKey) {
-  std::string strLower(strSection);
-  for (char& ch : strLower) ch = AsciiLower(ch);
-  return {std::move(strLower), szKey};
+std::pair<std::string, std::string> SecretPlace(std::string_view strSection, std::string_view strKey) {
+  std::string strLowerSection(strSection);
+  for (char& ch : strLowerSection) ch = AsciiLower(ch);
+  std::string strLowerKey(strKey);
+  for (char& ch : strLowerKey) ch = AsciiLower(ch);
+  return {std::move(strLowerSection), std::move(strLowerKey)};
 }
 
-// The keys whose values are secrets.
+// The keys whose values are secrets, and each entry of their lists.
 constexpr const char* c_arrSecretKeys[] = {c_szKeyCommunity, c_szKeyAuthPassword, c_szKeyPrivPassword};
+bool IsSecretKey(std::string_view strKey) {
+  return std::any_of(std::begin(c_arrSecretKeys), std::end(c_arrSecretKeys), [&](const char* szKey) {
+    return EqualsNoCase(strKey, szKey) || CredentialNumber(strKey, szKey) != 0;
+  });
+}
 
 // Where each key of one target is read: the first of its matching
 // sections that sets the key, else [Config]; a secret named elsewhere is
@@ -100,6 +144,8 @@ class CKeySource {
       : m_ini(ini), m_arrSections(arrSections), m_mapSecrets(mapSecrets) {}
 
   int GetInt(const char* szKey, int nDefault) const { return m_ini.GetInt(Section(szKey), szKey, nDefault); }
+  // Whether a matching section or [Config] sets szKey.
+  bool Has(const char* szKey) const { return m_ini.HasKey(Section(szKey), szKey); }
   std::string GetString(const char* szKey, const char* szDefault) const {
     const char* szSection = Section(szKey);
     if (!m_mapSecrets.empty()) {
@@ -122,23 +168,63 @@ class CKeySource {
   const CSecretMap& m_mapSecrets;
 };
 
-// The SNMPv3 keys, and whether they can work: a known protocol, privacy
-// only with authentication, passwords of 8 characters or more, a user.
-void ReadV3Settings(const CKeySource& keys, CTargetSettings* pSettings) {
+// The SNMPv3 keys of entry nNumber of a user list (1: the keys without a
+// number; a key not set for its number is the unnumbered one), and
+// whether they can work: a known protocol, privacy only with
+// authentication, passwords of 8 characters or more, a user. Into
+// *pSecurity; SNMP_MGR_ERROR_SETTINGS when they cannot work, else 0.
+uint32_t ReadV3Security(const CKeySource& keys, int nNumber, CSnmpV3Security* pSecurity) {
+  const auto get = [&](const char* szKey) {
+    const std::string strKey = NumberedKey(szKey, nNumber);
+    return keys.GetString(keys.Has(strKey.c_str()) ? strKey.c_str() : szKey, "");
+  };
   CSnmpV3Security security;
-  security.strUser = keys.GetString(c_szKeyUser, "");
-  security.strAuthPassword = keys.GetString(c_szKeyAuthPassword, "");
-  security.strPrivPassword = keys.GetString(c_szKeyPrivPassword, "");
-  security.strContext = keys.GetString(c_szKeyContext, "");
-  const bool bProtocolsKnown = ParseAuthProtocol(keys.GetString(c_szKeyAuthProtocol, ""), &security.auth) &&
-                               ParsePrivProtocol(keys.GetString(c_szKeyPrivProtocol, ""), &security.priv);
+  security.strUser = get(c_szKeyUser);
+  security.strAuthPassword = get(c_szKeyAuthPassword);
+  security.strPrivPassword = get(c_szKeyPrivPassword);
+  security.strContext = get(c_szKeyContext);
+  const bool bProtocolsKnown = ParseAuthProtocol(get(c_szKeyAuthProtocol), &security.auth) &&
+                               ParsePrivProtocol(get(c_szKeyPrivProtocol), &security.priv);
   const bool bWorks =
       bProtocolsKnown && !security.strUser.empty() && security.strUser.size() <= c_nMaxUserName &&
       (security.priv == EPrivProtocol::None || security.auth != EAuthProtocol::None) &&
       (security.auth == EAuthProtocol::None || security.strAuthPassword.size() >= c_nMinPassword) &&
       (security.priv == EPrivProtocol::None || security.strPrivPassword.size() >= c_nMinPassword);
-  pSettings->uV3SettingsError = pSettings->nVersion == 3 && !bWorks ? SNMP_MGR_ERROR_SETTINGS : 0;
-  pSettings->v3Security = std::move(security);
+  *pSecurity = std::move(security);
+  return bWorks ? 0 : SNMP_MGR_ERROR_SETTINGS;
+}
+
+void ReadV3Settings(const CKeySource& keys, CTargetSettings* pSettings) {
+  const uint32_t uError = ReadV3Security(keys, 1, &pSettings->v3Security);
+  pSettings->uV3SettingsError = pSettings->nVersion == 3 ? uError : 0;
+}
+
+// The further entries of a credential list: "Community<N>" for SNMPv1 and
+// SNMPv2c, "User<N>" and its keys for SNMPv3.
+void ReadCredentialList(const CKeySource& keys, CTargetSettings* pSettings) {
+  for (int nNumber = 2; nNumber <= c_nMaxCredentials; ++nNumber) {
+    CTargetSettings::CCredential credential;
+    credential.nNumber = nNumber;
+    if (pSettings->nVersion == 3) {
+      if (!keys.Has(NumberedKey(c_szKeyUser, nNumber).c_str())) continue;
+      credential.uV3SettingsError = ReadV3Security(keys, nNumber, &credential.v3Security);
+    } else {
+      const std::string strKey = NumberedKey(c_szKeyCommunity, nNumber);
+      if (!keys.Has(strKey.c_str())) continue;
+      credential.strCommunity = keys.GetString(strKey.c_str(), "");
+    }
+    pSettings->arrMoreCredentials.push_back(std::move(credential));
+  }
+}
+
+// The subtrees of an "Exclude" list that parse.
+std::vector<AsnObjectIdentifier> ParseSubtrees(const std::vector<std::string>& arrTexts) {
+  std::vector<AsnObjectIdentifier> arrOids;
+  for (const std::string& strText : arrTexts) {
+    AsnObjectIdentifier oid;
+    if (SnmpMgrStrToOid(strText, &oid)) arrOids.push_back(std::move(oid));
+  }
+  return arrOids;
 }
 
 CTargetSettings ReadTargetSettings(const CKeySource& keys) {
@@ -161,6 +247,11 @@ CTargetSettings ReadTargetSettings(const CKeySource& keys) {
   if (!ParseFormatList(keys.GetString(c_szKeyFormat, "xml"), &settings.uFormats, &strBad))
     settings.uFormats = c_uFormatXml;
   ReadV3Settings(keys, &settings);
+  ReadCredentialList(keys, &settings);
+  settings.arrWalk = SplitList(keys.GetString(c_szKeyWalk, ""));
+  settings.arrExclude = ParseSubtrees(SplitList(keys.GetString(c_szKeyExclude, "")));
+  settings.nMaxObjects = std::max(0, keys.GetInt(c_szKeyMaxObjects, 0));
+  settings.nMaxSeconds = std::max(0, keys.GetInt(c_szKeyMaxSeconds, 0));
   return settings;
 }
 
@@ -267,11 +358,14 @@ bool CConfig::Load(const std::string& strIniPath) {
                          EqualsNoCase(std::string_view(strSection).substr(0, prefix.size()), prefix);
     if (!bTarget && !EqualsNoCase(strSection, c_szConfigSection)) continue;
     CheckKeys(strIniPath, strSection);
-    for (const char* szKey : c_arrSecretKeys) {
+    for (const std::string& strKey : impl.ini.KeyNames(strSection.c_str())) {
+      if (!IsSecretKey(strKey)) continue;
+      const char* szKey = strKey.c_str();
       const std::string strValue = impl.ini.GetString(strSection.c_str(), szKey, "", c_nMaxCommunity);
       if (!IsSecretReference(strValue)) {
         // A password written in the file itself.
-        bSecrets = bSecrets || (std::string_view(szKey) != c_szKeyCommunity && !strValue.empty());
+        const bool bCommunity = EqualsNoCase(strKey, c_szKeyCommunity) || CredentialNumber(strKey, c_szKeyCommunity) != 0;
+        bSecrets = bSecrets || (!bCommunity && !strValue.empty());
         continue;
       }
       CSecretSource source;
@@ -299,6 +393,9 @@ void CConfig::CheckKeys(const std::string& strIniPath, const std::string& strSec
     const std::string strWhere = strIniPath + ": [" + strSection + "] ";
     const auto itKnown = std::find_if(std::begin(c_arrKnownKeys), std::end(c_arrKnownKeys),
                                       [&](const char* szKey) { return EqualsNoCase(strKey, szKey); });
+    const bool bListEntry = std::any_of(std::begin(c_arrCredentialKeys), std::end(c_arrCredentialKeys),
+                                        [&](const char* szKey) { return CredentialNumber(strKey, szKey) != 0; });
+    if (bListEntry) continue;
     if (itKnown == std::end(c_arrKnownKeys)) {
       std::string strWarning = strWhere + "unknown key " + strKey;
       const auto itClose = std::min_element(std::begin(c_arrKnownKeys), std::end(c_arrKnownKeys),
@@ -318,6 +415,10 @@ void CConfig::CheckKeys(const std::string& strIniPath, const std::string& strSec
                                 "\" (xml, snmprec, walk); the XML file alone is written");
       continue;
     }
+    if (EqualsNoCase(strKey, c_szKeyWalk) || EqualsNoCase(strKey, c_szKeyExclude)) {
+      CheckSubtrees(strWhere + strKey, ini.GetString(strSection.c_str(), strKey.c_str(), "", c_nMaxCommunity));
+      continue;
+    }
     const bool bNumber = std::any_of(std::begin(c_arrNumberKeys), std::end(c_arrNumberKeys),
                                      [&](const char* szKey) { return EqualsNoCase(strKey, szKey); });
     if (!bNumber) continue;
@@ -325,6 +426,19 @@ void CConfig::CheckKeys(const std::string& strIniPath, const std::string& strSec
     if (!strValue.empty() && !IsWholeNumber(strValue)) {
       m_arrWarnings.push_back(strWhere + strKey + "=" + strValue + " is not a number (read as " +
                               std::to_string(ini.GetInt(strSection.c_str(), strKey.c_str(), 0)) + ")");
+    }
+  }
+}
+
+void CConfig::CheckSubtrees(const std::string& strWhere, const std::string& strList) {
+  for (const std::string& strEntry : SplitList(strList)) {
+    AsnObjectIdentifier oid;
+    if (!SnmpMgrStrToOid(strEntry, &oid)) {
+      m_arrWarnings.push_back(strWhere + ": " + strEntry + " is no OID");
+    } else if (strEntry.starts_with("1.3.6.1.")) {
+      // Read below mib-2, as the oid form reads it: most likely meant from the root.
+      m_arrWarnings.push_back(strWhere + ": " + strEntry + " is read below mib-2 (." + OidToText(oid) +
+                              "); from the root it is ." + strEntry);
     }
   }
 }

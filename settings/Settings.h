@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "snmp/Ber.h"
 #include "snmp/SnmpDefaults.h"
 #include "snmp/UsmUser.h"
 #include "util/ResultFormats.h"
@@ -63,6 +64,13 @@ constexpr char c_szKeyPrivPassword[] = "PrivPassword";
 constexpr char c_szKeyContext[] = "Context";
 constexpr char c_szKeyFormat[] = "Format";
 constexpr char c_szKeyReport[] = "Report";
+constexpr char c_szKeyWalk[] = "Walk";
+constexpr char c_szKeyExclude[] = "Exclude";
+constexpr char c_szKeyMaxObjects[] = "MaxObjects";
+constexpr char c_szKeyMaxSeconds[] = "MaxSeconds";
+// A credential list: the keys of its further entries are these keys with
+// the entry's number, 2 to c_nMaxCredentials ("Community2", "User3").
+constexpr int c_nMaxCredentials = 16;
 // Shortest password USM accepts (RFC 3414 11.2), longest user name.
 constexpr size_t c_nMinPassword = 8;
 constexpr size_t c_nMaxUserName = 32;
@@ -128,6 +136,28 @@ struct CTargetSettings {
   // The result files to write ("Format", a list of xml, snmprec, walk;
   // ResultFormats.h): bits of c_uFormat*.
   uint32_t uFormats = c_uFormatXml;
+  // The subtrees to walk ("Walk", a comma-separated list of OIDs as the
+  // oid form takes them), in the order given; empty: the walk the command
+  // line asks for.
+  std::vector<std::string> arrWalk;
+  // The subtrees the walk steps over ("Exclude"), those that parse.
+  std::vector<AsnObjectIdentifier> arrExclude;
+  // Caps of one target's walks ("MaxObjects", "MaxSeconds"); 0: none.
+  int64_t nMaxObjects = 0;
+  int32_t nMaxSeconds = 0;
+  // A credential list: the further entries, tried after the first (the
+  // keys without a number) in the order of their numbers. SNMPv1 and
+  // SNMPv2c: communities ("Community2", ...); SNMPv3: users ("User2", ...,
+  // each of whose keys not set for its number is the unnumbered one's),
+  // each with its settings error as uV3SettingsError. nNumber is the
+  // entry's number in config.ini, which the console line and log name.
+  struct CCredential {
+    int nNumber = 0;
+    std::string strCommunity;
+    CSnmpV3Security v3Security;
+    uint32_t uV3SettingsError = 0;
+  };
+  std::vector<CCredential> arrMoreCredentials;
   // The patterns of the [Target] sections that match the target, in file
   // order (empty: [Config] and the defaults alone). Not a key.
   std::vector<std::string> arrSections;
@@ -173,6 +203,9 @@ class CConfig {
 
  private:
   void CheckKeys(const std::string& strIniPath, const std::string& strSection);
+  // Warns of the entries of a "Walk" or "Exclude" list that are no OID,
+  // or that look meant from the root but are read below mib-2.
+  void CheckSubtrees(const std::string& strWhere, const std::string& strList);
 
   struct CImpl;
   std::unique_ptr<CImpl> m_pImpl;

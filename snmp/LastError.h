@@ -37,6 +37,10 @@
 //                                       authorizationError, genErr, ...)
 //     65  SNMP_MGR_ERROR_MEMORY         memory ran out: the walk (or the target)
 //                                       ended there
+//     66  SNMP_MGR_ERROR_OBJECT_CAP     the target's walks stored MaxObjects objects:
+//                                       no further request was sent (the file holds them)
+//     67  SNMP_MGR_ERROR_TIME_CAP       the target's MaxSeconds had passed: no further
+//                                       request or re-send was sent
 //   WSAGetLastError()
 //     the errno of the last socket call that failed in the last manager
 //     call, or 0
@@ -66,6 +70,8 @@ constexpr uint32_t SNMP_MGR_ERROR_AUTHENTICATION = 62;
 constexpr uint32_t SNMP_MGR_ERROR_REPORT = 63;
 constexpr uint32_t SNMP_MGR_ERROR_REFUSED = 64;
 constexpr uint32_t SNMP_MGR_ERROR_MEMORY = 65;
+constexpr uint32_t SNMP_MGR_ERROR_OBJECT_CAP = 66;
+constexpr uint32_t SNMP_MGR_ERROR_TIME_CAP = 67;
 
 [[nodiscard]] uint32_t GetLastError();
 void SetLastError(uint32_t uError);

@@ -92,6 +92,15 @@ bool CUsmSecurity::SetUser(const CSnmpV3Security& security) {
   return true;
 }
 
+bool CUsmSecurity::SwitchUser(const CSnmpV3Security& security) {
+  m_bPrivacyConfirmed = false;
+  if (!SetUser(security)) return false;
+  if (!m_bDiscovered) return true;
+  const EAuthProtocol auth = m_user.auth;
+  return (auth == EAuthProtocol::None || LocalizeKey(auth, m_strAuthKey, m_strEngineId, &m_strAuthKey)) &&
+         (m_user.priv == EPrivProtocol::None || LocalizeKey(auth, m_strPrivKey, m_strEngineId, &m_strPrivKey));
+}
+
 int32_t CUsmSecurity::EngineTime() const {
   const auto nSeconds = std::chrono::duration_cast<std::chrono::seconds>(CClock::now() - m_timeBase).count();
   return static_cast<int32_t>(std::min<int64_t>(m_nTime + nSeconds, 0x7FFFFFFF));

@@ -69,6 +69,10 @@ class CUsmSecurity : public CSnmpSecurity {
   // Derives the user's keys from the passwords (once per process for each
   // password). False when a key cannot be made.
   [[nodiscard]] bool SetUser(const CSnmpV3Security& security);
+  // Another user of the same agent (a list of users tried in turn): its
+  // keys, localised at once when the engine is known already, so no
+  // second discovery is needed. False when a key cannot be made.
+  [[nodiscard]] bool SwitchUser(const CSnmpV3Security& security);
 
   // Discovery (RFC 3414 4): a request no agent can take, whose report
   // names the agent's engine and clock. Judging its answer learns them and

@@ -77,6 +77,13 @@ class CSnmpSession {
     return m_pUsm->SetUser(security);
   }
   bool IsVersion1() const { return m_nVersionField == SNMP_VERSION_1; }
+  bool SwitchCommunity(const std::string& strCommunity) {
+    if (m_pUsm != nullptr) return false;
+    SetCommunity(m_nVersionField, strCommunity);
+    return true;
+  }
+  bool SwitchUser(const CSnmpV3Security& security) { return m_pUsm != nullptr && m_pUsm->SwitchUser(security); }
+  void SetDeadline(std::chrono::steady_clock::time_point deadline) { m_transport.SetDeadline(deadline); }
 
   // A request of requestType; nField1 and nField2 go where the error
   // status and index stand (a GETBULK's non-repeaters and max-repetitions).
@@ -366,13 +373,13 @@ LPSNMP_MGR_SESSION SnmpMgrOpenV3(const char* szAgent, const CSnmpV3Security& sec
 }
 
 bool SnmpMgrRequest(LPSNMP_MGR_SESSION pSession, uint8_t requestType, SnmpVarBindList* pBindings,
-                    int32_t* pnErrorStatus, int32_t* pnErrorIndex) {
+                    int32_t* pnErrorStatus, int32_t* pnErrorIndex, int nTries) {
   if (pSession == nullptr) {
     WSASetLastError(0);
     SetLastError(SNMP_MGMTAPI_INVALID_SESSION);
     return false;
   }
-  return pSession->Request(requestType, 0, 0, pBindings, pnErrorStatus, pnErrorIndex);
+  return pSession->Request(requestType, 0, 0, pBindings, pnErrorStatus, pnErrorIndex, nTries);
 }
 
 bool SnmpMgrRequestBulk(LPSNMP_MGR_SESSION pSession, int32_t nMaxRepetitions,
@@ -410,6 +417,22 @@ bool SnmpMgrReceive(LPSNMP_MGR_SESSION pSession, int32_t* pnId, SnmpVarBindList*
     return false;
   }
   return pSession->Receive(pnId, ppTag, pBindings, pnErrorStatus, pnErrorIndex);
+}
+
+void SnmpMgrSetDeadline(LPSNMP_MGR_SESSION pSession, std::chrono::steady_clock::time_point deadline) {
+  if (pSession != nullptr) pSession->SetDeadline(deadline);
+}
+
+bool SnmpMgrSetCommunity(LPSNMP_MGR_SESSION pSession, const std::string& strCommunity) {
+  if (pSession != nullptr && pSession->SwitchCommunity(strCommunity)) return true;
+  SetLastError(SNMP_MGR_ERROR_SETTINGS);
+  return false;
+}
+
+bool SnmpMgrSetUserV3(LPSNMP_MGR_SESSION pSession, const CSnmpV3Security& security) {
+  if (pSession != nullptr && pSession->SwitchUser(security)) return true;
+  SetLastError(SNMP_MGR_ERROR_SETTINGS);
+  return false;
 }
 
 int64_t SnmpMgrResends(LPSNMP_MGR_SESSION pSession) { return pSession != nullptr ? pSession->Resends() : 0; }

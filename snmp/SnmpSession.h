@@ -32,6 +32,7 @@
 #ifndef MIBSCAN_SNMP_SNMPSESSION_H_
 #define MIBSCAN_SNMP_SNMPSESSION_H_
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -63,9 +64,11 @@ using LPSNMP_MGR_SESSION = CSnmpSession*;
 // *pnErrorStatus, *pnErrorIndex its error fields. False when none came
 // (SNMP_MGMTAPI_TIMEOUT) or the request failed otherwise; *pBindings is
 // then unchanged (SNMP_MGMTAPI_TIMEOUT, SNMP_MGR_ERROR_INTERRUPTED, ...).
+// nTries, when above 0, is this request's number of tries instead of the
+// session's.
 [[nodiscard]] bool SnmpMgrRequest(LPSNMP_MGR_SESSION pSession, uint8_t requestType,
                                   SnmpVarBindList* pBindings, int32_t* pnErrorStatus,
-                                  int32_t* pnErrorIndex);
+                                  int32_t* pnErrorIndex, int nTries = 0);
 
 // Opens an SNMPv3 session (User-based Security Model) with the agent, as
 // SnmpMgrOpen does. Requests then go as SNMPv3 messages of security's
@@ -144,6 +147,19 @@ void SnmpMgrSetAdaptiveTimeout(LPSNMP_MGR_SESSION pSession);
 // the session's first request only. False (SNMP_MGR_ERROR_SOCKET) when
 // the socket cannot be made anew; the session then cannot be used.
 [[nodiscard]] bool SnmpMgrSetAnyReplyAddress(LPSNMP_MGR_SESSION pSession);
+
+// From deadline on, no request or re-send of the session goes out: they
+// fail with SNMP_MGR_ERROR_TIME_CAP (a target's MaxSeconds). A wait under
+// way runs to its end.
+void SnmpMgrSetDeadline(LPSNMP_MGR_SESSION pSession, std::chrono::steady_clock::time_point deadline);
+
+// The next requests of the session go with another community (SNMPv1,
+// SNMPv2c) or as another user (SNMPv3; the engine discovered stays, so
+// the user's first request costs one round trip): the entries of a
+// credential list, tried in turn. False (SNMP_MGR_ERROR_SETTINGS) when
+// the user's keys cannot be made, or the session is of the other kind.
+[[nodiscard]] bool SnmpMgrSetCommunity(LPSNMP_MGR_SESSION pSession, const std::string& strCommunity);
+[[nodiscard]] bool SnmpMgrSetUserV3(LPSNMP_MGR_SESSION pSession, const CSnmpV3Security& security);
 
 // Closes the session and frees it. False for a null session.
 bool SnmpMgrClose(LPSNMP_MGR_SESSION pSession);

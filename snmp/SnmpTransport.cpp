@@ -29,9 +29,15 @@ bool CSnmpTransport::AcceptAnySender() {
   return false;
 }
 
+uint32_t CSnmpTransport::StopCode() const {
+  if (IsInterrupted()) return SNMP_MGR_ERROR_INTERRUPTED;
+  if (m_deadline != CClock::time_point::max() && CClock::now() >= m_deadline) return SNMP_MGR_ERROR_TIME_CAP;
+  return SNMP_MGR_OK;
+}
+
 CSnmpTransport::CRequest* CSnmpTransport::Send(int32_t nId, std::string strDatagram, int64_t nTries, void* pTag) {
-  if (IsInterrupted()) {
-    SetLastError(SNMP_MGR_ERROR_INTERRUPTED);
+  if (const uint32_t uStop = StopCode(); uStop != SNMP_MGR_OK) {
+    SetLastError(uStop);
     return nullptr;
   }
   CPending& pending = m_mapPending[nId];
@@ -43,8 +49,8 @@ CSnmpTransport::CRequest* CSnmpTransport::Send(int32_t nId, std::string strDatag
 bool CSnmpTransport::SendAgain(int32_t nId, std::string strDatagram, int64_t nTries) {
   const auto it = m_mapPending.find(nId);
   if (it == m_mapPending.end()) return false;
-  if (IsInterrupted()) {
-    SetLastError(SNMP_MGR_ERROR_INTERRUPTED);
+  if (const uint32_t uStop = StopCode(); uStop != SNMP_MGR_OK) {
+    SetLastError(uStop);
     return false;
   }
   it->second.strDatagram = std::move(strDatagram);
@@ -127,12 +133,13 @@ CSnmpTransport::EEvent CSnmpTransport::Wait(std::string_view* pDatagram, int32_t
     }
     // The earliest deadline passed: another try, or the end of it.
     if (m_pTimer) m_pTimer->TimedOut(pFirst->uTimerEpoch);
-    if (pFirst->nTriesLeft > 0 && !IsInterrupted()) {
+    const uint32_t uStop = StopCode();
+    if (pFirst->nTriesLeft > 0 && uStop == SNMP_MGR_OK) {
       ++m_nResends;
       SendTry(nFirstId, pFirst);
       continue;
     }
-    SetLastError(IsInterrupted() && pFirst->nTriesLeft > 0 ? SNMP_MGR_ERROR_INTERRUPTED : SNMP_MGMTAPI_TIMEOUT);
+    SetLastError(uStop != SNMP_MGR_OK && pFirst->nTriesLeft > 0 ? uStop : SNMP_MGMTAPI_TIMEOUT);
     *pnId = nFirstId;
     if (ppTag != nullptr) *ppTag = pFirst->request.pTag;
     Forget(nFirstId);

@@ -10,7 +10,8 @@
 // being taken, it is sent again while tries are left, and then expires.
 // Interruption (Interrupt.h): once the scan is interrupted, nothing is
 // sent any more; a request whose try ran out then expires at once with
-// SNMP_MGR_ERROR_INTERRUPTED, so a walk ends within one time-out.
+// SNMP_MGR_ERROR_INTERRUPTED, so a walk ends within one time-out. A
+// deadline (SetDeadline) stops the sending the same way.
 //
 // Thread use: a transport belongs to its session's thread.
 #ifndef MIBSCAN_SNMP_SNMPTRANSPORT_H_
@@ -73,6 +74,10 @@ class CSnmpTransport {
   // Waits for the next event of the pending requests; for an expired
   // one, *ppTag (when given) is its tag.
   [[nodiscard]] EEvent Wait(std::string_view* pDatagram, int32_t* pnId, void** ppTag = nullptr);
+  // From deadline on, nothing is sent any more, as once the scan is
+  // interrupted, but with SNMP_MGR_ERROR_TIME_CAP: a request whose try
+  // runs out then expires with that code (a walk's MaxSeconds).
+  void SetDeadline(CClock::time_point deadline) { m_deadline = deadline; }
   // Each try waits what the agent's round trips show (RoundTripTimer.h)
   // instead of the fixed time-out, from now on.
   void SetAdaptiveTimeout() { m_pTimer = std::make_unique<CRoundTripTimer>(m_nTimeoutMs); }
@@ -105,6 +110,9 @@ class CSnmpTransport {
   [[nodiscard]] const CRoundTrips& RoundTrips() const { return m_roundTrips; }
 
  private:
+  // Why nothing may be sent any more: SNMP_MGR_ERROR_INTERRUPTED,
+  // SNMP_MGR_ERROR_TIME_CAP; SNMP_MGR_OK while sending goes on.
+  [[nodiscard]] uint32_t StopCode() const;
   struct CPending {
     CRequest request;
     std::string strDatagram;
@@ -137,6 +145,7 @@ class CSnmpTransport {
 
   CUdpSocket m_socket;  // connected to the agent, the system drops other senders' datagrams; or not
   SAgentAddress m_agent;
+  CClock::time_point m_deadline = CClock::time_point::max();
   int m_nTimeoutMs;
   std::unordered_map<int32_t, CPending> m_mapPending;
   std::priority_queue<CDeadline, std::vector<CDeadline>, std::greater<>> m_deadlines;

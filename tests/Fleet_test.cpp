@@ -343,3 +343,48 @@ TEST_F(FleetTest, SecretsOutsideTheConfigReachTheAgentOrRefuseTheScan) {
   }
   SetEnvironment("MIBSCAN_TEST_COMMUNITY", nullptr);
 }
+
+// One group lists three communities (the second holding a comma, the
+// third named by "env:"); three agents each take one of them. Each target's
+// file is complete, its console line names the entry that answered, and a
+// wrong community costs one try, not the session's every try.
+TEST_F(FleetTest, CredentialListsFindEachAgentsCommunity) {
+  const char* const c_arrCommunities[] = {"first", "sec,ond", "third"};
+  const char* const c_arrAddresses[] = {"127.0.0.1", "127.0.0.2", "127.0.0.3"};
+  CTestAgent agents[3];
+  std::string strErr;
+  std::string strSections;
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_TRUE(agents[i].LoadSnmprec(c_szDevice, &strErr)) << strErr;
+    agents[i].SetCommunity(c_arrCommunities[i]);
+    ASSERT_TRUE(agents[i].Start({c_arrAddresses[i]}));
+    strSections += std::string("[Target ") + c_arrAddresses[i] + "]\nPort=" + std::to_string(agents[i].Port()) + "\n";
+  }
+  SetEnvironment("MIBSCAN_TEST_THIRD", "third");
+  m_dir.WriteFile("config.ini", "[Config]\nTimeout=300\nRetry=2\nLog=1\nCommunity=first\nCommunity2=sec,ond\n"
+                                "Community3=env:MIBSCAN_TEST_THIRD\n" + strSections);
+  const CProcessResult result = Run({"127.0.0.1", "127.0.0.2", "127.0.0.3"});
+  SetEnvironment("MIBSCAN_TEST_THIRD", nullptr);
+  for (int i = 0; i < 3; ++i) {
+    const std::string strTarget = c_arrAddresses[i];
+    SCOPED_TRACE(strTarget);
+    EXPECT_THAT(ReadXml(strTarget + ".xml"),
+                UnorderedElementsAre(std::pair<std::string, std::string>("1.3.6.1.2.1.1.1.0", "fleet device"),
+                            std::pair<std::string, std::string>("1.3.6.1.2.1.1.3.0", "4242"),
+                            std::pair<std::string, std::string>("1.3.6.1.2.1.1.5.0", "name")));
+    EXPECT_EQ(Lines(result.strOutput, "target[" + strTarget + "]credential:"),
+              std::vector<std::string>{"target[" + strTarget + "]credential:" + std::to_string(i + 1)});
+    EXPECT_EQ(Lines(result.strOutput, "target[" + strTarget + "]error:"),
+              std::vector<std::string>{"target[" + strTarget + "]error:0"});
+    const std::vector<std::string> arrLog = LogLines();
+    EXPECT_EQ(std::count_if(arrLog.begin(), arrLog.end(),
+                            [&](const std::string& strLine) {
+                              return strLine.ends_with(strTarget + "|credential " + std::to_string(i + 1) + " answered");
+                            }),
+              1);
+    for (const std::string& strLine : arrLog) EXPECT_THAT(strLine, ::testing::Not(HasSubstr("sec,ond")));
+    // The same walk, after one silent try of each entry before the right one.
+    EXPECT_EQ(agents[i].RequestCount(), agents[0].RequestCount() + i);
+  }
+  EXPECT_THAT(result.strOutput, ::testing::Not(HasSubstr("sec,ond")));
+}

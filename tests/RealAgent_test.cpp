@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <iterator>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -665,6 +667,185 @@ TEST_F(ProgramRealAgentTest, DeviceGroupsAreWalkedWithTheirOwnSettings) {
     std::map<std::string, std::string> mapStored;
     for (const auto& [strOid, strValue] : ReadXml(std::string(group.szTarget) + ".xml")) mapStored[strOid] = strValue;
     ExpectSnmpwalkResults(mapStored, mapAll[group.szTarget], mapBefore[group.szTarget], mapAfter);
+  }
+}
+
+
+// What to walk and how far, against snmpd: the objects stored are exactly
+// the part of what snmpwalk (or snmpbulkwalk) lists that the keys ask for,
+// one request at a time and with lanes.
+class WalkScopeTest : public ProgramRealAgentTest {
+ protected:
+  struct CWay {
+    const char* szIni;   // config.ini lines
+    const char* szTool;  // the same with net-snmp
+  };
+  static constexpr CWay c_arrWays[] = {
+      {"Version=1\n", "snmpwalk -v1"},
+      {"Version=2\nWindow=16\nMaxRepetitions=10\n", "snmpbulkwalk -v2c -Cr10"},
+  };
+  void WriteScopeConfig(int nPort, const std::string& strCommunity, const std::string& strLines, int nTimeout = 2000,
+                        int nRetry = 1) const {
+    m_dir.WriteFile("config.ini", "[Config]\nCommunity=" + strCommunity + "\nPort=" + std::to_string(nPort) +
+                                      "\nTimeout=" + std::to_string(nTimeout) + "\nRetry=" + std::to_string(nRetry) +
+                                      "\n" + strLines);
+    std::filesystem::permissions(Path("config.ini"),
+                                 std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  }
+  std::vector<std::string> StoredOids(const std::string& strName = "127.0.0.1.xml") const {
+    std::vector<std::string> arrOids;
+    for (const auto& record : ReadXml(strName)) arrOids.push_back(record.first);
+    std::sort(arrOids.begin(), arrOids.end());
+    return arrOids;
+  }
+  // snmpwalk's OIDs from sysDescr.0 on that fnKeep keeps, sorted as text.
+  template <typename FKeep>
+  static std::vector<std::string> Kept(const std::vector<std::string>& arrAll, FKeep fnKeep) {
+    auto itStart = std::find(arrAll.begin(), arrAll.end(), "1.3.6.1.2.1.1.1.0");
+    std::vector<std::string> arrKept;
+    for (; itStart != arrAll.end(); ++itStart)
+      if (fnKeep(*itStart)) arrKept.push_back(*itStart);
+    std::sort(arrKept.begin(), arrKept.end());
+    return arrKept;
+  }
+  static bool Inside(const std::string& strOid, const std::string& strRoot) {
+    return strOid == strRoot || strOid.starts_with(strRoot + ".");
+  }
+};
+
+// Exclude: the installed and the running software (thousands of rows on
+// any Debian machine) are neither stored nor asked for; everything else
+// is, as snmpwalk lists it.
+TEST_F(WalkScopeTest, ExcludedSubtreesAreNeverAskedFor) {
+  const std::vector<std::string> arrRoots{"1.3.6.1.2.1.25.6", "1.3.6.1.2.1.25.4"};
+  const auto fnOutside = [&](const std::string& strOid) {
+    return std::none_of(arrRoots.begin(), arrRoots.end(), [&](const std::string& strRoot) { return Inside(strOid, strRoot); });
+  };
+  for (const CWay& way : c_arrWays) {
+    SCOPED_TRACE(way.szIni);
+    const std::string strTool = std::string(way.szTool) + " -c kxhost";
+    const auto arrBefore = SnmpwalkOids(m_strDir, m_nPort, strTool);
+    ASSERT_GT(std::count_if(arrBefore.begin(), arrBefore.end(), [&](const std::string& s) { return !fnOutside(s); }), 10)
+        << "snmpd serves both subtrees";
+    CUdpRelay relay(static_cast<uint16_t>(m_nPort), 0);
+    relay.SetRecordRequests();
+    ASSERT_TRUE(relay.Start());
+    WriteScopeConfig(relay.Port(), "kxhost", std::string(way.szIni) + "Exclude=.1.3.6.1.2.1.25.6, .1.3.6.1.2.1.25.4\n");
+    const CProcessResult result = Run({"oid", "", "127.0.0.1"});
+    relay.Stop();
+    EXPECT_EQ(Lines(result.strOutput, "target[127.0.0.1]error:"), std::vector<std::string>{"target[127.0.0.1]error:0"});
+    const std::vector<std::string> arrStored = StoredOids();
+    // The machine's tables may change between two walks: either snmpwalk
+    // around the scan will do.
+    if (arrStored != Kept(arrBefore, fnOutside)) {
+      EXPECT_EQ(arrStored, Kept(SnmpwalkOids(m_strDir, m_nPort, strTool), fnOutside));
+    }
+    EXPECT_GT(arrStored.size(), 50u);
+    for (const std::string& strOid : relay.RequestedOids()) EXPECT_TRUE(fnOutside(strOid)) << strOid << " asked for";
+    EXPECT_FALSE(relay.RequestedOids().empty());
+  }
+}
+
+// Walk: three subtrees, named and numbered, into one file: the union of
+// their snmpwalks, and no object of another subtree.
+TEST_F(WalkScopeTest, ListedSubtreesStoreTheUnionOfTheirWalks) {
+  const std::vector<std::string> arrRoots{"1.3.6.1.2.1.1", "1.3.6.1.2.1.2.2", "1.3.6.1.2.1.31"};
+  const auto fnListed = [&](const std::string& strOid) {
+    return std::any_of(arrRoots.begin(), arrRoots.end(), [&](const std::string& strRoot) { return Inside(strOid, strRoot); });
+  };
+  for (const CWay& way : c_arrWays) {
+    SCOPED_TRACE(way.szIni);
+    const auto arrAll = SnmpwalkOids(m_strDir, m_nPort, way.szTool);
+    WriteScopeConfig(m_nPort, "qzvtrk", std::string(way.szIni) + "Walk=system, interfaces.ifTable, .1.3.6.1.2.1.31\n");
+    const CProcessResult result = Run({"oid", "", "127.0.0.1"});
+    EXPECT_EQ(Lines(result.strOutput, "target[127.0.0.1]start:"),
+              (std::vector<std::string>{"target[127.0.0.1]start:system", "target[127.0.0.1]start:interfaces.ifTable",
+                                        "target[127.0.0.1]start:.1.3.6.1.2.1.31"}));
+    EXPECT_EQ(Lines(result.strOutput, "target[127.0.0.1]error:"),
+              std::vector<std::string>(3, "target[127.0.0.1]error:0"));
+    const std::vector<std::string> arrExpected = Kept(arrAll, fnListed);
+    EXPECT_GT(arrExpected.size(), 50u);
+    EXPECT_EQ(StoredOids(), arrExpected);
+  }
+}
+
+// MaxObjects: exactly that many, the first in the walk's order, with the
+// cap's own code; --strict counts the target as failed.
+TEST_F(WalkScopeTest, MaxObjectsStoresExactlyThatMany) {
+  for (const CWay& way : c_arrWays) {
+    SCOPED_TRACE(way.szIni);
+    const auto arrAll = SnmpwalkOids(m_strDir, m_nPort, way.szTool);
+    auto itStart = std::find(arrAll.begin(), arrAll.end(), "1.3.6.1.2.1.1.1.0");
+    ASSERT_GT(arrAll.end() - itStart, 150);
+    std::vector<std::string> arrFirst(itStart, itStart + 100);
+    std::sort(arrFirst.begin(), arrFirst.end());
+    WriteScopeConfig(m_nPort, "qzvtrk", std::string(way.szIni) + "MaxObjects=100\n");
+    const CProcessResult result = Run({"oid", "", "127.0.0.1"});
+    EXPECT_EQ(Lines(result.strOutput, "target[127.0.0.1]error:"), std::vector<std::string>{"target[127.0.0.1]error:66"});
+    EXPECT_EQ(StoredOids(), arrFirst);
+    const CProcessResult strict = RunProcess(m_strExe, {"--strict", "oid", "", "127.0.0.1"}, 120);
+    EXPECT_EQ(strict.nExitCode, 4) << "the one target was capped";
+  }
+}
+
+// MaxSeconds against an agent 200 ms away, whose full walk takes a
+// minute: the scan ends within the cap and one time-out (with room for a
+// loaded machine), and keeps what it read, in the walk's order.
+TEST_F(WalkScopeTest, MaxSecondsEndsASlowWalk) {
+  const auto arrAll = SnmpwalkOids(m_strDir, m_nPort);
+  const auto itStart = std::find(arrAll.begin(), arrAll.end(), "1.3.6.1.2.1.1.1.0");
+  CUdpRelay relay(static_cast<uint16_t>(m_nPort), 100);
+  ASSERT_TRUE(relay.Start());
+  WriteScopeConfig(relay.Port(), "qzvtrk", "MaxSeconds=2\n", 1000, 3);
+  const auto start = std::chrono::steady_clock::now();
+  const CProcessResult result = Run({"--report", "oid", "", "127.0.0.1"});
+  const double dSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_LT(dSeconds, 2.0 + 1.0 + 2.0);
+  EXPECT_EQ(Lines(result.strOutput, "target[127.0.0.1]error:"), std::vector<std::string>{"target[127.0.0.1]error:67"});
+  const std::vector<std::string> arrStored = StoredOids();
+  ASSERT_FALSE(arrStored.empty());
+  ASSERT_LT(arrStored.size(), static_cast<size_t>(arrAll.end() - itStart));
+  std::vector<std::string> arrFirst(itStart, itStart + static_cast<std::ptrdiff_t>(arrStored.size()));
+  std::sort(arrFirst.begin(), arrFirst.end());
+  EXPECT_EQ(arrStored, arrFirst);
+  std::ifstream json(Path("scan.json"));
+  const std::string strJson((std::istreambuf_iterator<char>(json)), std::istreambuf_iterator<char>());
+  EXPECT_NE(strJson.find("\"outcome\":\"capped\""), std::string::npos);
+}
+
+// An SNMPv3 user list whose first entry the agent refuses: the report
+// comes back at once, so the list costs one request more than the right
+// user alone (counted at the relay), and the file is the same.
+TEST_F(WalkScopeTest, UserListPaysOneRoundTripForAWrongUser) {
+  const std::string strRight = "User=authonly\nAuthProtocol=SHA\nAuthPassword=authonly-pw\n";
+  const auto walk = [&](const std::string& strLines, CProcessResult* pResult) {
+    CUdpRelay relay(static_cast<uint16_t>(m_nPort), 0);
+    EXPECT_TRUE(relay.Start());
+    WriteScopeConfig(relay.Port(), "qzvtrk", "Version=3\n" + strLines);
+    *pResult = Run({"oid", "", "127.0.0.1"});
+    relay.Stop();
+    return relay.Forwarded();
+  };
+  CProcessResult alone;
+  const int nAlone = walk(strRight, &alone);
+  EXPECT_TRUE(Lines(alone.strOutput, "target[127.0.0.1]credential:").empty()) << "no list, no line";
+  const std::vector<std::string> arrAlone = StoredOids();
+  ASSERT_GT(arrAlone.size(), 50u);
+  struct CWrong {
+    const char* szName;
+    std::string strLines;
+  } const wrongs[] = {
+      {"unknown user", "User=nosuchuser\nAuthProtocol=SHA\nAuthPassword=nosuch-pw\nUser2=authonly\nAuthPassword2=authonly-pw\n"},
+      {"wrong password", "User=authonly\nAuthProtocol=SHA\nAuthPassword=wrong-password\nUser3=authonly\nAuthPassword3=authonly-pw\n"},
+  };
+  for (const CWrong& wrong : wrongs) {
+    SCOPED_TRACE(wrong.szName);
+    CProcessResult listed;
+    EXPECT_EQ(walk(wrong.strLines, &listed), nAlone + 1);
+    EXPECT_EQ(Lines(listed.strOutput, "target[127.0.0.1]credential:"),
+              std::vector<std::string>{std::string("target[127.0.0.1]credential:") + (wrong.szName[0] == 'u' ? "2" : "3")});
+    EXPECT_EQ(Lines(listed.strOutput, "target[127.0.0.1]error:"), std::vector<std::string>{"target[127.0.0.1]error:0"});
+    EXPECT_EQ(StoredOids(), arrAlone);
   }
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "snmp/Ber.h"
+#include "snmp/SnmpOid.h"
 #include "snmp/SnmpV3.h"
 
 namespace {
@@ -68,6 +69,21 @@ bool CUdpRelay::IsSilentTo(std::string_view request) const {
   }
   // A GETBULK's max-repetitions travels where other PDUs have the error index.
   return pPdu != nullptr && pPdu->pduType == SNMP_PDU_GETBULK && pPdu->nErrorIndex > m_nSilentAboveRepetitions;
+}
+
+void CUdpRelay::Record(std::string_view request) {
+  if (!m_bRecordRequests) return;
+  CSnmpMessage message;
+  CSnmpV3Message v3;
+  size_t nOffset = 0;
+  const CSnmpMessage* pPdu = nullptr;
+  if (DecodeSnmpMessage(request, &message)) {
+    pPdu = &message;
+  } else if (DecodeSnmpV3Message(request, &v3, &nOffset) && (v3.flags & SNMP_FLAG_PRIV) == 0) {
+    pPdu = &v3.pdu;
+  }
+  if (pPdu == nullptr) return;
+  for (const SnmpVarBind& binding : pPdu->bindings) m_arrRequested.push_back(OidToText(binding.name));
 }
 
 std::string CUdpRelay::Rewritten(std::string strAnswer) {
@@ -132,6 +148,7 @@ void CUdpRelay::Serve() {
           }
           ++it->nUnanswered;
           m_nForwarded.fetch_add(1);
+          Record(strBytes);
           held.emplace(due, CHeld{it->nUpstream, agent, std::move(strBytes)});
         } else {
           // An answer of the agent: back to its manager socket.

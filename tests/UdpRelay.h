@@ -26,6 +26,7 @@
 #include <string>
 #include <string_view>
 #include <thread>
+#include <vector>
 
 #include "tests/UdpEndpoints.h"
 
@@ -56,6 +57,13 @@ class CUdpRelay {
   // first n start over from the first.
   void SetOutOfOrderAbove(int n) { m_nOutOfOrderAbove = n; }
 
+  // Before Start(): the OIDs each request names are kept (SNMPv1, SNMPv2c;
+  // SNMPv3 without privacy).
+  void SetRecordRequests() { m_bRecordRequests = true; }
+  // Those OIDs, dotted without a leading dot, in the order the requests
+  // came; read after Stop().
+  const std::vector<std::string>& RequestedOids() const { return m_arrRequested; }
+
   // Listens on 127.0.0.1 on a port the system picks. False when it cannot.
   bool Start();
   void Stop();
@@ -74,6 +82,8 @@ class CUdpRelay {
   void Serve();
   // Whether the request's max-repetitions asks for silence.
   bool IsSilentTo(std::string_view request) const;
+  // Keeps the OIDs the request names, when asked to.
+  void Record(std::string_view request);
   // The answer, out of order when asked for.
   std::string Rewritten(std::string strAnswer);
 
@@ -87,6 +97,8 @@ class CUdpRelay {
   bool m_bOtherPort = false;
   int m_nSilentAboveRepetitions = -1;
   int m_nOutOfOrderAbove = 0;
+  bool m_bRecordRequests = false;
+  std::vector<std::string> m_arrRequested;  // the serving thread's until Stop()
   uint16_t m_uPort = 0;
   std::unique_ptr<CUdpEndpoints> m_pEndpoints;
   std::thread m_thread;

@@ -128,7 +128,7 @@ TEST_F(SettingsTest, ShippedConfigShowsTheDefaults) {
   ExpectDefaults();
   size_t nKeys = 0;
   const std::string strOn = SwitchedOn(strShipped, &nKeys);
-  EXPECT_EQ(nKeys, 19u) << "every key";
+  EXPECT_EQ(nKeys, 23u) << "every key";
   Read(strOn);
   ExpectDefaults();
   EXPECT_FALSE(g_bReport);
@@ -468,4 +468,65 @@ TEST_F(SecretsTest, SecretFilesReadableByOthersAreWarnedOf) {
   ASSERT_TRUE(config.Load(strPath));
   EXPECT_THAT(config.Warnings(),
               ::testing::ElementsAre(strSecret + " holds a password that others can read (chmod 600 it)"));
+}
+
+// What to walk, what to step over, the caps and the credential lists, per
+// target; list entries may be secrets kept elsewhere; entries that are no
+// OID, or that look meant from the root, are warned of.
+TEST_F(SecretsTest, SubtreesCapsAndCredentialListsPerTarget) {
+  SetEnvironment("MIBSCAN_TEST_COMMUNITY", "second, with a comma");
+  std::filesystem::permissions(m_dir.WriteFile("third", "third=one\n"),
+                               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  const std::string strPath = m_dir.WriteFile(
+      "config.ini",
+      "[Config]\nWalk=system, interfaces.ifTable ,.1.3.6.1.2.1.31,\nExclude=.1.3.6.1.2.1.25.6,no.such.name,1.3.6.1.2.1.25.4\n"
+      "MaxObjects=100\nMaxSeconds=30\nCommunity=first\ncommunity2=env:MIBSCAN_TEST_COMMUNITY\nCommunity10=file:third\n"
+      "Community17=beyond\n"
+      "[Target v3]\nVersion=3\nUser=a\nAuthProtocol=SHA\nAuthPassword=a-password\nUser2=b\nAuthPassword2=file:third\n"
+      "User3=c\nAuthProtocol3=MD5\nPrivProtocol3=AES\n"
+      "[Target plain]\nWalk=\nExclude=\nMaxObjects=-5\n");
+  CConfig config;
+  ASSERT_TRUE(config.Load(strPath));
+  EXPECT_THAT(config.Errors(), ::testing::IsEmpty());
+  const std::string strWhere = strPath + ": [Config] ";
+  EXPECT_EQ(config.Warnings(),
+            (std::vector<std::string>{strWhere + "Exclude: no.such.name is no OID",
+                                      strWhere + "Exclude: 1.3.6.1.2.1.25.4 is read below mib-2 (.1.3.6.1.2.1.1.3.6.1.2.1.25.4); "
+                                                 "from the root it is .1.3.6.1.2.1.25.4",
+                                      strWhere + "unknown key Community17 (did you mean Community?)"}));
+  const auto pConfig = config.Unmatched();
+  EXPECT_EQ(pConfig->arrWalk, (std::vector<std::string>{"system", "interfaces.ifTable", ".1.3.6.1.2.1.31"}));
+  ASSERT_EQ(pConfig->arrExclude.size(), 2u) << "the entries that parse";
+  EXPECT_EQ(pConfig->arrExclude[0].ids, (std::vector<uint32_t>{1, 3, 6, 1, 2, 1, 25, 6}));
+  EXPECT_EQ(pConfig->nMaxObjects, 100);
+  EXPECT_EQ(pConfig->nMaxSeconds, 30);
+  EXPECT_EQ(pConfig->strCommunity, "first");
+  ASSERT_EQ(pConfig->arrMoreCredentials.size(), 2u);
+  EXPECT_EQ(pConfig->arrMoreCredentials[0].nNumber, 2);
+  EXPECT_EQ(pConfig->arrMoreCredentials[0].strCommunity, "second, with a comma");
+  EXPECT_EQ(pConfig->arrMoreCredentials[1].nNumber, 10);
+  EXPECT_EQ(pConfig->arrMoreCredentials[1].strCommunity, "third=one");
+
+  const auto pV3 = config.ForTarget("v3");
+  ASSERT_EQ(pV3->arrMoreCredentials.size(), 2u) << "users, not the [Config] communities";
+  const auto& b = pV3->arrMoreCredentials[0];
+  EXPECT_EQ(b.v3Security.strUser, "b");
+  EXPECT_EQ(b.v3Security.auth, EAuthProtocol::Sha1) << "the unnumbered key's";
+  EXPECT_EQ(b.v3Security.strAuthPassword, "third=one");
+  EXPECT_EQ(b.uV3SettingsError, 0u);
+  const auto& c = pV3->arrMoreCredentials[1];
+  EXPECT_EQ(c.v3Security.strAuthPassword, "a-password");
+  EXPECT_EQ(c.uV3SettingsError, 55u) << "privacy without a password";
+
+  const auto pPlain = config.ForTarget("plain");
+  EXPECT_TRUE(pPlain->arrWalk.empty());
+  EXPECT_TRUE(pPlain->arrExclude.empty());
+  EXPECT_EQ(pPlain->nMaxObjects, 0) << "below 0: no cap";
+  EXPECT_EQ(pPlain->nMaxSeconds, 30);
+
+  // A list entry whose secret cannot be had refuses the scan, as the first.
+  SetEnvironment("MIBSCAN_TEST_COMMUNITY", nullptr);
+  ASSERT_TRUE(config.Load(strPath));
+  EXPECT_EQ(config.Errors(), (std::vector<std::string>{
+                                 strPath + ": [Config] community2: the environment variable MIBSCAN_TEST_COMMUNITY is not set"}));
 }

@@ -56,17 +56,25 @@ void CUdpRelay::Stop() {
   m_pEndpoints.reset();
 }
 
+namespace {
+
+// The PDU of a request the relay can read: an SNMPv1 or SNMPv2c message
+// (into *pMessage), or an SNMPv3 one without privacy (into *pV3); null
+// otherwise.
+const CSnmpMessage* ReadablePdu(std::string_view request, CSnmpMessage* pMessage, CSnmpV3Message* pV3) {
+  size_t nOffset = 0;
+  if (DecodeSnmpMessage(request, pMessage)) return pMessage;
+  if (DecodeSnmpV3Message(request, pV3, &nOffset) && (pV3->flags & SNMP_FLAG_PRIV) == 0) return &pV3->pdu;
+  return nullptr;
+}
+
+}  // namespace
+
 bool CUdpRelay::IsSilentTo(std::string_view request) const {
   if (m_nSilentAboveRepetitions < 0) return false;
   CSnmpMessage message;
   CSnmpV3Message v3;
-  size_t nOffset = 0;
-  const CSnmpMessage* pPdu = nullptr;
-  if (DecodeSnmpMessage(request, &message)) {
-    pPdu = &message;
-  } else if (DecodeSnmpV3Message(request, &v3, &nOffset) && (v3.flags & SNMP_FLAG_PRIV) == 0) {
-    pPdu = &v3.pdu;
-  }
+  const CSnmpMessage* pPdu = ReadablePdu(request, &message, &v3);
   // A GETBULK's max-repetitions travels where other PDUs have the error index.
   return pPdu != nullptr && pPdu->pduType == SNMP_PDU_GETBULK && pPdu->nErrorIndex > m_nSilentAboveRepetitions;
 }
@@ -75,13 +83,7 @@ void CUdpRelay::Record(std::string_view request) {
   if (!m_bRecordRequests) return;
   CSnmpMessage message;
   CSnmpV3Message v3;
-  size_t nOffset = 0;
-  const CSnmpMessage* pPdu = nullptr;
-  if (DecodeSnmpMessage(request, &message)) {
-    pPdu = &message;
-  } else if (DecodeSnmpV3Message(request, &v3, &nOffset) && (v3.flags & SNMP_FLAG_PRIV) == 0) {
-    pPdu = &v3.pdu;
-  }
+  const CSnmpMessage* pPdu = ReadablePdu(request, &message, &v3);
   if (pPdu == nullptr) return;
   for (const SnmpVarBind& binding : pPdu->bindings) m_arrRequested.push_back(OidToText(binding.name));
 }

@@ -103,15 +103,18 @@ LPSNMP_MGR_SESSION OpenQuietly(const CWalkTarget& target) {
   } else {
     // With a list of users, the session is opened as the first user that
     // can work, and each is set in turn.
-    const CSnmpV3Security* pFirst = &settings.v3Security;
+    const CSnmpV3Security* pFirst = settings.uV3SettingsError == 0 ? &settings.v3Security : nullptr;
     for (const CTargetSettings::CCredential& credential : settings.arrMoreCredentials) {
-      if (settings.uV3SettingsError == 0) break;
-      if (credential.uV3SettingsError == 0) {
-        pFirst = &credential.v3Security;
-        break;
-      }
+      if (pFirst != nullptr) break;
+      if (credential.uV3SettingsError == 0) pFirst = &credential.v3Security;
     }
-    pSession = SnmpMgrOpenV3(szTarget, *pFirst, settings.nTimeout, settings.nRetry, settings.nPort);
+    if (pFirst != nullptr) {
+      pSession = SnmpMgrOpenV3(szTarget, *pFirst, settings.nTimeout, settings.nRetry, settings.nPort);
+    } else {
+      // No user of the list can work: nothing is sent to anybody.
+      WSASetLastError(0);
+      SetLastError(SNMP_MGR_ERROR_SETTINGS);
+    }
   }
   if (pSession != nullptr && nEntry != 0 && !UseCredential(pSession, settings, nEntry)) {
     const uint32_t uError = GetLastError();

@@ -847,6 +847,18 @@ TEST_F(WalkScopeTest, UserListPaysOneRoundTripForAWrongUser) {
     EXPECT_EQ(Lines(listed.strOutput, "target[127.0.0.1]error:"), std::vector<std::string>{"target[127.0.0.1]error:0"});
     EXPECT_EQ(StoredOids(), arrAlone);
   }
+  // An entry whose settings cannot work is never tried: it costs nothing;
+  // a list of none that can work sends nothing (55).
+  CProcessResult skipped;
+  EXPECT_EQ(walk("User=authonly\nAuthProtocol=SHA\nAuthPassword=short\nUser2=authonly\nAuthPassword2=authonly-pw\n",
+                 &skipped),
+            nAlone);
+  EXPECT_EQ(Lines(skipped.strOutput, "target[127.0.0.1]credential:"),
+            std::vector<std::string>{"target[127.0.0.1]credential:2"});
+  CProcessResult none;
+  EXPECT_EQ(walk("User=authonly\nAuthProtocol=SHA\nAuthPassword=short\nUser2=authonly\nPrivProtocol2=AES\n", &none), 0);
+  // The walk and the sysUpTime.0 supplement, as with one user that cannot work.
+  EXPECT_EQ(Lines(none.strOutput, "target[127.0.0.1]error:"), std::vector<std::string>(2, "target[127.0.0.1]error:55"));
 }
 
 }  // namespace

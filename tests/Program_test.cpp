@@ -297,6 +297,69 @@ TEST_F(ProgramTest, WindowsWriteTheSameFile) {
   }
 }
 
+// Listed subtrees, exclusions (a column, a group, a table) and a cap,
+// walked one request at a time and in lanes: exactly the recording's
+// objects that the keys ask for, in the same bytes whatever the window;
+// with MaxObjects the first ones in the walk's order.
+TEST_F(ProgramTest, ScopedWalksWriteTheSameFileInLanes) {
+  const std::string strRecords = RecordedLinuxWalk();
+  if (strRecords.empty()) GTEST_SKIP() << "snmpsim is not installed";
+  CTestAgent agent;
+  std::string strErr;
+  ASSERT_TRUE(agent.LoadSnmprec(strRecords, &strErr)) << strErr;
+  ASSERT_TRUE(agent.Start());
+  const std::vector<std::string> arrListed{"1.3.6.1.2.1.25", "1.3.6.1.2.1.4", "1.3.6.1.2.1.2"};
+  const std::vector<std::string> arrExcluded{"1.3.6.1.2.1.25.4.2.1.5", "1.3.6.1.2.1.25.5", "1.3.6.1.2.1.4.24"};
+  const auto fnInside = [](const std::string& strOid, const std::vector<std::string>& arrRoots) {
+    return std::any_of(arrRoots.begin(), arrRoots.end(), [&](const std::string& strRoot) {
+      return strOid == strRoot || strOid.starts_with(strRoot + ".");
+    });
+  };
+  // In the walk's order: the subtrees as listed, each in OID order (as the
+  // recording is).
+  std::vector<std::string> arrExpected;
+  for (const std::string& strRoot : arrListed) {
+    std::istringstream lines(strRecords);
+    for (std::string strLine; std::getline(lines, strLine);) {
+      const std::string strOid = strLine.substr(0, strLine.find('|'));
+      if (fnInside(strOid, {strRoot}) && !fnInside(strOid, arrExcluded)) arrExpected.push_back(strOid);
+    }
+  }
+  ASSERT_GT(arrExpected.size(), 1000u);
+  const std::string strScope = "Walk=.1.3.6.1.2.1.25, ip, interfaces\n"
+                               "Exclude=.1.3.6.1.2.1.25.4.2.1.5, .1.3.6.1.2.1.25.5, ip.24\n";
+  for (const char* szCap : {"", "MaxObjects=1000\n"}) {
+    for (const char* szVersion : {"Version=1\n", "Version=2\nMaxRepetitions=10\n"}) {
+      std::string strFirst;
+      for (const char* szWindow : {"Window=1\n", "Window=2\n", "Window=16\n"}) {
+        SCOPED_TRACE(std::string(szCap) + szVersion + szWindow);
+        WriteConfig(agent.Port(), 2000, 1, 0, strScope + szCap + szVersion + szWindow);
+        const CProcessResult result = Run({"oid", "", "127.0.0.1"});
+        const std::string strFile = ReadAll(Path("127.0.0.1.xml"));
+        if (strFirst.empty()) {
+          strFirst = strFile;
+          std::vector<std::string> arrStored;
+          for (const auto& record : ReadXml("127.0.0.1.xml")) arrStored.push_back(record.first);
+          std::vector<std::string> arrWanted = arrExpected;
+          if (*szCap != '\0') {
+            arrWanted.resize(1000);
+          } else {
+            arrWanted.push_back("1.3.6.1.2.1.1.3.0");  // the supplement: no subtree listed holds it
+          }
+          std::sort(arrStored.begin(), arrStored.end());
+          std::sort(arrWanted.begin(), arrWanted.end());
+          EXPECT_EQ(arrStored, arrWanted);
+        } else {
+          EXPECT_TRUE(strFile == strFirst) << "the file differs from Window=1's";
+        }
+        const std::vector<std::string> arrErrors = Lines(result.strOutput, "target[127.0.0.1]error:");
+        ASSERT_FALSE(arrErrors.empty());
+        EXPECT_EQ(arrErrors.back(), *szCap != '\0' ? "target[127.0.0.1]error:66" : "target[127.0.0.1]error:0");
+      }
+    }
+  }
+}
+
 // Through a relay that adds 5 ms each way and drops what overflows a
 // queue of 4, a walk with 16 requests in flight stores what a walk of one
 // request at a time stores, byte for byte: dropped requests are re-sent,

@@ -1,5 +1,6 @@
 #include "driver/TargetWorker.h"
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdint>
@@ -17,9 +18,35 @@
 #include "platform/Console.h"
 #include "platform/AtomicFile.h"
 #include "platform/Interrupt.h"
+#include "snmp/SnmpOid.h"
 #include "snmp/UsmCrypto.h"
 
 namespace {
+
+// OIDs sampled from the target's result file of an earlier scan, at most
+// this many, from at most the first bytes of it: enough to cut the
+// widest window evenly.
+constexpr size_t c_nLaneHintSample = 1024;
+constexpr size_t c_nLaneHintBytes = size_t{64} * 1024 * 1024;
+
+// The sample as OIDs a request can carry (X.690 8.19.4), sorted, each once.
+std::vector<AsnObjectIdentifier> LaneHints(const CResultPlace& place, const std::string& strTarget) {
+  std::vector<AsnObjectIdentifier> arrHints;
+  for (const std::string& strText : SampleEarlierOids(place, strTarget, c_nLaneHintSample, c_nLaneHintBytes)) {
+    AsnObjectIdentifier oid;
+    // Numbers only: the file holds OIDs as dotted numbers.
+    if (strText.empty() || strText.find_first_not_of("0123456789.") != std::string::npos ||
+        !SnmpMgrStrToOid("." + strText, &oid))
+      continue;
+    const std::vector<uint32_t>& ids = oid.ids;
+    if (ids.size() < 2 || ids.size() > 128 || ids[0] > 2 || (ids[0] < 2 && ids[1] >= 40)) continue;
+    arrHints.push_back(std::move(oid));
+  }
+  std::sort(arrHints.begin(), arrHints.end(),
+            [](const AsnObjectIdentifier& a, const AsnObjectIdentifier& b) { return a.ids < b.ids; });
+  arrHints.erase(std::unique(arrHints.begin(), arrHints.end()), arrHints.end());
+  return arrHints;
+}
 
 // The walks of one target, in the plan's order, into one result.
 class CTargetWalks {
@@ -28,7 +55,12 @@ class CTargetWalks {
       : m_mib(*work.pMib),
         m_walkTarget{m_mib.m_strTarget, *m_mib.m_pSettings, &ScanTally().StoredObjects(), Deadline(*m_mib.m_pSettings, start),
                      &m_nCredential},
-        m_plan(*work.pPlan) {}
+        m_plan(*work.pPlan) {
+    if (m_mib.m_pSettings->nWindow > 1 && m_plan.walks != CWalkPlan::EWalks::SingleGet) {
+      m_arrLaneHints = LaneHints(m_plan.place, m_mib.m_strTarget);
+      m_walkTarget.pLaneHints = &m_arrLaneHints;
+    }
+  }
 
   // Runs the plan's walks; the code of the first one that failed (a value
   // that could not be decoded only drops that binding). A cap ends the
@@ -115,7 +147,8 @@ class CTargetWalks {
 
   CMIB& m_mib;
   int m_nCredential = -1;  // of the target's credential list: not known yet
-  const CWalkTarget m_walkTarget;
+  std::vector<AsnObjectIdentifier> m_arrLaneHints;
+  CWalkTarget m_walkTarget;
   const CWalkPlan& m_plan;
   uint32_t m_uFailure = SNMP_MGR_OK;
   bool m_bCut = false;

@@ -10,6 +10,10 @@ namespace {
 
 // Requests in flight at the start, before answers show that more fit.
 constexpr int c_nFirstWindow = 2;
+// Lanes cut at an earlier scan's OIDs before the walk has shown anything:
+// more would fill a wide window at once, before a busy agent's losses can
+// shrink it; the rest split as they answer.
+constexpr size_t c_nMostHintCuts = 15;
 // Answers a lane takes before it is split among a column's instances.
 constexpr int c_nAnswersBeforeInstanceSplit = 2;
 
@@ -70,6 +74,7 @@ class CLaneWalk {
   }
 
   void Run(CLane* pFirst) {
+    CutAtHints();
     try {
       while (true) {
         FillWindow();
@@ -163,6 +168,30 @@ class CLaneWalk {
     if (bScalar || lane.nAnswers < c_nAnswersBeforeInstanceSplit) return false;
     const int32_t nPerRequest = lane.requestType == SNMP_PDU_GETBULK ? lane.nRepetitions : 1;
     return InstanceBoundary(next, lane.end, lane.bBounded, nPerRequest, lane.uStride, pBoundary);
+  }
+
+  // Cuts the first lane at once, before it has shown anything, at evenly
+  // spaced OIDs (by count) of the earlier scan's that lie in its part: as
+  // many lanes as the window may grow to. Each is walked and checked as
+  // any lane is, so a wrong guess (another device, a stale or hostile
+  // file) costs a request, never an entry.
+  void CutAtHints() {
+    const std::vector<AsnObjectIdentifier>* pHints = m_pContext->target.pLaneHints;
+    CLane& first = m_lanes.front();
+    if (pHints == nullptr || pHints->empty() || m_nMaxWindow < 2 || first.bEnded || first.bindings.empty()) return;
+    const AsnObjectIdentifier next = first.bindings[0].name;
+    std::vector<AsnObjectIdentifier> arrInPart;
+    for (const AsnObjectIdentifier& hint : *pHints) {
+      AsnObjectIdentifier boundary = hint;
+      if (!(next.ids < boundary.ids) || !Admissible(first, &boundary)) continue;
+      if (arrInPart.empty() || arrInPart.back().ids < boundary.ids) arrInPart.push_back(std::move(boundary));
+    }
+    const size_t nCuts = std::min({arrInPart.size(), static_cast<size_t>(m_nMaxWindow - 1), c_nMostHintCuts});
+    for (size_t i = 0; i < nCuts; ++i) {
+      CLane* pLast = &m_lanes.back();
+      m_lanes.push_back(CutAt(pLast, arrInPart[(i + 1) * arrInPart.size() / (nCuts + 1)]));
+    }
+    if (nCuts > 0) WriteLog("%s|lanes from an earlier scan: %d", m_pContext->szTarget, static_cast<int>(nCuts + 1));
   }
 
   // Whether a new lane may start at *pBoundary in lane's part: never

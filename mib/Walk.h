@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "mib/WalkResult.h"
 #include "settings/Settings.h"
@@ -34,6 +35,10 @@ struct CWalkTarget {
   // arrMoreCredentials[i - 1], -1 not known yet (the first request tries
   // them in turn). Null: the first, always.
   int* pnCredential = nullptr;
+  // OIDs of the device from an earlier scan, sorted, each one a request
+  // could carry: with a window, the walk starts with lanes already cut at
+  // evenly spaced ones among them (Lanes.h). Null or empty: none.
+  const std::vector<AsnObjectIdentifier>* pLaneHints = nullptr;
 };
 
 // Walks target from pszStartOid; with bContinue on from there until the

@@ -1,7 +1,9 @@
 #include "result/ResultFile.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <new>
 
 #include "platform/Console.h"
@@ -52,6 +54,63 @@ bool KeepResultFile(const CResultPlace& place, const std::string& strTarget, con
     return false;
   PrintLine("output kept: %s (%s)\n", strPath.c_str(), szWhy);
   return true;
+}
+
+std::vector<std::string> SampleEarlierOids(const CResultPlace& place, const std::string& strTarget, size_t nSample,
+                                           size_t nMaxBytes) {
+  std::vector<std::string> arrSample;
+  std::string strPath;
+  if (nSample == 0 || !MakeResultPath(place.strDir, strTarget, place.strStartOid, &strPath)) return arrSample;
+  std::ifstream stream(strPath, std::ios::binary);
+  if (!stream) return arrSample;
+  constexpr std::string_view c_open = "<OID>";
+  constexpr std::string_view c_close = "</OID>";
+  // OIDs are short: a longer text is none of ours.
+  constexpr size_t c_nLongestText = 1400;
+  // A reservoir sample (each text kept with the same chance), read a block
+  // at a time: memory stays small whatever the file's size.
+  uint64_t uSeen = 0;
+  uint64_t uRandom = 0x9E3779B97F4A7C15ULL;  // fixed: the same file gives the same sample
+  const auto offer = [&](std::string_view text) {
+    if (arrSample.size() < nSample) {
+      arrSample.emplace_back(text);
+    } else {
+      uRandom = uRandom * 6364136223846793005ULL + 1442695040888963407ULL;
+      const uint64_t uPlace = (uRandom >> 16) % (uSeen + 1);
+      if (uPlace < nSample) arrSample[static_cast<size_t>(uPlace)].assign(text);
+    }
+    ++uSeen;
+  };
+  std::string strBuffer;
+  std::vector<char> block(65536);
+  size_t nRead = 0;
+  while (nRead < nMaxBytes && stream) {
+    stream.read(block.data(), static_cast<std::streamsize>(std::min(block.size(), nMaxBytes - nRead)));
+    const auto nGot = static_cast<size_t>(stream.gcount());
+    if (nGot == 0) break;
+    nRead += nGot;
+    strBuffer.append(block.data(), nGot);
+    size_t nPos = 0;
+    while (true) {
+      const size_t nOpen = strBuffer.find(c_open, nPos);
+      if (nOpen == std::string::npos) {
+        // A tag may begin in the last bytes.
+        nPos = std::max(nPos, strBuffer.size() - std::min(strBuffer.size(), c_open.size() - 1));
+        break;
+      }
+      const size_t nText = nOpen + c_open.size();
+      const size_t nClose = strBuffer.find(c_close, nText);
+      if (nClose == std::string::npos) {
+        // The text goes on in the next block, unless it is too long to be one.
+        nPos = strBuffer.size() - nText > c_nLongestText ? nText : nOpen;
+        break;
+      }
+      if (nClose - nText <= c_nLongestText) offer(std::string_view(strBuffer).substr(nText, nClose - nText));
+      nPos = nClose + c_close.size();
+    }
+    strBuffer.erase(0, nPos);
+  }
+  return arrSample;
 }
 
 bool WriteResultFile(const CResultPlace& place, const std::string& strTarget, const CMapStringToString& mapResults,

@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_set>
+#include <vector>
 
 #include "util/MapStringToString.h"
 #include "util/ResultFormats.h"
@@ -64,6 +65,15 @@ constexpr char c_szResultRoot[] = "RESULTS";
 // szExtension: the file of that format (MakeResultPath).
 bool KeepResultFile(const CResultPlace& place, const std::string& strTarget, const char* szWhy = "interrupted",
                     const char* szExtension = "xml");
+
+// Up to nSample OIDs of the XML result file an earlier scan left for
+// strTarget in place, taken evenly through it, as the texts of its OID
+// elements (unchecked); empty when there is no such file. The file is in
+// the map's order, which is no order of the OIDs, so the sample is spread
+// over the device's MIB. At most nMaxBytes of the file are read; a file
+// that is truncated, not XML or hostile gives whatever such texts it holds.
+[[nodiscard]] std::vector<std::string> SampleEarlierOids(const CResultPlace& place, const std::string& strTarget,
+                                                         size_t nSample, size_t nMaxBytes);
 
 bool WriteResultFile(const CResultPlace& place, const std::string& strTarget, const CMapStringToString& mapResults,
                      const std::unordered_set<std::string>& setCrTextKeys = {},

@@ -252,3 +252,36 @@ TEST_F(ResultFileTest, RecordByRecordEqualsTheWholeDocument) {
 }
 
 }  // namespace
+
+// The OIDs of an earlier file, sampled for the walk's first lanes: every
+// one of a small file, a bounded sample of a large one (its texts spread
+// over the whole file, tags across the reader's blocks included), and of a
+// hostile file only what its OID elements hold, none too long.
+TEST_F(ResultFileTest, EarlierOidsAreSampledFromWhateverTheFileHolds) {
+  EXPECT_TRUE(SampleEarlierOids(m_place, "127.0.0.1", 16, 1 << 20).empty()) << "no file";
+  for (int i = 0; i < 3; ++i) m_map[std::string("1.3.6.1.2.1.1.") + std::to_string(i + 1) + ".0"] = "v";
+  ASSERT_TRUE(Write("127.0.0.1"));
+  std::vector<std::string> arrSmall = SampleEarlierOids(m_place, "127.0.0.1", 16, 1 << 20);
+  std::sort(arrSmall.begin(), arrSmall.end());
+  EXPECT_EQ(arrSmall, (std::vector<std::string>{"1.3.6.1.2.1.1.1.0", "1.3.6.1.2.1.1.2.0", "1.3.6.1.2.1.1.3.0"}));
+
+  m_map.RemoveAll();
+  for (int i = 0; i < 50000; ++i) m_map[std::string("1.3.6.1.2.1.2.2.1.10.") + std::to_string(i)] = "counter";
+  ASSERT_TRUE(Write("big"));
+  const std::vector<std::string> arrBig = SampleEarlierOids(m_place, "big", 100, size_t{1} << 30);
+  ASSERT_EQ(arrBig.size(), 100u);
+  size_t nLow = 0;
+  for (const std::string& strOid : arrBig) {
+    ASSERT_TRUE(strOid.starts_with("1.3.6.1.2.1.2.2.1.10.")) << strOid;
+    nLow += std::stoi(strOid.substr(21)) < 25000 ? 1 : 0;
+  }
+  EXPECT_GT(nLow, 25u) << "spread over the file";
+  EXPECT_LT(nLow, 75u) << "spread over the file";
+  EXPECT_LE(SampleEarlierOids(m_place, "big", 100, 4096).size(), 100u) << "the first bytes only";
+
+  const std::string strPath = (fs::path(m_strBase) / "hostile.xml").string();
+  std::ofstream(strPath, std::ios::binary) << "<OID>1.3</OID>junk<OID>" << std::string(70000, '9') << "</OID><OID>x"
+                                           << std::string(1, '\0') << "</OID><OI" << "D>2.5</OID><OID>1.3.6";
+  std::vector<std::string> arrHostile = SampleEarlierOids(m_place, "hostile", 16, 1 << 20);
+  EXPECT_EQ(arrHostile, (std::vector<std::string>{"1.3", std::string("x") + '\0', "2.5"}));
+}

@@ -247,7 +247,8 @@ TEST_F(ProgramTest, RecordedSwitchLosesNoByte) {
 // Linux host (SNMPv1 and SNMPv2c) and switch (SNMPv2c), windows of 1, 2
 // and 16, and 16 with the keys for the field (AdaptiveTimeout,
 // AnyReplyAddress), which a well-behaved agent never notices; and so are
-// the typed files.
+// the typed files, with the lanes cut at the OIDs of an earlier file of the
+// device, of another device, or of a corrupt one.
 TEST_F(ProgramTest, WindowsWriteTheSameFile) {
   for (const char* szRecording : {"linux", "switch"}) {
     const std::string strRecords = std::string(szRecording) == "linux" ? RecordedLinuxWalk() : RecordedSwitch();
@@ -292,6 +293,33 @@ TEST_F(ProgramTest, WindowsWriteTheSameFile) {
           // for it in requests the agent must answer.
           EXPECT_LE(nRequests, nFirstRequests * 8 / 5) << nFirstRequests << " requests with Window=1";
         }
+      }
+      // Each walk with a window found the earlier one's file and started
+      // with lanes cut at its OIDs. A file of another device, or a corrupt
+      // one, costs requests, never entries.
+      const std::string strOther = std::string(szRecording) == "linux" ? RecordedSwitch() : RecordedLinuxWalk();
+      std::string strOtherFile = "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<RESULTS>\n";
+      std::istringstream otherLines(strOther);
+      for (std::string strLine; std::getline(otherLines, strLine);)
+        strOtherFile += "\t<RESULT>\n\t\t<OID>" + strLine.substr(0, strLine.find('|')) + "</OID>\n\t\t<VALUE>x</VALUE>\n\t</RESULT>\n";
+      strOtherFile += "</RESULTS>\n";
+      const std::string strCorrupt = strFirst.substr(0, strFirst.size() / 3) +
+                                     "<OID>1.3.6.1.2.1.2.2.1.10.99999999999</OID><OID>2.99.1</OID>" + std::string(1, '\0') + "\xff" +
+                                     "<OID>system</OID><OID>1..3</OID><OID>0.40.1</OID><OID>1.3.6.1.2.1.25.4.2.1.2.4294967295</OID>"
+                                     "<OID>" + std::string(5000, '1') + "</OID><OID>1.3.6";
+      for (const std::string* pPrevious : std::initializer_list<const std::string*>{&strOtherFile, &strCorrupt}) {
+        SCOPED_TRACE(std::string(szRecording) + " " + szVersion + (pPrevious == &strCorrupt ? "corrupt" : "another device's") +
+                     " file before");
+        m_dir.WriteFile("127.0.0.1.xml", *pPrevious);
+        WriteConfig(agent.Port(), 2000, 1, 1, std::string(szVersion) + "Window=16\nFormat=xml,snmprec,walk\n");
+        const CProcessResult result = Run({"oid", "", "127.0.0.1"});
+        EXPECT_TRUE(ReadAll(Path("127.0.0.1.xml")) == strFirst) << "the file differs from Window=1's";
+        EXPECT_TRUE(ReadAll(Path("127.0.0.1.snmprec")) + ReadAll(Path("127.0.0.1.walk")) == strFirstTyped);
+        EXPECT_EQ(result.strOutput, strFirstConsole);
+        const std::vector<std::string> arrLog = LogLines();
+        EXPECT_TRUE(std::any_of(arrLog.begin(), arrLog.end(), [](const std::string& strLine) {
+          return strLine.find("|lanes from an earlier scan: ") != std::string::npos;
+        }));
       }
     }
   }

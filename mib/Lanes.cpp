@@ -1,6 +1,7 @@
 #include "mib/Lanes.h"
 
 #include <algorithm>
+#include <array>
 #include <list>
 
 #include "log/LogQueue.h"
@@ -10,6 +11,21 @@ namespace {
 
 // Requests in flight at the start, before answers show that more fit.
 constexpr int c_nFirstWindow = 2;
+// Where the standard MIB's groups and large tables begin, in order (zeros
+// pad the arrays): MIB-II's groups, its interfaces and IP tables, the
+// transmission group, RMON, the bridge, the host resources and their
+// tables, the interface extensions, entity, the IP and IPv6 MIBs, and the
+// enterprises. The walk's own splitting finds the rest.
+constexpr std::array<std::array<uint32_t, 9>, 24> c_arrStandardBoundaries{{
+    {1, 3, 6, 1, 2, 1, 2},        {1, 3, 6, 1, 2, 1, 2, 2, 1},  {1, 3, 6, 1, 2, 1, 3},
+    {1, 3, 6, 1, 2, 1, 4},        {1, 3, 6, 1, 2, 1, 4, 20},    {1, 3, 6, 1, 2, 1, 4, 24},
+    {1, 3, 6, 1, 2, 1, 4, 34},    {1, 3, 6, 1, 2, 1, 5},        {1, 3, 6, 1, 2, 1, 6},
+    {1, 3, 6, 1, 2, 1, 7},        {1, 3, 6, 1, 2, 1, 10},       {1, 3, 6, 1, 2, 1, 11},
+    {1, 3, 6, 1, 2, 1, 16},       {1, 3, 6, 1, 2, 1, 17},       {1, 3, 6, 1, 2, 1, 25},
+    {1, 3, 6, 1, 2, 1, 25, 3},    {1, 3, 6, 1, 2, 1, 25, 4},    {1, 3, 6, 1, 2, 1, 25, 5},
+    {1, 3, 6, 1, 2, 1, 25, 6},    {1, 3, 6, 1, 2, 1, 31},       {1, 3, 6, 1, 2, 1, 47},
+    {1, 3, 6, 1, 2, 1, 48},       {1, 3, 6, 1, 2, 1, 55},       {1, 3, 6, 1, 4, 1},
+}};
 // Lanes cut at an earlier scan's OIDs before the walk has shown anything:
 // more would fill a wide window at once, before a busy agent's losses can
 // shrink it; the rest split as they answer.
@@ -74,7 +90,7 @@ class CLaneWalk {
   }
 
   void Run(CLane* pFirst) {
-    CutAtHints();
+    if (!CutAtHints()) SendShapeProbe();
     try {
       while (true) {
         FillWindow();
@@ -175,10 +191,11 @@ class CLaneWalk {
   // many lanes as the window may grow to. Each is walked and checked as
   // any lane is, so a wrong guess (another device, a stale or hostile
   // file) costs a request, never an entry.
-  void CutAtHints() {
+  // True when it cut any.
+  bool CutAtHints() {
     const std::vector<AsnObjectIdentifier>* pHints = m_pContext->target.pLaneHints;
     CLane& first = m_lanes.front();
-    if (pHints == nullptr || pHints->empty() || m_nMaxWindow < 2 || first.bEnded || first.bindings.empty()) return;
+    if (pHints == nullptr || pHints->empty() || m_nMaxWindow < 2 || first.bEnded || first.bindings.empty()) return false;
     const AsnObjectIdentifier next = first.bindings[0].name;
     std::vector<AsnObjectIdentifier> arrInPart;
     for (const AsnObjectIdentifier& hint : *pHints) {
@@ -192,6 +209,72 @@ class CLaneWalk {
       m_lanes.push_back(CutAt(pLast, arrInPart[(i + 1) * arrInPart.size() / (nCuts + 1)]));
     }
     if (nCuts > 0) WriteLog("%s|lanes from an earlier scan: %d", m_pContext->szTarget, static_cast<int>(nCuts + 1));
+    return nCuts > 0;
+  }
+
+  // A first scan: one GET-NEXT of the standard MIB's group boundaries past
+  // the first lane's next OID, sent beside the walk's own requests. Its
+  // answer names the first object after each boundary, and so shows which
+  // groups the device has; lanes are cut at those (ShapeAnswered). A
+  // device without a group costs nothing but this one request. An SNMPv1
+  // agent answers a GET-NEXT that runs off the end of its view with an
+  // error for all of it: the probe then shows nothing, and the lanes split
+  // as they answer, as without it.
+  void SendShapeProbe() {
+    const CLane& first = m_lanes.front();
+    if (m_nMaxWindow < 2 || first.bEnded || first.bindings.empty() || m_pContext->continueType == SNMP_PDU_GET) return;
+    const AsnObjectIdentifier& next = first.bindings[0].name;
+    for (const auto& arrIds : c_arrStandardBoundaries) {
+      AsnObjectIdentifier boundary;
+      boundary.ids.assign(arrIds.begin(), arrIds.end());
+      while (!boundary.ids.empty() && boundary.ids.back() == 0) boundary.ids.pop_back();  // the list's padding
+      if (!(next.ids < boundary.ids) || !Admissible(first, &boundary)) continue;
+      if (!m_probe.empty() && !(m_probe.back().name.ids < boundary.ids)) continue;
+      m_probe.push_back(SnmpVarBind{std::move(boundary), AsnAny{}});
+    }
+    if (m_probe.size() < 2) {
+      m_probe.clear();
+      return;
+    }
+    int32_t nId = 0;
+    ++m_pContext->pResult->figures.nRequests;
+    // One try: a lost probe only leaves the lanes to split as they answer.
+    if (!SnmpMgrSend(m_pSession, SNMP_PDU_GETNEXT, 0, m_probe, &nId, &m_probe, 1)) {
+      m_probe.clear();
+      return;
+    }
+    m_bProbeInFlight = true;
+    ++m_nInFlight;
+    ++m_uSends;
+  }
+
+  // The probe's answer: a lane cut at each boundary whose group holds an
+  // object (the object after it comes before the next boundary), in the
+  // lane whose part holds it, at most as many as the window may grow to.
+  void ShapeAnswered(bool bAnswered, const SnmpVarBindList& answer, int32_t nErrorStatus) {
+    m_bProbeInFlight = false;
+    --m_nInFlight;
+    if (!bAnswered || nErrorStatus != 0 || answer.size() != m_probe.size()) return;
+    std::vector<AsnObjectIdentifier> arrFound;
+    for (size_t i = 0; i < m_probe.size(); ++i) {
+      const SnmpVarBind& found = answer[i];
+      if (found.value.asnType == SNMP_EXCEPTION_ENDOFMIBVIEW || !(m_probe[i].name.ids < found.name.ids)) continue;
+      if (i + 1 < m_probe.size() && !(found.name.ids < m_probe[i + 1].name.ids)) continue;  // an empty group
+      arrFound.push_back(m_probe[i].name);
+    }
+    const size_t nCuts = std::min({arrFound.size(), static_cast<size_t>(m_nMaxWindow - 1), c_nMostHintCuts});
+    int nMade = 0;
+    for (size_t i = 0; i < nCuts; ++i) {
+      const AsnObjectIdentifier& boundary = arrFound[i * arrFound.size() / nCuts];
+      for (auto it = m_itHead; it != m_lanes.end(); ++it) {
+        if (it->bEnded || it->bindings.empty() || !(it->bindings[0].name.ids < boundary.ids)) continue;
+        if (it->bBounded && !(boundary.ids < it->end.ids)) continue;
+        m_lanes.insert(std::next(it), CutAt(&*it, boundary));
+        ++nMade;
+        break;
+      }
+    }
+    if (nMade > 0) WriteLog("%s|lanes from the MIB's groups: %d", m_pContext->szTarget, nMade);
   }
 
   // Whether a new lane may start at *pBoundary in lane's part: never
@@ -253,12 +336,17 @@ class CLaneWalk {
     void* pTag = nullptr;
     const bool bAnswered = SnmpMgrReceive(m_pSession, &nId, &answer, &nErrorStatus, &nErrorIndex, &pTag);
     const uint32_t uError = GetLastError();
+    if (pTag == &m_probe) {
+      ShapeAnswered(bAnswered, answer, nErrorStatus);
+      return;
+    }
     auto* pLane = static_cast<CLane*>(pTag);  // the tag each request was sent with
     if (pLane == nullptr) {
       // Receiving failed: every request in flight has ended with it.
       for (CLane& lane : m_lanes) {
         if (lane.bInFlight) EndUnanswered(&lane, uError);
       }
+      m_bProbeInFlight = false;
       m_nInFlight = 0;
       return;
     }
@@ -363,6 +451,8 @@ class CLaneWalk {
   int m_nAnswersToGrow = 0;
   int m_nInFlight = 0;
   uint64_t m_uSends = 0;  // requests sent so far; CLane::uSend is the number of a lane's last
+  SnmpVarBindList m_probe;  // the shape probe's boundaries (its tag: their address)
+  bool m_bProbeInFlight = false;
   int64_t m_nResends;
 };
 

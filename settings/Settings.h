@@ -80,7 +80,7 @@ constexpr int32_t c_nDefaultMaxRepetitions = 10;
 // answer of that many still fits the datagrams of common agents.
 constexpr int32_t c_nMaxMaxRepetitions = 100;
 constexpr int32_t c_nDefaultWindow = 1;
-constexpr int32_t c_nMaxWindow = 64;
+constexpr int32_t c_nMaxWindow = 256;
 constexpr int32_t c_nDefaultTimeout = c_nDefaultTimeoutMs;
 constexpr int32_t c_nDefaultRetry = 3;
 constexpr int32_t c_nDefaultLog = 0;

@@ -163,7 +163,7 @@ TEST_F(SettingsTest, VersionAndRepetitionsKeepTheirRanges) {
     EXPECT_EQ(m_s.nMaxRepetitions, row.nRepetitions) << row.szIni;
   }
   for (const auto& [szIni, nWindow] : {std::pair("Window=16", 16), std::pair("Window=0", 1),
-                                       std::pair("Window=-3", 1), std::pair("Window=65", 64),
+                                       std::pair("Window=-3", 1), std::pair("Window=257", 256),
                                        std::pair("Window=", 1)}) {
     Read(std::string("[Config]\n") + szIni + "\n");
     EXPECT_EQ(m_s.nWindow, nWindow) << szIni;

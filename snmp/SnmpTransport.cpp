@@ -10,7 +10,7 @@
 namespace {
 
 // Expired requests whose late answers are still told from strangers'.
-constexpr size_t c_nExpiredKept = 64;
+constexpr size_t c_nExpiredKept = 256;
 
 }  // namespace
 

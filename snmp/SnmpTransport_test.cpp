@@ -86,22 +86,22 @@ TEST_F(SnmpTransportTest, ForgottenRequestsNeverExpire) {
 }
 
 // Expired requests stay awaited, so that a late answer is told from a
-// stranger's: each is taken late once, and only the last 64 are kept.
+// stranger's: each is taken late once, and only the last 256 are kept.
 TEST_F(SnmpTransportTest, ExpiredRequestsAreAwaitedLateOnce) {
   CSnmpTransport transport(1);
   ASSERT_TRUE(transport.Connect(m_address));
-  for (int32_t nId = 1; nId <= 66; ++nId) ASSERT_NE(transport.Send(nId, "x", 1), nullptr);
+  for (int32_t nId = 1; nId <= 258; ++nId) ASSERT_NE(transport.Send(nId, "x", 1), nullptr);
   std::string_view datagram;
   for (int32_t nId = 0; transport.PendingCount() > 0;)
     ASSERT_EQ(transport.Wait(&datagram, &nId), CSnmpTransport::EEvent::Expired);
-  EXPECT_FALSE(transport.IsPending(66));
-  EXPECT_TRUE(transport.IsAwaited(66));
-  EXPECT_TRUE(transport.TakeLate(66));
-  EXPECT_FALSE(transport.TakeLate(66)) << "once";
-  EXPECT_FALSE(transport.IsAwaited(66));
+  EXPECT_FALSE(transport.IsPending(258));
+  EXPECT_TRUE(transport.IsAwaited(258));
+  EXPECT_TRUE(transport.TakeLate(258));
+  EXPECT_FALSE(transport.TakeLate(258)) << "once";
+  EXPECT_FALSE(transport.IsAwaited(258));
   EXPECT_TRUE(transport.IsAwaited(3));
   EXPECT_FALSE(transport.IsAwaited(2)) << "the oldest are forgotten";
-  EXPECT_FALSE(transport.IsAwaited(67)) << "never sent";
+  EXPECT_FALSE(transport.IsAwaited(259)) << "never sent";
 }
 
 }  // namespace

@@ -9,8 +9,14 @@
 
 namespace {
 
-// Requests in flight at the start, before answers show that more fit.
+// Requests in flight at the start, before answers show that more fit, on
+// a path of up to c_nPathUnitUs; a longer path starts with as many for
+// each c_nPathUnitUs of the walk's first round trip (PathUnits): the same
+// number of requests reaches the agent each millisecond, and a far device
+// does not wait a round trip for each doubling of a small window.
 constexpr int c_nFirstWindow = 2;
+constexpr int64_t c_nPathUnitUs = 10000;
+constexpr int64_t c_nMaxPathUnits = 1000;
 // Where the standard MIB's groups and large tables begin, in order (zeros
 // pad the arrays): MIB-II's groups, its interfaces and IP tables, the
 // transmission group, RMON, the bridge, the host resources and their
@@ -30,12 +36,11 @@ constexpr std::array<std::array<uint32_t, 9>, 24> c_arrStandardBoundaries{{
 // shape probe found or at an earlier scan's OIDs: the rest split as they
 // answer. Lanes that start together reach the agent together, and the
 // re-sends of those a busy agent dropped come back together a time-out
-// later: so an earlier scan cuts this many for each c_nHintPathUs of
+// later: so an earlier scan cuts this many for each c_nPathUnitUs of
 // the first round trip, as many requests each millisecond as on a path
 // of 10 ms, up to the window (a long path needs many lanes in flight,
 // and they reach the agent no faster than 15 do across 10 ms).
 constexpr size_t c_nMostGroupCuts = 15;
-constexpr int64_t c_nHintPathUs = 10000;
 // Answers a lane takes before it is split among a column's instances.
 constexpr int c_nAnswersBeforeInstanceSplit = 2;
 
@@ -92,7 +97,8 @@ class CLaneWalk {
       : m_pSession(pSession),
         m_pContext(pContext),
         m_nMaxWindow(pContext->target.settings.nWindow),
-        m_nWindow(std::min(c_nFirstWindow, m_nMaxWindow)),
+        m_nPathUnits(PathUnits(pSession)),
+        m_nWindow(std::min(c_nFirstWindow * m_nPathUnits, m_nMaxWindow)),
         m_nResends(SnmpMgrResends(pSession)) {
     m_lanes.push_back(std::move(*pFirst));
     m_itHead = m_lanes.begin();
@@ -119,6 +125,13 @@ class CLaneWalk {
 
  private:
   using CLaneIt = std::list<CLane>::iterator;
+
+  // The session's round trips so far (the walk's first request), in units
+  // of c_nPathUnitUs; at least 1.
+  static int PathUnits(LPSNMP_MGR_SESSION pSession) {
+    const int64_t nRoundTripUs = SnmpMgrFigures(pSession).roundTrips.Quantile(0.5);
+    return static_cast<int>(std::clamp<int64_t>(nRoundTripUs / c_nPathUnitUs, 1, c_nMaxPathUnits));
+  }
 
   // Sends the next request of every lane without one in flight, then
   // splits lanes for the room left in the window.
@@ -216,9 +229,7 @@ class CLaneWalk {
       if (arrInPart.empty() || arrInPart.back().ids < boundary.ids)
         arrInPart.push_back(std::move(boundary));
     }
-    const int64_t nRoundTripUs = SnmpMgrFigures(m_pSession).roundTrips.Quantile(0.5);
-    const size_t nForPath =
-        c_nMostGroupCuts * static_cast<size_t>(std::max<int64_t>(1, nRoundTripUs / c_nHintPathUs));
+    const size_t nForPath = c_nMostGroupCuts * static_cast<size_t>(m_nPathUnits);
     const size_t nCuts =
         std::min({arrInPart.size(), static_cast<size_t>(m_nMaxWindow - 1), nForPath});
     for (size_t i = 0; i < nCuts; ++i) {
@@ -473,6 +484,7 @@ class CLaneWalk {
   std::list<CLane> m_lanes;
   CLaneIt m_itHead;  // the first lane that has not ended: it stores at once
   const int m_nMaxWindow;
+  const int m_nPathUnits;  // PathUnits
   int m_nWindow;
   // Until a request needs sending again the window grows fast, to find the
   // agent's pace; after that slowly, so that an agent whose input queue

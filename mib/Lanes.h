@@ -20,7 +20,8 @@
 // lane it was split from had spent: it tolerates at least what a walk of
 // one request at a time would have at that point.
 //
-// The window adapts: it starts at two requests and grows by one with
+// The window adapts: it starts at two requests (two for each 10 ms of the
+// walk's first round trip on a longer path) and grows by one with
 // each answer that came without a re-send, up to Window; a re-send (a
 // time-out, as an agent whose input queue is full drops requests) halves
 // it, never below one, and from then on it grows by one only after a

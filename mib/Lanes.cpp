@@ -9,12 +9,13 @@
 
 namespace {
 
-// Requests in flight at the start, before answers show that more fit, on
-// a path of up to c_nPathUnitUs; a longer path starts with as many for
-// each c_nPathUnitUs of the walk's first round trip (PathUnits): the same
-// number of requests reaches the agent each millisecond, and a far device
-// does not wait a round trip for each doubling of a small window.
+// Requests in flight at the start, before answers show that more fit, for
+// each path unit (PathUnits): a far device does not wait a round trip for
+// each doubling of a small window.
 constexpr int c_nFirstWindow = 2;
+// The walk's first round trip in units of c_nPathUnitUs, at least 1 and at
+// most c_nMaxPathUnits, scales what starts at once: per unit, as many
+// requests reach the agent each millisecond as on a path of 10 ms.
 constexpr int64_t c_nPathUnitUs = 10000;
 constexpr int64_t c_nMaxPathUnits = 1000;
 // Where the standard MIB's groups and large tables begin, in order (zeros
@@ -23,24 +24,22 @@ constexpr int64_t c_nMaxPathUnits = 1000;
 // tables, the interface extensions, entity, the IP and IPv6 MIBs, and the
 // enterprises. The walk's own splitting finds the rest.
 constexpr std::array<std::array<uint32_t, 9>, 24> c_arrStandardBoundaries{{
-    {1, 3, 6, 1, 2, 1, 2},     {1, 3, 6, 1, 2, 1, 2, 2, 1}, {1, 3, 6, 1, 2, 1, 3},
-    {1, 3, 6, 1, 2, 1, 4},     {1, 3, 6, 1, 2, 1, 4, 20},   {1, 3, 6, 1, 2, 1, 4, 24},
-    {1, 3, 6, 1, 2, 1, 4, 34}, {1, 3, 6, 1, 2, 1, 5},       {1, 3, 6, 1, 2, 1, 6},
-    {1, 3, 6, 1, 2, 1, 7},     {1, 3, 6, 1, 2, 1, 10},      {1, 3, 6, 1, 2, 1, 11},
-    {1, 3, 6, 1, 2, 1, 16},    {1, 3, 6, 1, 2, 1, 17},      {1, 3, 6, 1, 2, 1, 25},
-    {1, 3, 6, 1, 2, 1, 25, 3}, {1, 3, 6, 1, 2, 1, 25, 4},   {1, 3, 6, 1, 2, 1, 25, 5},
-    {1, 3, 6, 1, 2, 1, 25, 6}, {1, 3, 6, 1, 2, 1, 31},      {1, 3, 6, 1, 2, 1, 47},
-    {1, 3, 6, 1, 2, 1, 48},    {1, 3, 6, 1, 2, 1, 55},      {1, 3, 6, 1, 4, 1},
+    {1, 3, 6, 1, 2, 1, 2},        {1, 3, 6, 1, 2, 1, 2, 2, 1},  {1, 3, 6, 1, 2, 1, 3},
+    {1, 3, 6, 1, 2, 1, 4},        {1, 3, 6, 1, 2, 1, 4, 20},    {1, 3, 6, 1, 2, 1, 4, 24},
+    {1, 3, 6, 1, 2, 1, 4, 34},    {1, 3, 6, 1, 2, 1, 5},        {1, 3, 6, 1, 2, 1, 6},
+    {1, 3, 6, 1, 2, 1, 7},        {1, 3, 6, 1, 2, 1, 10},       {1, 3, 6, 1, 2, 1, 11},
+    {1, 3, 6, 1, 2, 1, 16},       {1, 3, 6, 1, 2, 1, 17},       {1, 3, 6, 1, 2, 1, 25},
+    {1, 3, 6, 1, 2, 1, 25, 3},    {1, 3, 6, 1, 2, 1, 25, 4},    {1, 3, 6, 1, 2, 1, 25, 5},
+    {1, 3, 6, 1, 2, 1, 25, 6},    {1, 3, 6, 1, 2, 1, 31},       {1, 3, 6, 1, 2, 1, 47},
+    {1, 3, 6, 1, 2, 1, 48},       {1, 3, 6, 1, 2, 1, 55},       {1, 3, 6, 1, 4, 1},
 }};
-// Lanes cut at once, before the walk has shown anything, at the groups the
-// shape probe found or at an earlier scan's OIDs: the rest split as they
+// Lanes cut at once, before the walk has shown anything: at most this many
+// at the groups the shape probe found, and this many for each path unit
+// at an earlier scan's OIDs, within the window; the rest split as they
 // answer. Lanes that start together reach the agent together, and the
 // re-sends of those a busy agent dropped come back together a time-out
-// later: so an earlier scan cuts this many for each c_nPathUnitUs of
-// the first round trip, as many requests each millisecond as on a path
-// of 10 ms, up to the window (a long path needs many lanes in flight,
-// and they reach the agent no faster than 15 do across 10 ms).
-constexpr size_t c_nMostGroupCuts = 15;
+// later.
+constexpr size_t c_nCutsPerPathUnit = 15;
 // Answers a lane takes before it is split among a column's instances.
 constexpr int c_nAnswersBeforeInstanceSplit = 2;
 
@@ -64,17 +63,14 @@ bool NextSibling(const AsnObjectIdentifier& oid, size_t nArcs, AsnObjectIdentifi
 // since indexes are often dense from 1, and at least 8 requests on, so
 // that a lane is worth its request past its end. False when there is no
 // room.
-bool InstanceBoundary(const AsnObjectIdentifier& next, const AsnObjectIdentifier& end,
-                      bool bBounded, int32_t nPerRequest, uint64_t uStride,
-                      AsnObjectIdentifier* pBoundary) {
+bool InstanceBoundary(const AsnObjectIdentifier& next, const AsnObjectIdentifier& end, bool bBounded,
+                      int32_t nPerRequest, uint64_t uStride, AsnObjectIdentifier* pBoundary) {
   const size_t nArcs = next.ids.size();
   if (nArcs < 3) return false;
   const uint64_t uLast = next.ids.back();
-  const uint64_t uStep =
-      std::max<uint64_t>(uStride, static_cast<uint64_t>(std::max(nPerRequest, 1)));
+  const uint64_t uStep = std::max<uint64_t>(uStride, static_cast<uint64_t>(std::max(nPerRequest, 1)));
   uint64_t uBoundary = uLast + std::max<uint64_t>(8 * uStep, uLast);
-  if (bBounded && end.ids.size() >= nArcs &&
-      std::equal(next.ids.begin(), next.ids.end() - 1, end.ids.begin())) {
+  if (bBounded && end.ids.size() >= nArcs && std::equal(next.ids.begin(), next.ids.end() - 1, end.ids.begin())) {
     const uint64_t uEnd = end.ids[nArcs - 1];
     if (uEnd < uLast + 4 * uStep) return false;
     uBoundary = uLast + (uEnd - uLast) / 2;
@@ -126,8 +122,8 @@ class CLaneWalk {
  private:
   using CLaneIt = std::list<CLane>::iterator;
 
-  // The session's round trips so far (the walk's first request), in units
-  // of c_nPathUnitUs; at least 1.
+  // The session's round trips so far (the walk's first request) in path
+  // units.
   static int PathUnits(LPSNMP_MGR_SESSION pSession) {
     const int64_t nRoundTripUs = SnmpMgrFigures(pSession).roundTrips.Quantile(0.5);
     return static_cast<int>(std::clamp<int64_t>(nRoundTripUs / c_nPathUnitUs, 1, c_nMaxPathUnits));
@@ -148,8 +144,8 @@ class CLaneWalk {
     ++m_pContext->pResult->figures.nRequests;
     int32_t nId = 0;
     const bool bSizeProbe = PrepareSizeProbe(m_pSession, pLane, m_pContext);
-    if (!SnmpMgrSend(m_pSession, pLane->requestType, pLane->nRepetitions, pLane->bindings, &nId,
-                     pLane, bSizeProbe ? 1 : 0)) {
+    if (!SnmpMgrSend(m_pSession, pLane->requestType, pLane->nRepetitions, pLane->bindings, &nId, pLane,
+                     bSizeProbe ? 1 : 0)) {
       EndUnanswered(pLane, GetLastError());
       return false;
     }
@@ -172,8 +168,8 @@ class CLaneWalk {
   // order, and lets that lane store at once from now on (bAll: every lane).
   void StoreInOrder(bool bAll) {
     for (; m_itHead != m_lanes.end(); ++m_itHead) {
-      m_itHead->pending.ForEach([&](std::string_view strOid, std::string_view strValue,
-                                    bool bCrText, std::string_view typedRecord) {
+      m_itHead->pending.ForEach([&](std::string_view strOid, std::string_view strValue, bool bCrText,
+                                    std::string_view typedRecord) {
         try {
           m_pContext->StoreEntry(strOid, strValue, bCrText, typedRecord);
         } catch (const std::exception&) {
@@ -200,8 +196,7 @@ class CLaneWalk {
     const bool bScalar = !next.ids.empty() && next.ids.back() == 0;
     const size_t nDeepest = next.ids.size() - (bScalar ? 1 : 0);
     for (size_t nArcs = 2; nArcs < nDeepest; ++nArcs) {
-      if (NextSibling(next, nArcs, pBoundary) && (!lane.bBounded || pBoundary->ids < lane.end.ids))
-        return true;
+      if (NextSibling(next, nArcs, pBoundary) && (!lane.bBounded || pBoundary->ids < lane.end.ids)) return true;
     }
     // Among a column's instances only once the lane has shown it is long.
     if (bScalar || lane.nAnswers < c_nAnswersBeforeInstanceSplit) return false;
@@ -211,34 +206,28 @@ class CLaneWalk {
 
   // Cuts the first lane at once, before it has shown anything, at evenly
   // spaced OIDs (by count) of the earlier scan's that lie in its part: as
-  // many lanes as the window may grow to. Each is walked and checked as
-  // any lane is, so a wrong guess (another device, a stale or hostile
-  // file) costs a request, never an entry.
+  // many lanes as the path needs, within the window. Each is walked and
+  // checked as any lane is, so a wrong guess (another device, a stale or
+  // hostile file) costs a request, never an entry.
   // True when it cut any.
   bool CutAtHints() {
     const std::vector<AsnObjectIdentifier>* pHints = m_pContext->target.pLaneHints;
     CLane& first = m_lanes.front();
-    if (pHints == nullptr || pHints->empty() || m_nMaxWindow < 2 || first.bEnded ||
-        first.bindings.empty())
-      return false;
+    if (pHints == nullptr || pHints->empty() || m_nMaxWindow < 2 || first.bEnded || first.bindings.empty()) return false;
     const AsnObjectIdentifier next = first.bindings[0].name;
     std::vector<AsnObjectIdentifier> arrInPart;
     for (const AsnObjectIdentifier& hint : *pHints) {
       AsnObjectIdentifier boundary = hint;
       if (!(next.ids < boundary.ids) || !Admissible(first, &boundary)) continue;
-      if (arrInPart.empty() || arrInPart.back().ids < boundary.ids)
-        arrInPart.push_back(std::move(boundary));
+      if (arrInPart.empty() || arrInPart.back().ids < boundary.ids) arrInPart.push_back(std::move(boundary));
     }
-    const size_t nForPath = c_nMostGroupCuts * static_cast<size_t>(m_nPathUnits);
-    const size_t nCuts =
-        std::min({arrInPart.size(), static_cast<size_t>(m_nMaxWindow - 1), nForPath});
+    const size_t nCuts = std::min({arrInPart.size(), static_cast<size_t>(m_nMaxWindow - 1),
+                                   c_nCutsPerPathUnit * static_cast<size_t>(m_nPathUnits)});
     for (size_t i = 0; i < nCuts; ++i) {
       CLane* pLast = &m_lanes.back();
       m_lanes.push_back(CutAt(pLast, arrInPart[(i + 1) * arrInPart.size() / (nCuts + 1)]));
     }
-    if (nCuts > 0)
-      WriteLog("%s|lanes from an earlier scan: %d", m_pContext->szTarget,
-               static_cast<int>(nCuts + 1));
+    if (nCuts > 0) WriteLog("%s|lanes from an earlier scan: %d", m_pContext->szTarget, static_cast<int>(nCuts + 1));
     return nCuts > 0;
   }
 
@@ -252,15 +241,12 @@ class CLaneWalk {
   // as they answer, as without it.
   void SendShapeProbe() {
     const CLane& first = m_lanes.front();
-    if (m_nMaxWindow < 2 || first.bEnded || first.bindings.empty() ||
-        m_pContext->continueType == SNMP_PDU_GET)
-      return;
+    if (m_nMaxWindow < 2 || first.bEnded || first.bindings.empty() || m_pContext->continueType == SNMP_PDU_GET) return;
     const AsnObjectIdentifier& next = first.bindings[0].name;
     for (const auto& arrIds : c_arrStandardBoundaries) {
       AsnObjectIdentifier boundary;
       boundary.ids.assign(arrIds.begin(), arrIds.end());
-      while (!boundary.ids.empty() && boundary.ids.back() == 0)
-        boundary.ids.pop_back();  // the list's padding
+      while (!boundary.ids.empty() && boundary.ids.back() == 0) boundary.ids.pop_back();  // the list's padding
       if (!(next.ids < boundary.ids) || !Admissible(first, &boundary)) continue;
       if (!m_probe.empty() && !(m_probe.back().name.ids < boundary.ids)) continue;
       m_probe.push_back(SnmpVarBind{std::move(boundary), AsnAny{}});
@@ -283,7 +269,8 @@ class CLaneWalk {
 
   // The probe's answer: a lane cut at each boundary whose group holds an
   // object (the object after it comes before the next boundary), in the
-  // lane whose part holds it, at most as many as the window may grow to.
+  // lane whose part holds it, at most c_nCutsPerPathUnit and within the
+  // window.
   void ShapeAnswered(bool bAnswered, const SnmpVarBindList& answer, int32_t nErrorStatus) {
     m_bProbeInFlight = false;
     --m_nInFlight;
@@ -291,21 +278,16 @@ class CLaneWalk {
     std::vector<AsnObjectIdentifier> arrFound;
     for (size_t i = 0; i < m_probe.size(); ++i) {
       const SnmpVarBind& found = answer[i];
-      if (found.value.asnType == SNMP_EXCEPTION_ENDOFMIBVIEW ||
-          !(m_probe[i].name.ids < found.name.ids))
-        continue;
-      if (i + 1 < m_probe.size() && !(found.name.ids < m_probe[i + 1].name.ids))
-        continue;  // an empty group
+      if (found.value.asnType == SNMP_EXCEPTION_ENDOFMIBVIEW || !(m_probe[i].name.ids < found.name.ids)) continue;
+      if (i + 1 < m_probe.size() && !(found.name.ids < m_probe[i + 1].name.ids)) continue;  // an empty group
       arrFound.push_back(m_probe[i].name);
     }
-    const size_t nCuts =
-        std::min({arrFound.size(), static_cast<size_t>(m_nMaxWindow - 1), c_nMostGroupCuts});
+    const size_t nCuts = std::min({arrFound.size(), static_cast<size_t>(m_nMaxWindow - 1), c_nCutsPerPathUnit});
     int nMade = 0;
     for (size_t i = 0; i < nCuts; ++i) {
       const AsnObjectIdentifier& boundary = arrFound[i * arrFound.size() / nCuts];
       for (auto it = m_itHead; it != m_lanes.end(); ++it) {
-        if (it->bEnded || it->bindings.empty() || !(it->bindings[0].name.ids < boundary.ids))
-          continue;
+        if (it->bEnded || it->bindings.empty() || !(it->bindings[0].name.ids < boundary.ids)) continue;
         if (it->bBounded && !(boundary.ids < it->end.ids)) continue;
         m_lanes.insert(std::next(it), CutAt(&*it, boundary));
         ++nMade;
@@ -372,8 +354,7 @@ class CLaneWalk {
     int32_t nErrorStatus = 0;
     int32_t nErrorIndex = 0;
     void* pTag = nullptr;
-    const bool bAnswered =
-        SnmpMgrReceive(m_pSession, &nId, &answer, &nErrorStatus, &nErrorIndex, &pTag);
+    const bool bAnswered = SnmpMgrReceive(m_pSession, &nId, &answer, &nErrorStatus, &nErrorIndex, &pTag);
     const uint32_t uError = GetLastError();
     if (pTag == &m_probe) {
       ShapeAnswered(bAnswered, answer, nErrorStatus);
@@ -456,8 +437,7 @@ class CLaneWalk {
     // How far along a column's instances one request went.
     const AsnObjectIdentifier& next = pLane->bindings[0].name;
     pLane->uStride = 0;
-    if (next.ids.size() == requested.ids.size() && next.ids.size() >= 3 &&
-        next.ids.back() > requested.ids.back() &&
+    if (next.ids.size() == requested.ids.size() && next.ids.size() >= 3 && next.ids.back() > requested.ids.back() &&
         std::equal(next.ids.begin(), next.ids.end() - 1, requested.ids.begin()))
       pLane->uStride = next.ids.back() - requested.ids.back();
   }
@@ -469,14 +449,13 @@ class CLaneWalk {
     const CLane& last = m_lanes.back();
     pFirst->nErrorStatus = last.nErrorStatus;
     pFirst->nErrorIndex = last.nErrorIndex;
-    const auto itUnanswered = std::find_if(m_lanes.begin(), m_lanes.end(), [](const CLane& lane) {
-      return lane.uUnanswered != SNMP_MGR_OK;
-    });
+    const auto itUnanswered = std::find_if(m_lanes.begin(), m_lanes.end(),
+                                           [](const CLane& lane) { return lane.uUnanswered != SNMP_MGR_OK; });
     const bool bRefused = std::any_of(m_lanes.begin(), m_lanes.end(), EndedOnRefusal);
-    SetLastError(m_pContext->bCapped             ? SNMP_MGR_ERROR_OBJECT_CAP
+    SetLastError(m_pContext->bCapped                 ? SNMP_MGR_ERROR_OBJECT_CAP
                  : itUnanswered != m_lanes.end() ? itUnanswered->uUnanswered
-                 : bRefused                      ? SNMP_MGR_ERROR_REFUSED
-                                                 : SNMP_MGR_OK);
+                 : bRefused                    ? SNMP_MGR_ERROR_REFUSED
+                                               : SNMP_MGR_OK);
   }
 
   LPSNMP_MGR_SESSION m_pSession;
@@ -492,7 +471,7 @@ class CLaneWalk {
   bool m_bProbing = true;
   int m_nAnswersToGrow = 0;
   int m_nInFlight = 0;
-  uint64_t m_uSends = 0;    // requests sent so far; CLane::uSend is the number of a lane's last
+  uint64_t m_uSends = 0;  // requests sent so far; CLane::uSend is the number of a lane's last
   SnmpVarBindList m_probe;  // the shape probe's boundaries (its tag: their address)
   bool m_bProbeInFlight = false;
   int64_t m_nResends;

@@ -116,8 +116,9 @@ using LPSNMP_MGR_SESSION = CSnmpSession*;
 // Requests sent again after a time-out in this session so far.
 [[nodiscard]] int64_t SnmpMgrResends(LPSNMP_MGR_SESSION pSession);
 // Answers that came after their request's tries had run out (to one of
-// the session's last 256 such requests, as many as a window holds), so far: the agent or the path is
-// slower than the time-out. They are counted, never taken.
+// the session's last 256 such requests, as many as a window holds), so
+// far: the agent or the path is slower than the time-out. They are
+// counted, never taken.
 [[nodiscard]] int64_t SnmpMgrLateAnswers(LPSNMP_MGR_SESSION pSession);
 // What a session's exchange cost and saw, so far.
 struct CSessionFigures {

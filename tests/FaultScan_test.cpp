@@ -29,8 +29,7 @@ std::string DeviceRecords() {
       "1.3.6.1.2.1.1.5.0|4|router <&>\n"
       "1.3.6.1.2.1.2.2.1.6.1|4x|001a2b3c4d5e\n";
   for (int i = 1; i <= 15; ++i)
-    strRecords +=
-        "1.3.6.1.2.1.2.2.1.10." + std::to_string(i) + "|65|" + std::to_string(i * 4000000) + "\n";
+    strRecords += "1.3.6.1.2.1.2.2.1.10." + std::to_string(i) + "|65|" + std::to_string(i * 4000000) + "\n";
   return strRecords + "1.3.6.1.4.1.8072.1.1.0|2|-7\n";
 }
 
@@ -87,8 +86,7 @@ TEST_P(FaultScanTest, EveryTargetGetsWhatItsAgentAnswered) {
   const std::vector<CKind> arrKinds = {
       {"silent after six answers", {.nSilentAfter = 6}, FirstOf(6)},
       {"error answers", {.setErrorRequests = {2, 5, 9}}, full},
-      {"repeats the OID asked for",
-       {.bRepeatOid = true},
+      {"repeats the OID asked for", {.bRepeatOid = true},
        {{"1.3.6.1.2.1.1.1.0", "fault scan device"}, {"1.3.6.1.2.1.1.3.0", "4242"}}},
       // Forward once, then back to the first record each time: the walk
       // ends on the error budget, the supplement adds sysUpTime.0.
@@ -117,8 +115,7 @@ TEST_P(FaultScanTest, EveryTargetGetsWhatItsAgentAnswered) {
   std::map<std::string, size_t> mapKindOf;  // misbehaving target -> index in arrKinds
   for (size_t k = 0; k < arrKinds.size(); ++k) {
     for (int i = 1; i <= c_nPerKind; ++i) {
-      const std::string strAddress =
-          "127.0.3." + std::to_string(k * c_nPerKind + static_cast<size_t>(i));
+      const std::string strAddress = "127.0.3." + std::to_string(k * c_nPerKind + static_cast<size_t>(i));
       mapKindOf[strAddress] = k;
       auto pAgent = std::make_unique<CTestAgent>();
       ASSERT_TRUE(pAgent->LoadSnmprec(DeviceRecords(), &strErr)) << strErr;
@@ -135,8 +132,7 @@ TEST_P(FaultScanTest, EveryTargetGetsWhatItsAgentAnswered) {
   }
   for (; itOdd != mapKindOf.end(); ++itOdd) arrTargets.push_back(itOdd->first);
   for (int i = 1; i <= c_nDead; ++i) arrTargets.push_back("127.0.4." + std::to_string(i));
-  for (const char* szName :
-       {"a.invalid", "no-such-host.invalid", "x.y.invalid", "invalid", "z.invalid."})
+  for (const char* szName : {"a.invalid", "no-such-host.invalid", "x.y.invalid", "invalid", "z.invalid."})
     arrTargets.push_back(szName);
   ASSERT_GE(arrTargets.size(), 200u + c_nDead);
 
@@ -146,11 +142,8 @@ TEST_P(FaultScanTest, EveryTargetGetsWhatItsAgentAnswered) {
   // tests at a time) seconds now and then, so wine gets four tries of 3 s.
   // So they may with a window, which sends more at once, and under a
   // sanitizer, whose two scans at once share the log's lock.
-  WriteConfig(uPort,
-              c_bWindows                         ? 3000
-              : (GetParam() > 1 || c_bSanitizer) ? 1500
-                                                 : 300,
-              c_bWindows ? 3 : 1, 1, "Window=" + std::to_string(GetParam()) + "\n");
+  WriteConfig(uPort, c_bWindows ? 3000 : (GetParam() > 1 || c_bSanitizer) ? 1500 : 300, c_bWindows ? 3 : 1, 1,
+              "Window=" + std::to_string(GetParam()) + "\n");
   // Bound: the slowest target (dead: two walks of two tries) is about 1.2 s
   // (24 s under wine, four tries); the rest run beside it. A minute leaves
   // room for sanitizers, more for wine (within CTest's two).
@@ -163,78 +156,70 @@ TEST_P(FaultScanTest, EveryTargetGetsWhatItsAgentAnswered) {
                           [](const std::string& strLine) { return strLine.ends_with("|end"); }),
             static_cast<long>(arrTargets.size()));
 
+  const auto fileOf = [&](const std::string& strTarget) {
+    const CRecords arrRecords = ReadXml(strTarget + ".xml");
+    return CValues(arrRecords.begin(), arrRecords.end());
+  };
   const std::string strHealthyBytes = ReadAll(Path(arrHealthy[0] + ".xml"));
   // nOutputs: the targets that write a file (one that answers nothing keeps
   // an earlier one).
   const auto CheckFiles = [&](size_t nOutputs) {
-    const auto fileOf = [&](const std::string& strTarget) {
-      const CRecords arrRecords = ReadXml(strTarget + ".xml");
-      return CValues(arrRecords.begin(), arrRecords.end());
-    };
     for (const std::string& strTarget : arrHealthy) {
       EXPECT_EQ(fileOf(strTarget), full) << strTarget;
-      EXPECT_EQ(ReadAll(Path(strTarget + ".xml")), strHealthyBytes)
-          << strTarget << ": same map, same file";
+      EXPECT_EQ(ReadAll(Path(strTarget + ".xml")), strHealthyBytes) << strTarget << ": same map, same file";
     }
     for (const auto& [strTarget, k] : mapKindOf) {
       if (GetParam() == 1) {
-        EXPECT_EQ(fileOf(strTarget), arrKinds[k].expected)
-            << strTarget << ": " << arrKinds[k].szName;
+        EXPECT_EQ(fileOf(strTarget), arrKinds[k].expected) << strTarget << ": " << arrKinds[k].szName;
       } else if (arrKinds[k].misbehaviour.nSilentAfter < 0) {
         const CValues values = fileOf(strTarget);
         for (const auto& entry : arrKinds[k].expected)
-          EXPECT_THAT(values, ::testing::Contains(entry))
-              << strTarget << ": " << arrKinds[k].szName;
+          EXPECT_THAT(values, ::testing::Contains(entry)) << strTarget << ": " << arrKinds[k].szName;
       }
     }
     for (int i = 1; i <= c_nDead; ++i) {
       const std::string strTarget = "127.0.4." + std::to_string(i);
       EXPECT_THAT(fileOf(strTarget), IsEmpty());
-      EXPECT_THAT(
-          Lines(result.strOutput, "target[" + strTarget + "]error:"),
-          ElementsAre("target[" + strTarget + "]error:40", "target[" + strTarget + "]error:40"));
+      EXPECT_THAT(Lines(result.strOutput, "target[" + strTarget + "]error:"),
+                  ElementsAre("target[" + strTarget + "]error:40", "target[" + strTarget + "]error:40"));
     }
-    for (const char* szName :
-         {"a.invalid", "no-such-host.invalid", "x.y.invalid", "invalid", "z.invalid."}) {
+    for (const char* szName : {"a.invalid", "no-such-host.invalid", "x.y.invalid", "invalid", "z.invalid."}) {
       const std::string strTarget = szName;
       EXPECT_THAT(fileOf(strTarget), IsEmpty());
-      EXPECT_THAT(
-          Lines(result.strOutput, "target[" + strTarget + "]error:"),
-          ElementsAre("target[" + strTarget + "]error:50", "target[" + strTarget + "]error:50"));
+      EXPECT_THAT(Lines(result.strOutput, "target[" + strTarget + "]error:"),
+                  ElementsAre("target[" + strTarget + "]error:50", "target[" + strTarget + "]error:50"));
     }
     EXPECT_EQ(Lines(result.strOutput, "output: ").size(), nOutputs);
   };
-  SCOPED_TRACE("a first scan");
-  CheckFiles(arrTargets.size());
+  {
+    SCOPED_TRACE("a first scan");
+    CheckFiles(arrTargets.size());
+  }
   if (GetParam() == 1) return;
 
   // A second scan with a window starts its lanes from each target's earlier
   // file: the files must come out the same whatever that file holds. In
   // turn: the target's own, another device's (none of its OIDs is this
   // device's), a damaged one (cut in the middle of an element, then bytes
-  // that are no XML) and an empty one.
+  // that are no XML) and an empty one. A target that answers nothing keeps
+  // its earlier file: the dead, the unresolvable and the silent ones are
+  // left out.
   std::string strForeign = strHealthyBytes;
   for (const auto& [strFrom, strTo] : {std::pair{"1.3.6.1.2.1.1.", "1.3.6.1.2.1.25.1."},
                                        std::pair{"1.3.6.1.2.1.2.2.1.10.", "1.3.6.1.2.1.2.2.1.16.9"},
                                        std::pair{"1.3.6.1.4.1.8072.", "1.3.6.1.4.1.9.9"}}) {
-    for (size_t nAt = 0; (nAt = strForeign.find(strFrom, nAt)) != std::string::npos;
-         nAt += std::strlen(strTo))
+    for (size_t nAt = 0; (nAt = strForeign.find(strFrom, nAt)) != std::string::npos; nAt += std::strlen(strTo))
       strForeign.replace(nAt, std::strlen(strFrom), strTo);
   }
   ASSERT_NE(strForeign, strHealthyBytes);
-  const std::string strDamaged =
-      strHealthyBytes.substr(0, strHealthyBytes.size() / 2) + "\x01\xff<<OID>1.3.6.1.2";
-  // (A target that answers nothing keeps its earlier file: the dead, the
-  // unresolvable and the silent ones are left out.)
+  const std::string strDamaged = strHealthyBytes.substr(0, strHealthyBytes.size() / 2) + "\x01\xff<<OID>1.3.6.1.2";
   for (size_t i = 0; i < arrTargets.size(); ++i) {
-    if (!arrTargets[i].starts_with("127.0.2.") && !arrTargets[i].starts_with("127.0.3.")) continue;
-    if (mapKindOf.contains(arrTargets[i]) &&
-        arrKinds[mapKindOf[arrTargets[i]]].misbehaviour.nSilentAfter >= 0)
-      continue;  // silent for good by now: it keeps its first file
-    const std::string strFile = arrTargets[i] + ".xml";
-    if (i % 4 == 1) m_dir.WriteFile(strFile, strForeign);
-    if (i % 4 == 2) m_dir.WriteFile(strFile, strDamaged);
-    if (i % 4 == 3) m_dir.WriteFile(strFile, "");
+    const std::string& strTarget = arrTargets[i];
+    if (!strTarget.starts_with("127.0.2.") && !strTarget.starts_with("127.0.3.")) continue;
+    if (mapKindOf.contains(strTarget) && arrKinds[mapKindOf[strTarget]].misbehaviour.nSilentAfter >= 0) continue;
+    if (i % 4 == 1) m_dir.WriteFile(strTarget + ".xml", strForeign);
+    if (i % 4 == 2) m_dir.WriteFile(strTarget + ".xml", strDamaged);
+    if (i % 4 == 3) m_dir.WriteFile(strTarget + ".xml", "");
   }
   result = RunProcess(m_strExe, arrTargets, c_bWindows ? 100 : 60);
   ASSERT_FALSE(result.bTimedOut);

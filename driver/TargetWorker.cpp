@@ -29,10 +29,12 @@ namespace {
 constexpr size_t c_nLaneHintSample = 1024;
 constexpr size_t c_nLaneHintBytes = size_t{64} * 1024 * 1024;
 
-// The sample as OIDs a request can carry (X.690 8.19.4), sorted, each once.
-std::vector<AsnObjectIdentifier> LaneHints(const CResultPlace& place, const std::string& strTarget) {
+// The sample as OIDs a request can carry (X.690 8.19.4), sorted, each once;
+// how many OIDs the file held in *pnObjects.
+std::vector<AsnObjectIdentifier> LaneHints(const CResultPlace& place, const std::string& strTarget, size_t* pnObjects) {
   std::vector<AsnObjectIdentifier> arrHints;
-  for (const std::string& strText : SampleEarlierOids(place, strTarget, c_nLaneHintSample, c_nLaneHintBytes)) {
+  for (const std::string& strText :
+       SampleEarlierOids(place, strTarget, c_nLaneHintSample, c_nLaneHintBytes, pnObjects)) {
     AsnObjectIdentifier oid;
     // Numbers only: the file holds OIDs as dotted numbers.
     if (strText.empty() || strText.find_first_not_of("0123456789.") != std::string::npos ||
@@ -57,7 +59,7 @@ class CTargetWalks {
                      &m_nCredential},
         m_plan(*work.pPlan) {
     if (m_mib.m_pSettings->nWindow > 1 && m_plan.walks != CWalkPlan::EWalks::SingleGet) {
-      m_arrLaneHints = LaneHints(m_plan.place, m_mib.m_strTarget);
+      m_arrLaneHints = LaneHints(m_plan.place, m_mib.m_strTarget, &m_walkTarget.nEarlierObjects);
       m_walkTarget.pLaneHints = &m_arrLaneHints;
     }
   }

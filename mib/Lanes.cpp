@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <chrono>
 #include <list>
 
 #include "log/LogQueue.h"
@@ -18,6 +19,12 @@ constexpr int c_nFirstWindow = 2;
 // requests reach the agent each millisecond as on a path of 10 ms.
 constexpr int64_t c_nPathUnitUs = 10000;
 constexpr int64_t c_nMaxPathUnits = 1000;
+// On a path of two units or more the first window is what goes out in one
+// round trip with one request each c_nOpeningSpacingUs, and goes out so
+// spread, not at once: the agent meets one request at a time, as from a
+// near walk, and the walk does not wait a round trip for each doubling of
+// its window. Once the first answer is in, answers pace the requests.
+constexpr int64_t c_nOpeningSpacingUs = 250;
 // Where the standard MIB's groups and large tables begin, in order (zeros
 // pad the arrays): MIB-II's groups, its interfaces and IP tables, the
 // transmission group, RMON, the bridge, the host resources and their
@@ -40,6 +47,12 @@ constexpr std::array<std::array<uint32_t, 9>, 24> c_arrStandardBoundaries{{
 // re-sends of those a busy agent dropped come back together a time-out
 // later.
 constexpr size_t c_nCutsPerPathUnit = 15;
+// A far walk's lanes from an earlier scan hold two requests' worth each:
+// with GETBULK one less than twice its repetitions (the last binding
+// shows the lane's end), with GET-NEXT this many, so that the request
+// past each lane's end is one in so many. Lanes of one request's worth
+// are no faster (the agent's pace binds then) and cost more requests.
+constexpr size_t c_nObjectsPerGetNextLane = 8;
 // Answers a lane takes before it is split among a column's instances.
 constexpr int c_nAnswersBeforeInstanceSplit = 2;
 
@@ -93,8 +106,11 @@ class CLaneWalk {
       : m_pSession(pSession),
         m_pContext(pContext),
         m_nMaxWindow(pContext->target.settings.nWindow),
-        m_nPathUnits(PathUnits(pSession)),
-        m_nWindow(std::min(c_nFirstWindow * m_nPathUnits, m_nMaxWindow)),
+        m_nRoundTripUs(SnmpMgrFigures(pSession).roundTrips.Quantile(0.5)),
+        m_nPathUnits(static_cast<int>(std::clamp<int64_t>(m_nRoundTripUs / c_nPathUnitUs, 1, c_nMaxPathUnits))),
+        m_nWindow(FirstWindow()),
+        m_bOpening(m_nPathUnits > 1),
+        m_nextSend(std::chrono::steady_clock::now()),
         m_nResends(SnmpMgrResends(pSession)) {
     m_lanes.push_back(std::move(*pFirst));
     m_itHead = m_lanes.begin();
@@ -122,21 +138,42 @@ class CLaneWalk {
  private:
   using CLaneIt = std::list<CLane>::iterator;
 
-  // The session's round trips so far (the walk's first request) in path
-  // units.
-  static int PathUnits(LPSNMP_MGR_SESSION pSession) {
-    const int64_t nRoundTripUs = SnmpMgrFigures(pSession).roundTrips.Quantile(0.5);
-    return static_cast<int>(std::clamp<int64_t>(nRoundTripUs / c_nPathUnitUs, 1, c_nMaxPathUnits));
+  // Requests in flight at the start: c_nFirstWindow each path unit, and
+  // on a far path at least a round trip's worth of the opening's spacing.
+  int FirstWindow() const {
+    int64_t nWindow = int64_t{c_nFirstWindow} * m_nPathUnits;
+    if (m_nPathUnits > 1) nWindow = std::max(nWindow, m_nRoundTripUs / c_nOpeningSpacingUs);
+    return static_cast<int>(std::min<int64_t>(nWindow, m_nMaxWindow));
+  }
+
+  // Whether a request may go out now: always but in a far walk's opening,
+  // there one each c_nOpeningSpacingUs (or when none is in flight to wait
+  // for). Else the next one waits (m_bHeldBack) until m_nextSend.
+  bool MaySend() {
+    if (!m_bOpening || m_nInFlight == 0) return true;
+    const auto now = std::chrono::steady_clock::now();
+    if (now < m_nextSend) {
+      m_bHeldBack = true;
+      return false;
+    }
+    // A walk held up (a busy machine) catches up by a millisecond at most.
+    m_nextSend = std::max(m_nextSend, now - std::chrono::milliseconds(1)) +
+                 std::chrono::microseconds(c_nOpeningSpacingUs);
+    return true;
   }
 
   // Sends the next request of every lane without one in flight, then
   // splits lanes for the room left in the window.
   void FillWindow() {
+    m_bHeldBack = false;
     if (m_pContext->bCapped) return;
     for (auto it = m_itHead; it != m_lanes.end() && m_nInFlight < m_nWindow; ++it) {
-      if (!it->bEnded && !it->bInFlight) Send(&*it);
+      if (!it->bEnded && !it->bInFlight) {
+        if (!MaySend()) return;
+        Send(&*it);
+      }
     }
-    while (m_nInFlight < m_nWindow && Split()) {
+    while (m_nInFlight < m_nWindow && MaySend() && Split()) {
     }
   }
 
@@ -206,9 +243,10 @@ class CLaneWalk {
 
   // Cuts the first lane at once, before it has shown anything, at evenly
   // spaced OIDs (by count) of the earlier scan's that lie in its part: as
-  // many lanes as the path needs, within the window. Each is walked and
-  // checked as any lane is, so a wrong guess (another device, a stale or
-  // hostile file) costs a request, never an entry.
+  // many lanes as the path needs, within the window near and beyond it far
+  // away. Each is walked and checked as any lane is, so a wrong guess
+  // (another device, a stale or hostile file) costs a request, never an
+  // entry.
   // True when it cut any.
   bool CutAtHints() {
     const std::vector<AsnObjectIdentifier>* pHints = m_pContext->target.pLaneHints;
@@ -221,11 +259,28 @@ class CLaneWalk {
       if (!(next.ids < boundary.ids) || !Admissible(first, &boundary)) continue;
       if (arrInPart.empty() || arrInPart.back().ids < boundary.ids) arrInPart.push_back(std::move(boundary));
     }
-    const size_t nCuts = std::min({arrInPart.size(), static_cast<size_t>(m_nMaxWindow - 1),
-                                   c_nCutsPerPathUnit * static_cast<size_t>(m_nPathUnits)});
+    size_t nCuts = std::min({arrInPart.size(), static_cast<size_t>(m_nMaxWindow - 1),
+                             c_nCutsPerPathUnit * static_cast<size_t>(m_nPathUnits)});
+    if (m_bOpening) {
+      // Far away, where each request in a row costs a long round trip: a
+      // lane for each c_nObjectsPerGetNextLane or two GETBULKs' worth of
+      // the earlier scan's objects, so that most end with their second
+      // answer; the window's worth go out in the opening, the rest as
+      // lanes end.
+      const size_t nInPart = m_pContext->target.nEarlierObjects * arrInPart.size() / pHints->size();
+      const size_t nPerLane = first.requestType == SNMP_PDU_GETBULK && first.nRepetitions > 1
+                                  ? static_cast<size_t>(2 * first.nRepetitions - 1)
+                                  : c_nObjectsPerGetNextLane;
+      nCuts = std::min(arrInPart.size(), std::max(nCuts, nInPart / nPerLane));
+    }
     for (size_t i = 0; i < nCuts; ++i) {
       CLane* pLast = &m_lanes.back();
       m_lanes.push_back(CutAt(pLast, arrInPart[(i + 1) * arrInPart.size() / (nCuts + 1)]));
+    }
+    // Far away the lanes are cut to two requests' worth: each is split
+    // only once it proves longer, after its third answer.
+    if (m_bOpening) {
+      for (CLane& lane : m_lanes) lane.nAnswersAtSplit = 2;
     }
     if (nCuts > 0) WriteLog("%s|lanes from an earlier scan: %d", m_pContext->szTarget, static_cast<int>(nCuts + 1));
     return nCuts > 0;
@@ -354,8 +409,11 @@ class CLaneWalk {
     int32_t nErrorStatus = 0;
     int32_t nErrorIndex = 0;
     void* pTag = nullptr;
-    const bool bAnswered = SnmpMgrReceive(m_pSession, &nId, &answer, &nErrorStatus, &nErrorIndex, &pTag);
+    const bool bAnswered = SnmpMgrReceive(m_pSession, &nId, &answer, &nErrorStatus, &nErrorIndex, &pTag,
+                                          m_bHeldBack ? m_nextSend : std::chrono::steady_clock::time_point::max());
     const uint32_t uError = GetLastError();
+    if (!bAnswered && pTag == nullptr && uError == SNMP_MGR_OK) return;  // time for the next of the opening
+    m_bOpening = false;
     if (pTag == &m_probe) {
       ShapeAnswered(bAnswered, answer, nErrorStatus);
       return;
@@ -463,8 +521,15 @@ class CLaneWalk {
   std::list<CLane> m_lanes;
   CLaneIt m_itHead;  // the first lane that has not ended: it stores at once
   const int m_nMaxWindow;
-  const int m_nPathUnits;  // PathUnits
+  // The walk's first round trip (the session's so far), and in path units.
+  const int64_t m_nRoundTripUs;
+  const int m_nPathUnits;
   int m_nWindow;
+  // A far walk's opening (MaySend), until the first request ends; the time
+  // its next request may go out, and whether one waits for it.
+  bool m_bOpening;
+  std::chrono::steady_clock::time_point m_nextSend;
+  bool m_bHeldBack = false;
   // Until a request needs sending again the window grows fast, to find the
   // agent's pace; after that slowly, so that an agent whose input queue
   // overflows drops few requests.

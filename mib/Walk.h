@@ -39,6 +39,8 @@ struct CWalkTarget {
   // could carry: with a window, the walk starts with lanes already cut at
   // evenly spaced ones among them (Lanes.h). Null or empty: none.
   const std::vector<AsnObjectIdentifier>* pLaneHints = nullptr;
+  // How many OIDs that scan's file held: what the sample stands for.
+  size_t nEarlierObjects = 0;
 };
 
 // Walks target from pszStartOid; with bContinue on from there until the

@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -10,6 +11,13 @@
 #include <cstring>
 
 #include "platform/Descriptors.h"
+
+namespace {
+
+// Waits shorter than this go through poll(), to the millisecond.
+constexpr int64_t c_nPreciseWaitMs = 20;
+
+}  // namespace
 
 EResolve ResolveAgentAddress(const char* szAgent, bool bIpv6, bool bNumeric, uint16_t uPort,
                              SAgentAddress* pAddress, int* pnError) {
@@ -91,9 +99,23 @@ bool CUdpSocket::Send(std::string_view datagram) {
 
 CUdpSocket::EReceive CUdpSocket::Receive(char* pBuffer, size_t nSize, int64_t nWaitMs, size_t* pnLen) {
   const int nFd = static_cast<int>(m_hSocket);
-  // A blocking receive that gives up after the wait: one call per
-  // datagram, and the time-out is set again only when it changes.
-  if (nWaitMs != m_nWaitMs) {
+  int nFlags = 0;
+  if (nWaitMs < c_nPreciseWaitMs) {
+    // A short wait (a walk spacing its requests, the end of a try) is
+    // kept to the millisecond by poll(): the receive time-out below
+    // counts in the kernel's ticks, of several milliseconds each.
+    pollfd readable{nFd, POLLIN, 0};
+    const int nReady = poll(&readable, 1, static_cast<int>(nWaitMs));
+    if (nReady == 0) return EReceive::TimedOut;
+    if (nReady < 0) {
+      if (errno == EINTR) return EReceive::Again;
+      m_nLastError = errno;
+      return EReceive::Failed;
+    }
+    nFlags = MSG_DONTWAIT;
+  } else if (nWaitMs != m_nWaitMs) {
+    // A blocking receive that gives up after the wait: one call per
+    // datagram, and the time-out is set again only when it changes.
     timeval wait{};
     wait.tv_sec = static_cast<time_t>(nWaitMs / 1000);
     wait.tv_usec = static_cast<suseconds_t>((nWaitMs % 1000) * 1000);
@@ -104,13 +126,14 @@ CUdpSocket::EReceive CUdpSocket::Receive(char* pBuffer, size_t nSize, int64_t nW
     m_nWaitMs = nWaitMs;
   }
   char byte = 0;
-  const ssize_t nLen = pBuffer == nullptr ? recv(nFd, &byte, 1, MSG_PEEK | MSG_TRUNC)
-                                          : recv(nFd, pBuffer, nSize, 0);
+  const ssize_t nLen = pBuffer == nullptr ? recv(nFd, &byte, 1, MSG_PEEK | MSG_TRUNC | nFlags)
+                                          : recv(nFd, pBuffer, nSize, nFlags);
   if (nLen >= 0) {
     *pnLen = static_cast<size_t>(nLen);
     return EReceive::Datagram;
   }
-  if (errno == EAGAIN || errno == EWOULDBLOCK) return EReceive::TimedOut;
+  // After poll(), nothing to take after all: the wait goes on.
+  if (errno == EAGAIN || errno == EWOULDBLOCK) return nFlags != 0 ? EReceive::Again : EReceive::TimedOut;
   // ICMP errors of earlier sends surface here (ECONNREFUSED); they say
   // nothing certain about this try, so the wait goes on. So does a wait
   // cut short by a signal.

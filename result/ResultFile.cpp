@@ -57,7 +57,8 @@ bool KeepResultFile(const CResultPlace& place, const std::string& strTarget, con
 }
 
 std::vector<std::string> SampleEarlierOids(const CResultPlace& place, const std::string& strTarget, size_t nSample,
-                                           size_t nMaxBytes) {
+                                           size_t nMaxBytes, size_t* pnSeen) {
+  if (pnSeen != nullptr) *pnSeen = 0;
   std::vector<std::string> arrSample;
   std::string strPath;
   if (nSample == 0 || !MakeResultPath(place.strDir, strTarget, place.strStartOid, &strPath)) return arrSample;
@@ -110,6 +111,7 @@ std::vector<std::string> SampleEarlierOids(const CResultPlace& place, const std:
     }
     strBuffer.erase(0, nPos);
   }
+  if (pnSeen != nullptr) *pnSeen = static_cast<size_t>(uSeen);
   return arrSample;
 }
 

@@ -72,8 +72,9 @@ bool KeepResultFile(const CResultPlace& place, const std::string& strTarget, con
 // the map's order, which is no order of the OIDs, so the sample is spread
 // over the device's MIB. At most nMaxBytes of the file are read; a file
 // that is truncated, not XML or hostile gives whatever such texts it holds.
+// *pnSeen (when given): how many such texts were read, sampled or not.
 [[nodiscard]] std::vector<std::string> SampleEarlierOids(const CResultPlace& place, const std::string& strTarget,
-                                                         size_t nSample, size_t nMaxBytes);
+                                                         size_t nSample, size_t nMaxBytes, size_t* pnSeen = nullptr);
 
 bool WriteResultFile(const CResultPlace& place, const std::string& strTarget, const CMapStringToString& mapResults,
                      const std::unordered_set<std::string>& setCrTextKeys = {},

@@ -94,7 +94,7 @@ class CSnmpSession {
   bool Send(uint8_t requestType, int32_t nField1, int32_t nField2, const SnmpVarBindList& bindings, int32_t* pnId,
             void* pTag, int nTries);
   bool Receive(int32_t* pnId, void** ppTag, SnmpVarBindList* pBindings, int32_t* pnErrorStatus,
-               int32_t* pnErrorIndex);
+               int32_t* pnErrorIndex, std::chrono::steady_clock::time_point wake);
   int64_t Resends() const { return m_transport.Resends(); }
   void SetAdaptiveTimeout() { m_transport.SetAdaptiveTimeout(); }
   bool AcceptAnyReplyAddress() { return m_transport.AcceptAnySender(); }
@@ -166,6 +166,8 @@ bool CSnmpSession::Exchange(int32_t nId, std::string strDatagram, int64_t nTries
       case CSnmpTransport::EEvent::Failed:
         m_transport.Forget(nId);
         return false;
+      case CSnmpTransport::EEvent::Woken:  // no wake is set here
+        continue;
     }
     int32_t nAnswered = nId;
     const EVerdict verdict = fnJudge(datagram, &nAnswered);
@@ -279,7 +281,7 @@ bool CSnmpSession::Send(uint8_t requestType, int32_t nField1, int32_t nField2, c
 }
 
 bool CSnmpSession::Receive(int32_t* pnId, void** ppTag, SnmpVarBindList* pBindings, int32_t* pnErrorStatus,
-                           int32_t* pnErrorIndex) {
+                           int32_t* pnErrorIndex, std::chrono::steady_clock::time_point wake) {
   *pnId = 0;
   *ppTag = nullptr;
   CSnmpMessage answer;
@@ -287,7 +289,7 @@ bool CSnmpSession::Receive(int32_t* pnId, void** ppTag, SnmpVarBindList* pBindin
     std::string_view datagram;
     int32_t nId = 0;
     void* pTag = nullptr;
-    switch (m_transport.Wait(&datagram, &nId, &pTag)) {
+    switch (m_transport.Wait(&datagram, &nId, &pTag, wake)) {
       case CSnmpTransport::EEvent::Expired:
         *pnId = nId;
         *ppTag = pTag;
@@ -298,6 +300,9 @@ bool CSnmpSession::Receive(int32_t* pnId, void** ppTag, SnmpVarBindList* pBindin
         SetLastError(uError);
         return false;
       }
+      case CSnmpTransport::EEvent::Woken:
+        SetLastError(SNMP_MGR_OK);
+        return false;
       case CSnmpTransport::EEvent::Datagram:
         break;
     }
@@ -406,7 +411,8 @@ bool SnmpMgrSend(LPSNMP_MGR_SESSION pSession, uint8_t requestType, int32_t nMaxR
 }
 
 bool SnmpMgrReceive(LPSNMP_MGR_SESSION pSession, int32_t* pnId, SnmpVarBindList* pBindings,
-                    int32_t* pnErrorStatus, int32_t* pnErrorIndex, void** ppTag) {
+                    int32_t* pnErrorStatus, int32_t* pnErrorIndex, void** ppTag,
+                    std::chrono::steady_clock::time_point wake) {
   void* pIgnoredTag = nullptr;
   if (ppTag == nullptr) ppTag = &pIgnoredTag;
   if (pSession == nullptr) {
@@ -416,7 +422,7 @@ bool SnmpMgrReceive(LPSNMP_MGR_SESSION pSession, int32_t* pnId, SnmpVarBindList*
     SetLastError(SNMP_MGMTAPI_INVALID_SESSION);
     return false;
   }
-  return pSession->Receive(pnId, ppTag, pBindings, pnErrorStatus, pnErrorIndex);
+  return pSession->Receive(pnId, ppTag, pBindings, pnErrorStatus, pnErrorIndex, wake);
 }
 
 void SnmpMgrSetDeadline(LPSNMP_MGR_SESSION pSession, std::chrono::steady_clock::time_point deadline) {

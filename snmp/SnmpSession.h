@@ -110,9 +110,13 @@ using LPSNMP_MGR_SESSION = CSnmpSession*;
 // fields, and its tag in *ppTag (when given). False when request *pnId
 // ended without an answer (GetLastError() says why, as SnmpMgrRequest's;
 // *ppTag its tag), or, with *pnId 0 and *ppTag null, when no request is in
-// flight or receiving failed (every request in flight then ends).
-[[nodiscard]] bool SnmpMgrReceive(LPSNMP_MGR_SESSION pSession, int32_t* pnId, SnmpVarBindList* pBindings,
-                                  int32_t* pnErrorStatus, int32_t* pnErrorIndex, void** ppTag = nullptr);
+// flight or receiving failed (every request in flight then ends), or,
+// with SNMP_MGR_OK, when wake came before any request ended (the caller
+// has more to send then).
+[[nodiscard]] bool SnmpMgrReceive(
+    LPSNMP_MGR_SESSION pSession, int32_t* pnId, SnmpVarBindList* pBindings, int32_t* pnErrorStatus,
+    int32_t* pnErrorIndex, void** ppTag = nullptr,
+    std::chrono::steady_clock::time_point wake = std::chrono::steady_clock::time_point::max());
 // Requests sent again after a time-out in this session so far.
 [[nodiscard]] int64_t SnmpMgrResends(LPSNMP_MGR_SESSION pSession);
 // Answers that came after their request's tries had run out (to one of

@@ -120,10 +120,12 @@ CSnmpTransport::CPending* CSnmpTransport::Earliest(int32_t* pnId) {
   return nullptr;
 }
 
-CSnmpTransport::EEvent CSnmpTransport::Wait(std::string_view* pDatagram, int32_t* pnId, void** ppTag) {
+CSnmpTransport::EEvent CSnmpTransport::Wait(std::string_view* pDatagram, int32_t* pnId, void** ppTag,
+                                            CClock::time_point wake) {
   int32_t nFirstId = 0;
   while (CPending* pFirst = Earliest(&nFirstId)) {
-    switch (Receive(pFirst->deadline, pDatagram)) {
+    const bool bWakeFirst = wake < pFirst->deadline;
+    switch (Receive(bWakeFirst ? wake : pFirst->deadline, pDatagram)) {
       case CUdpSocket::EReceive::Datagram:
         return EEvent::Datagram;
       case CUdpSocket::EReceive::Failed:
@@ -131,6 +133,7 @@ CSnmpTransport::EEvent CSnmpTransport::Wait(std::string_view* pDatagram, int32_t
       default:
         break;
     }
+    if (bWakeFirst) return EEvent::Woken;
     // The earliest deadline passed: another try, or the end of it.
     if (m_pTimer) m_pTimer->TimedOut(pFirst->uTimerEpoch);
     const uint32_t uStop = StopCode();

@@ -41,6 +41,7 @@ class CSnmpTransport {
     Datagram,  // a datagram arrived (*pDatagram, valid until the next call)
     Expired,   // a request's tries ran out (*pnId; it is forgotten); GetLastError() says why
     Failed,    // receiving failed (SNMP_MGMTAPI_SELECT_FDERRORS), or nothing is pending
+    Woken,     // the wake came before any of these
   };
 
   // One request in flight, as its session and its caller see it.
@@ -71,9 +72,10 @@ class CSnmpTransport {
   // nTries fresh tries; its record stays. False, with nothing sent, once
   // the scan is interrupted.
   [[nodiscard]] bool SendAgain(int32_t nId, std::string strDatagram, int64_t nTries);
-  // Waits for the next event of the pending requests; for an expired
-  // one, *ppTag (when given) is its tag.
-  [[nodiscard]] EEvent Wait(std::string_view* pDatagram, int32_t* pnId, void** ppTag = nullptr);
+  // Waits for the next event of the pending requests, or until wake; for
+  // an expired one, *ppTag (when given) is its tag.
+  [[nodiscard]] EEvent Wait(std::string_view* pDatagram, int32_t* pnId, void** ppTag = nullptr,
+                            CClock::time_point wake = CClock::time_point::max());
   // From deadline on, nothing is sent any more, as once the scan is
   // interrupted, but with SNMP_MGR_ERROR_TIME_CAP: a request whose try
   // runs out then expires with that code (a walk's MaxSeconds).

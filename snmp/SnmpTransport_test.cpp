@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "snmp/LastError.h"
 #include "tests/TestAgent.h"
 
@@ -67,6 +69,28 @@ TEST_F(SnmpTransportTest, RequestsExpireInTheOrderOfTheirDeadlinesWithTheirTags)
   std::string_view datagram;
   int32_t nId = 0;
   EXPECT_EQ(transport.Wait(&datagram, &nId), CSnmpTransport::EEvent::Failed) << "nothing is pending";
+}
+
+// A wake before every try's deadline ends the wait and nothing else: the
+// request stays in flight with its try, and still expires after it; a
+// wake already past ends the wait at once, one after the deadline does not
+// come first.
+TEST_F(SnmpTransportTest, AWakeEndsTheWaitButNoTry) {
+  CSnmpTransport transport(300);
+  ASSERT_TRUE(transport.Connect(m_address));
+  ASSERT_NE(transport.Send(5, "x", 1), nullptr);
+  std::string_view datagram;
+  int32_t nId = 0;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(transport.Wait(&datagram, &nId, nullptr, start + std::chrono::milliseconds(5)),
+            CSnmpTransport::EEvent::Woken);
+  EXPECT_EQ(transport.Wait(&datagram, &nId, nullptr, start - std::chrono::seconds(1)), CSnmpTransport::EEvent::Woken);
+  EXPECT_TRUE(transport.IsPending(5));
+  EXPECT_EQ(transport.Resends(), 0);
+  EXPECT_EQ(transport.Wait(&datagram, &nId, nullptr, start + std::chrono::seconds(60)),
+            CSnmpTransport::EEvent::Expired);
+  EXPECT_EQ(nId, 5);
+  EXPECT_EQ(GetLastError(), SNMP_MGMTAPI_TIMEOUT);
 }
 
 // Forgotten requests leave nothing to wait for, whatever their deadlines.

@@ -425,6 +425,62 @@ TEST_F(ProgramTest, WindowThroughABusyRelayLosesNothing) {
   }
 }
 
+// 50 ms away (the relay holds each datagram 25 ms each way), a walk with
+// a wide window opens with its first window spread over the first round
+// trip and, given its own earlier file, a lane for each request's worth of
+// its objects: more than the 15 for each 10 ms a near walk cuts, none of
+// them wasted, since the agent answers no more requests than for Window=1
+// and a bit. A first scan, and a file of another device, write the same
+// file too.
+TEST_F(ProgramTest, AFarWalkStartsWideAndWritesTheSameFile) {
+  const std::string strRecords = RecordedLinuxWalk();
+  if (strRecords.empty()) GTEST_SKIP() << "snmpsim is not installed";
+  StartAgent({"127.0.0.1"}, strRecords);
+  std::string strOtherFile = "<?xml version=\"1.0\" encoding=\"UTF-8\" ?>\n<RESULTS>\n";
+  std::istringstream otherLines(RecordedSwitch());
+  for (std::string strLine; std::getline(otherLines, strLine);)
+    strOtherFile += "\t<RESULT>\n\t\t<OID>" + strLine.substr(0, strLine.find('|')) + "</OID>\n\t\t<VALUE>x</VALUE>\n\t</RESULT>\n";
+  strOtherFile += "</RESULTS>\n";
+  for (const char* szVersion : {"Version=1\n", "Version=2\nMaxRepetitions=10\n"}) {
+    SCOPED_TRACE(szVersion);
+    std::string strExpected;
+    int nFirstRequests = 0;
+    for (const char* szScan : {"Window=1", "first", "second", "another device's file"}) {
+      SCOPED_TRACE(szScan);
+      const std::string strScan = szScan;
+      if (strScan == "first") std::filesystem::remove(Path("127.0.0.1.xml"));
+      if (strScan == "another device's file") m_dir.WriteFile("127.0.0.1.xml", strOtherFile);
+      std::filesystem::remove_all(Path("log"));
+      // Window=1 walks the agent directly: one request at a time at 50 ms
+      // would take long.
+      CUdpRelay relay(m_agent.Port(), 25);
+      ASSERT_TRUE(relay.Start());
+      const bool bAlone = strScan == "Window=1";
+      WriteConfig(bAlone ? m_agent.Port() : relay.Port(), 2000, 1, 1,
+                  std::string(szVersion) + (bAlone ? "Window=1\n" : "Window=256\n"));
+      const int nRequestsBefore = m_agent.RequestCount();
+      Run({"oid", "", "127.0.0.1"});
+      const int nRequests = m_agent.RequestCount() - nRequestsBefore;
+      const std::string strFile = ReadAll(Path("127.0.0.1.xml"));
+      if (bAlone) {
+        strExpected = strFile;
+        nFirstRequests = nRequests;
+        EXPECT_EQ(ReadXml("127.0.0.1.xml").size(), m_agent.RecordCount());
+        continue;
+      }
+      EXPECT_TRUE(strFile == strExpected) << "the file differs from Window=1's";
+      if (strScan != "second") continue;
+      EXPECT_LE(nRequests, nFirstRequests * 8 / 5) << nFirstRequests << " requests with Window=1";
+      int nLanes = 0;
+      for (const std::string& strLine : LogLines()) {
+        const size_t nAt = strLine.find("|lanes from an earlier scan: ");
+        if (nAt != std::string::npos) nLanes = std::stoi(strLine.substr(nAt + 29));
+      }
+      EXPECT_GT(nLanes, 5 * 15 + 1);
+    }
+  }
+}
+
 // A path that loses every answer over 1,400 bytes (their fragments):
 // GETBULKs of 50 repetitions are asked again smaller, one request at a time
 // and in lanes, and the file is the one a direct walk of 10 writes.

@@ -53,6 +53,11 @@ constexpr size_t c_nCutsPerPathUnit = 15;
 // past each lane's end is one in so many. Lanes of one request's worth
 // are no faster (the agent's pace binds then) and cost more requests.
 constexpr size_t c_nObjectsPerGetNextLane = 8;
+// A far first scan cuts each lane at its first answer at up to this many
+// of the boundaries its next OID suggests (BoundaryOf's, shallowest
+// first), not one each answer: the cuts its next answers would make, a
+// round trip or more sooner each.
+constexpr int c_nFarFirstCuts = 3;
 // Answers a lane takes before it is split among a column's instances.
 constexpr int c_nAnswersBeforeInstanceSplit = 2;
 
@@ -117,7 +122,8 @@ class CLaneWalk {
   }
 
   void Run(CLane* pFirst) {
-    if (!CutAtHints()) SendShapeProbe();
+    m_bFromEarlierScan = CutAtHints();
+    if (!m_bFromEarlierScan) SendShapeProbe();
     try {
       while (true) {
         FillWindow();
@@ -448,6 +454,31 @@ class CLaneWalk {
     pLane->nErrorStatus = nErrorStatus;
     pLane->nErrorIndex = nErrorIndex;
     TakeAnswer(pLane, std::move(answer));
+    if (m_nPathUnits > 1 && !m_bFromEarlierScan && pLane->nAnswers == 1 && !pLane->bEnded) CutAtFirstAnswer(pLane);
+  }
+
+  // A far walk that has no earlier scan's lanes: cuts *pLane, which has
+  // just answered for the first time,
+  // at up to c_nFarFirstCuts of the next group's, table's and column's
+  // boundaries in its part that its next OID suggests, shallowest first,
+  // as Split would over the lane's next answers.
+  void CutAtFirstAnswer(CLane* pLane) {
+    const AsnObjectIdentifier next = pLane->bindings[0].name;
+    const bool bScalar = !next.ids.empty() && next.ids.back() == 0;
+    const size_t nDeepest = next.ids.size() - (bScalar ? 1 : 0);
+    int nCuts = 0;
+    for (size_t nArcs = 2; nArcs < nDeepest && nCuts < c_nFarFirstCuts; ++nArcs) {
+      AsnObjectIdentifier boundary;
+      if (!NextSibling(next, nArcs, &boundary) || (pLane->bBounded && !(boundary.ids < pLane->end.ids)) ||
+          !Admissible(*pLane, &boundary) || !(next.ids < boundary.ids))
+        continue;
+      // Each cut ends the lane's part sooner: the lanes made follow it in
+      // the walk's order, the latest made first.
+      const auto it = std::find_if(m_itHead, m_lanes.end(), [&](const CLane& lane) { return &lane == pLane; });
+      if (it == m_lanes.end()) return;
+      m_lanes.insert(std::next(it), CutAt(pLane, boundary));
+      ++nCuts;
+    }
   }
 
   // Whether a lane whose request went unanswered asks again (when the
@@ -530,6 +561,7 @@ class CLaneWalk {
   bool m_bOpening;
   std::chrono::steady_clock::time_point m_nextSend;
   bool m_bHeldBack = false;
+  bool m_bFromEarlierScan = false;  // the lanes were cut at an earlier scan's OIDs
   // Until a request needs sending again the window grows fast, to find the
   // agent's pace; after that slowly, so that an agent whose input queue
   // overflows drops few requests.

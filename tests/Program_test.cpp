@@ -427,11 +427,11 @@ TEST_F(ProgramTest, WindowThroughABusyRelayLosesNothing) {
 
 // 50 ms away (the relay holds each datagram 25 ms each way), a walk with
 // a wide window opens with its first window spread over the first round
-// trip and, given its own earlier file, a lane for each request's worth of
-// its objects: more than the 15 for each 10 ms a near walk cuts, none of
-// them wasted, since the agent answers no more requests than for Window=1
-// and a bit. A first scan, and a file of another device, write the same
-// file too.
+// trip and, given its own earlier file, a lane for each two requests'
+// worth of its objects: more than the 15 for each 10 ms a near walk cuts.
+// Neither that nor a first scan's early cuts cost the agent much: it
+// answers not many more requests than for Window=1. A file of another
+// device costs requests, never entries.
 TEST_F(ProgramTest, AFarWalkStartsWideAndWritesTheSameFile) {
   const std::string strRecords = RecordedLinuxWalk();
   if (strRecords.empty()) GTEST_SKIP() << "snmpsim is not installed";
@@ -469,8 +469,13 @@ TEST_F(ProgramTest, AFarWalkStartsWideAndWritesTheSameFile) {
         continue;
       }
       EXPECT_TRUE(strFile == strExpected) << "the file differs from Window=1's";
+      if (strScan == "another device's file") continue;
+      // A first scan's lanes split as they answer, and each lane's last
+      // request looks past its end: with GET-NEXT that doubles the
+      // requests (as near with a window this wide), with GETBULK less.
+      if (strScan == "first" && std::string(szVersion) == "Version=1\n") continue;
+      EXPECT_LE(nRequests, nFirstRequests * (strScan == "first" ? 5.0 / 2 : 8.0 / 5)) << nFirstRequests << " requests with Window=1";
       if (strScan != "second") continue;
-      EXPECT_LE(nRequests, nFirstRequests * 8 / 5) << nFirstRequests << " requests with Window=1";
       int nLanes = 0;
       for (const std::string& strLine : LogLines()) {
         const size_t nAt = strLine.find("|lanes from an earlier scan: ");

@@ -41,6 +41,13 @@ enum class EResolve {
   return IsIpv6Address(std::string(strText.substr(0, strText.find('%'))).c_str());
 }
 
+// The receive buffer each socket asks for (the system may grant less, on
+// Linux net.core.rmem_max): a walk's whole window of answers, up to 256 of
+// over 1,400 bytes each, arrives together, and waits there while the walk
+// takes them one at a time. The systems' defaults (208 KiB, 64 KiB) drop
+// the rest, each a request the walk sends again a time-out later.
+constexpr int c_nReceiveBufferBytes = 4 * 1024 * 1024;
+
 class CUdpSocket {
  public:
   enum class EReceive {

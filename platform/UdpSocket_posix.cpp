@@ -80,6 +80,8 @@ bool CUdpSocket::Open(const SAgentAddress& agent, bool bAnySender) {
     if (nFd >= 0) close(nFd);
     return false;
   }
+  // Best effort: a smaller buffer drops answers, which are asked again.
+  (void)setsockopt(nFd, SOL_SOCKET, SO_RCVBUF, &c_nReceiveBufferBytes, sizeof c_nReceiveBufferBytes);
   m_hSocket = nFd;
   return true;
 }

@@ -116,6 +116,9 @@ bool CUdpSocket::Open(const SAgentAddress& agent, bool bAnySender) {
   BOOL bReport = FALSE;
   DWORD nReturned = 0;
   (void)WSAIoctl(hSocket, SIO_UDP_CONNRESET, &bReport, sizeof bReport, nullptr, 0, &nReturned, nullptr, nullptr);
+  // Best effort: a smaller buffer drops answers, which are asked again.
+  (void)setsockopt(hSocket, SOL_SOCKET, SO_RCVBUF, reinterpret_cast<const char*>(&c_nReceiveBufferBytes),
+                   sizeof c_nReceiveBufferBytes);
   m_hSocket = static_cast<intptr_t>(hSocket);
   return true;
 }

@@ -4,6 +4,8 @@
 
 #include <chrono>
 #include <map>
+#include <string>
+#include <thread>
 
 #include "platform/UdpSocket.h"
 #include "snmp/LastError.h"
@@ -260,6 +262,38 @@ TEST_F(SnmpSessionTest, RequestsInFlightGetTheirOwnAnswers) {
     EXPECT_TRUE(SnmpMgrClose(pSession));
     m_agent.Stop();
   }
+}
+
+// A wide window of requests sent together: their answers arrive together
+// and wait in the session's socket until taken, none dropped for want of
+// room there (each would be sent again a time-out later).
+TEST_F(SnmpSessionTest, AWindowOfAnswersWaitsInTheSocket) {
+  // 200 answers of some 330 bytes: Linux's default buffer holds 166 of
+  // them, what the session asks for (granted at least twice that) all.
+  CTestAgent agent;
+  std::string strErr;
+  ASSERT_TRUE(agent.LoadSnmprec("1.3.6.1.2.1.1.1.0|4|" + std::string(300, 'x') + "\n", &strErr)) << strErr;
+  ASSERT_TRUE(agent.Start());
+  LPSNMP_MGR_SESSION pSession = SnmpMgrOpen("127.0.0.1", "qzvtrk", 5000, 1, agent.Port(), 2);
+  ASSERT_NE(pSession, nullptr);
+  constexpr int c_nWindow = 200;
+  const int nBefore = agent.RequestCount();
+  for (int i = 0; i < c_nWindow; ++i) {
+    int32_t nId = 0;
+    ASSERT_TRUE(SnmpMgrSend(pSession, SNMP_PDU_GET, 0, Binding("system.sysDescr.0"), &nId));
+  }
+  // Every answer is sent before the first is taken.
+  EXPECT_GE(agent.RequestCountOnceAtLeast(nBefore + c_nWindow) - nBefore, c_nWindow);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  for (int i = 0; i < c_nWindow; ++i) {
+    int32_t nId = 0;
+    SnmpVarBindList bindings;
+    int32_t nStatus = -1;
+    int32_t nIndex = -1;
+    ASSERT_TRUE(SnmpMgrReceive(pSession, &nId, &bindings, &nStatus, &nIndex)) << i << ": " << GetLastError();
+  }
+  EXPECT_EQ(SnmpMgrResends(pSession), 0);
+  EXPECT_TRUE(SnmpMgrClose(pSession));
 }
 
 // A request in flight that is never answered is re-sent and then ends on

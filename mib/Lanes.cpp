@@ -47,11 +47,13 @@ constexpr std::array<std::array<uint32_t, 9>, 24> c_arrStandardBoundaries{{
 // re-sends of those a busy agent dropped come back together a time-out
 // later.
 constexpr size_t c_nCutsPerPathUnit = 15;
-// A far walk's lanes from an earlier scan hold two requests' worth each:
-// with GETBULK one less than twice its repetitions (the last binding
-// shows the lane's end), with GET-NEXT this many, so that the request
-// past each lane's end is one in so many. Lanes of one request's worth
-// are no faster (the agent's pace binds then) and cost more requests.
+// A far walk's lanes from an earlier scan hold two requests' worth each,
+// as far as the window has room for them: with GETBULK one less than
+// twice its repetitions (the last binding shows the lane's end), with
+// GET-NEXT this many, so that the request past each lane's end is one in
+// so many. Lanes of one request's worth are no faster (the agent's pace
+// binds then) and cost more requests; lanes beyond the window wait for
+// room, and one that waits long ends the walk late.
 constexpr size_t c_nObjectsPerGetNextLane = 8;
 // A far first scan cuts each lane at its first answer at up to this many
 // of the boundaries its next OID suggests (BoundaryOf's, shallowest
@@ -271,13 +273,13 @@ class CLaneWalk {
       // Far away, where each request in a row costs a long round trip: a
       // lane for each c_nObjectsPerGetNextLane or two GETBULKs' worth of
       // the earlier scan's objects, so that most end with their second
-      // answer; the window's worth go out in the opening, the rest as
-      // lanes end.
+      // answer, as many as the window holds.
       const size_t nInPart = m_pContext->target.nEarlierObjects * arrInPart.size() / pHints->size();
       const size_t nPerLane = first.requestType == SNMP_PDU_GETBULK && first.nRepetitions > 1
                                   ? static_cast<size_t>(2 * first.nRepetitions - 1)
                                   : c_nObjectsPerGetNextLane;
-      nCuts = std::min(arrInPart.size(), std::max(nCuts, nInPart / nPerLane));
+      const size_t nWanted = std::min(nInPart / nPerLane, static_cast<size_t>(m_nMaxWindow - 1));
+      nCuts = std::min(arrInPart.size(), std::max(nCuts, nWanted));
     }
     for (size_t i = 0; i < nCuts; ++i) {
       CLane* pLast = &m_lanes.back();

@@ -468,8 +468,12 @@ class CLaneWalk {
     const AsnObjectIdentifier next = pLane->bindings[0].name;
     const bool bScalar = !next.ids.empty() && next.ids.back() == 0;
     const size_t nDeepest = next.ids.size() - (bScalar ? 1 : 0);
+    // Only as many as the window has room for beside the lane's own next
+    // request: a full window gains nothing from more lanes, and each costs
+    // a request past its end.
+    const int nRoom = std::min(c_nFarFirstCuts, m_nWindow - m_nInFlight - 1);
     int nCuts = 0;
-    for (size_t nArcs = 2; nArcs < nDeepest && nCuts < c_nFarFirstCuts; ++nArcs) {
+    for (size_t nArcs = 2; nArcs < nDeepest && nCuts < nRoom; ++nArcs) {
       AsnObjectIdentifier boundary;
       if (!NextSibling(next, nArcs, &boundary) || (pLane->bBounded && !(boundary.ids < pLane->end.ids)) ||
           !Admissible(*pLane, &boundary) || !(next.ids < boundary.ids))

@@ -11,7 +11,7 @@
 namespace {
 
 // Requests in flight at the start, before answers show that more fit, for
-// each path unit (PathUnits): a far device does not wait a round trip for
+// each path unit (CLaneWalk::m_nPathUnits): a far device does not wait a round trip for
 // each doubling of a small window.
 constexpr int c_nFirstWindow = 2;
 // The walk's first round trip in units of c_nPathUnitUs, at least 1 and at
@@ -229,21 +229,34 @@ class CLaneWalk {
     }
   }
 
+  // The shallowest boundary in lane's part that its next OID suggests
+  // through one of its arcs from the nFromArcs-th on, and that arc's number
+  // in *pnArcs. Every arc but the deepest, whose sibling is the next
+  // instance: a column's next column, a table's next table, a group's next
+  // group. A scalar (instance 0) leaves out its next sibling too: the next
+  // scalar is seldom far.
+  static bool StructuralBoundary(const CLane& lane, size_t nFromArcs, size_t* pnArcs, AsnObjectIdentifier* pBoundary) {
+    const AsnObjectIdentifier& next = lane.bindings[0].name;
+    const bool bScalar = !next.ids.empty() && next.ids.back() == 0;
+    const size_t nDeepest = next.ids.size() - (bScalar ? 1 : 0);
+    for (size_t nArcs = nFromArcs; nArcs < nDeepest; ++nArcs) {
+      if (NextSibling(next, nArcs, pBoundary) && (!lane.bBounded || pBoundary->ids < lane.end.ids)) {
+        *pnArcs = nArcs;
+        return true;
+      }
+    }
+    return false;
+  }
+
   // The boundary in lane's part at which to split it: the shallowest its
   // next OID suggests, among a column's instances only when no other is
   // left. False when there is none.
   static bool BoundaryOf(const CLane& lane, AsnObjectIdentifier* pBoundary) {
-    const AsnObjectIdentifier& next = lane.bindings[0].name;
-    // Every arc but the deepest, whose sibling is the next instance: a
-    // column's next column, a table's next table, a group's next group. A
-    // scalar (instance 0) leaves out its next sibling too: the next scalar
-    // is seldom far.
-    const bool bScalar = !next.ids.empty() && next.ids.back() == 0;
-    const size_t nDeepest = next.ids.size() - (bScalar ? 1 : 0);
-    for (size_t nArcs = 2; nArcs < nDeepest; ++nArcs) {
-      if (NextSibling(next, nArcs, pBoundary) && (!lane.bBounded || pBoundary->ids < lane.end.ids)) return true;
-    }
+    size_t nArcs = 0;
+    if (StructuralBoundary(lane, 2, &nArcs, pBoundary)) return true;
     // Among a column's instances only once the lane has shown it is long.
+    const AsnObjectIdentifier& next = lane.bindings[0].name;
+    const bool bScalar = !next.ids.empty() && next.ids.back() == 0;
     if (bScalar || lane.nAnswers < c_nAnswersBeforeInstanceSplit) return false;
     const int32_t nPerRequest = lane.requestType == SNMP_PDU_GETBULK ? lane.nRepetitions : 1;
     return InstanceBoundary(next, lane.end, lane.bBounded, nPerRequest, lane.uStride, pBoundary);
@@ -460,28 +473,22 @@ class CLaneWalk {
   }
 
   // A far walk that has no earlier scan's lanes: cuts *pLane, which has
-  // just answered for the first time,
-  // at up to c_nFarFirstCuts of the next group's, table's and column's
-  // boundaries in its part that its next OID suggests, shallowest first,
-  // as Split would over the lane's next answers.
+  // just answered for the first time, at up to c_nFarFirstCuts of the
+  // boundaries in its part that its next OID suggests (StructuralBoundary),
+  // shallowest first, as Split would over the lane's next answers.
   void CutAtFirstAnswer(CLane* pLane) {
-    const AsnObjectIdentifier next = pLane->bindings[0].name;
-    const bool bScalar = !next.ids.empty() && next.ids.back() == 0;
-    const size_t nDeepest = next.ids.size() - (bScalar ? 1 : 0);
     // Only as many as the window has room for beside the lane's own next
     // request: a full window gains nothing from more lanes, and each costs
     // a request past its end.
     const int nRoom = std::min(c_nFarFirstCuts, m_nWindow - m_nInFlight - 1);
-    int nCuts = 0;
-    for (size_t nArcs = 2; nArcs < nDeepest && nCuts < nRoom; ++nArcs) {
-      AsnObjectIdentifier boundary;
-      if (!NextSibling(next, nArcs, &boundary) || (pLane->bBounded && !(boundary.ids < pLane->end.ids)) ||
-          !Admissible(*pLane, &boundary) || !(next.ids < boundary.ids))
-        continue;
+    const auto it = std::find_if(m_itHead, m_lanes.end(), [&](const CLane& lane) { return &lane == pLane; });
+    if (it == m_lanes.end()) return;
+    size_t nArcs = 1;
+    AsnObjectIdentifier boundary;
+    for (int nCuts = 0; nCuts < nRoom && StructuralBoundary(*pLane, nArcs + 1, &nArcs, &boundary);) {
+      if (!Admissible(*pLane, &boundary)) continue;
       // Each cut ends the lane's part sooner: the lanes made follow it in
       // the walk's order, the latest made first.
-      const auto it = std::find_if(m_itHead, m_lanes.end(), [&](const CLane& lane) { return &lane == pLane; });
-      if (it == m_lanes.end()) return;
       m_lanes.insert(std::next(it), CutAt(pLane, boundary));
       ++nCuts;
     }

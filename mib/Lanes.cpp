@@ -30,7 +30,7 @@ constexpr int64_t c_nOpeningSpacingUs = 250;
 // transmission group, RMON, the bridge, the host resources and their
 // tables, the interface extensions, entity, the IP and IPv6 MIBs, and the
 // enterprises. The walk's own splitting finds the rest.
-constexpr std::array<std::array<uint32_t, 9>, 24> c_arrStandardBoundaries{{
+constexpr std::array<std::array<uint32_t, 9>, 27> c_arrStandardBoundaries{{
     {1, 3, 6, 1, 2, 1, 2},        {1, 3, 6, 1, 2, 1, 2, 2, 1},  {1, 3, 6, 1, 2, 1, 3},
     {1, 3, 6, 1, 2, 1, 4},        {1, 3, 6, 1, 2, 1, 4, 20},    {1, 3, 6, 1, 2, 1, 4, 24},
     {1, 3, 6, 1, 2, 1, 4, 34},    {1, 3, 6, 1, 2, 1, 5},        {1, 3, 6, 1, 2, 1, 6},
@@ -39,6 +39,7 @@ constexpr std::array<std::array<uint32_t, 9>, 24> c_arrStandardBoundaries{{
     {1, 3, 6, 1, 2, 1, 25, 3},    {1, 3, 6, 1, 2, 1, 25, 4},    {1, 3, 6, 1, 2, 1, 25, 5},
     {1, 3, 6, 1, 2, 1, 25, 6},    {1, 3, 6, 1, 2, 1, 31},       {1, 3, 6, 1, 2, 1, 47},
     {1, 3, 6, 1, 2, 1, 48},       {1, 3, 6, 1, 2, 1, 55},       {1, 3, 6, 1, 4, 1},
+    {1, 3, 6, 1, 4, 1, 2021},     {1, 3, 6, 1, 4, 1, 8072},     {1, 3, 6, 1, 6, 3},
 }};
 // Lanes cut at once, before the walk has shown anything: at most this many
 // at the groups the shape probe found, and this many for each path unit
@@ -55,11 +56,25 @@ constexpr size_t c_nCutsPerPathUnit = 15;
 // binds then) and cost more requests; lanes beyond the window wait for
 // room, and one that waits long ends the walk late.
 constexpr size_t c_nObjectsPerGetNextLane = 8;
-// A far first scan cuts each lane at its first answer at up to this many
-// of the boundaries its next OID suggests (BoundaryOf's, shallowest
+// A far first scan cuts a lane at each answer at up to this many of the
+// boundaries its next OID suggests (StructuralBoundary's, shallowest
 // first), not one each answer: the cuts its next answers would make, a
-// round trip or more sooner each.
-constexpr int c_nFarFirstCuts = 3;
+// round trip or more sooner each. Deep indexes (an OID as an index, a
+// MAC address) are found a level a round trip, as fast as the agent
+// answers, not a level for each answer of each lane.
+constexpr int c_nFarCuts = 5;
+// A far first scan cuts a long column ahead (CutAhead) once a GETBULK's
+// answer held at least this many of its instances in a row (and half its
+// repetitions): where the column's end is not known yet, at up to
+// c_nAheadCuts points past its last instance, and at up to
+// c_nAheadColumns next columns.
+constexpr size_t c_nMinDenseRun = 4;
+// Instances at most this far apart in such a run make the column dense
+// enough to cut ahead: a sparse index (process IDs, say) leaves most
+// pieces cut by its spacing empty, each a request.
+constexpr uint64_t c_nMaxDenseSpacing = 2;
+constexpr int c_nAheadCuts = 4;
+constexpr int c_nAheadColumns = 4;
 // Answers a lane takes before it is split among a column's instances.
 constexpr int c_nAnswersBeforeInstanceSplit = 2;
 
@@ -358,7 +373,7 @@ class CLaneWalk {
       if (i + 1 < m_probe.size() && !(found.name.ids < m_probe[i + 1].name.ids)) continue;  // an empty group
       arrFound.push_back(m_probe[i].name);
     }
-    const size_t nCuts = std::min({arrFound.size(), static_cast<size_t>(m_nMaxWindow - 1), c_nCutsPerPathUnit});
+    const size_t nCuts = std::min({arrFound.size(), static_cast<size_t>(m_nMaxWindow - 1), c_nCutsPerPathUnit * static_cast<size_t>(m_nPathUnits)});
     int nMade = 0;
     for (size_t i = 0; i < nCuts; ++i) {
       const AsnObjectIdentifier& boundary = arrFound[i * arrFound.size() / nCuts];
@@ -468,28 +483,126 @@ class CLaneWalk {
     }
     pLane->nErrorStatus = nErrorStatus;
     pLane->nErrorIndex = nErrorIndex;
+    const uint64_t uDensity = m_nPathUnits > 1 && !m_bFromEarlierScan ? RunDensity(*pLane, answer) : 0;
     TakeAnswer(pLane, std::move(answer));
-    if (m_nPathUnits > 1 && !m_bFromEarlierScan && pLane->nAnswers == 1 && !pLane->bEnded) CutAtFirstAnswer(pLane);
+    if (m_nPathUnits > 1 && !m_bFromEarlierScan && !pLane->bEnded) {
+      const auto it = std::find_if(m_itHead, m_lanes.end(), [&](const CLane& lane) { return &lane == pLane; });
+      if (it == m_lanes.end()) return;
+      CutAtAnswer(it);
+      if (uDensity > 0) CutAhead(it, uDensity);
+    }
   }
 
-  // A far walk that has no earlier scan's lanes: cuts *pLane, which has
-  // just answered for the first time, at up to c_nFarFirstCuts of the
-  // boundaries in its part that its next OID suggests (StructuralBoundary),
-  // shallowest first, as Split would over the lane's next answers.
-  void CutAtFirstAnswer(CLane* pLane) {
+  // The columns after the one lane's next OID is in, where its part or
+  // the lane after it, not yet sent, begins at the next: a table's columns
+  // are as long as each other, and each found only once the lane before
+  // it has answered would start a round trip after it. Up to
+  // c_nAheadColumns, at most nRoom; a column that is not there costs one
+  // request.
+  void CutColumnsAhead(CLaneIt it, int nRoom) {
+    const AsnObjectIdentifier& next = it->bindings[0].name;
+    AsnObjectIdentifier column;
+    if (nRoom <= 0 || !NextSibling(next, next.ids.size() - 1, &column)) return;
+    CLaneIt itColumn = std::next(it);
+    if (!it->bBounded || column.ids < it->end.ids) {
+      AsnObjectIdentifier boundary = column;
+      if (!Admissible(*it, &boundary) || boundary.ids != column.ids) return;
+      itColumn = m_lanes.insert(std::next(it), CutAt(&*it, column));
+      --nRoom;
+    }
+    if (itColumn == m_lanes.end() || itColumn->nAnswers > 0 || itColumn->bEnded || itColumn->bindings.empty() ||
+        itColumn->bindings[0].name.ids != column.ids)
+      return;
+    for (int k = std::min(nRoom, c_nAheadColumns - 1); k >= 1; --k) {
+      if (column.ids.back() > UINT32_MAX - static_cast<uint32_t>(k)) continue;
+      AsnObjectIdentifier boundary = column;
+      boundary.ids.back() += static_cast<uint32_t>(k);
+      if ((itColumn->bBounded && !(boundary.ids < itColumn->end.ids)) || !Admissible(*itColumn, &boundary)) continue;
+      m_lanes.insert(std::next(itColumn), CutAt(&*itColumn, boundary));
+    }
+  }
+
+  // How densely a GETBULK's answer to lane lies in one column: the
+  // instances for each binding (at least 1) when most of its repetitions
+  // are instances of the column of its last binding, in order; 0 when it
+  // did not stay in one column so long (the column is short, or its
+  // instances are not told apart by their last arc alone).
+  static uint64_t RunDensity(const CLane& lane, const SnmpVarBindList& answer) {
+    if (lane.requestType != SNMP_PDU_GETBULK || answer.empty()) return 0;
+    const size_t nMinRun = std::max<size_t>(c_nMinDenseRun, static_cast<size_t>(lane.nRepetitions + 1) / 2);
+    const std::vector<uint32_t>& last = answer.back().name.ids;
+    if (last.size() < 3 || answer.size() < nMinRun) return 0;
+    size_t nRun = 1;
+    for (size_t i = answer.size() - 1; i > 0; --i, ++nRun) {
+      const std::vector<uint32_t>& before = answer[i - 1].name.ids;
+      if (before.size() != last.size() || !std::equal(before.begin(), before.end() - 1, last.begin()) ||
+          before.back() >= answer[i].name.ids.back())
+        break;
+    }
+    if (nRun < nMinRun) return 0;
+    const uint64_t uSpan = last.back() - answer[answer.size() - nRun].name.ids.back();
+    const uint64_t uDensity = std::max<uint64_t>(1, (uSpan + nRun - 2) / (nRun - 1));
+    return uDensity <= c_nMaxDenseSpacing ? uDensity : 0;
+  }
+
+  // A far first scan: a lane in a long column whose instances lie uDensity
+  // apart is cut ahead in pieces of two requests' worth, not one piece
+  // each answer. Where its part ends in the same column, evenly up to
+  // that end, as far as the window has room; where the column's end is
+  // not known, at two, four, eight ... requests' worth on, so that the
+  // pieces reach past a column of thousands within a few round trips and
+  // a short one costs a few requests past its end. Each piece is cut
+  // again at its own answers while it holds more.
+  void CutAhead(CLaneIt it, uint64_t uDensity) {
+    CLane* pLane = &*it;
+    const int nRoom = m_nWindow - m_nInFlight - 1;
+    const AsnObjectIdentifier& next = pLane->bindings[0].name;
+    if (nRoom <= 0 || next.ids.size() < 3 || next.ids.back() == 0) return;
+    const uint64_t uLast = next.ids.back();
+    const uint64_t uPiece = 2 * uDensity * static_cast<uint64_t>(std::max(pLane->nRepetitions, 1));
+    if (uPiece > UINT32_MAX) return;
+    const size_t nArcs = next.ids.size();
+    const bool bInColumn = pLane->bBounded && pLane->end.ids.size() >= nArcs &&
+                           std::equal(next.ids.begin(), next.ids.end() - 1, pLane->end.ids.begin());
+    std::vector<uint64_t> arrCuts;
+    if (bInColumn) {
+      const uint64_t uEnd = pLane->end.ids[nArcs - 1];
+      const uint64_t uPieces = uEnd > uLast ? std::min<uint64_t>((uEnd - uLast) / uPiece,
+                                                                 std::min(c_nAheadCuts, nRoom) + 1)
+                                            : 0;
+      for (uint64_t k = 1; k < uPieces; ++k) arrCuts.push_back(uLast + (uEnd - uLast) * k / uPieces);
+    } else {
+      for (int k = 0; k < c_nAheadCuts && arrCuts.size() < static_cast<size_t>(nRoom); ++k)
+        arrCuts.push_back(uLast + (uPiece << k));
+    }
+    if (!bInColumn) CutColumnsAhead(it, nRoom - static_cast<int>(arrCuts.size()));
+    // The farthest first: each cut ends the lane's part sooner, and the
+    // lane it makes follows it in the walk's order.
+    for (auto itCut = arrCuts.rbegin(); itCut != arrCuts.rend(); ++itCut) {
+      if (*itCut > UINT32_MAX) continue;
+      AsnObjectIdentifier boundary = next;
+      boundary.ids.back() = static_cast<uint32_t>(*itCut);
+      if ((pLane->bBounded && !(boundary.ids < pLane->end.ids)) || !Admissible(*pLane, &boundary)) continue;
+      m_lanes.insert(std::next(it), CutAt(pLane, boundary));
+    }
+  }
+
+  // A far walk that has no earlier scan's lanes: cuts the lane at it,
+  // which has just answered, at up to c_nFarCuts of the boundaries in its
+  // part that its next OID suggests (StructuralBoundary), shallowest
+  // first, as Split would over the lane's next answers.
+  void CutAtAnswer(CLaneIt it) {
     // Only as many as the window has room for beside the lane's own next
     // request: a full window gains nothing from more lanes, and each costs
     // a request past its end.
-    const int nRoom = std::min(c_nFarFirstCuts, m_nWindow - m_nInFlight - 1);
-    const auto it = std::find_if(m_itHead, m_lanes.end(), [&](const CLane& lane) { return &lane == pLane; });
-    if (it == m_lanes.end()) return;
+    const int nRoom = std::min(c_nFarCuts, m_nWindow - m_nInFlight - 1);
     size_t nArcs = 1;
     AsnObjectIdentifier boundary;
-    for (int nCuts = 0; nCuts < nRoom && StructuralBoundary(*pLane, nArcs + 1, &nArcs, &boundary);) {
-      if (!Admissible(*pLane, &boundary)) continue;
+    for (int nCuts = 0; nCuts < nRoom && StructuralBoundary(*it, nArcs + 1, &nArcs, &boundary);) {
+      if (!Admissible(*it, &boundary)) continue;
       // Each cut ends the lane's part sooner: the lanes made follow it in
       // the walk's order, the latest made first.
-      m_lanes.insert(std::next(it), CutAt(pLane, boundary));
+      m_lanes.insert(std::next(it), CutAt(&*it, boundary));
       ++nCuts;
     }
   }

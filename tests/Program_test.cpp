@@ -488,6 +488,51 @@ TEST_F(ProgramTest, AFarWalkStartsWideAndWritesTheSameFile) {
   }
 }
 
+// 50 ms away, a first scan cuts long dense columns ahead of their answers
+// and starts a table's next columns at once: pieces past a column's end,
+// across a hole in its index, of columns that are not there, or in the
+// middle of an excluded subtree cost requests, never entries, and the
+// file is the one Window=1 writes.
+TEST_F(ProgramTest, AFarFirstScanCutsLongColumnsAheadAndWritesTheSameFile) {
+  std::string strRecords = "1.3.6.1.2.1.1.1.0|4|dense tables\n1.3.6.1.2.1.1.3.0|67|77\n";
+  // Five columns of 700 rows, 1 to 300 and 4000 to 4399; column 4 missing.
+  for (int nColumn : {1, 2, 3, 5, 6}) {
+    for (int nRow = 1; nRow <= 4399; nRow = nRow == 300 ? 4000 : nRow + 1)
+      strRecords += "1.3.6.1.2.1.25.6.3.1." + std::to_string(nColumn) + "." + std::to_string(nRow) + "|2|" +
+                    std::to_string(nRow * nColumn) + "\n";
+  }
+  // A column of 30 rows, then one of 200 rows two apart.
+  for (int nRow = 1; nRow <= 30; ++nRow) strRecords += "1.3.6.1.4.1.2021.2.1.1." + std::to_string(nRow) + "|2|1\n";
+  for (int nRow = 2; nRow <= 400; nRow += 2)
+    strRecords += "1.3.6.1.4.1.2021.2.1.2." + std::to_string(nRow) + "|4|row " + std::to_string(nRow) + "\n";
+  strRecords += "1.3.6.1.4.1.8072.1.1.0|2|7\n";
+  StartAgent({"127.0.0.1"}, strRecords);
+  for (const char* szExclude : {"", "Exclude=1.3.6.1.2.1.25.6.3.1.2.100\n"}) {
+    SCOPED_TRACE(szExclude);
+    std::string strExpected;
+    int nAloneRequests = 0;
+    for (const bool bAlone : {true, false}) {
+      std::filesystem::remove(Path("127.0.0.1.xml"));
+      CUdpRelay relay(m_agent.Port(), 25);
+      ASSERT_TRUE(relay.Start());
+      WriteConfig(bAlone ? m_agent.Port() : relay.Port(), 2000, 1, 1,
+                  std::string("Version=2\nMaxRepetitions=25\n") + szExclude + (bAlone ? "Window=1\n" : "Window=256\n"));
+      const int nRequestsBefore = m_agent.RequestCount();
+      Run({"oid", "", "127.0.0.1"});
+      const int nRequests = m_agent.RequestCount() - nRequestsBefore;
+      const std::string strFile = ReadAll(Path("127.0.0.1.xml"));
+      if (bAlone) {
+        strExpected = strFile;
+        nAloneRequests = nRequests;
+        EXPECT_GT(ReadXml("127.0.0.1.xml").size(), 3000U);
+        continue;
+      }
+      EXPECT_TRUE(strFile == strExpected) << "the file differs from Window=1's";
+      EXPECT_LE(nRequests, nAloneRequests * 2) << nAloneRequests << " requests with Window=1";
+    }
+  }
+}
+
 // A path that loses every answer over 1,400 bytes (their fragments):
 // GETBULKs of 50 repetitions are asked again smaller, one request at a time
 // and in lanes, and the file is the one a direct walk of 10 writes.

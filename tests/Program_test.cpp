@@ -46,6 +46,19 @@ class ProgramTest : public ProgramFixture {
     for (const auto& record : arrRecords) setOids.insert(record.first);
     return setOids;
   }
+  // Walks the whole MIB of the agent at 127.0.0.1 with strKeys and
+  // Window=256 through a relay that holds each datagram 25 ms each way,
+  // or with Window=1 directly (bAlone: one request at a time at 50 ms
+  // would take long). The requests the agent received.
+  int WalkFarAway(bool bAlone, const std::string& strKeys) {
+    CUdpRelay relay(m_agent.Port(), 25);
+    EXPECT_TRUE(relay.Start());
+    WriteConfig(bAlone ? m_agent.Port() : relay.Port(), 2000, 1, 1,
+                strKeys + (bAlone ? "Window=1\n" : "Window=256\n"));
+    const int nRequestsBefore = m_agent.RequestCount();
+    Run({"oid", "", "127.0.0.1"});
+    return m_agent.RequestCount() - nRequestsBefore;
+  }
   CTestAgent m_agent;
 };
 
@@ -453,16 +466,8 @@ TEST_F(ProgramTest, AFarWalkStartsWideAndWritesTheSameFile) {
       if (strScan == "first") std::filesystem::remove(Path("127.0.0.1.xml"));
       if (strScan == "another device's file") m_dir.WriteFile("127.0.0.1.xml", strOtherFile);
       std::filesystem::remove_all(Path("log"));
-      // Window=1 walks the agent directly: one request at a time at 50 ms
-      // would take long.
-      CUdpRelay relay(m_agent.Port(), 25);
-      ASSERT_TRUE(relay.Start());
       const bool bAlone = strScan == "Window=1";
-      WriteConfig(bAlone ? m_agent.Port() : relay.Port(), 2000, 1, 1,
-                  std::string(szVersion) + (bAlone ? "Window=1\n" : "Window=256\n"));
-      const int nRequestsBefore = m_agent.RequestCount();
-      Run({"oid", "", "127.0.0.1"});
-      const int nRequests = m_agent.RequestCount() - nRequestsBefore;
+      const int nRequests = WalkFarAway(bAlone, szVersion);
       const std::string strFile = ReadAll(Path("127.0.0.1.xml"));
       if (bAlone) {
         strExpected = strFile;
@@ -513,13 +518,7 @@ TEST_F(ProgramTest, AFarFirstScanCutsLongColumnsAheadAndWritesTheSameFile) {
     int nAloneRequests = 0;
     for (const bool bAlone : {true, false}) {
       std::filesystem::remove(Path("127.0.0.1.xml"));
-      CUdpRelay relay(m_agent.Port(), 25);
-      ASSERT_TRUE(relay.Start());
-      WriteConfig(bAlone ? m_agent.Port() : relay.Port(), 2000, 1, 1,
-                  std::string("Version=2\nMaxRepetitions=25\n") + szExclude + (bAlone ? "Window=1\n" : "Window=256\n"));
-      const int nRequestsBefore = m_agent.RequestCount();
-      Run({"oid", "", "127.0.0.1"});
-      const int nRequests = m_agent.RequestCount() - nRequestsBefore;
+      const int nRequests = WalkFarAway(bAlone, std::string("Version=2\nMaxRepetitions=25\n") + szExclude);
       const std::string strFile = ReadAll(Path("127.0.0.1.xml"));
       if (bAlone) {
         strExpected = strFile;

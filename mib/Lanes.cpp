@@ -60,9 +60,12 @@ constexpr size_t c_nObjectsPerGetNextLane = 8;
 // boundaries its next OID suggests (StructuralBoundary's, shallowest
 // first), not one each answer: the cuts its next answers would make, a
 // round trip or more sooner each. Deep indexes (an OID as an index, a
-// MAC address) are found a level a round trip, as fast as the agent
-// answers, not a level for each answer of each lane.
-constexpr int c_nFarCuts = 5;
+// MAC address) are found several levels a round trip. A boundary like
+// one whose cut came out empty is passed over for the next (they are
+// kept, the latest c_nEmptyCutsKept): an OID index's fixed arcs cost a
+// request each once, not under every value above them.
+constexpr int c_nFarCuts = 3;
+constexpr size_t c_nEmptyCutsKept = 256;
 // A far first scan cuts a long column ahead (CutAhead) once a GETBULK's
 // answer held at least this many of its instances in a row (and half its
 // repetitions): where the column's end is not known yet, at up to
@@ -484,6 +487,7 @@ class CLaneWalk {
     pLane->nErrorStatus = nErrorStatus;
     pLane->nErrorIndex = nErrorIndex;
     const uint64_t uDensity = m_nPathUnits > 1 && !m_bFromEarlierScan ? RunDensity(*pLane, answer) : 0;
+    if (pLane->bGuessed) NoteEmptyCut(*pLane, pLane->bindings[0].name, answer);
     TakeAnswer(pLane, std::move(answer));
     if (m_nPathUnits > 1 && !m_bFromEarlierScan && !pLane->bEnded) {
       const auto it = std::find_if(m_itHead, m_lanes.end(), [&](const CLane& lane) { return &lane == pLane; });
@@ -599,12 +603,36 @@ class CLaneWalk {
     size_t nArcs = 1;
     AsnObjectIdentifier boundary;
     for (int nCuts = 0; nCuts < nRoom && StructuralBoundary(*it, nArcs + 1, &nArcs, &boundary);) {
-      if (!Admissible(*it, &boundary)) continue;
+      if (!Admissible(*it, &boundary) || LikeAnEmptyCut(boundary)) continue;
       // Each cut ends the lane's part sooner: the lanes made follow it in
       // the walk's order, the latest made first.
-      m_lanes.insert(std::next(it), CutAt(&*it, boundary));
+      m_lanes.insert(std::next(it), CutAt(&*it, boundary))->bGuessed = true;
       ++nCuts;
     }
+  }
+
+  // Whether boundary is like a cut at an answer that came out empty: the
+  // same but for one arc, not its last. That is the same level of an index
+  // under another value of a level above it (an OID as an index: its
+  // 1.3.6.1 under each length) or the same place in another column. Such
+  // a cut is left out, and the next one the lane's OID suggests is made
+  // instead; the lane that holds it walks it.
+  bool LikeAnEmptyCut(const AsnObjectIdentifier& boundary) const {
+    const std::vector<uint32_t>& ids = boundary.ids;
+    return std::any_of(m_arrEmptyCuts.begin(), m_arrEmptyCuts.end(), [&](const AsnObjectIdentifier& empty) {
+      if (empty.ids.size() != ids.size() || empty.ids.back() != ids.back()) return false;
+      const auto itFirst = std::mismatch(ids.begin(), ids.end(), empty.ids.begin()).first;
+      return itFirst != ids.end() && std::equal(itFirst + 1, ids.end(), empty.ids.begin() + (itFirst - ids.begin()) + 1);
+    });
+  }
+  // Notes lane's start when lane was cut at an answer (CutAtAnswer) and
+  // its first answer is past its end: its part held nothing.
+  void NoteEmptyCut(const CLane& lane, const AsnObjectIdentifier& start, const SnmpVarBindList& answer) {
+    if (!lane.bGuessed || lane.nAnswers != 0 || !lane.bBounded || answer.empty() ||
+        answer.front().name.ids < lane.end.ids)
+      return;
+    if (m_arrEmptyCuts.size() == c_nEmptyCutsKept) m_arrEmptyCuts.erase(m_arrEmptyCuts.begin());
+    m_arrEmptyCuts.push_back(start);
   }
 
   // Whether a lane whose request went unanswered asks again (when the
@@ -696,6 +724,7 @@ class CLaneWalk {
   int m_nInFlight = 0;
   uint64_t m_uSends = 0;  // requests sent so far; CLane::uSend is the number of a lane's last
   SnmpVarBindList m_probe;  // the shape probe's boundaries (its tag: their address)
+  std::vector<AsnObjectIdentifier> m_arrEmptyCuts;  // the latest cuts at an answer that held nothing
   bool m_bProbeInFlight = false;
   int64_t m_nResends;
 };

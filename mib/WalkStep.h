@@ -109,6 +109,7 @@ struct CLane {
   int nAnswers = 0;                        // answers taken so far
   int nAnswersAtSplit = 0;                 // nAnswers when its part was last cut short
   uint64_t uStride = 0;                    // instances of one column its last request went on; 0: none
+  bool bGuessed = false;                   // cut at an answer where nothing was seen yet (Lanes.cpp)
   uint32_t uUnanswered = SNMP_MGR_OK;      // GetLastError() when a request went unanswered
 };
 

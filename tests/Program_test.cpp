@@ -431,9 +431,10 @@ TEST_F(ProgramTest, WindowThroughABusyRelayLosesNothing) {
       EXPECT_TRUE(strFile == strExpected) << "the file differs from Window=1's";
       EXPECT_GT(relay.Dropped(), 0) << "the queue overflowed";
       // Each re-send halves the window, so few requests overflow the queue
-      // (about one in ten); a window that kept its size would lose one in
-      // three at 64.
-      EXPECT_LT(relay.Dropped(), relay.Forwarded() / 5) << "the window did not shrink";
+      // (about one in ten; under a sanitizer, whose agent is slower, now
+      // and then one in five); a window that kept its size would lose one
+      // in three at 64.
+      EXPECT_LT(relay.Dropped(), relay.Forwarded() / (c_bSanitizer ? 4 : 5)) << "the window did not shrink";
     }
   }
 }

@@ -444,10 +444,8 @@ TEST_F(ProgramTest, WindowThroughABusyRelayLosesNothing) {
 // trip and, given its own earlier file, a lane for each two requests'
 // worth of its objects: more than the 15 for each 10 ms a near walk cuts.
 // Neither that nor a first scan's cuts at each answer and ahead in long
-// columns cost the agent much: it answers at most three times the
-// requests of Window=1 (the recorded host's deep module table is cut a
-// level a round trip). A file of another device costs requests, never
-// entries.
+// columns cost the agent much: it answers not many more requests than for
+// Window=1. A file of another device costs requests, never entries.
 TEST_F(ProgramTest, AFarWalkStartsWideAndWritesTheSameFile) {
   const std::string strRecords = RecordedLinuxWalk();
   if (strRecords.empty()) GTEST_SKIP() << "snmpsim is not installed";
@@ -482,7 +480,7 @@ TEST_F(ProgramTest, AFarWalkStartsWideAndWritesTheSameFile) {
       // request looks past its end: with GET-NEXT that doubles the
       // requests (as near with a window this wide), with GETBULK less.
       if (strScan == "first" && std::string(szVersion) == "Version=1\n") continue;
-      EXPECT_LE(nRequests, nFirstRequests * (strScan == "first" ? 3.0 : 8.0 / 5)) << nFirstRequests << " requests with Window=1";
+      EXPECT_LE(nRequests, nFirstRequests * (strScan == "first" ? 5.0 / 2 : 8.0 / 5)) << nFirstRequests << " requests with Window=1";
       if (strScan != "second") continue;
       int nLanes = 0;
       for (const std::string& strLine : LogLines()) {

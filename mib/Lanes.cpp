@@ -64,8 +64,14 @@ constexpr size_t c_nObjectsPerGetNextLane = 8;
 // one whose cut came out empty is passed over for the next (they are
 // kept, the latest c_nEmptyCutsKept): an OID index's fixed arcs cost a
 // request each once, not under every value above them.
-constexpr int c_nFarCuts = 3;
+constexpr int c_nFarCuts = 4;
 constexpr size_t c_nEmptyCutsKept = 256;
+// A far first scan keeps its latest cuts that held objects, and the first
+// object of each, to learn which tables' columns share their rows
+// (NoteHeldCut): those whose index has at least c_nMinIndexArcs arcs (an
+// OID, a string, an address), which are found level by level of the index.
+constexpr size_t c_nHeldCutsKept = 1024;
+constexpr size_t c_nMinIndexArcs = 3;
 // A far first scan cuts a long column ahead (CutAhead) once a GETBULK's
 // answer held at least this many of its instances in a row (and half its
 // repetitions): where the column's end is not known yet, at up to
@@ -77,6 +83,9 @@ constexpr size_t c_nMinDenseRun = 4;
 // pieces cut by its spacing empty, each a request.
 constexpr uint64_t c_nMaxDenseSpacing = 2;
 constexpr int c_nAheadCuts = 4;
+// Columns of one table a GETBULK's answer crossed, a few rows each, for a
+// lane to be cut ahead along its columns (RunOf).
+constexpr uint64_t c_nMinWideColumns = 3;
 constexpr int c_nAheadColumns = 4;
 // Answers a lane takes before it is split among a column's instances.
 constexpr int c_nAnswersBeforeInstanceSplit = 2;
@@ -486,14 +495,118 @@ class CLaneWalk {
     }
     pLane->nErrorStatus = nErrorStatus;
     pLane->nErrorIndex = nErrorIndex;
-    const uint64_t uDensity = m_nPathUnits > 1 && !m_bFromEarlierScan ? RunDensity(*pLane, answer) : 0;
+    const bool bFarFirst = m_nPathUnits > 1 && !m_bFromEarlierScan;
+    CRun run;
+    const bool bRun = bFarFirst && RunOf(*pLane, answer, &run);
     if (pLane->bGuessed) NoteEmptyCut(*pLane, pLane->bindings[0].name, answer);
+    // A cut lane's first answer shows whether its part held anything, and
+    // the first object in it.
+    AsnObjectIdentifier start;
+    AsnObjectIdentifier firstFound;
+    if (bFarFirst && pLane->nAnswers == 0 && pLane != &m_lanes.front() && nErrorStatus == 0 && !answer.empty() &&
+        answer.front().value.asnType != SNMP_EXCEPTION_ENDOFMIBVIEW &&
+        (!pLane->bBounded || answer.front().name.ids < pLane->end.ids)) {
+      start = pLane->bindings[0].name;
+      firstFound = answer.front().name;
+    }
     TakeAnswer(pLane, std::move(answer));
-    if (m_nPathUnits > 1 && !m_bFromEarlierScan && !pLane->bEnded) {
+    if (!bFarFirst) return;
+    if (!start.ids.empty()) {
+      MirrorAcrossColumns(start);
+      NoteHeldCut(start, firstFound);
+    }
+    if (!pLane->bEnded) {
       const auto it = std::find_if(m_itHead, m_lanes.end(), [&](const CLane& lane) { return &lane == pLane; });
       if (it == m_lanes.end()) return;
+      if (bRun) CutAhead(it, run);
       CutAtAnswer(it);
-      if (uDensity > 0) CutAhead(it, uDensity);
+    }
+  }
+
+  // A far first scan learns which tables have an index of several arcs
+  // (an OID, a string, an address) in more than one column: a cut at a
+  // column (a sibling of a table's entry's arc 1) that held objects, whose
+  // first object is, but for the column, one that began a cut in an
+  // earlier column of the same table. A table's columns
+  // share their index, so each cut found to hold objects in one of its
+  // columns is made in its other columns too (MirrorAcrossColumns), and
+  // its next columns are cut at once: each column is not walked level by
+  // level of its index anew, a round trip each, behind the one before.
+  // A guess that is wrong (the columns' rows differ) costs a request.
+  void NoteHeldCut(const AsnObjectIdentifier& start, const AsnObjectIdentifier& firstFound) {
+    if (m_arrHeldCuts.size() == c_nHeldCutsKept) m_arrHeldCuts.erase(m_arrHeldCuts.begin());
+    m_arrHeldCuts.push_back(start);
+    const std::vector<uint32_t>& found = firstFound.ids;
+    const size_t nColumn = start.ids.size() - 1;
+    const bool bColumnStart = start.ids.size() >= 3 && start.ids[nColumn - 1] == 1 &&
+                              found.size() >= nColumn + 1 + c_nMinIndexArcs &&
+                              std::equal(start.ids.begin(), start.ids.end(), found.begin());
+    if (bColumnStart) {
+      const auto itEarlier = std::find_if(m_arrFirstFound.begin(), m_arrFirstFound.end(), [&](const AsnObjectIdentifier& oid) {
+        return oid.ids.size() == found.size() && oid.ids[nColumn] < found[nColumn] &&
+               std::equal(found.begin(), found.begin() + static_cast<std::ptrdiff_t>(nColumn), oid.ids.begin()) &&
+               std::equal(found.begin() + static_cast<std::ptrdiff_t>(nColumn) + 1, found.end(),
+                          oid.ids.begin() + static_cast<std::ptrdiff_t>(nColumn) + 1);
+      });
+      if (itEarlier != m_arrFirstFound.end()) TableColumnsFound(start, itEarlier->ids[nColumn]);
+    }
+    if (m_arrFirstFound.size() == c_nHeldCutsKept) m_arrFirstFound.erase(m_arrFirstFound.begin());
+    m_arrFirstFound.push_back(firstFound);
+  }
+
+  // column (a table's prefix and a column's arc) and the table's column
+  // uEarlier hold the same rows: cuts held in either are made in the
+  // other, and the next c_nAheadColumns - 1 columns are cut at once.
+  void TableColumnsFound(const AsnObjectIdentifier& column, uint32_t uEarlier) {
+    const size_t nColumn = column.ids.size() - 1;
+    auto itTable = std::find_if(m_tables.begin(), m_tables.end(), [&](const CTable& table) {
+      return table.prefix.ids.size() == nColumn && std::equal(table.prefix.ids.begin(), table.prefix.ids.end(), column.ids.begin());
+    });
+    if (itTable == m_tables.end()) {
+      CTable table;
+      table.prefix.ids.assign(column.ids.begin(), column.ids.end() - 1);
+      itTable = m_tables.insert(m_tables.end(), std::move(table));
+    }
+    for (const uint32_t uColumn : {uEarlier, column.ids.back()}) {
+      if (std::find(itTable->columns.begin(), itTable->columns.end(), uColumn) == itTable->columns.end())
+        itTable->columns.push_back(uColumn);
+    }
+    for (const AsnObjectIdentifier& held : m_arrHeldCuts) MirrorAcrossColumns(held);
+    for (int k = 1; k < c_nAheadColumns && column.ids.back() <= UINT32_MAX - static_cast<uint32_t>(k); ++k) {
+      AsnObjectIdentifier next = column;
+      next.ids.back() += static_cast<uint32_t>(k);
+      CutInside(next);
+    }
+  }
+
+  // Makes the cut held, inside a column of a table whose columns share
+  // their rows, in the table's other columns known.
+  void MirrorAcrossColumns(const AsnObjectIdentifier& held) {
+    for (const CTable& table : m_tables) {
+      const size_t nColumn = table.prefix.ids.size();
+      if (held.ids.size() <= nColumn + 1 ||
+          !std::equal(table.prefix.ids.begin(), table.prefix.ids.end(), held.ids.begin()) ||
+          std::find(table.columns.begin(), table.columns.end(), held.ids[nColumn]) == table.columns.end())
+        continue;
+      for (const uint32_t uColumn : table.columns) {
+        if (uColumn == held.ids[nColumn]) continue;
+        AsnObjectIdentifier mirrored = held;
+        mirrored.ids[nColumn] = uColumn;
+        CutInside(mirrored);
+      }
+    }
+  }
+
+  // Cuts the lane whose part holds boundary ahead of its next OID there;
+  // nothing when boundary begins a lane's part already or was walked.
+  void CutInside(const AsnObjectIdentifier& boundary) {
+    for (auto it = m_itHead; it != m_lanes.end(); ++it) {
+      if (it->bEnded || it->bindings.empty() || !(it->bindings[0].name.ids < boundary.ids)) continue;
+      if (it->bBounded && !(boundary.ids < it->end.ids)) continue;
+      AsnObjectIdentifier admitted = boundary;
+      if (!Admissible(*it, &admitted) || admitted.ids != boundary.ids) return;
+      m_lanes.insert(std::next(it), CutAt(&*it, boundary))->bGuessed = true;
+      return;
     }
   }
 
@@ -526,65 +639,101 @@ class CLaneWalk {
     }
   }
 
-  // How densely a GETBULK's answer to lane lies in one column: the
-  // instances for each binding (at least 1) when most of its repetitions
-  // are instances of the column of its last binding, in order; 0 when it
-  // did not stay in one column so long (the column is short, or its
-  // instances are not told apart by their last arc alone).
-  static uint64_t RunDensity(const CLane& lane, const SnmpVarBindList& answer) {
-    if (lane.requestType != SNMP_PDU_GETBULK || answer.empty()) return 0;
-    const size_t nMinRun = std::max<size_t>(c_nMinDenseRun, static_cast<size_t>(lane.nRepetitions + 1) / 2);
+  // Where a GETBULK's answer to lane shows a long run to cut ahead along:
+  // an arc of the lane's next OID (nArc, from 0) that the run stepped
+  // through densely, and how far along it two requests go. Either most
+  // of its repetitions are instances of one column, told apart by their
+  // last arc, at most c_nMaxDenseSpacing apart (a long column); or they
+  // crossed c_nMinWideColumns columns or more of one table, a few rows
+  // each, at most c_nMaxDenseSpacing columns apart (a table of many
+  // columns and few rows, whose columns are found one answer at a time
+  // otherwise). False when the answer shows neither.
+  struct CRun {
+    size_t nArc = 0;
+    uint64_t uPiece = 0;  // two requests' worth along the arc
+    bool bInstances = false;
+  };
+  static bool RunOf(const CLane& lane, const SnmpVarBindList& answer, CRun* pRun) {
+    if (lane.requestType != SNMP_PDU_GETBULK || answer.empty()) return false;
+    const uint64_t uReps = static_cast<uint64_t>(std::max(lane.nRepetitions, 1));
+    const size_t nMinRun = std::max<size_t>(c_nMinDenseRun, static_cast<size_t>(uReps + 1) / 2);
     const std::vector<uint32_t>& last = answer.back().name.ids;
-    if (last.size() < 3 || answer.size() < nMinRun) return 0;
+    if (last.size() < 3 || answer.size() < nMinRun) return false;
+    // The run of bindings before the last of the same length and in the
+    // same column (bInstances) or table (a column arc nArc).
     size_t nRun = 1;
+    size_t nArc = last.size() - 1;
+    uint64_t uCrossings = 0;
     for (size_t i = answer.size() - 1; i > 0; --i, ++nRun) {
       const std::vector<uint32_t>& before = answer[i - 1].name.ids;
-      if (before.size() != last.size() || !std::equal(before.begin(), before.end() - 1, last.begin()) ||
-          before.back() >= answer[i].name.ids.back())
+      const std::vector<uint32_t>& after = answer[i].name.ids;
+      if (before.size() != last.size()) break;
+      const size_t nDiff = static_cast<size_t>(std::mismatch(before.begin(), before.end(), after.begin()).first - before.begin());
+      if (nDiff >= before.size() || before[nDiff] > after[nDiff]) break;
+      if (nDiff == last.size() - 1) continue;  // the next instance of a column
+      // Another column: only at the same arc, at least one arc above the
+      // last, and the run's first crossing fixes it.
+      if (nDiff + 2 > last.size() || (uCrossings > 0 && nDiff != nArc) ||
+          !std::equal(before.begin(), before.begin() + static_cast<std::ptrdiff_t>(nDiff), last.begin()))
         break;
+      nArc = nDiff;
+      ++uCrossings;
     }
-    if (nRun < nMinRun) return 0;
-    const uint64_t uSpan = last.back() - answer[answer.size() - nRun].name.ids.back();
-    const uint64_t uDensity = std::max<uint64_t>(1, (uSpan + nRun - 2) / (nRun - 1));
-    return uDensity <= c_nMaxDenseSpacing ? uDensity : 0;
+    if (nRun < nMinRun) return false;
+    const size_t nFirst = answer.size() - nRun;
+    if (uCrossings == 0) {
+      const uint64_t uSpan = last.back() - answer[nFirst].name.ids.back();
+      const uint64_t uDensity = std::max<uint64_t>(1, (uSpan + nRun - 2) / (nRun - 1));
+      if (uDensity > c_nMaxDenseSpacing) return false;
+      *pRun = CRun{last.size() - 1, 2 * uDensity * uReps, true};
+      return true;
+    }
+    if (uCrossings + 1 < c_nMinWideColumns || nRun < 2 * uCrossings) return false;
+    const uint64_t uSpan = last[nArc] - answer[nFirst].name.ids[nArc];
+    if (uSpan > c_nMaxDenseSpacing * uCrossings) return false;
+    *pRun = CRun{nArc, 2 * uSpan, false};
+    return true;
   }
 
-  // A far first scan: a lane in a long column whose instances lie uDensity
-  // apart is cut ahead in pieces of two requests' worth, not one piece
-  // each answer. Where its part ends in the same column, evenly up to
-  // that end, as far as the window has room; where the column's end is
-  // not known, at two, four, eight ... requests' worth on, so that the
-  // pieces reach past a column of thousands within a few round trips and
-  // a short one costs a few requests past its end. Each piece is cut
-  // again at its own answers while it holds more.
-  void CutAhead(CLaneIt it, uint64_t uDensity) {
+  // A far first scan: a lane along a long run (RunOf: a long column, or a
+  // table of many columns) is cut ahead in pieces, not one piece each
+  // answer. Where its part ends along the same run, into at most
+  // c_nAheadCuts + 1 even pieces of two requests' worth or more, as far as
+  // the window has room; where the run's end is not known, at two, four,
+  // eight ... requests' worth on, so that the pieces reach past a column
+  // of thousands within a few round trips and a short one costs a few
+  // requests past its end. Each piece is cut again at its own answers
+  // while it holds more. A long column also starts its table's next
+  // columns (CutColumnsAhead).
+  void CutAhead(CLaneIt it, const CRun& run) {
     CLane* pLane = &*it;
     const int nRoom = m_nWindow - m_nInFlight - 1;
     const AsnObjectIdentifier& next = pLane->bindings[0].name;
-    if (nRoom <= 0 || next.ids.size() < 3 || next.ids.back() == 0) return;
-    const uint64_t uLast = next.ids.back();
-    const uint64_t uPiece = 2 * uDensity * static_cast<uint64_t>(std::max(pLane->nRepetitions, 1));
-    if (uPiece > UINT32_MAX) return;
-    const size_t nArcs = next.ids.size();
-    const bool bInColumn = pLane->bBounded && pLane->end.ids.size() >= nArcs &&
-                           std::equal(next.ids.begin(), next.ids.end() - 1, pLane->end.ids.begin());
+    if (nRoom <= 0 || run.nArc >= next.ids.size() || next.ids.back() == 0) return;
+    const uint64_t uLast = next.ids[run.nArc];
+    if (run.uPiece > UINT32_MAX) return;
+    const bool bAlong = pLane->bBounded && pLane->end.ids.size() > run.nArc &&
+                        std::equal(next.ids.begin(), next.ids.begin() + static_cast<std::ptrdiff_t>(run.nArc),
+                                   pLane->end.ids.begin());
     std::vector<uint64_t> arrCuts;
-    if (bInColumn) {
-      const uint64_t uEnd = pLane->end.ids[nArcs - 1];
-      const uint64_t uPieces = uEnd > uLast ? std::min<uint64_t>((uEnd - uLast) / uPiece,
+    if (bAlong) {
+      const uint64_t uEnd = pLane->end.ids[run.nArc];
+      const uint64_t uPieces = uEnd > uLast ? std::min<uint64_t>((uEnd - uLast) / run.uPiece,
                                                                  std::min(c_nAheadCuts, nRoom) + 1)
                                             : 0;
       for (uint64_t k = 1; k < uPieces; ++k) arrCuts.push_back(uLast + (uEnd - uLast) * k / uPieces);
     } else {
       for (int k = 0; k < c_nAheadCuts && arrCuts.size() < static_cast<size_t>(nRoom); ++k)
-        arrCuts.push_back(uLast + (uPiece << k));
+        arrCuts.push_back(uLast + (run.uPiece << k));
     }
-    if (!bInColumn) CutColumnsAhead(it, nRoom - static_cast<int>(arrCuts.size()));
+    if (!bAlong && run.bInstances) CutColumnsAhead(it, nRoom - static_cast<int>(arrCuts.size()));
     // The farthest first: each cut ends the lane's part sooner, and the
-    // lane it makes follows it in the walk's order.
+    // lane it makes follows it in the walk's order. A cut along a table's
+    // columns begins a column.
     for (auto itCut = arrCuts.rbegin(); itCut != arrCuts.rend(); ++itCut) {
       if (*itCut > UINT32_MAX) continue;
-      AsnObjectIdentifier boundary = next;
+      AsnObjectIdentifier boundary;
+      boundary.ids.assign(next.ids.begin(), next.ids.begin() + static_cast<std::ptrdiff_t>(run.nArc) + 1);
       boundary.ids.back() = static_cast<uint32_t>(*itCut);
       if ((pLane->bBounded && !(boundary.ids < pLane->end.ids)) || !Admissible(*pLane, &boundary)) continue;
       m_lanes.insert(std::next(it), CutAt(pLane, boundary));
@@ -725,6 +874,15 @@ class CLaneWalk {
   uint64_t m_uSends = 0;  // requests sent so far; CLane::uSend is the number of a lane's last
   SnmpVarBindList m_probe;  // the shape probe's boundaries (its tag: their address)
   std::vector<AsnObjectIdentifier> m_arrEmptyCuts;  // the latest cuts at an answer that held nothing
+  // A far first scan's latest cuts that held objects, and the first
+  // object each held; the tables whose columns share their rows.
+  std::vector<AsnObjectIdentifier> m_arrHeldCuts;
+  std::vector<AsnObjectIdentifier> m_arrFirstFound;
+  struct CTable {
+    AsnObjectIdentifier prefix;     // the OID of the table's entry
+    std::vector<uint32_t> columns;  // the columns known to share their rows
+  };
+  std::vector<CTable> m_tables;
   bool m_bProbeInFlight = false;
   int64_t m_nResends;
 };

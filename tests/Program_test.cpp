@@ -531,6 +531,62 @@ TEST_F(ProgramTest, AFarFirstScanCutsLongColumnsAheadAndWritesTheSameFile) {
   }
 }
 
+// 50 ms away, a first scan learns that a table's columns share an index
+// of many arcs (an OID here, of several lengths, as a MIB module table's)
+// and cuts each column where another's cuts held objects, and cuts a
+// table of many columns and few rows along its columns. Columns that only
+// seem to share their rows (the same first row, the rest apart), a column
+// that is not there and a wide table's end cost requests, never entries.
+TEST_F(ProgramTest, AFarFirstScanSharesCutsAcrossColumnsAndWritesTheSameFile) {
+  std::string strRecords = "1.3.6.1.2.1.1.1.0|4|deep indexes\n1.3.6.1.2.1.1.3.0|67|77\n";
+  // Many columns of two rows each.
+  for (int nColumn = 3; nColumn <= 46; ++nColumn) {
+    for (int nRow = 1; nRow <= 2; ++nRow)
+      strRecords += "1.3.6.1.2.1.4.31.1.1." + std::to_string(nColumn) + "." + std::to_string(nRow) + "|65|" +
+                    std::to_string(nColumn * nRow) + "\n";
+  }
+  // The same rows in columns 4 to 6 (and no column 7): a context of
+  // length 0, an OID of 8 to 12 arcs, a priority.
+  std::vector<std::string> arrIndexes;
+  for (int nGroup = 1; nGroup <= 60; ++nGroup) {
+    for (int nLength = 8; nLength <= 12; ++nLength) {
+      std::string strOid = "1.3.6.1.2.1." + std::to_string(nGroup);
+      for (int nArc = 7; nArc < nLength; ++nArc) strOid += "." + std::to_string(nArc == nLength - 1 ? nGroup % 7 + 1 : 1);
+      arrIndexes.push_back("0." + std::to_string(nLength) + "." + strOid + ".127");
+    }
+  }
+  for (int nColumn = 4; nColumn <= 6; ++nColumn) {
+    for (const std::string& strIndex : arrIndexes)
+      strRecords += "1.3.6.1.4.1.8072.1.2.1.1." + std::to_string(nColumn) + "." + strIndex + "|2|" + std::to_string(nColumn) + "\n";
+  }
+  // Two columns with the same first row, and then rows apart.
+  for (int nColumn = 2; nColumn <= 3; ++nColumn) {
+    strRecords += "1.3.6.1.4.1.8072.1.3.1.1." + std::to_string(nColumn) + ".0.9.1.3.6.1.2.1.1.1.0|2|1\n";
+    for (int nRow = 1; nRow <= 120; ++nRow)
+      strRecords += "1.3.6.1.4.1.8072.1.3.1.1." + std::to_string(nColumn) + ".0." + std::to_string(8 + nColumn) +
+                    ".1.3.6.1.4.1." + std::to_string(nRow * nColumn) + ".1.2.3|2|" + std::to_string(nRow) + "\n";
+  }
+  StartAgent({"127.0.0.1"}, strRecords);
+  std::string strExpected;
+  int nAloneRequests = 0;
+  for (const bool bAlone : {true, false}) {
+    std::filesystem::remove(Path("127.0.0.1.xml"));
+    const int nRequests = WalkFarAway(bAlone, "Version=2\nMaxRepetitions=25\n");
+    const std::string strFile = ReadAll(Path("127.0.0.1.xml"));
+    if (bAlone) {
+      strExpected = strFile;
+      nAloneRequests = nRequests;
+      EXPECT_EQ(ReadXml("127.0.0.1.xml").size(), m_agent.RecordCount());
+      continue;
+    }
+    EXPECT_TRUE(strFile == strExpected) << "the file differs from Window=1's";
+    // So few objects (some 50 requests' worth) take many more requests at
+    // distance, each guessed cut one at least (190 against 51): enough to
+    // catch cuts that do not stop.
+    EXPECT_LE(nRequests, nAloneRequests * 5) << nAloneRequests << " requests with Window=1";
+  }
+}
+
 // A path that loses every answer over 1,400 bytes (their fragments):
 // GETBULKs of 50 repetitions are asked again smaller, one request at a time
 // and in lanes, and the file is the one a direct walk of 10 writes.

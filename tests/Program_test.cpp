@@ -278,6 +278,10 @@ TEST_F(ProgramTest, WindowsWriteTheSameFile) {
       std::string strFirstTyped;
       std::string strFirstConsole;
       int nFirstRequests = 0;
+      // Under sanitizers and wine each walk of the switch takes 15 s or
+      // more: there it is walked alone, as a first scan and after another
+      // device's file; the Linux host takes every case.
+      const bool bFewer = std::string(szRecording) == "switch" && (c_bSanitizer || c_bWindows);
       // Each walk with a window finds the file of the walk before and
       // starts with lanes cut at its OIDs, but for the one marked as a
       // first scan, whose file is removed: its lanes come from the MIB's
@@ -286,6 +290,7 @@ TEST_F(ProgramTest, WindowsWriteTheSameFile) {
                                    "Window=16\nAdaptiveTimeout=1\nAnyReplyAddress=1\n"}) {
         SCOPED_TRACE(std::string(szRecording) + " " + szVersion + szWindow);
         const bool bFirst = std::string(szWindow) == "Window=1\n";
+        if (bFewer && !bFirst && std::string_view(szWindow).find("first scan") == std::string_view::npos) continue;
         if (std::string_view(szWindow).find("first scan") != std::string_view::npos) {
           for (const char* szFile : {"127.0.0.1.xml", "127.0.0.1.snmprec", "127.0.0.1.walk"})
             std::filesystem::remove(Path(szFile));
@@ -328,6 +333,7 @@ TEST_F(ProgramTest, WindowsWriteTheSameFile) {
                                      "<OID>system</OID><OID>1..3</OID><OID>0.40.1</OID><OID>1.3.6.1.2.1.25.4.2.1.2.4294967295</OID>"
                                      "<OID>" + std::string(5000, '1') + "</OID><OID>1.3.6";
       for (const std::string* pPrevious : std::initializer_list<const std::string*>{&strOtherFile, &strCorrupt}) {
+        if (bFewer && pPrevious == &strCorrupt) continue;
         SCOPED_TRACE(std::string(szRecording) + " " + szVersion + (pPrevious == &strCorrupt ? "corrupt" : "another device's") +
                      " file before");
         m_dir.WriteFile("127.0.0.1.xml", *pPrevious);

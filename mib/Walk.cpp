@@ -223,59 +223,12 @@ class CCredentialSearch {
   int m_nRound = 0;
 };
 
-// The walk's first request, and just after it the shape probe (Lanes.h),
-// in the order a walk in lanes has always sent them; answered as
-// SnmpMgrRequest answers it, the probe's end, when it comes first, kept in
-// *pProbe.
-bool RequestBesideProbe(LPSNMP_MGR_SESSION pSession, CLane* pLane, int nTries, CShapeProbe* pProbe) {
-  int32_t nId = 0;
-  if (!SnmpMgrSend(pSession, pLane->requestType, pLane->nRepetitions, pLane->bindings, &nId, pLane, nTries)) {
-    pProbe->boundaries.clear();
-    return false;
-  }
-  // One try: a lost probe only leaves the lanes to split as they answer.
-  pProbe->bInFlight = SnmpMgrSend(pSession, SNMP_PDU_GETNEXT, 0, pProbe->boundaries, &nId, &pProbe->boundaries, 1);
-  if (!pProbe->bInFlight) pProbe->boundaries.clear();
-  while (true) {
-    SnmpVarBindList answer;
-    int32_t nErrorStatus = 0;
-    int32_t nErrorIndex = 0;
-    void* pTag = nullptr;
-    const bool bAnswered = SnmpMgrReceive(pSession, &nId, &answer, &nErrorStatus, &nErrorIndex, &pTag);
-    if (pTag == &pProbe->boundaries) {
-      pProbe->bInFlight = false;
-      pProbe->bAnswered = bAnswered;
-      pProbe->answer = std::move(answer);
-      pProbe->nErrorStatus = nErrorStatus;
-      continue;
-    }
-    if (pTag == nullptr) {
-      // Receiving failed: every request in flight has ended with it.
-      pProbe->bInFlight = false;
-      return false;
-    }
-    if (!bAnswered) return false;
-    pLane->bindings = std::move(answer);
-    pLane->nErrorStatus = nErrorStatus;
-    pLane->nErrorIndex = nErrorIndex;
-    return true;
-  }
-}
-
 // Requests one at a time from the lane's first one until the walk ends,
 // or, with a window, goes on in lanes after the first answer.
 void RequestInTurn(LPSNMP_MGR_SESSION pSession, CLane* pLane, CWalkContext* pContext) {
   SnmpVarBindList& bindings = pLane->bindings;
   CWalkFigures& figures = pContext->pResult->figures;
-  const CWalkTarget& target = pContext->target;
-  CCredentialSearch search(target);
-  // A first scan with a window sends its shape probe beside its first
-  // request, so that the lanes at the groups it shows start a round trip
-  // sooner: not with SNMPv3, whose first request may check the privacy
-  // password on its own, nor while a credential list is searched, nor
-  // with an earlier scan's OIDs to cut lanes at.
-  CShapeProbe probe;
-  bool bFirst = true;
+  CCredentialSearch search(pContext->target);
   while (true) {
     // The OID asked for: the answer must pass it, and the next request
     // may have to ask for it again.
@@ -284,14 +237,8 @@ void RequestInTurn(LPSNMP_MGR_SESSION pSession, CLane* pLane, CWalkContext* pCon
     const bool bSearching = search.Active();
     const bool bSizeProbe = !bSearching && PrepareSizeProbe(pSession, pLane, pContext);
     const int nTries = bSizeProbe || bSearching ? 1 : 0;
-    const bool bProbeBeside = bFirst && !bSearching && !bSizeProbe && target.settings.nVersion != 3 &&
-                              (target.pLaneHints == nullptr || target.pLaneHints->empty()) &&
-                              PrepareShapeProbe(*pLane, *pContext, &probe);
-    bFirst = false;
-    if (bProbeBeside) ++figures.nRequests;
     const bool bAnswered =
-        bProbeBeside ? RequestBesideProbe(pSession, pLane, nTries, &probe)
-        : pLane->requestType == SNMP_PDU_GETBULK
+        pLane->requestType == SNMP_PDU_GETBULK
             ? SnmpMgrRequestBulk(pSession, pLane->nRepetitions, &bindings, &pLane->nErrorStatus,
                                  &pLane->nErrorIndex, nTries)
             : SnmpMgrRequest(pSession, pLane->requestType, &bindings, &pLane->nErrorStatus, &pLane->nErrorIndex,
@@ -312,7 +259,7 @@ void RequestInTurn(LPSNMP_MGR_SESSION pSession, CLane* pLane, CWalkContext* pCon
     if (!bGoesOn) return;
     // Several requests in flight: the walk goes on in lanes from here.
     if (pContext->target.settings.nWindow > 1) {
-      WalkLanes(pSession, pLane, pContext, &probe);
+      WalkLanes(pSession, pLane, pContext);
       return;
     }
   }

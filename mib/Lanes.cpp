@@ -389,13 +389,10 @@ class CLaneWalk {
     int nMade = 0;
     for (size_t i = 0; i < nCuts; ++i) {
       const AsnObjectIdentifier& boundary = arrFound[i * arrFound.size() / nCuts];
-      for (auto it = m_itHead; it != m_lanes.end(); ++it) {
-        if (it->bEnded || it->bindings.empty() || !(it->bindings[0].name.ids < boundary.ids)) continue;
-        if (it->bBounded && !(boundary.ids < it->end.ids)) continue;
-        m_lanes.insert(std::next(it), CutAt(&*it, boundary));
-        ++nMade;
-        break;
-      }
+      const auto it = LaneHolding(boundary);
+      if (it == m_lanes.end()) continue;
+      m_lanes.insert(std::next(it), CutAt(&*it, boundary));
+      ++nMade;
     }
     if (nMade > 0) WriteLog("%s|lanes from the MIB's groups: %d", m_pContext->szTarget, nMade);
   }
@@ -527,9 +524,9 @@ class CLaneWalk {
   // (an OID, a string, an address) in more than one column: a cut at a
   // column (a sibling of a table's entry's arc 1) that held objects, whose
   // first object is, but for the column, one that began a cut in an
-  // earlier column of the same table. A table's columns
-  // share their index, so each cut found to hold objects in one of its
-  // columns is made in its other columns too (MirrorAcrossColumns), and
+  // earlier column of the same table. A table's columns share their
+  // index, so each cut found to hold objects in one of its columns is
+  // made in its other columns too (MirrorAcrossColumns), and
   // its next columns are cut at once: each column is not walked level by
   // level of its index anew, a round trip each, behind the one before.
   // A guess that is wrong (the columns' rows differ) costs a request.
@@ -597,17 +594,21 @@ class CLaneWalk {
     }
   }
 
-  // Cuts the lane whose part holds boundary ahead of its next OID there;
-  // nothing when boundary begins a lane's part already or was walked.
+  // The running lane whose part holds boundary ahead of its next OID;
+  // none (end()) when boundary begins a lane's part already or was walked.
+  CLaneIt LaneHolding(const AsnObjectIdentifier& boundary) {
+    return std::find_if(m_itHead, m_lanes.end(), [&](const CLane& lane) {
+      return !lane.bEnded && !lane.bindings.empty() && lane.bindings[0].name.ids < boundary.ids &&
+             (!lane.bBounded || boundary.ids < lane.end.ids);
+    });
+  }
+
+  // Cuts the lane whose part holds boundary there (LaneHolding).
   void CutInside(const AsnObjectIdentifier& boundary) {
-    for (auto it = m_itHead; it != m_lanes.end(); ++it) {
-      if (it->bEnded || it->bindings.empty() || !(it->bindings[0].name.ids < boundary.ids)) continue;
-      if (it->bBounded && !(boundary.ids < it->end.ids)) continue;
-      AsnObjectIdentifier admitted = boundary;
-      if (!Admissible(*it, &admitted) || admitted.ids != boundary.ids) return;
-      m_lanes.insert(std::next(it), CutAt(&*it, boundary))->bGuessed = true;
-      return;
-    }
+    const auto it = LaneHolding(boundary);
+    AsnObjectIdentifier admitted = boundary;
+    if (it == m_lanes.end() || !Admissible(*it, &admitted) || admitted.ids != boundary.ids) return;
+    m_lanes.insert(std::next(it), CutAt(&*it, boundary))->bGuessed = true;
   }
 
   // The columns after the one lane's next OID is in, where its part or

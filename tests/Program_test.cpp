@@ -494,6 +494,11 @@ TEST_F(ProgramTest, AFarWalkStartsWideAndWritesTheSameFile) {
         if (nAt != std::string::npos) nLanes = std::stoi(strLine.substr(nAt + 29));
       }
       EXPECT_GT(nLanes, 5 * 15 + 1);
+      // Cut at a sample of the earlier file dense enough to give each lane
+      // its two GETBULKs' worth, nearly every lane ends with its second
+      // answer: one cut among too few sampled OIDs holds up to twice its
+      // share, and a third request, a round trip more, at the walk's end.
+      if (std::string(szVersion) != "Version=1\n") EXPECT_LE(nRequests, nLanes * 9 / 4 + 10) << nLanes << " lanes";
     }
   }
 }

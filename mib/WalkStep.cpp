@@ -98,8 +98,9 @@ void NoteEndOfView(const CLane& lane, CWalkContext* pContext) {
 }
 
 // Takes an answer's bindings in order, up to a repeated OID. False when
-// the lane ends: an endOfMibView (SNMPv2c, SNMPv3), or an OID past its
-// part.
+// the lane ends: an endOfMibView (SNMPv2c, SNMPv3), an OID past its part,
+// or its part's last OID (its end: a lane's part is what follows its
+// first request's OID, up to and with its end).
 bool StoreBindings(const SnmpVarBindList& bindings, CLane* pLane, CWalkContext* pContext) {
   for (const SnmpVarBind& varBind : bindings) {
     if (pContext->bVersion2 && varBind.value.asnType == SNMP_EXCEPTION_ENDOFMIBVIEW) {
@@ -126,6 +127,8 @@ bool StoreBindings(const SnmpVarBindList& bindings, CLane* pLane, CWalkContext* 
     } catch (const std::exception&) {
       WriteLog("%s|catch1:%d", pContext->szTarget, static_cast<int>(GetLastError()));
     }
+    // The last OID of the part: the next lane asks for what follows it.
+    if (pLane->bBounded && varBind.name.ids == pLane->end.ids) return false;
   }
   return true;
 }

@@ -537,7 +537,10 @@ TEST_F(ProgramTest, AFarFirstScanCutsLongColumnsAheadAndWritesTheSameFile) {
         continue;
       }
       EXPECT_TRUE(strFile == strExpected) << "the file differs from Window=1's";
-      EXPECT_LE(nRequests, nAloneRequests * 2) << nAloneRequests << " requests with Window=1";
+      // Each piece ends at an instance the agent holds: its lane ends
+      // with that object, not with a request past it (230 requests here
+      // when it asked again).
+      EXPECT_LE(nRequests, nAloneRequests * 3 / 2) << nAloneRequests << " requests with Window=1";
     }
   }
 }

@@ -698,8 +698,8 @@ class CLaneWalk {
 
   // A far first scan: a lane along a long run (RunOf: a long column, or a
   // table of many columns) is cut ahead in pieces, not one piece each
-  // answer. Where its part ends along the same run, into at most
-  // c_nAheadCuts + 1 even pieces of two requests' worth or more, as far as
+  // answer. Where its part ends along the same run, into even pieces of
+  // two requests' worth or less, at most c_nAheadCuts + 1 and as far as
   // the window has room; where the run's end is not known, at two, four,
   // eight ... requests' worth on, so that the pieces reach past a column
   // of thousands within a few round trips and a short one costs a few
@@ -719,7 +719,7 @@ class CLaneWalk {
     std::vector<uint64_t> arrCuts;
     if (bAlong) {
       const uint64_t uEnd = pLane->end.ids[run.nArc];
-      const uint64_t uPieces = uEnd > uLast ? std::min<uint64_t>((uEnd - uLast) / run.uPiece,
+      const uint64_t uPieces = uEnd > uLast ? std::min<uint64_t>((uEnd - uLast + run.uPiece - 1) / run.uPiece,
                                                                  std::min(c_nAheadCuts, nRoom) + 1)
                                             : 0;
       for (uint64_t k = 1; k < uPieces; ++k) arrCuts.push_back(uLast + (uEnd - uLast) * k / uPieces);

@@ -128,7 +128,37 @@ bool InstanceBoundary(const AsnObjectIdentifier& next, const AsnObjectIdentifier
   return !bBounded || pBoundary->ids < end.ids;
 }
 
+// Whether a new lane may start at *pBoundary in lane's part: never
+// inside an excluded subtree (the boundary moves past it) nor outside
+// the subtree walked.
+bool AdmissibleIn(const CLane& lane, const CWalkContext& context, AsnObjectIdentifier* pBoundary) {
+  bool bNothingAfter = false;
+  if (StepOverExcluded(pBoundary, context, &bNothingAfter) &&
+      (bNothingAfter || (lane.bBounded && !(pBoundary->ids < lane.end.ids))))
+    return false;
+  return !context.bSubtree || InSubtree(*pBoundary, context.subtree);
+}
+
 }  // namespace
+
+bool PrepareShapeProbe(const CLane& first, const CWalkContext& context, CShapeProbe* pProbe) {
+  SnmpVarBindList& probe = pProbe->boundaries;
+  probe.clear();
+  if (context.target.settings.nWindow < 2 || first.bEnded || first.bindings.empty() ||
+      context.continueType == SNMP_PDU_GET)
+    return false;
+  const AsnObjectIdentifier& next = first.bindings[0].name;
+  for (const auto& arrIds : c_arrStandardBoundaries) {
+    AsnObjectIdentifier boundary;
+    boundary.ids.assign(arrIds.begin(), arrIds.end());
+    while (!boundary.ids.empty() && boundary.ids.back() == 0) boundary.ids.pop_back();  // the list's padding
+    if (!(next.ids < boundary.ids) || !AdmissibleIn(first, context, &boundary)) continue;
+    if (!probe.empty() && !(probe.back().name.ids < boundary.ids)) continue;
+    probe.push_back(SnmpVarBind{std::move(boundary), AsnAny{}});
+  }
+  if (probe.size() < 2) probe.clear();
+  return !probe.empty();
+}
 
 namespace {
 
@@ -150,9 +180,21 @@ class CLaneWalk {
     m_itHead = m_lanes.begin();
   }
 
-  void Run(CLane* pFirst) {
+  void Run(CLane* pFirst, CShapeProbe* pSentProbe) {
     m_bFromEarlierScan = CutAtHints();
-    if (!m_bFromEarlierScan) SendShapeProbe();
+    if (pSentProbe != nullptr && !pSentProbe->boundaries.empty()) {
+      // Sent beside the walk's first request: its answer may be in.
+      m_pProbe = pSentProbe;
+      if (pSentProbe->bInFlight) {
+        m_bProbeInFlight = true;
+        ++m_nInFlight;
+        ++m_uSends;
+      } else if (pSentProbe->bAnswered && !m_bFromEarlierScan) {
+        CutAtShape(pSentProbe->answer, pSentProbe->nErrorStatus);
+      }
+    } else if (!m_bFromEarlierScan) {
+      SendShapeProbe();
+    }
     try {
       while (true) {
         FillWindow();
@@ -334,56 +376,40 @@ class CLaneWalk {
     return nCuts > 0;
   }
 
-  // A first scan: one GET-NEXT of the standard MIB's group boundaries past
-  // the first lane's next OID, sent beside the walk's own requests. Its
-  // answer names the first object after each boundary, and so shows which
-  // groups the device has; lanes are cut at those (ShapeAnswered). A
-  // device without a group costs nothing but this one request. An SNMPv1
-  // agent answers a GET-NEXT that runs off the end of its view with an
-  // error for all of it: the probe then shows nothing, and the lanes split
-  // as they answer, as without it.
+  // A first scan whose walk did not send the shape probe beside its first
+  // request (Lanes.h) sends it now, beside the lanes' first requests.
   void SendShapeProbe() {
-    const CLane& first = m_lanes.front();
-    if (m_nMaxWindow < 2 || first.bEnded || first.bindings.empty() || m_pContext->continueType == SNMP_PDU_GET) return;
-    const AsnObjectIdentifier& next = first.bindings[0].name;
-    for (const auto& arrIds : c_arrStandardBoundaries) {
-      AsnObjectIdentifier boundary;
-      boundary.ids.assign(arrIds.begin(), arrIds.end());
-      while (!boundary.ids.empty() && boundary.ids.back() == 0) boundary.ids.pop_back();  // the list's padding
-      if (!(next.ids < boundary.ids) || !Admissible(first, &boundary)) continue;
-      if (!m_probe.empty() && !(m_probe.back().name.ids < boundary.ids)) continue;
-      m_probe.push_back(SnmpVarBind{std::move(boundary), AsnAny{}});
-    }
-    if (m_probe.size() < 2) {
-      m_probe.clear();
-      return;
-    }
+    if (!PrepareShapeProbe(m_lanes.front(), *m_pContext, &m_ownProbe)) return;
     int32_t nId = 0;
     ++m_pContext->pResult->figures.nRequests;
     // One try: a lost probe only leaves the lanes to split as they answer.
-    if (!SnmpMgrSend(m_pSession, SNMP_PDU_GETNEXT, 0, m_probe, &nId, &m_probe, 1)) {
-      m_probe.clear();
+    if (!SnmpMgrSend(m_pSession, SNMP_PDU_GETNEXT, 0, m_ownProbe.boundaries, &nId, &m_ownProbe.boundaries, 1))
       return;
-    }
+    m_pProbe = &m_ownProbe;
     m_bProbeInFlight = true;
     ++m_nInFlight;
     ++m_uSends;
+  }
+
+  void ShapeAnswered(bool bAnswered, const SnmpVarBindList& answer, int32_t nErrorStatus) {
+    m_bProbeInFlight = false;
+    --m_nInFlight;
+    if (bAnswered && !m_bFromEarlierScan) CutAtShape(answer, nErrorStatus);
   }
 
   // The probe's answer: a lane cut at each boundary whose group holds an
   // object (the object after it comes before the next boundary), in the
   // lane whose part holds it, at most c_nCutsPerPathUnit and within the
   // window.
-  void ShapeAnswered(bool bAnswered, const SnmpVarBindList& answer, int32_t nErrorStatus) {
-    m_bProbeInFlight = false;
-    --m_nInFlight;
-    if (!bAnswered || nErrorStatus != 0 || answer.size() != m_probe.size()) return;
+  void CutAtShape(const SnmpVarBindList& answer, int32_t nErrorStatus) {
+    const SnmpVarBindList& probe = m_pProbe->boundaries;
+    if (nErrorStatus != 0 || answer.size() != probe.size()) return;
     std::vector<AsnObjectIdentifier> arrFound;
-    for (size_t i = 0; i < m_probe.size(); ++i) {
+    for (size_t i = 0; i < probe.size(); ++i) {
       const SnmpVarBind& found = answer[i];
-      if (found.value.asnType == SNMP_EXCEPTION_ENDOFMIBVIEW || !(m_probe[i].name.ids < found.name.ids)) continue;
-      if (i + 1 < m_probe.size() && !(found.name.ids < m_probe[i + 1].name.ids)) continue;  // an empty group
-      arrFound.push_back(m_probe[i].name);
+      if (found.value.asnType == SNMP_EXCEPTION_ENDOFMIBVIEW || !(probe[i].name.ids < found.name.ids)) continue;
+      if (i + 1 < probe.size() && !(found.name.ids < probe[i + 1].name.ids)) continue;  // an empty group
+      arrFound.push_back(probe[i].name);
     }
     const size_t nCuts = std::min({arrFound.size(), static_cast<size_t>(m_nMaxWindow - 1), c_nCutsPerPathUnit * static_cast<size_t>(m_nPathUnits)});
     int nMade = 0;
@@ -397,15 +423,8 @@ class CLaneWalk {
     if (nMade > 0) WriteLog("%s|lanes from the MIB's groups: %d", m_pContext->szTarget, nMade);
   }
 
-  // Whether a new lane may start at *pBoundary in lane's part: never
-  // inside an excluded subtree (the boundary moves past it) nor outside
-  // the subtree walked.
   bool Admissible(const CLane& lane, AsnObjectIdentifier* pBoundary) const {
-    bool bNothingAfter = false;
-    if (StepOverExcluded(pBoundary, *m_pContext, &bNothingAfter) &&
-        (bNothingAfter || (lane.bBounded && !(pBoundary->ids < lane.end.ids))))
-      return false;
-    return !m_pContext->bSubtree || InSubtree(*pBoundary, m_pContext->subtree);
+    return AdmissibleIn(lane, *m_pContext, pBoundary);
   }
 
   // A new lane split off the end of the busiest running lane's part, and
@@ -459,7 +478,7 @@ class CLaneWalk {
     const uint32_t uError = GetLastError();
     if (!bAnswered && pTag == nullptr && uError == SNMP_MGR_OK) return;  // time for the next of the opening
     m_bOpening = false;
-    if (pTag == &m_probe) {
+    if (m_pProbe != nullptr && pTag == &m_pProbe->boundaries) {
       ShapeAnswered(bAnswered, answer, nErrorStatus);
       return;
     }
@@ -873,7 +892,10 @@ class CLaneWalk {
   int m_nAnswersToGrow = 0;
   int m_nInFlight = 0;
   uint64_t m_uSends = 0;  // requests sent so far; CLane::uSend is the number of a lane's last
-  SnmpVarBindList m_probe;  // the shape probe's boundaries (its tag: their address)
+  // The shape probe (its tag: its boundaries' address), this walk's own or
+  // the one sent beside the walk's first request.
+  CShapeProbe m_ownProbe;
+  CShapeProbe* m_pProbe = nullptr;
   std::vector<AsnObjectIdentifier> m_arrEmptyCuts;  // the latest cuts at an answer that held nothing
   // A far first scan's latest cuts that held objects, and the first
   // object each held; the tables whose columns share their rows.
@@ -890,6 +912,6 @@ class CLaneWalk {
 
 }  // namespace
 
-void WalkLanes(LPSNMP_MGR_SESSION pSession, CLane* pFirst, CWalkContext* pContext) {
-  CLaneWalk(pSession, pFirst, pContext).Run(pFirst);
+void WalkLanes(LPSNMP_MGR_SESSION pSession, CLane* pFirst, CWalkContext* pContext, CShapeProbe* pSentProbe) {
+  CLaneWalk(pSession, pFirst, pContext).Run(pFirst, pSentProbe);
 }

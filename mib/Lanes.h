@@ -34,13 +34,41 @@
 #include "mib/WalkStep.h"
 #include "snmp/SnmpSession.h"
 
+// A first scan's shape probe: one GET-NEXT of the standard MIB's group
+// boundaries (MIB-II's groups and large tables, the host resources, the
+// interface extensions, entity, bridge, the enterprises ...) past the
+// walk's next OID. Its answer names the first object after each boundary
+// and so shows which groups the device has; the walk cuts lanes at those.
+// A device without a group costs nothing but this one request. An SNMPv1
+// agent answers a GET-NEXT that runs off the end of its view with an
+// error for all of it: the probe then shows nothing, and the lanes split
+// as they answer, as without it. A walk may send it (one try, tagged with
+// the address of its boundaries) beside its first request when that is
+// slow to come back, most of a round trip before its lanes start, and
+// hand it to WalkLanes, in flight or ended; else WalkLanes sends it, when
+// the walk has no earlier scan's lanes.
+struct CShapeProbe {
+  SnmpVarBindList boundaries;  // the request's bindings
+  bool bInFlight = false;
+  bool bAnswered = false;  // ended with answer and nErrorStatus
+  SnmpVarBindList answer;
+  int32_t nErrorStatus = 0;
+};
+
+// Fills pProbe's boundaries for a walk whose next request is first's:
+// false, with none, for a window of 1, a walk of GETs, or fewer than two
+// boundaries in the walk's part.
+bool PrepareShapeProbe(const CLane& first, const CWalkContext& context, CShapeProbe* pProbe);
+
 // Walks on from *pFirst (after the walk's first answer) in lanes on
-// pSession, until every lane has ended. *pFirst then holds the error
+// pSession, until every lane has ended; pSentProbe, when given, went
+// beside the walk's first request. *pFirst then holds the error
 // fields of the walk's last lane, and GetLastError() why the walk ended:
 // the first request, in the walk's order, that went unanswered; failing
 // that SNMP_MGR_ERROR_REFUSED when a lane ended refused; else
 // SNMP_MGR_OK. Throws what storing throws, once every entry taken is
 // stored.
-void WalkLanes(LPSNMP_MGR_SESSION pSession, CLane* pFirst, CWalkContext* pContext);
+void WalkLanes(LPSNMP_MGR_SESSION pSession, CLane* pFirst, CWalkContext* pContext,
+               CShapeProbe* pSentProbe = nullptr);
 
 #endif  // MIBSCAN_MIB_LANES_H_

@@ -1,6 +1,7 @@
 #include "mib/Walk.h"
 
 #include <algorithm>
+#include <chrono>
 #include <exception>
 #include <vector>
 #include <new>
@@ -223,12 +224,74 @@ class CCredentialSearch {
   int m_nRound = 0;
 };
 
+// How long a walk's first request goes unanswered before its shape probe
+// (Lanes.h) goes out beside it: the round trip from which a walk counts
+// as far away (Lanes.cpp). A nearer agent answers first, and the probe
+// goes out beside the lanes' first requests, as it always has.
+constexpr std::chrono::milliseconds c_probeBesideAfter{20};
+
+// The walk's first request, and, when it is still unanswered after
+// c_probeBesideAfter, the shape probe; answered as SnmpMgrRequest answers
+// it, the probe's end, when it comes first, kept in *pProbe (its
+// boundaries are cleared when it did not go out).
+bool RequestBesideProbe(LPSNMP_MGR_SESSION pSession, CLane* pLane, int nTries, CShapeProbe* pProbe) {
+  int32_t nId = 0;
+  if (!SnmpMgrSend(pSession, pLane->requestType, pLane->nRepetitions, pLane->bindings, &nId, pLane, nTries)) {
+    pProbe->boundaries.clear();
+    return false;
+  }
+  auto wake = std::chrono::steady_clock::now() + c_probeBesideAfter;
+  while (true) {
+    SnmpVarBindList answer;
+    int32_t nErrorStatus = 0;
+    int32_t nErrorIndex = 0;
+    void* pTag = nullptr;
+    const bool bAnswered = SnmpMgrReceive(pSession, &nId, &answer, &nErrorStatus, &nErrorIndex, &pTag, wake);
+    if (!bAnswered && pTag == nullptr && GetLastError() == SNMP_MGR_OK) {
+      // Still unanswered: a far agent. One try: a lost probe only leaves
+      // the lanes to split as they answer.
+      wake = std::chrono::steady_clock::time_point::max();
+      pProbe->bInFlight =
+          SnmpMgrSend(pSession, SNMP_PDU_GETNEXT, 0, pProbe->boundaries, &nId, &pProbe->boundaries, 1);
+      if (!pProbe->bInFlight) pProbe->boundaries.clear();
+      continue;
+    }
+    if (pTag == &pProbe->boundaries) {
+      pProbe->bInFlight = false;
+      pProbe->bAnswered = bAnswered;
+      pProbe->answer = std::move(answer);
+      pProbe->nErrorStatus = nErrorStatus;
+      continue;
+    }
+    if (wake != std::chrono::steady_clock::time_point::max()) pProbe->boundaries.clear();  // never sent
+    if (pTag == nullptr) {
+      // Receiving failed: every request in flight has ended with it.
+      pProbe->bInFlight = false;
+      return false;
+    }
+    if (!bAnswered) return false;
+    pLane->bindings = std::move(answer);
+    pLane->nErrorStatus = nErrorStatus;
+    pLane->nErrorIndex = nErrorIndex;
+    return true;
+  }
+}
+
 // Requests one at a time from the lane's first one until the walk ends,
 // or, with a window, goes on in lanes after the first answer.
 void RequestInTurn(LPSNMP_MGR_SESSION pSession, CLane* pLane, CWalkContext* pContext) {
   SnmpVarBindList& bindings = pLane->bindings;
   CWalkFigures& figures = pContext->pResult->figures;
-  CCredentialSearch search(pContext->target);
+  const CWalkTarget& target = pContext->target;
+  CCredentialSearch search(target);
+  // A first scan with a window sends its shape probe beside its first
+  // request when that is slow to come back (RequestBesideProbe), so that
+  // far away the lanes at the groups it shows start most of a round trip
+  // sooner: not with SNMPv3, whose first request may check the privacy
+  // password on its own, nor while a credential list is searched, nor
+  // with an earlier scan's OIDs to cut lanes at.
+  CShapeProbe probe;
+  bool bFirst = true;
   while (true) {
     // The OID asked for: the answer must pass it, and the next request
     // may have to ask for it again.
@@ -237,12 +300,18 @@ void RequestInTurn(LPSNMP_MGR_SESSION pSession, CLane* pLane, CWalkContext* pCon
     const bool bSearching = search.Active();
     const bool bSizeProbe = !bSearching && PrepareSizeProbe(pSession, pLane, pContext);
     const int nTries = bSizeProbe || bSearching ? 1 : 0;
+    const bool bProbeBeside = bFirst && !bSearching && !bSizeProbe && target.settings.nVersion != 3 &&
+                              (target.pLaneHints == nullptr || target.pLaneHints->empty()) &&
+                              PrepareShapeProbe(*pLane, *pContext, &probe);
+    bFirst = false;
     const bool bAnswered =
-        pLane->requestType == SNMP_PDU_GETBULK
+        bProbeBeside ? RequestBesideProbe(pSession, pLane, nTries, &probe)
+        : pLane->requestType == SNMP_PDU_GETBULK
             ? SnmpMgrRequestBulk(pSession, pLane->nRepetitions, &bindings, &pLane->nErrorStatus,
                                  &pLane->nErrorIndex, nTries)
             : SnmpMgrRequest(pSession, pLane->requestType, &bindings, &pLane->nErrorStatus, &pLane->nErrorIndex,
                              nTries);
+    if (bProbeBeside && !probe.boundaries.empty()) ++figures.nRequests;
     if (!bAnswered && GetLastError() == SNMP_MGMTAPI_TIMEOUT) {
       ++figures.nTimeouts;
       // Asked again, smaller, for the same OID (the bindings are unchanged).
@@ -259,7 +328,7 @@ void RequestInTurn(LPSNMP_MGR_SESSION pSession, CLane* pLane, CWalkContext* pCon
     if (!bGoesOn) return;
     // Several requests in flight: the walk goes on in lanes from here.
     if (pContext->target.settings.nWindow > 1) {
-      WalkLanes(pSession, pLane, pContext);
+      WalkLanes(pSession, pLane, pContext, &probe);
       return;
     }
   }

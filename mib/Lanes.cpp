@@ -52,9 +52,11 @@ constexpr size_t c_nCutsPerPathUnit = 15;
 // as far as the window has room for them: with GETBULK one less than
 // twice its repetitions (the last binding shows the lane's end), with
 // GET-NEXT this many, so that the request past each lane's end is one in
-// so many. Lanes of one request's worth are no faster (the agent's pace
-// binds then) and cost more requests; lanes beyond the window wait for
-// room, and one that waits long ends the walk late.
+// so many. Where the window holds the whole device in GETBULK lanes of
+// one request's worth, those: each ends with its first answer. Else lanes
+// of one request's worth are no faster (the agent's pace binds then) and
+// cost more requests; lanes beyond the window wait for room, and one that
+// waits long ends the walk late.
 constexpr size_t c_nObjectsPerGetNextLane = 8;
 // A far first scan cuts a lane at each answer at up to this many of the
 // boundaries its next OID suggests (StructuralBoundary's, shallowest
@@ -362,6 +364,16 @@ class CLaneWalk {
                                   : c_nObjectsPerGetNextLane;
       const size_t nWanted = std::min(nInPart / nPerLane, static_cast<size_t>(m_nMaxWindow - 1));
       nCuts = std::min(arrInPart.size(), std::max(nCuts, nWanted));
+      // With GETBULK, lanes of one request's worth (four fifths of its
+      // repetitions, for the sample's spread) when the window holds them
+      // all: each ends with its first answer. Else those of two, not
+      // more lanes: lanes of less than two requests' worth take two as
+      // well, each one more request for the agent.
+      if (first.requestType == SNMP_PDU_GETBULK && first.nRepetitions > 1) {
+        const size_t nPerRequest = static_cast<size_t>(first.nRepetitions - 1) * 4 / 5;
+        const size_t nOneEach = (nInPart + nPerRequest - 1) / std::max<size_t>(nPerRequest, 1);
+        nCuts = std::min(arrInPart.size(), nOneEach < static_cast<size_t>(m_nMaxWindow) ? nOneEach : nWanted);
+      }
     }
     for (size_t i = 0; i < nCuts; ++i) {
       CLane* pLast = &m_lanes.back();

@@ -603,6 +603,24 @@ TEST_F(ProgramTest, AFarFirstScanSharesCutsAcrossColumnsAndWritesTheSameFile) {
   }
 }
 
+// 50 ms away, a second scan of a small device cuts it into lanes of one
+// GETBULK's worth, each ending with its first answer: a request or two
+// more than the lanes, where lanes of a few objects each (as many as a
+// near walk cuts for that path) cost one request apiece.
+TEST_F(ProgramTest, AFarSecondScanOfASmallDeviceTakesALaneARequest) {
+  std::string strRecords = "1.3.6.1.2.1.1.1.0|4|small\n1.3.6.1.2.1.1.3.0|67|77\n";
+  for (int nRow = 1; nRow <= 300; ++nRow)
+    strRecords += "1.3.6.1.2.1.2.2.1.10." + std::to_string(nRow) + "|65|" + std::to_string(nRow) + "\n";
+  StartAgent({"127.0.0.1"}, strRecords);
+  const std::string strKeys = "Version=2\nMaxRepetitions=25\n";
+  (void)WalkFarAway(true, strKeys);
+  const std::string strExpected = ReadAll(Path("127.0.0.1.xml"));
+  const int nRequests = WalkFarAway(false, strKeys);
+  EXPECT_TRUE(ReadAll(Path("127.0.0.1.xml")) == strExpected) << "the file differs from Window=1's";
+  // 302 objects, 19 a lane: the first GET and 17 lanes.
+  EXPECT_LE(nRequests, 20);
+}
+
 // A path that loses every answer over 1,400 bytes (their fragments):
 // GETBULKs of 50 repetitions are asked again smaller, one request at a time
 // and in lanes, and the file is the one a direct walk of 10 writes.

@@ -266,7 +266,10 @@ TEST_F(FleetTest, TargetsFileScansAsTheCommandLine) {
   std::string strErr;
   ASSERT_TRUE(agent.LoadSnmprec(c_szDevice, &strErr)) << strErr;
   ASSERT_TRUE(agent.Start());
-  WriteConfig(agent.Port(), 50, 0);
+  // The dead addresses cost their 50 ms each; the live target, which a
+  // machine busy with thousands of threads (a sanitizer's) may answer
+  // later than that, has time for every answer.
+  WriteConfig(agent.Port(), 50, 0, 0, "[Target 127.0.0.1]\nTimeout=2000\nRetry=1\n");
   std::vector<std::string> arrTargets{"127.0.0.1"};
   std::string strList = "# fleet\n127.0.0.1\n";
   for (int i = 1; i < nTargets; ++i) {

@@ -188,7 +188,6 @@ class CLaneWalk {
       // Sent beside the walk's first request: its answer may be in.
       m_pProbe = pSentProbe;
       if (pSentProbe->bInFlight) {
-        m_bProbeInFlight = true;
         ++m_nInFlight;
         ++m_uSends;
       } else if (pSentProbe->bAnswered && !m_bFromEarlierScan) {
@@ -357,22 +356,22 @@ class CLaneWalk {
       // Far away, where each request in a row costs a long round trip: a
       // lane for each c_nObjectsPerGetNextLane or two GETBULKs' worth of
       // the earlier scan's objects, so that most end with their second
-      // answer, as many as the window holds.
+      // answer, as many as the window holds. With GETBULK, lanes of one
+      // request's worth (four fifths of its repetitions, for the sample's
+      // spread) when the window holds them all: each ends with its first
+      // answer; and never more lanes than those of two: lanes of less
+      // than two requests' worth take two as well, each one more request
+      // for the agent.
       const size_t nInPart = m_pContext->target.nEarlierObjects * arrInPart.size() / pHints->size();
-      const size_t nPerLane = first.requestType == SNMP_PDU_GETBULK && first.nRepetitions > 1
-                                  ? static_cast<size_t>(2 * first.nRepetitions - 1)
-                                  : c_nObjectsPerGetNextLane;
+      const bool bBulk = first.requestType == SNMP_PDU_GETBULK && first.nRepetitions > 1;
+      const size_t nPerLane = bBulk ? static_cast<size_t>(2 * first.nRepetitions - 1) : c_nObjectsPerGetNextLane;
       const size_t nWanted = std::min(nInPart / nPerLane, static_cast<size_t>(m_nMaxWindow - 1));
-      nCuts = std::min(arrInPart.size(), std::max(nCuts, nWanted));
-      // With GETBULK, lanes of one request's worth (four fifths of its
-      // repetitions, for the sample's spread) when the window holds them
-      // all: each ends with its first answer. Else those of two, not
-      // more lanes: lanes of less than two requests' worth take two as
-      // well, each one more request for the agent.
-      if (first.requestType == SNMP_PDU_GETBULK && first.nRepetitions > 1) {
-        const size_t nPerRequest = static_cast<size_t>(first.nRepetitions - 1) * 4 / 5;
-        const size_t nOneEach = (nInPart + nPerRequest - 1) / std::max<size_t>(nPerRequest, 1);
+      if (bBulk) {
+        const size_t nPerRequest = std::max<size_t>(static_cast<size_t>(first.nRepetitions - 1) * 4 / 5, 1);
+        const size_t nOneEach = (nInPart + nPerRequest - 1) / nPerRequest;
         nCuts = std::min(arrInPart.size(), nOneEach < static_cast<size_t>(m_nMaxWindow) ? nOneEach : nWanted);
+      } else {
+        nCuts = std::min(arrInPart.size(), std::max(nCuts, nWanted));
       }
     }
     for (size_t i = 0; i < nCuts; ++i) {
@@ -398,13 +397,11 @@ class CLaneWalk {
     if (!SnmpMgrSend(m_pSession, SNMP_PDU_GETNEXT, 0, m_ownProbe.boundaries, &nId, &m_ownProbe.boundaries, 1))
       return;
     m_pProbe = &m_ownProbe;
-    m_bProbeInFlight = true;
     ++m_nInFlight;
     ++m_uSends;
   }
 
   void ShapeAnswered(bool bAnswered, const SnmpVarBindList& answer, int32_t nErrorStatus) {
-    m_bProbeInFlight = false;
     --m_nInFlight;
     if (bAnswered && !m_bFromEarlierScan) CutAtShape(answer, nErrorStatus);
   }
@@ -500,7 +497,6 @@ class CLaneWalk {
       for (CLane& lane : m_lanes) {
         if (lane.bInFlight) EndUnanswered(&lane, uError);
       }
-      m_bProbeInFlight = false;
       m_nInFlight = 0;
       return;
     }
@@ -918,7 +914,6 @@ class CLaneWalk {
     std::vector<uint32_t> columns;  // the columns known to share their rows
   };
   std::vector<CTable> m_tables;
-  bool m_bProbeInFlight = false;
   int64_t m_nResends;
 };
 

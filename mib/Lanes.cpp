@@ -92,6 +92,28 @@ constexpr int c_nAheadColumns = 4;
 // Answers a lane takes before it is split among a column's instances.
 constexpr int c_nAnswersBeforeInstanceSplit = 2;
 
+// An OID in an index (SMIv2 encodes it as its length and then its arcs)
+// sorts by length first, and under each length by the registration tree:
+// every MIB module lives under mib-2, the enterprises or the SNMP modules.
+// A far first scan that meets one cuts the rest of its column at those
+// three subtrees under the length it met and under this many longer ones,
+// and at the start of each length: a table of OIDs (the agent's
+// registrations, the subtrees of its views) is not found one level of
+// each OID a round trip. Only OIDs under 1.3.6.1 count: a length followed
+// by those four arcs seldom happens by chance.
+constexpr uint32_t c_nIndexOidLengthsAhead = 4;
+constexpr uint32_t c_nIndexOidColumnsAhead = 2;
+constexpr std::array<std::array<uint32_t, 6>, 3> c_arrRegistrationSubtrees{{
+    {1, 3, 6, 1, 2, 1},  // mib-2
+    {1, 3, 6, 1, 4, 1},  // enterprises
+    {1, 3, 6, 1, 6, 3},  // snmpModules
+}};
+// The arcs of a table's OID before its index at the least (1.3.6.1.x.y,
+// its entry and a column), and the arcs an OID in an index has at the
+// least (1.3.6.1 and one more).
+constexpr size_t c_nMinArcsBeforeIndex = 8;
+constexpr uint32_t c_nMinIndexOidArcs = 5;
+
 // The OID after every OID that begins with the first nArcs arcs of oid:
 // those arcs, the last one plus one. False when there is none that a
 // request can carry (X.690 8.19.4: at least two arcs, the second below
@@ -215,6 +237,18 @@ class CLaneWalk {
 
  private:
   using CLaneIt = std::list<CLane>::iterator;
+  // A table whose columns share their rows (NoteHeldCut).
+  struct CTable {
+    AsnObjectIdentifier prefix;     // the OID of the table's entry
+    std::vector<uint32_t> columns;  // the columns known to share their rows
+  };
+  // The OIDs in an index met (CutAtIndexOids): the arcs before each, and
+  // the length it had when met.
+  struct CIndexOid {
+    std::vector<uint32_t> prefix;
+    uint32_t uLength = 0;
+    bool bMet = false;  // its cuts at the registration subtrees are made (else a guessed column's)
+  };
 
   // Requests in flight at the start: c_nFirstWindow each path unit, and
   // on a far path at least a round trip's worth of the opening's spacing.
@@ -533,6 +567,7 @@ class CLaneWalk {
       start = pLane->bindings[0].name;
       firstFound = answer.front().name;
     }
+    if (bFarFirst && nErrorStatus == 0) CutAtIndexOids(*pLane, answer);
     TakeAnswer(pLane, std::move(answer));
     if (!bFarFirst) return;
     if (!start.ids.empty()) {
@@ -544,6 +579,123 @@ class CLaneWalk {
       if (it == m_lanes.end()) return;
       if (bRun) CutAhead(it, run);
       CutAtAnswer(it);
+    }
+  }
+
+  // Where oid's index holds an OID: the arcs before its length, and the
+  // length.
+  static bool IndexOidAt(const AsnObjectIdentifier& oid, std::vector<uint32_t>* pPrefix, uint32_t* puLength) {
+    const std::vector<uint32_t>& ids = oid.ids;
+    for (size_t n = c_nMinArcsBeforeIndex; n + c_nMinIndexOidArcs < ids.size(); ++n) {
+      const uint32_t uLength = ids[n];
+      if (uLength < c_nMinIndexOidArcs || uLength > ids.size() - n - 1 || ids[n + 1] != 1 || ids[n + 2] != 3 ||
+          ids[n + 3] != 6 || ids[n + 4] != 1)
+        continue;
+      pPrefix->assign(ids.begin(), ids.begin() + static_cast<std::ptrdiff_t>(n));
+      *puLength = uLength;
+      return true;
+    }
+    return false;
+  }
+
+  // A far first scan: a GETBULK's answer that ends in a column whose index
+  // holds an OID, with most of its repetitions in that column, cuts the
+  // rest of the column where the OIDs of its rows are likely to begin
+  // (c_arrRegistrationSubtrees), once; and so the other columns of its
+  // table known to share its rows (TableColumnsFound). The next
+  // c_nIndexOidColumnsAhead columns (after the arc that follows the
+  // table's entry's arc 1) are cut at once at each length, as a guess: a
+  // table's columns share their index, and each column found only when a
+  // lane reaches it starts a round trip or more after the one before.
+  // Where a guess shows rows, its column is cut as one met. Past the
+  // table's last column a guess costs a request a length.
+  void CutAtIndexOids(const CLane& lane, const SnmpVarBindList& answer) {
+    std::vector<uint32_t> prefix;
+    uint32_t uLength = 0;
+    if (lane.requestType != SNMP_PDU_GETBULK || answer.empty() || m_arrIndexOids.size() >= c_nHeldCutsKept ||
+        !IndexOidAt(answer.back().name, &prefix, &uLength))
+      return;
+    const auto nInColumn = std::count_if(answer.begin(), answer.end(), [&](const SnmpVarBind& binding) {
+      return binding.name.ids.size() > prefix.size() &&
+             std::equal(prefix.begin(), prefix.end(), binding.name.ids.begin());
+    });
+    if (nInColumn < std::max<std::ptrdiff_t>(c_nMinDenseRun, (lane.nRepetitions + 1) / 2)) return;
+    auto itKnown = std::find_if(m_arrIndexOids.begin(), m_arrIndexOids.end(),
+                                [&](const CIndexOid& known) { return known.prefix == prefix; });
+    if (itKnown == m_arrIndexOids.end()) {
+      m_arrIndexOids.push_back(CIndexOid{prefix, uLength, true});
+      itKnown = m_arrIndexOids.end() - 1;
+    } else if (itKnown->bMet) {
+      return;
+    }
+    itKnown->bMet = true;
+    CutIndexOid(*itKnown, answer.back().name, true);
+    for (const CTable& table : m_tables) MirrorIndexOids(table);
+    // The next columns', guessed.
+    size_t nColumn = prefix.size() - 1;
+    while (nColumn >= c_nMinArcsBeforeIndex && prefix[nColumn - 1] != 1) --nColumn;
+    if (nColumn + 1 < c_nMinArcsBeforeIndex || prefix[nColumn - 1] != 1) return;
+    for (uint32_t k = 1; k <= c_nIndexOidColumnsAhead && prefix[nColumn] <= UINT32_MAX - k; ++k) {
+      CIndexOid guess{prefix, uLength, false};
+      guess.prefix[nColumn] += k;
+      if (std::any_of(m_arrIndexOids.begin(), m_arrIndexOids.end(),
+                      [&](const CIndexOid& known) { return known.prefix == guess.prefix; }))
+        continue;
+      m_arrIndexOids.push_back(guess);
+      AsnObjectIdentifier start;
+      start.ids = guess.prefix;
+      CutIndexOid(guess, start, false);
+    }
+  }
+
+  // Cuts the column indexOid is in past after where its OIDs' lengths
+  // begin, and with bSubtrees where their registration subtrees begin
+  // under each length. The farthest first: each cut ends the lane that
+  // holds it sooner.
+  void CutIndexOid(const CIndexOid& indexOid, const AsnObjectIdentifier& after, bool bSubtrees) {
+    const uint32_t uFirst = indexOid.uLength;
+    const uint32_t uLast = std::min<uint32_t>(uFirst + c_nIndexOidLengthsAhead, UINT32_MAX - 1);
+    AsnObjectIdentifier boundary;
+    for (uint32_t uLength = uLast + 1; uLength >= uFirst; --uLength) {
+      boundary.ids = indexOid.prefix;
+      boundary.ids.push_back(uLength);
+      if (uLength > uFirst && after.ids < boundary.ids && !LikeAnEmptyCut(boundary)) CutInside(boundary);
+      if (uLength > uLast || !bSubtrees) continue;
+      for (auto itSubtree = c_arrRegistrationSubtrees.rbegin(); itSubtree != c_arrRegistrationSubtrees.rend();
+           ++itSubtree) {
+        boundary.ids.resize(indexOid.prefix.size() + 1);
+        boundary.ids.insert(boundary.ids.end(), itSubtree->begin(), itSubtree->end());
+        if (after.ids < boundary.ids && !LikeAnEmptyCut(boundary)) CutInside(boundary);
+      }
+    }
+  }
+
+  // The cuts of each OID index met in one of table's columns, made in its
+  // other columns known, once each.
+  void MirrorIndexOids(const CTable& table) {
+    const size_t nColumn = table.prefix.ids.size();
+    const size_t nKnown = m_arrIndexOids.size();
+    for (size_t i = 0; i < nKnown; ++i) {
+      const CIndexOid met = m_arrIndexOids[i];
+      if (!met.bMet || met.prefix.size() <= nColumn ||
+          !std::equal(table.prefix.ids.begin(), table.prefix.ids.end(), met.prefix.begin()) ||
+          std::find(table.columns.begin(), table.columns.end(), met.prefix[nColumn]) == table.columns.end())
+        continue;
+      for (const uint32_t uColumn : table.columns) {
+        CIndexOid mirrored = met;
+        mirrored.prefix[nColumn] = uColumn;
+        auto itKnown = std::find_if(m_arrIndexOids.begin(), m_arrIndexOids.end(),
+                                    [&](const CIndexOid& known) { return known.prefix == mirrored.prefix; });
+        if (itKnown != m_arrIndexOids.end() && itKnown->bMet) continue;
+        if (itKnown == m_arrIndexOids.end()) {
+          m_arrIndexOids.push_back(mirrored);
+          itKnown = m_arrIndexOids.end() - 1;
+        }
+        itKnown->bMet = true;
+        AsnObjectIdentifier start;
+        start.ids = mirrored.prefix;
+        CutIndexOid(*itKnown, start, true);
+      }
     }
   }
 
@@ -596,6 +748,7 @@ class CLaneWalk {
         itTable->columns.push_back(uColumn);
     }
     for (const AsnObjectIdentifier& held : m_arrHeldCuts) MirrorAcrossColumns(held);
+    MirrorIndexOids(*itTable);
     for (int k = 1; k < c_nAheadColumns && column.ids.back() <= UINT32_MAX - static_cast<uint32_t>(k); ++k) {
       AsnObjectIdentifier next = column;
       next.ids.back() += static_cast<uint32_t>(k);
@@ -909,11 +1062,8 @@ class CLaneWalk {
   // object each held; the tables whose columns share their rows.
   std::vector<AsnObjectIdentifier> m_arrHeldCuts;
   std::vector<AsnObjectIdentifier> m_arrFirstFound;
-  struct CTable {
-    AsnObjectIdentifier prefix;     // the OID of the table's entry
-    std::vector<uint32_t> columns;  // the columns known to share their rows
-  };
   std::vector<CTable> m_tables;
+  std::vector<CIndexOid> m_arrIndexOids;  // the OIDs in an index met
   int64_t m_nResends;
 };
 

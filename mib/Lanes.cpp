@@ -659,7 +659,10 @@ class CLaneWalk {
     for (uint32_t uLength = uLast + 1; uLength >= uFirst; --uLength) {
       boundary.ids = indexOid.prefix;
       boundary.ids.push_back(uLength);
-      if (uLength > uFirst && after.ids < boundary.ids && !LikeAnEmptyCut(boundary)) CutInside(boundary);
+      // With the subtrees cut, a length's first one begins its part: only
+      // the lengths past the last are cut where they begin.
+      if (uLength > uFirst && (!bSubtrees || uLength > uLast) && after.ids < boundary.ids && !LikeAnEmptyCut(boundary))
+        CutInside(boundary);
       if (uLength > uLast || !bSubtrees) continue;
       for (auto itSubtree = c_arrRegistrationSubtrees.rbegin(); itSubtree != c_arrRegistrationSubtrees.rend();
            ++itSubtree) {
@@ -668,6 +671,19 @@ class CLaneWalk {
         if (after.ids < boundary.ids && !LikeAnEmptyCut(boundary)) CutInside(boundary);
       }
     }
+  }
+
+  // Whether boundary is the next sibling of one of the first arcs of an
+  // OID in an index met (1.3.6.1.2.2, 1.3.6.1.3, 1.3.7 ...): the
+  // registration tree holds next to nothing there, and the column is cut
+  // at its subtrees already (CutIndexOid).
+  bool InRegistrationTop(const AsnObjectIdentifier& boundary) const {
+    const std::vector<uint32_t>& ids = boundary.ids;
+    return std::any_of(m_arrIndexOids.begin(), m_arrIndexOids.end(), [&](const CIndexOid& indexOid) {
+      const size_t nLength = indexOid.prefix.size();
+      return indexOid.bMet && ids.size() >= nLength + 2 && ids.size() <= nLength + 1 + c_arrRegistrationSubtrees[0].size() &&
+             std::equal(indexOid.prefix.begin(), indexOid.prefix.end(), ids.begin());
+    });
   }
 
   // The cuts of each OID index met in one of table's columns, made in its
@@ -933,7 +949,7 @@ class CLaneWalk {
     size_t nArcs = 1;
     AsnObjectIdentifier boundary;
     for (int nCuts = 0; nCuts < nRoom && StructuralBoundary(*it, nArcs + 1, &nArcs, &boundary);) {
-      if (!Admissible(*it, &boundary) || LikeAnEmptyCut(boundary)) continue;
+      if (!Admissible(*it, &boundary) || LikeAnEmptyCut(boundary) || InRegistrationTop(boundary)) continue;
       // Each cut ends the lane's part sooner: the lanes made follow it in
       // the walk's order, the latest made first.
       m_lanes.insert(std::next(it), CutAt(&*it, boundary))->bGuessed = true;

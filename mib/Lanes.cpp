@@ -619,17 +619,9 @@ class CLaneWalk {
       return binding.name.ids.size() > prefix.size() &&
              std::equal(prefix.begin(), prefix.end(), binding.name.ids.begin());
     });
-    if (nInColumn < std::max<std::ptrdiff_t>(c_nMinDenseRun, (lane.nRepetitions + 1) / 2)) return;
-    auto itKnown = std::find_if(m_arrIndexOids.begin(), m_arrIndexOids.end(),
-                                [&](const CIndexOid& known) { return known.prefix == prefix; });
-    if (itKnown == m_arrIndexOids.end()) {
-      m_arrIndexOids.push_back(CIndexOid{prefix, uLength, true});
-      itKnown = m_arrIndexOids.end() - 1;
-    } else if (itKnown->bMet) {
+    if (nInColumn < std::max<std::ptrdiff_t>(c_nMinDenseRun, (lane.nRepetitions + 1) / 2) ||
+        !CutMetIndexOid(prefix, uLength, answer.back().name))
       return;
-    }
-    itKnown->bMet = true;
-    CutIndexOid(*itKnown, answer.back().name, true);
     for (const CTable& table : m_tables) MirrorIndexOids(table);
     // The next columns', guessed.
     size_t nColumn = prefix.size() - 1;
@@ -638,14 +630,34 @@ class CLaneWalk {
     for (uint32_t k = 1; k <= c_nIndexOidColumnsAhead && prefix[nColumn] <= UINT32_MAX - k; ++k) {
       CIndexOid guess{prefix, uLength, false};
       guess.prefix[nColumn] += k;
-      if (std::any_of(m_arrIndexOids.begin(), m_arrIndexOids.end(),
-                      [&](const CIndexOid& known) { return known.prefix == guess.prefix; }))
-        continue;
+      if (KnownIndexOid(guess.prefix) != m_arrIndexOids.end()) continue;
       m_arrIndexOids.push_back(guess);
       AsnObjectIdentifier start;
       start.ids = guess.prefix;
       CutIndexOid(guess, start, false);
     }
+  }
+
+  // The OID index known at prefix, met or guessed; end() when none is.
+  std::vector<CIndexOid>::iterator KnownIndexOid(const std::vector<uint32_t>& prefix) {
+    return std::find_if(m_arrIndexOids.begin(), m_arrIndexOids.end(),
+                        [&](const CIndexOid& known) { return known.prefix == prefix; });
+  }
+
+  // Cuts the column of the OID index at prefix past after as one met (at
+  // its registration subtrees), unless it was cut so already; a guessed
+  // column keeps the length it was guessed with. False when it was.
+  bool CutMetIndexOid(const std::vector<uint32_t>& prefix, uint32_t uLength, const AsnObjectIdentifier& after) {
+    auto itKnown = KnownIndexOid(prefix);
+    if (itKnown == m_arrIndexOids.end()) {
+      m_arrIndexOids.push_back(CIndexOid{prefix, uLength, false});
+      itKnown = m_arrIndexOids.end() - 1;
+    } else if (itKnown->bMet) {
+      return false;
+    }
+    itKnown->bMet = true;
+    CutIndexOid(*itKnown, after, true);
+    return true;
   }
 
   // Cuts the column indexOid is in past after where its OIDs' lengths
@@ -698,19 +710,10 @@ class CLaneWalk {
           std::find(table.columns.begin(), table.columns.end(), met.prefix[nColumn]) == table.columns.end())
         continue;
       for (const uint32_t uColumn : table.columns) {
-        CIndexOid mirrored = met;
-        mirrored.prefix[nColumn] = uColumn;
-        auto itKnown = std::find_if(m_arrIndexOids.begin(), m_arrIndexOids.end(),
-                                    [&](const CIndexOid& known) { return known.prefix == mirrored.prefix; });
-        if (itKnown != m_arrIndexOids.end() && itKnown->bMet) continue;
-        if (itKnown == m_arrIndexOids.end()) {
-          m_arrIndexOids.push_back(mirrored);
-          itKnown = m_arrIndexOids.end() - 1;
-        }
-        itKnown->bMet = true;
         AsnObjectIdentifier start;
-        start.ids = mirrored.prefix;
-        CutIndexOid(*itKnown, start, true);
+        start.ids = met.prefix;
+        start.ids[nColumn] = uColumn;
+        CutMetIndexOid(start.ids, met.uLength, start);
       }
     }
   }

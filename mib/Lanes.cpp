@@ -685,6 +685,24 @@ class CLaneWalk {
     }
   }
 
+  // The most arcs of a cut at an answer (CutAtAnswer) in a lane whose next
+  // OID is next: in a column whose index holds an OID met (its
+  // registration subtrees are cut), the group of the OID's subtree (an
+  // arc of mib-2, an enterprise); else no bound. Under a fixed length the
+  // deeper boundaries such an OID suggests (its siblings, the rest of its
+  // index after it) seldom hold more than a row, and each cut costs a
+  // request that the agent answers with all its repetitions: in a table of
+  // the agent's registrations that work, not the round trips, is what
+  // keeps the walk long.
+  size_t DeepestCutIn(const AsnObjectIdentifier& next) {
+    std::vector<uint32_t> prefix;
+    uint32_t uLength = 0;
+    if (!IndexOidAt(next, &prefix, &uLength)) return SIZE_MAX;
+    const auto itKnown = KnownIndexOid(prefix);
+    if (itKnown == m_arrIndexOids.end() || !itKnown->bMet) return SIZE_MAX;
+    return prefix.size() + 1 + c_arrRegistrationSubtrees[0].size() + 1;
+  }
+
   // Whether boundary is the next sibling of one of the first arcs of an
   // OID in an index met (1.3.6.1.2.2, 1.3.6.1.3, 1.3.7 ...): the
   // registration tree holds next to nothing there, and the column is cut
@@ -949,9 +967,11 @@ class CLaneWalk {
     // request: a full window gains nothing from more lanes, and each costs
     // a request past its end.
     const int nRoom = std::min(c_nFarCuts, m_nWindow - m_nInFlight - 1);
+    const size_t nDeepest = DeepestCutIn(it->bindings[0].name);
     size_t nArcs = 1;
     AsnObjectIdentifier boundary;
     for (int nCuts = 0; nCuts < nRoom && StructuralBoundary(*it, nArcs + 1, &nArcs, &boundary);) {
+      if (boundary.ids.size() > nDeepest) break;
       if (!Admissible(*it, &boundary) || LikeAnEmptyCut(boundary) || InRegistrationTop(boundary)) continue;
       // Each cut ends the lane's part sooner: the lanes made follow it in
       // the walk's order, the latest made first.
